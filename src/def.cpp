@@ -1,0 +1,71 @@
+// Definitions of the shared globals, the peak check of the memory counters and
+// the wire-length rule. Everything here is plain data: the readers, the
+// algorithms and the driver fill and read it.
+#include "def.h"
+
+#include <cmath>
+
+std::vector<Node> nodes;
+std::vector<Edge> edges;
+int n_nodes = 0;
+int n_sinks = 0;
+int n_candidates = 0;
+int n_edges = 0;
+
+int n_buffertype = 0;
+double rb[MAX_BUFFERTYPES];
+double cb[MAX_BUFFERTYPES];
+double tb[MAX_BUFFERTYPES];
+
+double rd = 0.0;
+double r0 = 0.0;
+double c0 = 0.0;
+double dx = 0.0;
+double dy = 0.0;
+
+FILE *fp = nullptr;
+std::string filename;
+int debug = 0;
+struct rusage timestuff;
+long stime = 0;
+long utime = 0;
+
+double total_solution = 0.0;
+double reduce_solution = 0.0;
+double m_used = 0.0;
+double m_reduced = 0.0;
+double max_space = 0.0;
+
+double van_answer = 0.0;
+Comp *final_location_van = nullptr;
+double fastins_answer = 0.0;
+Comp *final_location_fastins = nullptr;
+
+RTnode *NIL = nullptr;
+
+void peak_check() {
+  if (((total_solution - reduce_solution) + m_used) - m_reduced > max_space)
+    max_space = ((total_solution - reduce_solution) + m_used) - m_reduced;
+}
+
+double distance(const Node *t, const Node *t1) {
+  return std::fabs(t->x - t1->x) + std::fabs(t->y - t1->y);
+}
+
+void reset_globals() {
+  nodes.clear();
+  nodes.reserve(MAX_NODES);
+  edges.clear();
+  edges.reserve(MAX_EDGES);
+  n_nodes = n_sinks = n_candidates = n_edges = 0;
+  n_buffertype = 0;
+  for (int i = 0; i < MAX_BUFFERTYPES; i++) rb[i] = cb[i] = tb[i] = 0.0;
+  rd = r0 = c0 = dx = dy = 0.0;
+  fp = stdin;
+  filename.clear();
+  debug = 0;
+  stime = utime = 0;
+  total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+  van_answer = fastins_answer = 0.0;
+  final_location_van = final_location_fastins = nullptr;
+}

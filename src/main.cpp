@@ -1,0 +1,146 @@
+// bufins driver: command line, prompts, reading, one algorithm run under a
+// user-CPU-time measurement, the output files and the run report.
+//
+// Exit status: 0 for a normal run, 1 for a usage error, a file that cannot be
+// opened, or any input error.
+#include <getopt.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "def.h"
+#include "io.h"
+#include "van.h"
+
+namespace {
+
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+File open_file(const char *name, const char *mode) {
+  File f(std::fopen(name, mode), &std::fclose);
+  if (!f) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Cannot open file: %s\n", name);
+    std::exit(1);
+  }
+  return f;
+}
+
+[[noreturn]] void usage(const char *program) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n", program);
+  std::exit(1);
+}
+
+double megabytes(double bytes) { return static_cast<float>(bytes) / 1048576.0f; }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int output = 0, t = 0, number_of_buffers = 0;
+  reset_globals();
+  if (argc < 4) usage(argv[0]);
+
+  File net(nullptr, &std::fclose);
+  File lib(nullptr, &std::fclose);
+  std::string libname;
+  int opt;
+  while ((opt = getopt(argc, argv, "f:b:tod")) != -1) {
+    switch (opt) {
+      case 'f':
+        net = open_file(optarg, "r");
+        filename = optarg;
+        break;
+      case 'b':
+        lib = open_file(optarg, "r");
+        libname = optarg;
+        break;
+      case 't':
+        t = 1;
+        break;
+      case 'o':
+        output = 1;
+        break;
+      case 'd':
+        debug = 1;
+        break;
+      default:
+        usage(argv[0]);
+    }
+  }
+  if (!net || !lib) usage(argv[0]);
+
+  std::printf("Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ");
+  int choice = 0;  // no integer at the prompt selects the fast algorithm
+  if (std::scanf("%d", &choice) != 1) choice = 0;
+  bool use_van = choice == 1;
+
+  InputLib(lib.get(), libname);
+  lib.reset();
+  fp = net.get();
+  Node *root = Input(filename);
+  net.reset();
+  // Debug placement lines written while the algorithm runs go to standard
+  // output, under the candidate they belong to.
+  fp = stdout;
+
+  // Stands for "no winner yet": when no candidate at the driver beats the
+  // minus-infinity start, the winner's trace counts as empty.
+  Comp *placeholder = make_comp(nullptr, nullptr, 0, 0, 0, 0);
+  final_location_van = placeholder;
+
+  if (!use_van) {
+    // The fast algorithm is not wired in yet: the run ends after reading.
+    if (debug == 1) ntree_print(root);
+    comp_delete(placeholder);
+    return 0;
+  }
+
+  if (debug == 1) ntree_print(root);
+
+  getrusage(RUSAGE_SELF, &timestuff);
+  stime = timestuff.ru_utime.tv_sec;
+  utime = timestuff.ru_utime.tv_usec;
+  RLnode *result = van(root);
+  getrusage(RUSAGE_SELF, &timestuff);
+  double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
+                          static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
+
+  Printoutput(root);
+  replace_extension(filename, "buf");
+  File placement = open_file(filename.c_str(), "w");
+  fp = placement.get();
+
+  if (output) {
+    std::printf("Nonredundant qc list before the source node:\n");
+    print(result);
+    std::printf("The number of nodes %d\n", n_candidates);
+  }
+
+  std::printf("The slack after buffer insertion : %10.10g\n", van_answer);
+  Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
+  printbuffer(winner, &number_of_buffers);
+  list_delete(result);
+
+  if (output) {
+    std::printf("the memory of solutions opened are %fM bytes \n", megabytes(total_solution));
+    std::printf("the memory of solutions freezed are %fM bytes \n", megabytes(reduce_solution));
+    std::printf("the memory of composition opened are %fM bytes \n", megabytes(m_used));
+    std::printf("the memory of composition freezed are %fM bytes \n", megabytes(m_reduced));
+  }
+  std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
+  fp = stdout;
+  if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0)
+    fatal("cannot write %s", filename.c_str());
+  if (t) {
+    std::printf("Maximum memory usage is %fM bytes \n", megabytes(max_space));
+    std::printf("Algorithm time is : %f seconds\n", algorithm_time);
+  }
+  comp_delete(placeholder);
+  return 0;
+}

@@ -1,0 +1,10 @@
+// Wire segmentation: cuts every wire of the net into equal pieces with new
+// candidate nodes so that buffers may stand inside long wires.
+#pragma once
+
+#include "def.h"
+
+// Gives every wire of non-zero length M new candidate nodes (M + 1 equal
+// pieces along its rectilinear route, vertical leg first), appended to the node
+// and edge tables and linked into the tree. M > 0.
+void wire_segment(int M);

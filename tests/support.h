@@ -1,0 +1,29 @@
+// Helpers shared by the test programs: temporary directories and files, and
+// running the built bufins binary with answers on standard input.
+#pragma once
+
+#include <string>
+
+struct RunResult {
+  int status;       // exit status, or -1 when the process did not exit normally
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+// A fresh empty directory under the system's temporary directory.
+std::string make_temp_dir();
+
+void write_file(const std::string &path, const std::string &text);
+std::string read_file(const std::string &path);
+bool file_exists(const std::string &path);
+
+// Runs the bufins binary with `args` (already quoted for the shell) in
+// directory `cwd`, feeding `input` on standard input.
+RunResult run_bufins(const std::string &args, const std::string &input,
+                     const std::string &cwd = ".");
+
+// Runs a shell command, capturing standard output and error.
+RunResult run_shell(const std::string &command, const std::string &input = "");
+
+// Path of a file in tests/data.
+std::string data_path(const std::string &name);
