@@ -212,11 +212,7 @@ RLnode *redundent(RLnode *list) {
   return head.next;
 }
 
-namespace {
-
-// Merges two pruned branch lists at branching node `index`; stops as soon as
-// either list runs out.
-RLnode *merge_lists(RLnode *L, RLnode *R, int index) {
+RLnode *merge_list(RLnode *L, RLnode *R, int index) {
   RLnode *head = nullptr, *tail = nullptr;
   RLnode *a = L, *b = R;
   while (a != nullptr && b != nullptr) {
@@ -241,6 +237,8 @@ RLnode *merge_lists(RLnode *L, RLnode *R, int index) {
   }
   return head;
 }
+
+namespace {
 
 void debug_list(const char *heading, int index, RLnode *l) {
   std::printf(heading, index);
@@ -318,7 +316,7 @@ RLnode *van(Node *root) {
       debug_list("Debug Information: qc list at right %d \n", t->index, R);
       std::printf("\n");
     }
-    RLnode *M = merge_lists(L, R, t->index);
+    RLnode *M = merge_list(L, R, t->index);
     list_delete(L);
     list_delete(R);
     ret = M;

@@ -42,6 +42,10 @@ RLnode *add_buffer(double k, RLnode *list, int px, int py);
 // Removes dominated candidates from a list in non-decreasing load order.
 RLnode *redundent(RLnode *list);
 
+// Merges the pruned lists of the two branches at branching node `index` into
+// a new list (neither input is released). Stops when either list runs out.
+RLnode *merge_list(RLnode *L, RLnode *R, int index);
+
 // The list dynamic programme. Called on the root, sets van_answer and
 // final_location_van and returns the list of the driver's child (caller owns).
 RLnode *van(Node *t);

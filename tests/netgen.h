@@ -1,0 +1,76 @@
+// Test nets: a plain description of a net and library, text writers in the
+// tool's file formats, a seeded random generator of valid nets, and an
+// independent Elmore evaluator used to check the algorithms' answers (a fixed
+// buffer assignment is evaluated directly, and exhaustive search over every
+// assignment gives the true optimum of a small net).
+#pragma once
+
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TestNet {
+  double r0 = 1.0;
+  double c0_file = 1.0;  // as written in the net file (internal = /1000)
+  double rd = 1.0;
+  double dx = 0.0, dy = 0.0;
+  struct Sink {
+    int index;
+    double x, y, cap_file, time;
+  };
+  struct Cand {
+    int index;
+    double x, y;
+  };
+  struct Buf {
+    double cap_file, delay, res;
+  };
+  std::vector<Sink> sinks;
+  std::vector<Cand> cands;
+  std::vector<std::pair<int, int>> edges;  // (parent, child), file order
+  std::vector<Buf> lib;
+};
+
+// Buffer placements: (start node, end node) -> 1-based buffer type.
+using Placement = std::map<std::pair<int, int>, int>;
+
+std::string net_text(const TestNet &net);
+std::string lib_text(const TestNet &net);
+
+// Parses the net format (also a final net file) into a TestNet; the library is
+// left empty. Independent of the tool's own reader.
+TestNet parse_net(const std::string &text);
+
+// Parses placement lines ("start A  end B  buffertype T"); "empty tree" and
+// other lines are ignored.
+Placement parse_placements(const std::string &text);
+
+struct GenOptions {
+  int min_sinks = 1, max_sinks = 5;
+  int max_chain_candidates = 2;  // extra one-child candidates per net
+  int min_types = 1, max_types = 3;
+  int grid = 20;                 // coordinates are integers in [0, grid]
+  bool duplicate_types = false;  // may repeat a buffer type
+  bool zero_r0 = false;          // r0 = 0
+  bool zero_c0 = false;          // c0 = 0
+  bool equal_times = false;      // every sink has the same required time
+};
+
+// A valid random net: driver with one child, candidates with one or two
+// children, sinks as leaves; positions may coincide (zero-length wires).
+TestNet random_net(std::mt19937 &rng, const GenOptions &opt);
+
+// Elmore slack at the driver of the net with the given buffers.
+double elmore_slack(const TestNet &net, const Placement &buffers);
+
+// Best slack over every assignment of "no buffer or type j" to every edge that
+// leaves a candidate node; also returns the number of assignments tried.
+double exhaustive_best(const TestNet &net, long *assignments = nullptr);
+
+// Number of edges that leave a candidate node (the places a buffer may go).
+int buffer_sites(const TestNet &net);
+
+// Writes net and library to dir/name.net and dir/name.lib.
+void write_net_files(const TestNet &net, const std::string &dir, const std::string &name);
