@@ -15,6 +15,9 @@
 
 #include "def.h"
 #include "io.h"
+#include "expiration_list.h"
+#include "fastins.h"
+#include "tree.h"
 #include "van.h"
 
 namespace {
@@ -92,13 +95,19 @@ int main(int argc, char **argv) {
   // Stands for "no winner yet": when no candidate at the driver beats the
   // minus-infinity start, the winner's trace counts as empty.
   Comp *placeholder = make_comp(nullptr, nullptr, 0, 0, 0, 0);
-  final_location_van = placeholder;
-
-  if (!use_van) {
-    // The fast algorithm is not wired in yet: the run ends after reading.
-    if (debug == 1) ntree_print(root);
-    comp_delete(placeholder);
-    return 0;
+  std::vector<double> k;
+  RTnode *rt[MAX_BUFFERTYPES + 1] = {};
+  RTnode *swap_list[MAX_BUFFERTYPES + 1] = {};
+  if (use_van) {
+    final_location_van = placeholder;
+  } else {
+    if (n_buffertype == 0)
+      fatal("%s holds no buffer type: the fast algorithm needs at least one (the list algorithm accepts an empty "
+            "library)",
+            libname.c_str());
+    nil_make();
+    final_location_fastins = placeholder;
+    k.assign(n_buffertype, 0.0);
   }
 
   if (debug == 1) ntree_print(root);
@@ -106,7 +115,11 @@ int main(int argc, char **argv) {
   getrusage(RUSAGE_SELF, &timestuff);
   stime = timestuff.ru_utime.tv_sec;
   utime = timestuff.ru_utime.tv_usec;
-  RLnode *result = van(root);
+  RLnode *result = nullptr;
+  if (use_van)
+    result = van(root);
+  else
+    fastins(k.data(), root, rt, swap_list);
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
@@ -118,14 +131,27 @@ int main(int argc, char **argv) {
 
   if (output) {
     std::printf("Nonredundant qc list before the source node:\n");
-    print(result);
+    if (use_van)
+      print(result);
+    else
+      travel(rt[fastins_trees - 1]);
     std::printf("The number of nodes %d\n", n_candidates);
   }
 
-  std::printf("The slack after buffer insertion : %10.10g\n", van_answer);
-  Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
-  printbuffer(winner, &number_of_buffers);
-  list_delete(result);
+  if (use_van) {
+    std::printf("The slack after buffer insertion : %10.10g\n", van_answer);
+    Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
+    printbuffer(winner, &number_of_buffers);
+    list_delete(result);
+  } else {
+    std::printf("The slack after buffer insertion : %10.10g\n", fastins_answer);
+    Comp *winner = final_location_fastins == placeholder ? nullptr : final_location_fastins;
+    printbuffer_fastins(winner, &number_of_buffers);
+    for (int i = fastins_trees - 1; i >= 0; i--) {
+      tree_delete(rt[i]);
+      tree_delete_swap(swap_list[i]);
+    }
+  }
 
   if (output) {
     std::printf("the memory of solutions opened are %fM bytes \n", megabytes(total_solution));
@@ -142,5 +168,6 @@ int main(int argc, char **argv) {
     std::printf("Algorithm time is : %f seconds\n", algorithm_time);
   }
   comp_delete(placeholder);
+  if (!use_van) nil_free();
   return 0;
 }
