@@ -33,8 +33,10 @@ void vreport(const char *prefix, const char *format, va_list ap) {
 
 // Calls handle(line, number) for every line of the stream that is not empty.
 // Lines may have any length; a final line without a newline is handled too.
+// A read error (a directory given as a file, say) must not pass for the end
+// of an empty file.
 template <typename Handler>
-void for_each_line(FILE *in, Handler handle) {
+void for_each_line(FILE *in, const std::string &name, Handler handle) {
   std::vector<char> buf(1 << 16);
   std::string line;
   long number = 1;
@@ -51,6 +53,7 @@ void for_each_line(FILE *in, Handler handle) {
       number++;
     }
   }
+  if (std::ferror(in)) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
   if (!line.empty()) handle(line, number);
 }
 
@@ -84,6 +87,9 @@ struct Fields {
     if (end == p) input_error(file, line, "%s: missing or unreadable %s", what, field);
     if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
       input_error(file, line, "%s: %s is out of range", what, field);
+    // "1.5" would otherwise give index 1 and hand ".5" to the next field.
+    if (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end)))
+      input_error(file, line, "%s: %s is not an integer", what, field);
     p = end;
     return static_cast<int>(v);
   }
@@ -215,7 +221,7 @@ void input_error(const std::string &file, long line, const char *format, ...) {
 
 void InputLib(FILE *flib, const std::string &name) {
   n_buffertype = 0;
-  for_each_line(flib, [&](const std::string &line, long number) {
+  for_each_line(flib, name, [&](const std::string &line, long number) {
     if (!starts_with(line, "buff")) return;
     if (n_buffertype >= MAX_BUFFERTYPES)
       input_error(name, number, "more than %d buffer types: the library limit is %d", MAX_BUFFERTYPES,
@@ -238,7 +244,7 @@ Node *read_net(FILE *in, const std::string &name) {
   node_line.clear();
   edge_line.clear();
   bool seen_candidate = false;
-  for_each_line(in, [&](const std::string &line, long number) {
+  for_each_line(in, name, [&](const std::string &line, long number) {
     if (starts_with(line, "wire_re")) {
       Fields f(name, number, "wire resistance line", line);
       r0 = f.real("wire resistance per unit length");

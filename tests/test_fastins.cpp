@@ -165,4 +165,173 @@ TEST_F(FastinsTest, AgreesWithListEngineOnRandomNets) {
   }
 }
 
+// One-candidate tree of each type for a sink (q, c), as the walk makes it.
+struct TypeSets {
+  std::vector<double> k;
+  RTnode *rt[MAX_BUFFERTYPES + 1];
+  RTnode *list[MAX_BUFFERTYPES + 1];
+  void release() {
+    for (int i = fastins_trees - 1; i >= 0; i--) {
+      tree_delete(rt[i]);
+      tree_delete_swap(list[i]);
+    }
+  }
+};
+
+TypeSets sink_sets(double q, double c) {
+  Node sink{1, 0, 0, NODE_SINK, c, q, nullptr, nullptr};
+  TypeSets s;
+  s.k.assign(n_buffertype, 0.0);
+  create(s.k.data(), s.rt, &sink, s.list);
+  return s;
+}
+
+std::vector<std::pair<double, double>> tree_values(RTnode *root) {
+  std::vector<std::pair<double, double>> v;
+  for (RTnode *x = minimum(root); x != NIL; x = node_succ(x)) v.push_back({x->time, x->cap});
+  return v;
+}
+
+TEST_F(FastinsTest, BufferUpdateWorkedCases) {
+  nil_make();
+  r0 = 0.1;
+  c0 = 0.2;
+  n_buffertype = 1;
+  rb[0] = 50;
+  tb[0] = 20;
+  cb[0] = 0.3;
+  fastins_prepare(nullptr);
+  // The candidate (q 1000, c 0.5) carried up a wire of 10 and driven by the
+  // buffer: 1000 - 1 - 0.5 - 125 - 20.
+  TypeSets s = sink_sets(1000, 0.5);
+  s.k[0] += 10;
+  buffer_update(s.k.data(), 10, s.rt, s.list, 7, 8);
+  auto v = tree_values(s.rt[0]);
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_DOUBLE_EQ(v[0].first, 853.5);
+  EXPECT_DOUBLE_EQ(v[0].second, 0.3);
+  EXPECT_DOUBLE_EQ(v[1].first, 998.5);
+  EXPECT_DOUBLE_EQ(v[1].second, 2.5);
+  RTnode *buffered = minimum(s.rt[0]);
+  ASSERT_NE(buffered->com, nullptr);
+  EXPECT_EQ(buffered->com->buffertype, 1);
+  EXPECT_EQ(buffered->com->x, 7);
+  EXPECT_EQ(buffered->com->y, 8);
+  EXPECT_EQ(buffered->com->left, nullptr);
+  // The upper candidate carries the only entry, keyed at its crossing length
+  // above the current length.
+  RTnode *upper = node_succ(buffered);
+  ASSERT_NE(upper->swap_option, NIL);
+  EXPECT_DOUBLE_EQ(upper->swap_option->time, ((998.5 - 853.5) / (2.5 - 0.3) - 50) / 0.1 + 10);
+  std::string why;
+  EXPECT_TRUE(check_candidate_tree(s.rt[0], s.list[0], &why)) << why;
+  s.release();
+
+  // Neighbours (100, 1) and (160, 2) with rb 50, r0 0.5 and reference length
+  // 5 get the key 25; at an accumulated length of 25 the upper one expires.
+  r0 = 0.5;
+  c0 = 0.0;
+  s = sink_sets(100, 1);
+  insert(&s.rt[0], 160, 2, nullptr, &s.list[0]);
+  link_inserted(&s.rt[0], &s.list[0], 160, 5, 50);
+  RTnode *e = minimum(s.list[0]);
+  EXPECT_DOUBLE_EQ(e->time, 25);
+  EXPECT_EQ(e->qc_option->time, 160);
+  s.k[0] = 25 - 1e-12;  // within the expiry tolerance
+  buffer_update(s.k.data(), 0, s.rt, s.list, 7, 8);
+  v = tree_values(s.rt[0]);
+  // Only (100, 1) is left to drive: 100 - 50 * 1 - 20; the buffered candidate
+  // (50, 0.3) then dominates nothing and stays below it.
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_DOUBLE_EQ(v[0].first, 30);
+  EXPECT_DOUBLE_EQ(v[1].first, 100);
+  EXPECT_TRUE(check_candidate_tree(s.rt[0], s.list[0], &why)) << why;
+  s.release();
+  EXPECT_EQ(total_solution, reduce_solution);
+  EXPECT_EQ(m_used, m_reduced);
+}
+
+TEST_F(FastinsTest, DriverSlackAndDriverTree) {
+  // A sink (q 1000, c 0.5) driven through rd 100 and a wire of 10:
+  // 1000 - 1 - 50.5 - 200.
+  TestNet net;
+  net.r0 = 0.1;
+  net.c0_file = 200;
+  net.rd = 100;
+  net.sinks.push_back({1, 10, 0, 500, 1000});
+  net.edges = {{0, 1}};
+  net.lib.push_back({300, 20, 50});
+  Node *root = load(net);
+  Outcome f = run_fast(root);
+  EXPECT_DOUBLE_EQ(f.slack, 748.5);
+  EXPECT_TRUE(f.placement.empty());
+  EXPECT_EQ(fastins_trees, 1);  // rd + wire is above the buffer's resistance
+
+  // A driver weaker than... stronger than the last buffer type: the driver
+  // gets its own tree, and the answer is still the list engine's.
+  reset_globals();
+  net.rd = 10;
+  net.r0 = 0.1;
+  net.sinks.push_back({2, 40, 30, 800, 900});
+  net.cands.push_back({100, 20, 0});
+  net.edges = {{0, 100}, {100, 1}, {100, 2}};
+  net.lib = {{300, 20, 500}, {100, 5, 400}};
+  root = load(net);
+  Outcome v = run_van(root);
+  f = run_fast(root);
+  EXPECT_EQ(fastins_trees, 3);
+  EXPECT_NEAR(f.slack, v.slack, tolerance(v.slack));
+}
+
+// The bundled example, answered through the binary: both algorithms report the
+// same slack, and the fast algorithm's full report is as recorded.
+TEST_F(FastinsTest, EndToEndOnTheExample) {
+  std::string dir = make_temp_dir();
+  std::string src = std::string(BUFINS_SOURCE_DIR) + "/examples/";
+  write_file(dir + "/demo.net", read_file(src + "demo.net"));
+  write_file(dir + "/demo.lib", read_file(src + "demo.lib"));
+  RunResult fast = run_bufins("-f demo.net -b demo.lib -o -t -d", "2\n0\n", dir);
+  ASSERT_EQ(fast.status, 0) << fast.err;
+  std::string out = fast.out;
+  size_t at = out.find("Algorithm time is : ");
+  ASSERT_NE(at, std::string::npos);
+  out = out.substr(0, at) + "Algorithm time is : (masked)\n";
+  EXPECT_EQ(out, read_file(data_path("fast_demo_o_t_d.out")));
+  EXPECT_EQ(read_file(dir + "/demo.buf"), read_file(data_path("fast_demo_o_t_d.buf")));
+  size_t slack_at = fast.out.find("The slack");
+  std::string fast_slack = fast.out.substr(slack_at, fast.out.find('\n', slack_at) + 1 - slack_at);
+  RunResult list = run_bufins("-f demo.net -b demo.lib", "1\n0\n", dir);
+  ASSERT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find(fast_slack), std::string::npos);
+
+  // A net on which the last buffer type is weaker than the driver.
+  write_file(dir + "/weak.net", read_file(data_path("fast_weak_last_type.net")));
+  write_file(dir + "/weak.lib", read_file(data_path("fast_weak_last_type.lib")));
+  for (const char *answers : {"1\n0\n", "2\n0\n"}) {
+    RunResult r = run_bufins("-f weak.net -b weak.lib", answers, dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("The slack after buffer insertion : 210.9761301\n"), std::string::npos) << answers;
+  }
+  // An empty library cannot feed the fast algorithm.
+  write_file(dir + "/empty.lib", "");
+  RunResult empty = run_bufins("-f demo.net -b empty.lib", "2\n0\n", dir);
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.err.find("no buffer type"), std::string::npos);
+  run_shell("rm -rf '" + dir + "'");
+}
+
+// A chain of 1.6 million nodes (a two-pin net cut into pieces) solves with the
+// default stack.
+TEST_F(FastinsTest, LargeChainWithDefaultStack) {
+  std::string dir = make_temp_dir();
+  write_file(dir + "/c.net",
+             "wire_res_per_unit 0.1\nwire_cap_per_unit 0.2\ndriver 0 0 100\nsink 1 1000000 0 30 5000000\nedge 0 1\n");
+  write_file(dir + "/c.lib", "buffer 20 35 180\n");
+  RunResult r = run_shell("ulimit -s 8192 && cd '" + dir + "' && '" + BUFINS_BINARY + "' -f c.net -b c.lib", "2\n1599990\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("The slack after buffer insertion"), std::string::npos);
+  EXPECT_EQ(r.err, "");
+  run_shell("rm -rf '" + dir + "'");
+}
+
 }  // namespace

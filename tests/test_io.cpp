@@ -1,0 +1,464 @@
+// Tests of the library and net readers, the tree linker and checker and the
+// tree listing, run in-process on temporary streams.
+//
+// Every reader error ends the process, so error cases are death tests that
+// match the distinctive part of the "file:line: message" line on standard
+// error. The few messages that go to standard output are redirected to
+// standard error inside the dying child so that they can be matched too.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "def.h"
+#include "io.h"
+#include "support.h"
+
+namespace {
+
+using ::testing::ExitedWithCode;
+
+FILE *stream_of(const std::string &text) {
+  FILE *f = std::tmpfile();
+  if (f == nullptr) throw std::runtime_error("tmpfile failed");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::rewind(f);
+  return f;
+}
+
+void read_lib(const std::string &text) {
+  FILE *f = stream_of(text);
+  InputLib(f, "t.lib");
+  std::fclose(f);
+}
+
+Node *read_net_text(const std::string &text) {
+  reset_globals();
+  FILE *f = stream_of(text);
+  Node *root = read_net(f, "t.net");
+  std::fclose(f);
+  return root;
+}
+
+// Runs fn on a thread whose stack is the common 8 MiB default, whatever the
+// limit of the test process: a recursive walk of a long chain would overflow it.
+void on_8mib_stack(std::function<void()> fn) {
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, 8u << 20);
+  pthread_t thread;
+  auto body = [](void *arg) -> void * {
+    (*static_cast<std::function<void()> *>(arg))();
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attr, body, &fn), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+}
+
+// Standard output of fn, which may write a great deal.
+std::string stdout_of(const std::function<void()> &fn) {
+  testing::internal::CaptureStdout();
+  fn();
+  return testing::internal::GetCapturedStdout();
+}
+
+const Node *find(int index) {
+  for (int i = 0; i < n_sinks + n_candidates; i++)
+    if (nodes[i].index == index) return &nodes[i];
+  return nullptr;
+}
+
+int index_of(const Node *p) { return p ? p->index : -1; }
+
+// Lines 1-8 of the small nets below: a driver, two sinks, three candidates.
+const std::string kHead =
+    "wire_res_per_unit 0.5\n"
+    "wire_cap_per_unit 2\n"
+    "driver 1 2 100\n"
+    "sink 1 10 0 5 300\n"
+    "sink 2 0 10 7 400\n"
+    "candidate 11 1 1\n"
+    "candidate 12 5 0\n"
+    "candidate 13 0 5\n";
+
+// Lines 9-13: 11 branches, its first edge (to 13) giving left.
+const std::string kEdges =
+    "edge 0 11\n"
+    "edge 11 13\n"
+    "edge 11 12\n"
+    "edge 12 1\n"
+    "edge 13 2\n";
+
+// Pre-order listing of kHead + kEdges.
+const std::string kListing =
+    "0 1.000000 2.000000 0 \n"
+    "11 1.000000 1.000000 1 \n"
+    "13 0.000000 5.000000 1 \n"
+    "2 0.000000 10.000000 2 \n"
+    "12 5.000000 0.000000 1 \n"
+    "1 10.000000 0.000000 2 \n";
+
+// A chain: driver, candidates 1 .. n-2, sink n-1, with n node lines in all.
+std::string chain_net(int n) {
+  std::string s = "wire_res_per_unit 1\nwire_cap_per_unit 1\ndriver 0 0 10\n";
+  s.reserve(static_cast<size_t>(n) * 40);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "sink %d 0 %d 1 100\n", n - 1, n - 1);
+  s += buf;
+  for (int i = 1; i <= n - 2; i++) {
+    std::snprintf(buf, sizeof buf, "candidate %d 0 %d\n", i, i);
+    s += buf;
+  }
+  for (int i = 0; i < n - 1; i++) {
+    std::snprintf(buf, sizeof buf, "edge %d %d\n", i, i + 1);
+    s += buf;
+  }
+  return s;
+}
+
+}  // namespace
+
+TEST(LibraryReader, RecognisesBufferLinesByTheirFirstFourCharacters) {
+  reset_globals();
+  read_lib(
+      "# cap delay res\n"
+      "\n"
+      "buffer_small 20 35 180\n"
+      "buff_x4 40.5 30 90\n"
+      " buffer 1 1 1\n"           // blank first: not a buffer line
+      "Buffer 2 2 2\n"            // case matters
+      "buf 3 3 3\n"               // shorter than the keyword
+      "   \n"
+      "buff 80 28 45");           // no final newline
+  ASSERT_EQ(n_buffertype, 3);
+  EXPECT_DOUBLE_EQ(cb[0], 0.020);  // capacitance / 1000, nothing else converted
+  EXPECT_DOUBLE_EQ(tb[0], 35.0);
+  EXPECT_DOUBLE_EQ(rb[0], 180.0);
+  EXPECT_DOUBLE_EQ(cb[1], 0.0405);
+  EXPECT_DOUBLE_EQ(tb[1], 30.0);
+  EXPECT_DOUBLE_EQ(rb[1], 90.0);
+  EXPECT_DOUBLE_EQ(cb[2], 0.080);
+  EXPECT_DOUBLE_EQ(rb[2], 45.0);
+
+  // A second read starts again from type 0.
+  read_lib("buffer 1 2 3\r\n");
+  EXPECT_EQ(n_buffertype, 1);
+  EXPECT_DOUBLE_EQ(cb[0], 0.001);
+  EXPECT_DOUBLE_EQ(rb[0], 3.0);  // "\r" ends the number like a blank
+
+  read_lib("");
+  EXPECT_EQ(n_buffertype, 0);
+
+  // Long lines are read whole: a 1000-character comment, and a buffer line
+  // whose numbers lie beyond column 300.
+  read_lib(std::string(1000, '#') + "\nbuffer" + std::string(300, ' ') + "7 8" + std::string(300, '\t') + "9\n");
+  ASSERT_EQ(n_buffertype, 1);
+  EXPECT_DOUBLE_EQ(cb[0], 0.007);
+  EXPECT_DOUBLE_EQ(tb[0], 8.0);
+  EXPECT_DOUBLE_EQ(rb[0], 9.0);
+}
+
+TEST(LibraryReader, SixtyFourTypesFillTheTablesAndTheSixtyFifthIsRejected) {
+  std::string lib;
+  for (int i = 1; i <= 64; i++) lib += "buffer " + std::to_string(i) + " " + std::to_string(100 + i) + " 5\n";
+  reset_globals();
+  read_lib(lib);
+  ASSERT_EQ(n_buffertype, 64);
+  EXPECT_DOUBLE_EQ(cb[63], 0.064);
+  EXPECT_DOUBLE_EQ(tb[63], 164.0);
+  EXPECT_DOUBLE_EQ(rb[63], 5.0);
+
+  EXPECT_EXIT(read_lib("# 65 types\n" + lib + "buffer 65 165 5\n"), ExitedWithCode(1),
+              "t.lib:66: more than 64 buffer types");
+}
+
+TEST(LibraryReader, BadBufferLinesAndUnreadableFilesFail) {
+  EXPECT_EXIT(read_lib("buffer 1 2 3\nbuffer 1 2\n"), ExitedWithCode(1),
+              "t.lib:2: buffer line: missing or unreadable output resistance");
+  EXPECT_EXIT(read_lib("buffer x 2 3\n"), ExitedWithCode(1), "t.lib:1: .*input capacitance");
+  EXPECT_EXIT(read_lib("buffer nan 2 3\n"), ExitedWithCode(1), "t.lib:1: .*input capacitance is not a finite number");
+  EXPECT_EXIT(read_lib("buffer 1 1e999 3\n"), ExitedWithCode(1), "intrinsic delay is not a finite number");
+
+  // A directory opens, but reading it fails: that must not pass for an empty
+  // library.
+  std::string dir = make_temp_dir();
+  EXPECT_EXIT(
+      {
+        FILE *f = std::fopen(dir.c_str(), "r");
+        if (f == nullptr) std::exit(3);
+        InputLib(f, "dir.lib");
+      },
+      ExitedWithCode(1), "dir.lib: cannot read");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(NetReader, ReadsRecordsUnitsCountsAndLinksInEdgeOrder) {
+  Node *root = read_net_text(kHead + kEdges);
+  EXPECT_EQ(root, &nodes[0]);
+  EXPECT_EQ(n_nodes, 6);
+  EXPECT_EQ(n_sinks, 3);  // the driver counts
+  EXPECT_EQ(n_candidates, 3);
+  EXPECT_EQ(n_edges, 5);
+  EXPECT_DOUBLE_EQ(r0, 0.5);
+  EXPECT_DOUBLE_EQ(c0, 0.002);
+  EXPECT_DOUBLE_EQ(rd, 100.0);
+  EXPECT_DOUBLE_EQ(dx, 1.0);
+  EXPECT_DOUBLE_EQ(dy, 2.0);
+
+  // Table order is file order: driver, sinks, candidates.
+  const int order[] = {0, 1, 2, 11, 12, 13};
+  const int types[] = {NODE_DRIVER, NODE_SINK, NODE_SINK, NODE_CANDIDATE, NODE_CANDIDATE, NODE_CANDIDATE};
+  for (int i = 0; i < 6; i++) {
+    EXPECT_EQ(nodes[i].index, order[i]) << i;
+    EXPECT_EQ(nodes[i].type, types[i]) << i;
+  }
+  EXPECT_DOUBLE_EQ(nodes[1].cap, 0.005);
+  EXPECT_DOUBLE_EQ(nodes[1].time, 300.0);
+  EXPECT_DOUBLE_EQ(nodes[2].x, 0.0);
+  EXPECT_DOUBLE_EQ(nodes[2].y, 10.0);
+  EXPECT_DOUBLE_EQ(nodes[2].cap, 0.007);
+  EXPECT_DOUBLE_EQ(nodes[4].cap, 0.0);
+  EXPECT_DOUBLE_EQ(nodes[0].cap, 0.0);
+
+  EXPECT_EQ(index_of(root->left), 11);
+  EXPECT_EQ(root->right, nullptr);
+  EXPECT_EQ(index_of(find(11)->left), 13);  // first edge leaving 11
+  EXPECT_EQ(index_of(find(11)->right), 12);
+  EXPECT_EQ(index_of(find(12)->left), 1);
+  EXPECT_EQ(find(12)->right, nullptr);
+  EXPECT_EQ(find(1)->left, nullptr);
+  EXPECT_EQ(find(2)->right, nullptr);
+
+  EXPECT_EQ(stdout_of([&] { ntree_print(root); }), kListing);
+}
+
+TEST(NetReader, PrefixesBlankAndCommentLinesAndLineEndings) {
+  // Edges first, seven-character wire prefixes, count lines, blank lines,
+  // a node line with a leading blank, "edges"/"candidate_node" words, long
+  // lines, and a last line without a newline.
+  std::string text =
+      "edge 0 11\n"
+      "\n"
+      "wire_resistance 0.5\n"
+      "wire_r 99\n"                                         // six characters: no match
+      "wire_capacitance_per_unit 2\n"
+      "# " + std::string(1000, 'c') + "\n"
+      "driver 1 2 100\n"
+      "number_of_sinks 2\n"
+      "sink 1 10 0 5 300\n"
+      "   sink 7 0 0 0 0\n"                                 // ignored
+      "sink" + std::string(300, ' ') + "2 0 10 7 400" + std::string(300, ' ') + "\n"
+      "number_of_candidate_nodes 3\n"
+      "candidate_node 11 1 1\n"
+      "cand 12 5 0\n"
+      "candidate 13 0 5\n"
+      "  \t \n"
+      "edges 11 13\n"
+      "edge 11 12\n"
+      "edge 12 1\n"
+      "edge 13 2";                                          // no final newline
+  Node *root = read_net_text(text);
+  EXPECT_EQ(n_nodes, 6);
+  EXPECT_EQ(n_sinks, 3);
+  EXPECT_EQ(n_edges, 5);
+  EXPECT_DOUBLE_EQ(r0, 0.5);
+  EXPECT_DOUBLE_EQ(c0, 0.002);
+  EXPECT_DOUBLE_EQ(nodes[2].cap, 0.007);
+  EXPECT_DOUBLE_EQ(nodes[2].time, 400.0);
+  EXPECT_EQ(index_of(find(13)->left), 2);  // the unterminated last line counts
+  EXPECT_EQ(stdout_of([&] { ntree_print(root); }), kListing);
+
+  // CRLF line ends read the same as LF ones.
+  std::string crlf;
+  for (char ch : kHead + kEdges) {
+    if (ch == '\n') crlf += '\r';
+    crlf += ch;
+  }
+  root = read_net_text(crlf);
+  EXPECT_EQ(n_nodes, 6);
+  EXPECT_DOUBLE_EQ(c0, 0.002);
+  EXPECT_DOUBLE_EQ(nodes[2].time, 400.0);
+  EXPECT_EQ(stdout_of([&] { ntree_print(root); }), kListing);
+
+  // Line numbers in messages count blank lines and CRLF lines alike.
+  EXPECT_EXIT(read_net_text("\r\n\n" + crlf + "edge 99 1\r\n"), ExitedWithCode(1), "t.net:16: edge names node 99");
+}
+
+TEST(NetReader, CandidatesOutsideTheTreeMayStay) {
+  // 14 and 15 hang together apart from the driver's tree; 16 is alone.
+  Node *root = read_net_text(kHead + "candidate 14 0 0\ncandidate 15 0 0\ncandidate 16 0 0\n" + kEdges + "edge 14 15\n");
+  EXPECT_EQ(n_candidates, 6);
+  EXPECT_EQ(index_of(find(14)->left), 15);
+  EXPECT_EQ(stdout_of([&] { ntree_print(root); }), kListing);
+}
+
+TEST(NetReader, FinalNetFileReadsBackToTheSameTree) {
+  std::string src = BUFINS_SOURCE_DIR;
+  read_net_text(read_file(src + "/examples/demo.net"));
+  std::vector<Node> first(nodes.begin(), nodes.end());
+  std::vector<std::pair<int, int>> links;
+  for (const Node &n : first) links.emplace_back(index_of(n.left), index_of(n.right));
+  double r = r0, c = c0, d = rd;
+
+  read_net_text(read_file(src + "/examples/demo.finalnet"));
+  ASSERT_EQ(nodes.size(), first.size());
+  EXPECT_DOUBLE_EQ(r0, r);
+  EXPECT_DOUBLE_EQ(c0, c);
+  EXPECT_DOUBLE_EQ(rd, d);
+  for (size_t i = 0; i < first.size(); i++) {
+    EXPECT_EQ(nodes[i].index, first[i].index);
+    EXPECT_EQ(nodes[i].type, first[i].type);
+    EXPECT_DOUBLE_EQ(nodes[i].x, first[i].x);
+    EXPECT_DOUBLE_EQ(nodes[i].cap, first[i].cap);
+    EXPECT_DOUBLE_EQ(nodes[i].time, first[i].time);
+    EXPECT_EQ(index_of(nodes[i].left), links[i].first) << nodes[i].index;
+    EXPECT_EQ(index_of(nodes[i].right), links[i].second) << nodes[i].index;
+  }
+}
+
+TEST(NetReader, LinesWithMissingOrBadNumbersNameFileAndLine) {
+  EXPECT_EXIT(read_net_text("wire_res_per_unit\n"), ExitedWithCode(1),
+              "t.net:1: wire resistance line: missing or unreadable wire resistance per unit length");
+  EXPECT_EXIT(read_net_text("\nwire_cap_per_unit abc\n"), ExitedWithCode(1),
+              "t.net:2: wire capacitance line: missing or unreadable");
+  EXPECT_EXIT(read_net_text("driver 1 2\n"), ExitedWithCode(1),
+              "t.net:1: driver line: missing or unreadable driver output resistance");
+  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 1 10 0 5\n"), ExitedWithCode(1),
+              "t.net:2: sink line: missing or unreadable required arrival time");
+  EXPECT_EXIT(read_net_text(kHead + "candidate 14 1\n"), ExitedWithCode(1),
+              "t.net:9: candidate line: missing or unreadable y coordinate");
+  EXPECT_EXIT(read_net_text(kHead + "edge 0\n"), ExitedWithCode(1),
+              "t.net:9: edge line: missing or unreadable downstream node index");
+  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 1 10 0 nan 300\n"), ExitedWithCode(1),
+              "t.net:2: sink line: load capacitance is not a finite number");
+  EXPECT_EXIT(read_net_text("driver 1 1e999 3\n"), ExitedWithCode(1), "t.net:1: driver line: y coordinate is not a finite");
+  EXPECT_EXIT(read_net_text("wire_res_per_unit -inf\n"), ExitedWithCode(1), "t.net:1: .*not a finite number");
+  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 3000000000 1 1 1 1\n"), ExitedWithCode(1),
+              "t.net:2: sink line: index is out of range");
+  EXPECT_EXIT(read_net_text(kHead + "edge 0 -2147483649\n"), ExitedWithCode(1),
+              "t.net:9: edge line: downstream node index is out of range");
+  // "1.5" must not become index 1 with x = .5.
+  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 1.5 1 1 1 1\n"), ExitedWithCode(1),
+              "t.net:2: sink line: index is not an integer");
+  EXPECT_EXIT(read_net_text(kHead + "edge 0 11x\n"), ExitedWithCode(1), "t.net:9: .*not an integer");
+}
+
+TEST(NetCheck, NodeLinesOutOfOrderOrDuplicatedAreRejected) {
+  EXPECT_EXIT(read_net_text(""), ExitedWithCode(1), "t.net: no driver line");
+  EXPECT_EXIT(read_net_text("# nothing\nedge 0 1\n"), ExitedWithCode(1), "t.net: no driver line");
+  EXPECT_EXIT(read_net_text(kHead + "driver 0 0 1\n" + kEdges), ExitedWithCode(1),
+              "t.net:9: driver line: the driver must be the first and only driver line");
+  EXPECT_EXIT(read_net_text("sink 1 1 1 1 1\ndriver 0 0 1\n"), ExitedWithCode(1),
+              "t.net:1: sink line before the driver line");
+  EXPECT_EXIT(read_net_text("candidate 1 1 1\ndriver 0 0 1\n"), ExitedWithCode(1),
+              "t.net:1: candidate line before the driver line");
+  EXPECT_EXIT(read_net_text(kHead + "sink 3 0 0 1 1\n" + kEdges), ExitedWithCode(1),
+              "t.net:9: sink line after a candidate line");
+  EXPECT_EXIT(read_net_text(kHead + "candidate 1 0 0\n" + kEdges), ExitedWithCode(1),
+              "t.net:9: node index 1 is already used by the node at line 4");
+  EXPECT_EXIT(read_net_text(kHead + "candidate 12 0 0\n" + kEdges), ExitedWithCode(1),
+              "t.net:9: node index 12 is already used by the node at line 7");
+
+  // These two messages go to standard output.
+  EXPECT_EXIT(
+      {
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        read_net_text("driver 0 0 1\nsink 0 1 1 1 1\n");
+      },
+      ExitedWithCode(1), "Error! The index of sink can not be zero\\.");
+  EXPECT_EXIT(
+      {
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        read_net_text("driver 0 0 1\ncandidate 0 1 1\n");
+      },
+      ExitedWithCode(1), "Error! The index of candidates can not be zero\\.");
+}
+
+TEST(NetCheck, EdgesThatDoNotFormTheTreeAreRejected) {
+  // Edge lines start at line 9.
+  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 11 99\n"), ExitedWithCode(1),
+              "t.net:10: edge names node 99, which no node line defines");
+  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 98 12\n"), ExitedWithCode(1), "t.net:10: edge names node 98");
+  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 1 12\n"), ExitedWithCode(1),
+              "t.net:14: edge leaves sink 1: a sink cannot have children");
+  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 13 0\n"), ExitedWithCode(1), "t.net:14: edge leads into the driver");
+  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 13 12\n"), ExitedWithCode(1),
+              "t.net:14: node 12 is already the child of the edge at line 11");
+  EXPECT_EXIT(read_net_text(kHead + "edge 12 12\n" + kEdges), ExitedWithCode(1), "t.net:9: edge joins node 12 to itself");
+  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 0 12\n"), ExitedWithCode(1),
+              "t.net:14: the driver has a second child \\(node 12\\)");
+  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\n" + kEdges + "edge 11 14\n"), ExitedWithCode(1),
+              "t.net:15: node 11 has a third child \\(node 14\\)");
+  EXPECT_EXIT(read_net_text(kHead), ExitedWithCode(1), "t.net:3: the driver drives nothing");
+  EXPECT_EXIT(read_net_text("driver 0 0 1\n"), ExitedWithCode(1), "t.net:1: the driver drives nothing");
+  // A ring of candidates beside an otherwise valid tree.
+  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\ncandidate 15 0 0\ncandidate 16 0 0\n" + kEdges +
+                            "edge 14 15\nedge 15 16\nedge 16 14\n"),
+              ExitedWithCode(1), "t.net:1[567]: edge closes a cycle through node 1[456]");
+  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\n"), ExitedWithCode(1),
+              "t.net:5: sink 2 is not connected to the driver");
+  // A sink below a candidate that is itself outside the tree.
+  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\n" + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 14 2\n"),
+              ExitedWithCode(1), "t.net:5: sink 2 is not connected to the driver");
+  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 12 2\n"), ExitedWithCode(1),
+              "t.net:8: candidate 13 has no child");
+}
+
+TEST(TreeLinker, FirstTwoKnownEdgesGiveLeftAndRight) {
+  reset_globals();
+  auto node = [](int index, int type) { return Node{index, 0.0, 0.0, type, 0.0, 0.0, nullptr, nullptr}; };
+  nodes.push_back(node(0, NODE_DRIVER));
+  nodes.push_back(node(8, NODE_SINK));
+  nodes.push_back(node(5, NODE_CANDIDATE));
+  nodes.push_back(node(6, NODE_CANDIDATE));
+  nodes.push_back(node(7, NODE_CANDIDATE));
+  n_nodes = 5;
+  n_sinks = 2;
+  n_candidates = 3;
+  edges = {{0, 5}, {5, 99}, {5, 6}, {5, 7}, {5, 8}, {6, 8}};
+  n_edges = 6;
+  EXPECT_EQ(produce_tree(), &nodes[0]);
+  EXPECT_EQ(index_of(nodes[0].left), 5);
+  EXPECT_EQ(index_of(nodes[2].left), 6);  // the edge to an unknown node uses up nothing
+  EXPECT_EQ(index_of(nodes[2].right), 7);  // a third edge is ignored
+  EXPECT_EQ(index_of(nodes[3].left), 8);
+
+  // Relinking starts afresh: links from the previous edge table go.
+  edges = {{0, 6}, {6, 7}};
+  n_edges = 2;
+  produce_tree();
+  EXPECT_EQ(index_of(nodes[0].left), 6);
+  EXPECT_EQ(nodes[2].left, nullptr);
+  EXPECT_EQ(nodes[2].right, nullptr);
+  EXPECT_EQ(index_of(nodes[3].left), 7);
+  EXPECT_EQ(nodes[3].right, nullptr);
+}
+
+TEST(TreeWalksLarge, ChainOfMaximumLengthIsReadCheckedAndListedOn8MiBStack) {
+  const std::string text = chain_net(MAX_NODES);
+  std::string listing;
+  on_8mib_stack([&] {
+    Node *root = read_net_text(text);
+    listing = stdout_of([&] { ntree_print(root); });
+  });
+  ASSERT_EQ(n_nodes, MAX_NODES);
+  EXPECT_EQ(n_candidates, MAX_NODES - 2);
+  EXPECT_EQ(n_edges, MAX_NODES - 1);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), MAX_NODES);
+  EXPECT_EQ(listing.compare(0, 48, "0 0.000000 0.000000 0 \n1 0.000000 1.000000 1 \n"), 0);
+  EXPECT_EQ(listing.substr(listing.size() - 76),
+            "1599998 0.000000 1599998.000000 1 \n1599999 0.000000 1599999.000000 2 \n");
+
+  // The same chain closed into a ring below the sink's parent, and a sink that
+  // hangs off it: the cycle must be found without walking it recursively.
+  std::string ring = chain_net(MAX_NODES - 1);
+  ring += "edge " + std::to_string(MAX_NODES - 3) + " 1\n";
+  ring.replace(ring.find("edge 0 1\n"), 9, "edge 0 " + std::to_string(MAX_NODES - 2) + "\n");
+  EXPECT_EXIT(on_8mib_stack([&] { read_net_text(ring); }), ExitedWithCode(1), "edge closes a cycle through node");
+}
