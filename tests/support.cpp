@@ -1,6 +1,8 @@
 // Test helpers: temporary files and running the bufins binary through the shell.
 #include "support.h"
 
+#include "io.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,3 +57,32 @@ RunResult run_bufins(const std::string &args, const std::string &input, const st
 }
 
 std::string data_path(const std::string &name) { return std::string(BUFINS_TEST_DATA) + "/" + name; }
+
+Node *load_into_tables(const TestNet &net) {
+  std::string dir = make_temp_dir();
+  write_net_files(net, dir, "t");
+  FILE *lib = std::fopen((dir + "/t.lib").c_str(), "r");
+  InputLib(lib, "t.lib");
+  std::fclose(lib);
+  FILE *in = std::fopen((dir + "/t.net").c_str(), "r");
+  Node *root = read_net(in, "t.net");
+  std::fclose(in);
+  std::remove((dir + "/t.lib").c_str());
+  std::remove((dir + "/t.net").c_str());
+  rmdir(dir.c_str());
+  return root;
+}
+
+std::string capture_fp(const std::function<void()> &body) {
+  FILE *tmp = std::tmpfile();
+  fp = tmp;
+  body();
+  std::fflush(tmp);
+  std::rewind(tmp);
+  std::string text;
+  int ch;
+  while ((ch = std::fgetc(tmp)) != EOF) text.push_back(static_cast<char>(ch));
+  std::fclose(tmp);
+  fp = stdout;
+  return text;
+}

@@ -2,7 +2,11 @@
 // running the built bufins binary with answers on standard input.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "def.h"
+#include "netgen.h"
 
 struct RunResult {
   int status;       // exit status, or -1 when the process did not exit normally
@@ -27,3 +31,11 @@ RunResult run_shell(const std::string &command, const std::string &input = "");
 
 // Path of a file in tests/data.
 std::string data_path(const std::string &name);
+
+// Writes the net and library to a temporary directory and reads them with the
+// tool's own readers into the global tables. Returns the root.
+Node *load_into_tables(const TestNet &net);
+
+// Runs `body` with the global placement stream fp pointed at a temporary file
+// and returns what was written to it; fp is standard output afterwards.
+std::string capture_fp(const std::function<void()> &body);

@@ -23,35 +23,10 @@ class VanTest : public ::testing::Test {
   void SetUp() override { reset_globals(); }
   void TearDown() override { fp = stdout; }
 
-  // Loads a net and library through the tool's own readers.
-  Node *load(const TestNet &net) {
-    std::string dir = make_temp_dir();
-    write_net_files(net, dir, "t");
-    FILE *lib = std::fopen((dir + "/t.lib").c_str(), "r");
-    InputLib(lib, "t.lib");
-    std::fclose(lib);
-    FILE *in = std::fopen((dir + "/t.net").c_str(), "r");
-    Node *root = read_net(in, "t.net");
-    std::fclose(in);
-    std::remove((dir + "/t.lib").c_str());
-    std::remove((dir + "/t.net").c_str());
-    rmdir(dir.c_str());
-    return root;
-  }
+  static Node *load(const TestNet &net) { return load_into_tables(net); }
 
-  // Writes the placements of a trace through printbuffer and reads them back.
-  std::string placements(Comp *trace, int *count) {
-    FILE *tmp = std::tmpfile();
-    fp = tmp;
-    printbuffer(trace, count);
-    std::fflush(tmp);
-    std::rewind(tmp);
-    std::string text;
-    int ch;
-    while ((ch = std::fgetc(tmp)) != EOF) text.push_back(static_cast<char>(ch));
-    std::fclose(tmp);
-    fp = stdout;
-    return text;
+  static std::string placements(Comp *trace, int *count) {
+    return capture_fp([&] { printbuffer(trace, count); });
   }
 
   static RLnode *list_of(std::vector<std::pair<double, double>> cq) {
