@@ -202,8 +202,12 @@ double wire_length(const Tree &t, int a, int b) {
 
 }  // namespace
 
-double elmore_slack(const TestNet &net, const Placement &buffers) {
-  Tree t = build_tree(net);
+namespace {
+
+// Elmore slack of the tree with a buffer type (1-based, 0 = none) chosen for
+// every edge, looked up through `type_of(parent, child)`.
+template <typename TypeOf>
+double evaluate(const TestNet &net, const Tree &t, TypeOf type_of) {
   double c0 = net.c0_file / 1000.0;
   std::map<int, std::pair<double, double>> qc;  // node -> (q, c) seen at the node
   for (int n : t.postorder) {
@@ -213,15 +217,16 @@ double elmore_slack(const TestNet &net, const Placement &buffers) {
       continue;
     }
     double q = std::numeric_limits<double>::infinity(), c = 0.0;
-    for (int k : t.kids[n]) {
+    auto kids = t.kids.find(n);
+    for (int k : kids->second) {
       double len = wire_length(t, n, k);
       double kq = qc[k].first, kc = qc[k].second;
       // Elmore delay of the wire driving the child's load.
       double wq = kq - net.r0 * len * (kc + c0 * len / 2.0);
       double wc = kc + c0 * len;
-      auto b = buffers.find({n, k});
-      if (b != buffers.end()) {
-        const TestNet::Buf &buf = net.lib.at(b->second - 1);
+      int type = type_of(n, k);
+      if (type > 0) {
+        const TestNet::Buf &buf = net.lib.at(type - 1);
         wq = wq - buf.delay - buf.res * wc;
         wc = buf.cap_file / 1000.0;
       }
@@ -234,6 +239,16 @@ double elmore_slack(const TestNet &net, const Placement &buffers) {
   throw std::runtime_error("net without driver");
 }
 
+}  // namespace
+
+double elmore_slack(const TestNet &net, const Placement &buffers) {
+  Tree t = build_tree(net);
+  return evaluate(net, t, [&](int p, int k) {
+    auto b = buffers.find({p, k});
+    return b == buffers.end() ? 0 : b->second;
+  });
+}
+
 int buffer_sites(const TestNet &net) {
   int n = 0;
   for (const auto &e : net.edges)
@@ -243,19 +258,20 @@ int buffer_sites(const TestNet &net) {
 }
 
 double exhaustive_best(const TestNet &net, long *assignments) {
-  std::vector<std::pair<int, int>> sites;
+  Tree t = build_tree(net);
+  std::map<std::pair<int, int>, size_t> site_of;
   for (const auto &e : net.edges)
     for (const auto &c : net.cands)
-      if (c.index == e.first) sites.push_back(e);
+      if (c.index == e.first) site_of.emplace(e, site_of.size());
   int choices = static_cast<int>(net.lib.size()) + 1;
-  std::vector<int> pick(sites.size(), 0);
+  std::vector<int> pick(site_of.size(), 0);
   double best = -std::numeric_limits<double>::infinity();
   long count = 0;
   while (true) {
-    Placement p;
-    for (size_t i = 0; i < sites.size(); i++)
-      if (pick[i] > 0) p[sites[i]] = pick[i];
-    best = std::max(best, elmore_slack(net, p));
+    best = std::max(best, evaluate(net, t, [&](int p, int k) {
+      auto s = site_of.find({p, k});
+      return s == site_of.end() ? 0 : pick[s->second];
+    }));
     count++;
     size_t i = 0;
     while (i < pick.size() && ++pick[i] == choices) pick[i++] = 0;
