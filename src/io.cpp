@@ -198,6 +198,31 @@ void check_and_link(const std::string &file) {
   }
 }
 
+// Reads an integer answer from standard input as "%d" does, but refuses one
+// that does not fit an int rather than letting it wrap into another value.
+// Returns false when no integer stands there.
+bool read_int_answer(const char *what, int *value) {
+  int ch;
+  while ((ch = std::getchar()) != EOF && std::isspace(ch)) {
+  }
+  std::string text;
+  if (ch == '+' || ch == '-') {
+    text.push_back(static_cast<char>(ch));
+    ch = std::getchar();
+  }
+  while (ch != EOF && std::isdigit(ch)) {
+    text.push_back(static_cast<char>(ch));
+    ch = std::getchar();
+  }
+  if (ch != EOF) std::ungetc(ch, stdin);
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.back()))) return false;
+  errno = 0;
+  long v = std::strtol(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) fatal("the %s %s is out of range", what, text.c_str());
+  *value = static_cast<int>(v);
+  return true;
+}
+
 }  // namespace
 
 void fatal(const char *format, ...) {
@@ -314,7 +339,7 @@ Node *Input(const std::string &name) {
   Node *root = read_net(fp, name);
   std::printf("Wire Segmenting coef (0 means no segmenting:) ");
   int coef = 0;
-  if (std::scanf("%d", &coef) != 1) coef = 0;
+  if (!read_int_answer("wire segmenting coefficient", &coef)) coef = 0;
   if (coef < 0) fatal("the wire segmenting coefficient must not be negative (got %d)", coef);
   if (coef != 0) wire_segment(coef);
   return root;

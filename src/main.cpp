@@ -79,8 +79,10 @@ int main(int argc, char **argv) {
   if (!net || !lib) usage(argv[0]);
 
   std::printf("Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ");
-  int choice = 0;  // no integer at the prompt selects the fast algorithm
-  if (std::scanf("%d", &choice) != 1) choice = 0;
+  // No integer at the prompt selects the fast algorithm. Read wide so that a
+  // huge answer such as 4294967297 cannot wrap into 1.
+  long long choice = 0;
+  if (std::scanf("%lld", &choice) != 1) choice = 0;
   bool use_van = choice == 1;
 
   InputLib(lib.get(), libname);
