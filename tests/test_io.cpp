@@ -308,7 +308,7 @@ TEST(NetReader, FinalNetFileReadsBackToTheSameTree) {
   for (const Node &n : first) links.emplace_back(index_of(n.left), index_of(n.right));
   double r = r0, c = c0, d = rd;
 
-  read_net_text(read_file(src + "/examples/demo.finalnet"));
+  read_net_text(read_file(data_path("driver_demo.finalnet")));
   ASSERT_EQ(nodes.size(), first.size());
   EXPECT_DOUBLE_EQ(r0, r);
   EXPECT_DOUBLE_EQ(c0, c);
