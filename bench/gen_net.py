@@ -159,7 +159,7 @@ def library(types):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    src = ap.add_mutually_exclusive_group(required=True)
+    src = ap.add_mutually_exclusive_group()
     src.add_argument("--sinks", help="public sink list file (r1..r5, p1, p2, s1423, ...)")
     src.add_argument("--random", type=int, metavar="N", help="N random sinks")
     ap.add_argument("--seed", type=int, default=1, help="seed for random sinks and required times (default 1)")
@@ -167,6 +167,8 @@ def main():
     ap.add_argument("--clusters", type=int, default=8, help="cluster count for --dist clustered (default 8)")
     ap.add_argument("--wire-r", type=float, help="wire resistance, ohm/um (default: the sink list's, else 0.003)")
     ap.add_argument("--wire-c", type=float, help="wire capacitance, fF/um (default: the sink list's, else 0.02)")
+    ap.add_argument("--scale", type=float, default=1.0,
+                    help="multiply all sink coordinates by this factor (default 1: one unit = 1 um)")
     ap.add_argument("--driver", choices=("centre", "corner"), default="centre",
                     help="driver at the centre of the sinks' bounding box or at its lower-left corner")
     ap.add_argument("--driver-r", type=float, default=UNIT_ROUT_OHM,
@@ -175,10 +177,28 @@ def main():
     ap.add_argument("--req-spread", type=float, default=200.0,
                     help="required times are base + uniform[0, spread) ps minus the sink's downstream delay (default 200)")
     ap.add_argument("--types", type=int, default=4, choices=(1, 4, 16, 64), help="buffer types in the library")
-    ap.add_argument("--net", required=True, help="net file to write")
+    ap.add_argument("--net", help="net file to write (needs --sinks or --random)")
     ap.add_argument("--lib", help="library file to write (optional)")
     a = ap.parse_args()
+    if not a.net and not a.lib:
+        ap.error("nothing to write: give --net and/or --lib")
+    if a.net and not (a.sinks or a.random is not None):
+        ap.error("--net needs a sink source: --sinks FILE or --random N")
+    if a.lib:
+        write_library(a.lib, a.types)
+    if a.net:
+        write_net(a)
 
+
+def write_library(path, types):
+    with open(path, "w") as f:
+        f.write("# bufins benchmark library: %d types, 1x..64x; input cap (fF), intrinsic delay (ps), "
+                "output resistance (ohm)\n" % types)
+        for cin, delay, rout, size in library(types):
+            f.write("buffer_%gx %.6g %.6g %.6g\n" % (round(size, 3), cin, delay, rout))
+
+
+def write_net(a):
     if a.sinks:
         sinks, r_unit, c_unit = read_sink_list(a.sinks)
     else:
@@ -188,6 +208,8 @@ def main():
     r0 = a.wire_r if a.wire_r is not None else (r_unit if r_unit is not None else 0.003)
     c0 = a.wire_c if a.wire_c is not None else (c_unit if c_unit is not None else 0.02)
 
+    if a.scale != 1.0:
+        sinks = [(x * a.scale, y * a.scale, cap, down) for x, y, cap, down in sinks]
     n = len(sinks)
     if 2 * n >= 50000:
         sys.exit("gen_net: %d sinks would number candidates up to 2n > 50000 (segment nodes start there)" % n)
@@ -218,13 +240,6 @@ def main():
         # Edges in creation order: each parent's left child edge precedes its right.
         for p, c in edges:
             f.write("edge %d %d\n" % (p, c))
-
-    if a.lib:
-        with open(a.lib, "w") as f:
-            f.write("# bufins benchmark library: %d types, 1x..64x; input cap (fF), intrinsic delay (ps), "
-                    "output resistance (ohm)\n" % a.types)
-            for cin, delay, rout, size in library(a.types):
-                f.write("buffer_%gx %.6g %.6g %.6g\n" % (round(size, 3), cin, delay, rout))
 
 
 if __name__ == "__main__":
