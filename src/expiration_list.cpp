@@ -37,16 +37,8 @@ void insert_swap(RTnode **root, double q, double c) {
 void node_delete_swap(RTnode **root, RTnode *z) {
   assert(z != NIL && *root != NIL);
   const int n = (*root)->size;
-  RTnode *y = (z->left == NIL || z->right == NIL) ? z : node_succ(z);
-  RTnode *x = y->left != NIL ? y->left : y->right;
-  if (x != NIL && x->dirty) update(x);
-  x->parent = y->parent;  // also into NIL: fixup climbs from it
-  if (y->parent == NIL)
-    *root = x;
-  else if (y == y->parent->left)
-    y->parent->left = x;
-  else
-    y->parent->right = x;
+  RTnode *x;
+  RTnode *y = splice_out(root, z, &x);
   if (y != z) {
     z->time = y->time;
     z->cap = y->cap;

@@ -420,10 +420,7 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
   }
 }
 
-void node_delete(RTnode **root, RTnode *z) {
-  assert(z != NIL && z->swap_option == NIL);
-  const int n = (*root)->size;
-  if (z->dirty) update(z);
+RTnode *splice_out(RTnode **root, RTnode *z, RTnode **x_out) {
   RTnode *y = (z->left == NIL || z->right == NIL) ? z : node_succ(z);
   RTnode *x = y->left != NIL ? y->left : y->right;
   if (x != NIL && x->dirty) update(x);
@@ -434,6 +431,16 @@ void node_delete(RTnode **root, RTnode *z) {
     y->parent->left = x;
   else
     y->parent->right = x;
+  *x_out = x;
+  return y;
+}
+
+void node_delete(RTnode **root, RTnode *z) {
+  assert(z != NIL && z->swap_option == NIL);
+  const int n = (*root)->size;
+  if (z->dirty) update(z);
+  RTnode *x;
+  RTnode *y = splice_out(root, z, &x);
   assert(y->dirty == 0 && y->coma == nullptr);
   if (y != z) {
     z->time = y->time;

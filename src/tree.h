@@ -83,6 +83,13 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list);
 // candidate (time, cap, com, expiration link); the successor's record is freed.
 void node_delete(RTnode **root, RTnode *z);
 
+// The unlinking shared by both deletions: removes from the tree the record
+// that deleting z frees (z itself, or its in-order successor when z has two
+// children) and puts its only child in its place, pushed first. Returns that
+// record; *x receives the child (possibly NIL), from which fixup starts. The
+// caller moves the candidate or entry into z, fixes up and frees the record.
+RTnode *splice_out(RTnode **root, RTnode *z, RTnode **x);
+
 // Red-black fix-up after a deletion; x took the removed node's place.
 void fixup(RTnode **root, RTnode *x);
 
