@@ -134,13 +134,6 @@ void buffer_update(double *k, double k1, RTnode **Rnext, RTnode **list, int px, 
 
 namespace {
 
-// Per-type candidate sets of one point of the routing tree.
-struct Sets {
-  std::vector<RTnode *> rt;
-  std::vector<RTnode *> list;
-  std::vector<double> k;
-};
-
 std::unique_ptr<Sets> new_sets(int n) {
   auto s = std::make_unique<Sets>();
   s->rt.assign(n, NIL);
@@ -149,12 +142,12 @@ std::unique_ptr<Sets> new_sets(int n) {
   return s;
 }
 
-// Merges type i at branching node `index`: S (smaller) is walked, L (larger)
-// is changed in place through range updates and becomes the result.
+}  // namespace
+
 void merge_type(int i, int index, Sets &small, Sets &large) {
   RTnode *S = small.rt[i];
 
-  // M1: the cheapest partner in L of every candidate of S.
+  // The merge list: every candidate of S with its cheapest partner in L.
   RLnode head{nullptr, 0.0, 0.0, nullptr};
   RLnode *tail = &head;
   for (RTnode *x = minimum(S); x != NIL; x = node_succ(x)) {
@@ -166,12 +159,13 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
     tail->next = make_rlnode(x->cap + y->cap, x->time, m);
     tail = tail->next;
   }
-  // M2, M3.
   peak_check();
+  // The result continues L's list and accumulated length, or S's length when
+  // L is dropped below.
   double K = large.k[i];
 
-  // M4, M5: cut the candidates of L above S's greatest q; the merge list
-  // covers them.
+  // Cut the candidates of L above S's greatest q: they have no partner in S
+  // at or above their q, and the merge list covers them.
   RTnode *x = maximum(S);
   RTnode *rbound = pred(large.rt[i], x->time - 1e-24);
   if (rbound == NIL) {
@@ -191,9 +185,9 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
   }
   large.k[i] = K;
 
-  // M6: every remaining candidate b of L takes the load and trace of its
-  // cheapest partner in S (least q not below b's), one range per partner,
-  // from the top down. Once the ranges have reached L's least candidate
+  // Range updates: every remaining candidate b of L takes the load and trace
+  // of its cheapest partner in S (least q not below b's), one range per
+  // partner, from the top down. Once the ranges have reached L's least candidate
   // there is nothing left to update.
   while (rbound != NIL) {
     RTnode *y = node_pred(x);
@@ -209,7 +203,8 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
     x = y;
   }
 
-  // M8: insert the merge list; insert takes its own reference to each trace.
+  // Insert the merge list in ascending q; insert takes its own reference to
+  // each trace.
   RLnode *l = head.next;
   while (l != nullptr) {
     insert(&large.rt[i], l->time, l->cap, l->com, &large.list[i]);
@@ -221,6 +216,8 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
     l = next;
   }
 }
+
+namespace {
 
 void debug_tree(const char *heading, int index, RTnode *tree) {
   std::printf(heading, index);

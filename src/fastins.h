@@ -10,7 +10,17 @@
 // tree_delete and every expiration list with tree_delete_swap.
 #pragma once
 
+#include <vector>
+
 #include "def.h"
+
+// Per-type candidate sets of one point of the routing tree: tree roots,
+// expiration-list roots and accumulated wire lengths, indexed by tree.
+struct Sets {
+  std::vector<RTnode *> rt;
+  std::vector<RTnode *> list;
+  std::vector<double> k;
+};
 
 // Number of candidate trees of a run and the resistance each is pruned for.
 // Tree i < n_buffertype serves buffer type i and is pruned for rb[i]. A tree is
@@ -38,6 +48,12 @@ void attach_swap(RTnode **swap_root, RTnode *z, double key);
 // time q, just inserted, forms with its neighbours; K is the tree's reference
 // length and rbj the buffer resistance of the tree's type.
 void link_inserted(RTnode **tree_root, RTnode **swap_root, double q, double K, double rbj);
+
+// Merges tree i of two branches at branching node `index`: the smaller side is
+// walked and left for the caller to free; the larger side is changed in place
+// (range updates, the top cut, the merged candidates inserted) and becomes the
+// result, with its list and accumulated length in large.list[i], large.k[i].
+void merge_type(int i, int index, Sets &small, Sets &large);
 
 // Carries one child's per-type sets up a wire of length k1 (k already includes
 // it) from node px to child py, and adds one buffered candidate per type.

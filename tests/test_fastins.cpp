@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -253,6 +254,117 @@ TEST_F(FastinsTest, DriverSlackAndDriverTree) {
   f = run_fast(root);
   EXPECT_EQ(fastins_trees, 3);
   EXPECT_NEAR(f.slack, v.slack, tolerance(v.slack));
+}
+
+// Builds tree i of a Sets from candidates inserted in the given order (with
+// pruning and expiration entries, as the walk makes them).
+void build_type(Sets &s, const std::vector<std::pair<double, double>> &qc, double k) {
+  s.rt.assign(1, NIL);
+  s.list.assign(1, NIL);
+  s.k.assign(1, k);
+  for (auto &p : qc) {
+    insert(&s.rt[0], p.first, p.second, nullptr, &s.list[0]);
+    link_inserted(&s.rt[0], &s.list[0], p.first, k, fastins_rb[0]);
+  }
+}
+
+// The merged set every pair of candidates can make, pruned: (min q, sum c).
+std::vector<std::pair<double, double>> pair_frontier(const std::vector<std::pair<double, double>> &a,
+                                                     const std::vector<std::pair<double, double>> &b) {
+  std::vector<std::pair<double, double>> all;  // (c, q)
+  for (auto &x : a)
+    for (auto &y : b) all.push_back({x.second + y.second, std::min(x.first, y.first)});
+  std::sort(all.begin(), all.end(), [](auto &u, auto &v) { return u.first < v.first || (u.first == v.first && u.second > v.second); });
+  std::vector<std::pair<double, double>> front;  // (q, c)
+  for (auto &p : all)
+    if (front.empty() || p.second > front.back().first) front.push_back({p.second, p.first});
+  return front;
+}
+
+// Two candidate sets are equivalent when each candidate of one is matched or
+// beaten (q no earlier, c no larger) by one of the other.
+bool covers(const std::vector<std::pair<double, double>> &by, const std::vector<std::pair<double, double>> &what) {
+  for (auto &w : what) {
+    bool ok = false;
+    for (auto &b : by) ok = ok || (b.first >= w.first - 1e-9 && b.second <= w.second + 1e-9);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+TEST_F(FastinsTest, BranchMergeCases) {
+  nil_make();
+  r0 = 1;
+  n_buffertype = 1;
+  rb[0] = 1;
+  fastins_prepare(nullptr);
+  auto merged = [&](std::vector<std::pair<double, double>> small, std::vector<std::pair<double, double>> large,
+                    double *k) {
+    Sets S, L;
+    build_type(S, small, 3);
+    build_type(L, large, 7);
+    merge_type(0, 9, S, L);
+    std::string why;
+    EXPECT_TRUE(check_candidate_tree(L.rt[0], L.list[0], &why)) << why;
+    auto v = tree_values(L.rt[0]);
+    *k = L.k[0];
+    tree_delete(S.rt[0]);
+    tree_delete_swap(S.list[0]);
+    tree_delete(L.rt[0]);
+    tree_delete_swap(L.list[0]);
+    return v;
+  };
+  using V = std::vector<std::pair<double, double>>;
+  double k;
+  // The smaller side's greatest q lies below every q of the larger side: the
+  // larger tree is dropped and the merge list alone remains, at the smaller
+  // side's accumulated length.
+  EXPECT_EQ(merged({{1, 1}}, {{5, 1}, {6, 2}}, &k), (V{{1, 2}}));
+  EXPECT_EQ(k, 3);
+  // Its least q lies above every q of the larger side: nothing is merged in,
+  // nothing cut, and every candidate of the larger side takes its load.
+  EXPECT_EQ(merged({{10, 1}}, {{5, 1}, {6, 2}}, &k), (V{{5, 2}, {6, 3}}));
+  EXPECT_EQ(k, 7);
+  // A candidate of the larger side with exactly the smaller side's greatest q
+  // is kept as the top of the range and then replaced by the merged one.
+  EXPECT_EQ(merged({{3, 1}, {6, 1.5}}, {{2, 1}, {6, 2}, {8, 3}}, &k), (V{{2, 2}, {3, 3}, {6, 3.5}}));
+  // Ranges that reach the larger side's least candidate before the smaller
+  // side is used up.
+  EXPECT_EQ(merged({{1, 1}, {5, 2}}, {{3, 1}, {4, 2}}, &k), (V{{1, 2}, {3, 3}, {4, 4}}));
+
+  // Random sets, equal keys included: the merged tree is the pair frontier.
+  std::mt19937 rng(77);
+  for (int trial = 0; trial < 2000; trial++) {
+    auto rand_set = [&](int n) {
+      V v;
+      for (int j = 0; j < n; j++)
+        v.push_back({double(std::uniform_int_distribution<int>(0, 12)(rng)),
+                     double(std::uniform_int_distribution<int>(1, 12)(rng))});
+      return v;
+    };
+    Sets S, L;
+    build_type(S, rand_set(1 + trial % 5), 3);
+    build_type(L, rand_set(1 + trial % 9), 7);
+    V sv = tree_values(S.rt[0]), lv = tree_values(L.rt[0]);
+    if (sv.size() > lv.size()) {
+      std::swap(S, L);
+      std::swap(sv, lv);
+    }
+    merge_type(0, 9, S, L);
+    V got = tree_values(L.rt[0]);
+    V want = pair_frontier(sv, lv);
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    EXPECT_TRUE(covers(got, want) && covers(want, got));
+    std::string why;
+    EXPECT_TRUE(check_candidate_tree(L.rt[0], L.list[0], &why)) << why;
+    for (Sets *side : {&S, &L}) {
+      tree_delete(side->rt[0]);
+      tree_delete_swap(side->list[0]);
+    }
+    if (HasFailure()) break;
+  }
+  EXPECT_EQ(total_solution, reduce_solution);
+  EXPECT_EQ(m_used, m_reduced);
 }
 
 // The bundled example, answered through the binary: both algorithms report the
