@@ -196,7 +196,9 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
       break;
     }
     RTnode *lbound = succ(large.rt[i], y->time + 1e-24);
-    if (lbound != NIL && lbound->time <= rbound->time) {
+    // With equal keys the descent may meet an lbound that lies after rbound;
+    // the range between them is then empty.
+    if (lbound != NIL && lbound->time <= rbound->time && in_order(lbound, rbound)) {
       interval(lbound, rbound, x);
       rbound = node_pred(lbound);
     }

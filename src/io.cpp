@@ -21,6 +21,8 @@
 
 namespace {
 
+constexpr double MAX_INPUT_MAGNITUDE = 1e60;
+
 std::vector<long> node_line;  // net-file line of each node record read
 std::vector<long> edge_line;  // net-file line of each edge record read
 
@@ -76,7 +78,20 @@ struct Fields {
     double v = std::strtod(p, &end);
     if (end == p) input_error(file, line, "%s: missing or unreadable %s", what, field);
     if (!std::isfinite(v)) input_error(file, line, "%s: %s is not a finite number", what, field);
+    // Elmore delays multiply up to four input figures and add them up over the
+    // whole net; within this bound every intermediate value stays finite, so no
+    // infinity or NaN can reach the ordered candidate structures.
+    if (std::fabs(v) > MAX_INPUT_MAGNITUDE)
+      input_error(file, line, "%s: %s is out of range (magnitude above %g)", what, field, MAX_INPUT_MAGNITUDE);
     p = end;
+    return v;
+  }
+
+  // Resistances, capacitances and delays: the dominance of one candidate over
+  // another assumes that none of them is negative.
+  double non_negative(const char *field) {
+    double v = real(field);
+    if (v < 0.0) input_error(file, line, "%s: %s must not be negative", what, field);
     return v;
   }
 
@@ -252,9 +267,9 @@ void InputLib(FILE *flib, const std::string &name) {
       input_error(name, number, "more than %d buffer types: the library limit is %d", MAX_BUFFERTYPES,
                   MAX_BUFFERTYPES);
     Fields f(name, number, "buffer line", line);
-    double cap = f.real("input capacitance");
-    double delay = f.real("intrinsic delay");
-    double res = f.real("output resistance");
+    double cap = f.non_negative("input capacitance");
+    double delay = f.non_negative("intrinsic delay");
+    double res = f.non_negative("output resistance");
     cb[n_buffertype] = cap / 1000.0;
     tb[n_buffertype] = delay;
     rb[n_buffertype] = res;
@@ -272,16 +287,16 @@ Node *read_net(FILE *in, const std::string &name) {
   for_each_line(in, name, [&](const std::string &line, long number) {
     if (starts_with(line, "wire_re")) {
       Fields f(name, number, "wire resistance line", line);
-      r0 = f.real("wire resistance per unit length");
+      r0 = f.non_negative("wire resistance per unit length");
     } else if (starts_with(line, "wire_ca")) {
       Fields f(name, number, "wire capacitance line", line);
-      c0 = f.real("wire capacitance per unit length") / 1000.0;
+      c0 = f.non_negative("wire capacitance per unit length") / 1000.0;
     } else if (starts_with(line, "driv")) {
       if (n_nodes > 0) input_error(name, number, "driver line: the driver must be the first and only driver line");
       Fields f(name, number, "driver line", line);
       double x = f.real("x coordinate");
       double y = f.real("y coordinate");
-      double res = f.real("driver output resistance");
+      double res = f.non_negative("driver output resistance");
       add_node(name, number, blank_node(0, x, y, NODE_DRIVER));
       rd = res;
       dx = x;
@@ -292,7 +307,7 @@ Node *read_net(FILE *in, const std::string &name) {
       int index = f.integer("index");
       double x = f.real("x coordinate");
       double y = f.real("y coordinate");
-      double cap = f.real("load capacitance");
+      double cap = f.non_negative("load capacitance");
       double time = f.real("required arrival time");
       if (index == 0) {
         std::printf("Error! The index of sink can not be zero.\n");

@@ -56,6 +56,23 @@ void join_merge(Comp **slot, Comp *xcom) {
   *slot = make_comp(xcom, *slot, COMP_MERGE, 0, 0, 1);
 }
 
+// The lowest common ancestor of a and b; *a_child and *b_child receive the
+// nodes through which the climbs from a and from b reached it (NIL for the
+// side that is the ancestor itself).
+RTnode *meet(RTnode *a, RTnode *b, RTnode **a_child, RTnode **b_child) {
+  int da = 0, db = 0;
+  for (RTnode *y = a; y != NIL; y = y->parent) da++;
+  for (RTnode *y = b; y != NIL; y = y->parent) db++;
+  *a_child = *b_child = NIL;
+  for (; da > db; da--) *a_child = a, a = a->parent;
+  for (; db > da; db--) *b_child = b, b = b->parent;
+  while (a != b) {
+    *a_child = a, a = a->parent;
+    *b_child = b, b = b->parent;
+  }
+  return a;
+}
+
 // Range update of one path node y: y itself, plus a pending load on the
 // subtree `side` that lies inside the range.
 void interval_path_node(RTnode *y, RTnode *side, RTnode *x) {
@@ -248,22 +265,14 @@ void interval(RTnode *lb, RTnode *rbound, RTnode *x) {
     peak_check();
     return;
   }
-  int dl = 0, dr = 0;
-  for (RTnode *y = lb; y != NIL; y = y->parent, dl++) assert(y->dirty == 0);
-  for (RTnode *y = rbound; y != NIL; y = y->parent, dr++) assert(y->dirty == 0);
-  RTnode *a = lb, *b = rbound, *a_child = NIL, *b_child = NIL;
-  for (; dl > dr; dl--) a_child = a, a = a->parent;
-  for (; dr > dl; dr--) b_child = b, b = b->parent;
-  while (a != b) {
-    a_child = a, a = a->parent;
-    b_child = b, b = b->parent;
-  }
-  RTnode *turn = a;
+#ifndef NDEBUG
+  for (RTnode *y = lb; y != NIL; y = y->parent) assert(y->dirty == 0);
+  for (RTnode *y = rbound; y != NIL; y = y->parent) assert(y->dirty == 0);
+#endif
+  assert(in_order(lb, rbound));
+  RTnode *a_child, *b_child;
+  RTnode *turn = meet(lb, rbound, &a_child, &b_child);
   assert(turn != NIL);
-  assert(lb == turn || a_child == turn->left);          // lb not after rbound
-  assert(rbound == turn || b_child == turn->right);
-  (void)a_child;
-  (void)b_child;
 
   RTnode *from = NIL;
   for (RTnode *y = lb; y != turn; from = y, y = y->parent)
@@ -276,6 +285,15 @@ void interval(RTnode *lb, RTnode *rbound, RTnode *x) {
   turn->cap = turn->cap + x->cap;
   join_merge(&turn->com, x->com);
   peak_check();
+}
+
+bool in_order(RTnode *a, RTnode *b) {
+  if (a == b) return true;
+  RTnode *ca, *cb_;
+  RTnode *m = meet(a, b, &ca, &cb_);
+  if (m == a) return cb_ == a->right;  // b below a
+  if (m == b) return ca == b->left;    // a below b
+  return ca == m->left;
 }
 
 void left_rotate(RTnode **root, RTnode *x) {
@@ -408,9 +426,12 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
     // search pushes the path, so the newcomer's values stay current; node_succ
     // steps keep that (the newcomer comes after every equal key).
     x = search(*root, k);
-    while (x != newcomer) {
-      assert(x != NIL);
-      x = node_succ(x);
+    while (x != NIL && x != newcomer) x = node_succ(x);
+    if (x == NIL) {
+      // Rounding has left two nearly equal keys out of order, so the walk from
+      // the key missed the newcomer: reach its record through its path.
+      travel_update(*root, newcomer);
+      x = newcomer;
     }
   }
   RTnode *y = node_succ(x);

@@ -61,6 +61,10 @@ RTnode *succ(RTnode *root, double q);
 void interval(RTnode *lb, RTnode *rbound, RTnode *x);
 
 // Rotations push both nodes of the pair first.
+// True when a comes no later than b in the in-order of their (common) tree.
+// Equal keys make this the only reliable order test.
+bool in_order(RTnode *a, RTnode *b);
+
 void left_rotate(RTnode **root, RTnode *x);
 void right_rotate(RTnode **root, RTnode *y);
 

@@ -396,6 +396,15 @@ TEST_F(FastinsTest, EndToEndOnTheExample) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("The slack after buffer insertion : 210.9761301\n"), std::string::npos) << answers;
   }
+  // Extreme magnitudes (1e60 next to 5e-324) leave equal and nearly equal
+  // keys; the range updates of a merge must still not cross.
+  write_file(dir + "/extreme.net", read_file(data_path("fast_extreme_values.net")));
+  write_file(dir + "/extreme.lib", read_file(data_path("fast_extreme_values.lib")));
+  for (const char *answers : {"1\n0\n", "2\n0\n", "2\n3\n"}) {
+    RunResult r = run_bufins("-f extreme.net -b extreme.lib", answers, dir);
+    EXPECT_EQ(r.status, 0) << answers << r.err;
+    EXPECT_NE(r.out.find("The slack after buffer insertion"), std::string::npos) << answers;
+  }
   // No candidate beats minus infinity at the driver: the winner's trace
   // counts as empty in both algorithms.
   write_file(dir + "/late.net",

@@ -186,6 +186,11 @@ TEST(LibraryReader, BadBufferLinesAndUnreadableFilesFail) {
   EXPECT_EXIT(read_lib("buffer x 2 3\n"), ExitedWithCode(1), "t.lib:1: .*input capacitance");
   EXPECT_EXIT(read_lib("buffer nan 2 3\n"), ExitedWithCode(1), "t.lib:1: .*input capacitance is not a finite number");
   EXPECT_EXIT(read_lib("buffer 1 1e999 3\n"), ExitedWithCode(1), "intrinsic delay is not a finite number");
+  EXPECT_EXIT(read_lib("buffer 1 2 -1e61\n"), ExitedWithCode(1), "output resistance is out of range \\(magnitude above 1e\\+60\\)");
+  // Negative resistances, capacitances and delays break dominance.
+  EXPECT_EXIT(read_lib("buffer 1 -2 3\n"), ExitedWithCode(1), "t.lib:1: buffer line: intrinsic delay must not be negative");
+  EXPECT_EXIT(read_net_text("wire_res_per_unit -0.1\n"), ExitedWithCode(1),
+              "t.net:1: wire resistance line: wire resistance per unit length must not be negative");
 
   // A directory opens, but reading it fails: that must not pass for an empty
   // library.
