@@ -19,7 +19,7 @@ double expiration_key(double key) {
   return std::isnan(key) ? -std::numeric_limits<double>::infinity() : key;
 }
 
-void insert_swap(RTnode **root, double q, double c) {
+RTnode *insert_swap(RTnode **root, double q, double c) {
   RTnode *x = make_rtnode();
   peak_check();
   x->time = expiration_key(q);
@@ -29,9 +29,10 @@ void insert_swap(RTnode **root, double q, double c) {
     x->color = 'B';
     x->size = 1;
     *root = x;
-    return;
+    return x;
   }
   link_leaf(root, x);
+  return x;
 }
 
 void node_delete_swap(RTnode **root, RTnode *z) {

@@ -23,7 +23,7 @@ double expiration_key(double key);
 // Adds an entry with key expiration_key(q) and cap c, after every equal key,
 // without trace and without pruning (qc_option NIL until the caller links it).
 // Also places a trace-less candidate into a candidate tree.
-void insert_swap(RTnode **root, double q, double c);
+RTnode *insert_swap(RTnode **root, double q, double c);
 
 // Removes entry z. An entry with two children keeps its record and takes over
 // its successor's key and candidate; that candidate's swap_option is moved to

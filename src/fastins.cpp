@@ -38,15 +38,10 @@ void attach_swap(RTnode **swap_root, RTnode *z, double key) {
     node_delete_swap(swap_root, z->swap_option);
     z->swap_option = NIL;
   }
-  // A non-finite crossing length (r0 = 0, equal loads) is stored as the list
-  // stores it, so the search below finds the entry again.
-  key = expiration_key(key);
-  insert_swap(swap_root, key, z->time);
-  RTnode *a = search(*swap_root, key);
-  // The new entry follows every older entry of the same key, and it is the
-  // only one without a candidate.
-  while (a != NIL && a->qc_option != NIL) a = node_succ(a);
-  if (a == NIL) return;
+  // The new entry goes after every older entry of the same key. It is linked
+  // through the record insert_swap returns: a search by key could miss it
+  // among keys that differ by less than the key tolerance.
+  RTnode *a = insert_swap(swap_root, key, z->time);
   z->swap_option = a;
   a->qc_option = z;
 }
@@ -196,9 +191,9 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
       break;
     }
     RTnode *lbound = succ(large.rt[i], y->time + 1e-24);
-    // With equal keys the descent may meet an lbound that lies after rbound;
-    // the range between them is then empty.
-    if (lbound != NIL && lbound->time <= rbound->time && in_order(lbound, rbound)) {
+    // Compared by position: with equal keys the descent may meet an lbound
+    // that lies after rbound, and the range between them is then empty.
+    if (lbound != NIL && in_order(lbound, rbound)) {
       interval(lbound, rbound, x);
       rbound = node_pred(lbound);
     }

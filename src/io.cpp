@@ -213,31 +213,6 @@ void check_and_link(const std::string &file) {
   }
 }
 
-// Reads an integer answer from standard input as "%d" does, but refuses one
-// that does not fit an int rather than letting it wrap into another value.
-// Returns false when no integer stands there.
-bool read_int_answer(const char *what, int *value) {
-  int ch;
-  while ((ch = std::getchar()) != EOF && std::isspace(ch)) {
-  }
-  std::string text;
-  if (ch == '+' || ch == '-') {
-    text.push_back(static_cast<char>(ch));
-    ch = std::getchar();
-  }
-  while (ch != EOF && std::isdigit(ch)) {
-    text.push_back(static_cast<char>(ch));
-    ch = std::getchar();
-  }
-  if (ch != EOF) std::ungetc(ch, stdin);
-  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.back()))) return false;
-  errno = 0;
-  long v = std::strtol(text.c_str(), nullptr, 10);
-  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) fatal("the %s %s is out of range", what, text.c_str());
-  *value = static_cast<int>(v);
-  return true;
-}
-
 }  // namespace
 
 void fatal(const char *format, ...) {
@@ -349,12 +324,36 @@ Node *read_net(FILE *in, const std::string &name) {
   return &nodes[0];
 }
 
+AnswerKind read_answer(int *value) {
+  int ch;
+  while ((ch = std::getchar()) != EOF && std::isspace(ch)) {
+  }
+  std::string text;
+  if (ch == '+' || ch == '-') {
+    text.push_back(static_cast<char>(ch));
+    ch = std::getchar();
+  }
+  while (ch != EOF && std::isdigit(ch)) {
+    text.push_back(static_cast<char>(ch));
+    ch = std::getchar();
+  }
+  if (ch != EOF) std::ungetc(ch, stdin);
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.back()))) return ANSWER_NONE;
+  errno = 0;
+  long v = std::strtol(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return ANSWER_OUT_OF_RANGE;
+  *value = static_cast<int>(v);
+  return ANSWER_INT;
+}
+
 Node *Input(const std::string &name) {
   std::printf("Parsing the input tree file....\n");
   Node *root = read_net(fp, name);
   std::printf("Wire Segmenting coef (0 means no segmenting:) ");
   int coef = 0;
-  if (!read_int_answer("wire segmenting coefficient", &coef)) coef = 0;
+  AnswerKind got = read_answer(&coef);
+  if (got == ANSWER_NONE) coef = 0;
+  if (got == ANSWER_OUT_OF_RANGE) fatal("the wire segmenting coefficient is out of range");
   if (coef < 0) fatal("the wire segmenting coefficient must not be negative (got %d)", coef);
   if (coef != 0) wire_segment(coef);
   return root;
@@ -437,5 +436,8 @@ void Printoutput(Node *p) {
     std::fprintf(f, "%s %d %f %f\n", "candidate", nodes[i].index, nodes[i].x, nodes[i].y);
   std::fprintf(f, "\n");
   edge_print(f, p);
-  if (std::ferror(f) || std::fclose(out.release()) != 0) fatal("cannot write %s", filename.c_str());
+  if (std::ferror(f) || std::fclose(out.release()) != 0) {
+    std::remove(filename.c_str());  // never leave a truncated net behind
+    fatal("cannot write %s", filename.c_str());
+  }
 }

@@ -25,6 +25,11 @@ Node *read_net(FILE *in, const std::string &name);
 // input and segments when it is not 0. Returns the root.
 Node *Input(const std::string &name);
 
+// Reads one integer answer from standard input as "%d" does, without letting a
+// value that does not fit an int wrap into another one.
+enum AnswerKind { ANSWER_NONE, ANSWER_INT, ANSWER_OUT_OF_RANGE };
+AnswerKind read_answer(int *value);
+
 // Sets left/right of every node from the edge table (first edge leaving a node
 // gives left, the second right). Linear time. Returns the record at position 0.
 Node *produce_tree();

@@ -79,11 +79,10 @@ int main(int argc, char **argv) {
   if (!net || !lib) usage(argv[0]);
 
   std::printf("Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ");
-  // No integer at the prompt selects the fast algorithm. Read wide so that a
-  // huge answer such as 4294967297 cannot wrap into 1.
-  long long choice = 0;
-  if (std::scanf("%lld", &choice) != 1) choice = 0;
-  bool use_van = choice == 1;
+  // Any answer but the integer 1, none or one too large for an int included,
+  // selects the fast algorithm.
+  int choice = 0;
+  bool use_van = read_answer(&choice) == ANSWER_INT && choice == 1;
 
   InputLib(lib.get(), libname);
   lib.reset();
@@ -95,8 +94,11 @@ int main(int argc, char **argv) {
   fp = stdout;
 
   // Stands for "no winner yet": when no candidate at the driver beats the
-  // minus-infinity start, the winner's trace counts as empty.
-  Comp *placeholder = make_comp(nullptr, nullptr, 0, 0, 0, 0);
+  // minus-infinity start, the winner's trace counts as empty. It is the
+  // driver's own record, not one the algorithms make, so the memory counters
+  // do not see it.
+  Comp no_winner{nullptr, nullptr, 0, 0, 0, 0};
+  Comp *placeholder = &no_winner;
   std::vector<double> k;
   RTnode *rt[MAX_BUFFERTYPES + 1] = {};
   RTnode *swap_list[MAX_BUFFERTYPES + 1] = {};
@@ -127,8 +129,16 @@ int main(int argc, char **argv) {
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
 
   Printoutput(root);
+  const std::string finalnet = filename;
   replace_extension(filename, "buf");
-  File placement = open_file(filename.c_str(), "w");
+  File placement(std::fopen(filename.c_str(), "w"), &std::fclose);
+  if (!placement) {
+    // A run that fails leaves no output behind.
+    std::remove(finalnet.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "Cannot open file: %s\n", filename.c_str());
+    return 1;
+  }
   fp = placement.get();
 
   if (output) {
@@ -163,13 +173,19 @@ int main(int argc, char **argv) {
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
   fp = stdout;
-  if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0)
+  if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0) {
+    std::remove(filename.c_str());
+    std::remove(finalnet.c_str());
     fatal("cannot write %s", filename.c_str());
+  }
   if (t) {
     std::printf("Maximum memory usage is %fM bytes \n", megabytes(max_space));
     std::printf("Algorithm time is : %f seconds\n", algorithm_time);
   }
-  comp_delete(placeholder);
   if (!use_van) nil_free();
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "bufins: cannot write the report to standard output\n");
+    return 1;
+  }
   return 0;
 }

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -559,36 +560,23 @@ void travel(RTnode *x) {
   if (x->right != NIL) travel(x->right);
 }
 
-void printbuffer_fastins(Comp *x, int *i) {
-  if (x == nullptr) {
-    fprintf(fp, "empty tree\n");
-    return;
-  }
-  std::vector<Comp *> stack{x};
-  while (!stack.empty()) {
-    Comp *c = stack.back();
-    stack.pop_back();
-    if (c->buffertype != COMP_MERGE && c->buffertype != COMP_COMPOSITION) {
-      fprintf(fp, "start %d  end %d  buffertype %d\n", c->x, c->y, c->buffertype);
-      *i += 1;
-    }
-    if (c->right != nullptr) stack.push_back(c->right);
-    if (c->left != nullptr) stack.push_back(c->left);
-  }
-}
+void printbuffer_fastins(Comp *x, int *i) { write_placements(x, i, COMP_MERGE, COMP_COMPOSITION); }
 
 // The root's own dirty flag is counted too: with a clean root (the callers'
 // precondition) it changes nothing, and a dirty root is then pushed as well.
 void travel_update(RTnode *root, RTnode *x) {
   assert(root != NIL && x != NIL && root->size > 0);
   const uint32_t bytes = static_cast<uint32_t>(root->size) * 4u;
-  std::vector<int32_t> path(static_cast<size_t>(root->size));
+  // One cell per node of the tree bounds the depth; cells are written before
+  // they are read, so they are not cleared.
+  const size_t cells = static_cast<size_t>(root->size);
+  std::unique_ptr<int32_t[]> path(new int32_t[cells]);
   total_solution += bytes;
   size_t steps = 0;
   int dirty = 0;
   RTnode *c = x;
   for (RTnode *k = x->parent; k != NIL; c = k, k = k->parent) {
-    assert(steps < path.size());
+    assert(steps < cells);
     path[steps++] = c == k->left ? 0 : 1;
     if (c->dirty) dirty++;
   }

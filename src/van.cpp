@@ -338,17 +338,18 @@ void print(RLnode *x) {
   }
 }
 
-void printbuffer(Comp *x, int *i) {
+void printbuffer(Comp *x, int *i) { write_placements(x, i, COMP_WIRE, COMP_MERGE); }
+
+void write_placements(Comp *x, int *i, int skip1, int skip2) {
   if (x == nullptr) {
     std::fprintf(fp, "empty tree\n");
     return;
   }
-  // Pre-order: a record before the records below it, left side first.
   std::vector<Comp *> stack{x};
   while (!stack.empty()) {
     Comp *c = stack.back();
     stack.pop_back();
-    if (c->buffertype != COMP_WIRE && c->buffertype != COMP_MERGE) {
+    if (c->buffertype != skip1 && c->buffertype != skip2) {
       std::fprintf(fp, "start %d  end %d  buffertype %d\n", c->x, c->y, c->buffertype);
       *i += 1;
     }

@@ -56,3 +56,9 @@ void print(RLnode *x);
 
 // Writes the placement lines of the trace to fp, adding 1 to *i per line.
 void printbuffer(Comp *x, int *i);
+
+// The placement walk shared by both algorithms' printers: pre-order (a record
+// before the records below it, left side first), one line per record whose
+// buffertype is neither skip1 nor skip2; "empty tree" for a null trace.
+// Iterative: traces are as deep as the routing tree.
+void write_placements(Comp *x, int *i, int skip1, int skip2);

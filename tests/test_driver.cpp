@@ -168,6 +168,13 @@ TEST(DriverCommandLine, FilesThatCannotBeOpenedOrReadFail) {
   r = box.run("-f demo.net -b demo.lib");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Cannot open file: demo.buf\n");
+  EXPECT_FALSE(file_exists(box.path("demo.finalnet")));  // a failed run leaves no output
+  fs::remove(box.path("demo.buf"));
+
+  // A report that cannot be written is a failure, not a success.
+  r = run_shell("cd '" + box.path("") + "' && '" + BUFINS_BINARY + "' -f demo.net -b demo.lib >/dev/full", "1\n0\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write the report"), std::string::npos) << r.err;
 }
 
 TEST(DriverPrompts, AnswersSelectAlgorithmAndCoefficient) {
