@@ -137,7 +137,7 @@ int main(int argc, char **argv) {
     std::remove(finalnet.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "Cannot open file: %s\n", filename.c_str());
-    return 1;
+    std::exit(1);
   }
   fp = placement.get();
 
