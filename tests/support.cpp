@@ -86,3 +86,15 @@ std::string capture_fp(const std::function<void()> &body) {
   fp = stdout;
   return text;
 }
+
+std::vector<RTnode *> nodes_of(RTnode *root) {
+  std::vector<RTnode *> v, stack;
+  for (RTnode *n = root; n != NIL || !stack.empty();) {
+    for (; n != NIL; n = n->left) stack.push_back(n);
+    n = stack.back();
+    stack.pop_back();
+    v.push_back(n);
+    n = n->right;
+  }
+  return v;
+}

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "def.h"
 #include "netgen.h"
@@ -39,3 +40,6 @@ Node *load_into_tables(const TestNet &net);
 // Runs `body` with the global placement stream fp pointed at a temporary file
 // and returns what was written to it; fp is standard output afterwards.
 std::string capture_fp(const std::function<void()> &body);
+
+// The nodes of a candidate tree or expiration list in order (reads only).
+std::vector<RTnode *> nodes_of(RTnode *root);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "expiration_list.h"
+#include "support.h"
 #include "tree.h"
 #include "van.h"
 
@@ -40,19 +41,6 @@ class ExpirationListTest : public ::testing::Test {
     std::string why_;                                            \
     EXPECT_TRUE(check_candidate_tree(root, list, &why_)) << why_; \
   } while (0)
-
-void inorder(RTnode *n, std::vector<RTnode *> *out) {
-  if (n == NIL) return;
-  inorder(n->left, out);
-  out->push_back(n);
-  inorder(n->right, out);
-}
-
-std::vector<RTnode *> nodes_of(RTnode *root) {
-  std::vector<RTnode *> v;
-  inorder(root, &v);
-  return v;
-}
 
 // The callers' linking protocol: a fresh entry for candidate z, found again by
 // its key after every older entry of equal key (those are linked).

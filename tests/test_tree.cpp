@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "expiration_list.h"
+#include "support.h"
 #include "tree.h"
 #include "van.h"
 
@@ -52,19 +53,6 @@ void pend(RTnode *n, double r, double d, double k) {
   n->da += d;
   n->ca += k;
   n->dirty = 1;
-}
-
-void inorder(RTnode *n, std::vector<RTnode *> *out) {
-  if (n == NIL) return;
-  inorder(n->left, out);
-  out->push_back(n);
-  inorder(n->right, out);
-}
-
-std::vector<RTnode *> nodes_of(RTnode *root) {
-  std::vector<RTnode *> v;
-  inorder(root, &v);
-  return v;
 }
 
 // Current values by eager application: the node's own pending update first,
