@@ -139,9 +139,6 @@ PlacementFile read_placement(const std::string &name, bool check_types) {
   }
   if (std::ferror(in.get())) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
   handle(line, number);
-  // An empty file is more likely a run that failed than a net without buffers,
-  // for which bufins writes "empty tree".
-  if (!empty_line && pf.buffers.empty()) input_error(name, 0, "no placement line and no \"empty tree\" line");
   pf.empty_tree = empty_line != 0;
   return pf;
 }

@@ -25,7 +25,8 @@ struct PlacementFile {
 // Reads and checks the placement file `name`. Every line must be a placement
 // ("start A  end B  buffertype T") of a wire of the tree reached from the
 // driver that leaves a candidate node, at most one per wire, or the single line
-// "empty tree"; blank lines are ignored. With check_types, T must be a type of
+// "empty tree"; blank lines are ignored. A file without any line holds no
+// buffer either: bufins writes one when the winning trace holds only wires. With check_types, T must be a type of
 // the library read (1 to n_buffertype); otherwise any T >= 1 is accepted.
 PlacementFile read_placement(const std::string &name, bool check_types);
 
