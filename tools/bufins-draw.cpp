@@ -209,14 +209,22 @@ int main(int argc, char **argv) {
   cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
   cairo_set_line_width(cr, n <= 2000 ? 1.2 : n <= 50000 ? 0.6 : 0.3);
   cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
-  int pieces = 0;
+  // In pre-order a one-child node comes straight after its parent, so a chain
+  // of segment pieces continues one polyline, without the corner of a
+  // straight piece.
+  int pieces = 0, last = -1;
   for (int k : order) {
     int p = parent[k];
     if (p < 0) continue;
-    cairo_move_to(cr, X(nodes[p].x), Y(nodes[p].y));
-    cairo_line_to(cr, X(nodes[p].x), Y(nodes[k].y));
-    cairo_line_to(cr, X(nodes[k].x), Y(nodes[k].y));
-    if (++pieces % BATCH == 0) cairo_stroke(cr);
+    const Node &a = nodes[p], &b = nodes[k];
+    if (p != last || pieces % BATCH == 0) {
+      if (pieces % BATCH == 0) cairo_stroke(cr);
+      cairo_move_to(cr, X(a.x), Y(a.y));
+    }
+    if (a.x != b.x && a.y != b.y) cairo_line_to(cr, X(a.x), Y(b.y));
+    cairo_line_to(cr, X(b.x), Y(b.y));
+    pieces++;
+    last = k;
   }
   cairo_stroke(cr);
 
@@ -285,7 +293,7 @@ int main(int argc, char **argv) {
       triangle(cr, X(a.x) + ux * at * tri, Y(a.y) + uy * at * tri, ux, uy, tri);
     }
     set(cr, type_colour(types[ti]));
-    if (pf.buffers.size() <= 5000) {
+    if (pf.buffers.size() <= 500) {
       cairo_fill_preserve(cr);
       cairo_set_source_rgb(cr, 0, 0, 0);
       cairo_set_line_width(cr, 0.5);
