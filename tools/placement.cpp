@@ -111,6 +111,8 @@ PlacementFile read_placement(const std::string &name, bool check_types) {
     if (nodes[s->second].type != NODE_CANDIDATE)
       input_error(name, number, "buffer at node %d, which is not a candidate node", b.start);
     if (b.type < 1 || (check_types && b.type > n_buffertype)) {
+      if (check_types && n_buffertype == 0)
+        input_error(name, number, "buffer type %d, but the library holds no buffer type", b.type);
       if (check_types)
         input_error(name, number, "buffer type %d is outside the library (types 1 to %d)", b.type, n_buffertype);
       input_error(name, number, "buffer type %d is not a type number (types count from 1)", b.type);

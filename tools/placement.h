@@ -31,7 +31,7 @@ struct PlacementFile {
 PlacementFile read_placement(const std::string &name, bool check_types);
 
 struct Timing {
-  double slack;                   // Elmore slack at the driver, bottom-up
+  double slack = 0.0;             // Elmore slack at the driver, bottom-up
   std::vector<double> sink_slack; // by table position; sinks only (others 0)
   std::vector<char> in_tree;      // by table position: reached from the driver
 };
