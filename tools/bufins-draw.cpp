@@ -33,6 +33,10 @@
 #include "io.h"
 #include "placement.h"
 
+// Fontconfig, under cairo's text, keeps its configuration for the life of the
+// process; the leak checker of sanitizer builds is told so.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
 namespace {
 
 constexpr double PLOT = 900.0;     // longer side of the net's box, in pixels
