@@ -415,8 +415,10 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
   // newcomer's. Tracking it keeps the pruning on the newcomer when older
   // candidates share its time (a search by key may land on any of them).
   RTnode *newcomer = x;
+  RTnode *p;  // the predecessor that survives, or NIL
   for (;;) {
     RTnode *y = node_pred(x);
+    p = y;
     if (y == NIL) break;
     const double k = x->time;
     if (x->cap > y->cap) break;
@@ -435,8 +437,13 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
       x = newcomer;
     }
   }
+  // The loop above leaves a predecessor with a smaller load. If its time is
+  // not below the newcomer's (an equal time: the newcomer went after it), it
+  // dominates the newcomer. Without this test a tree could hold two
+  // candidates of one time, and a search by that time (the merge's cheapest
+  // partner) could land on the dearer one.
   RTnode *y = node_succ(x);
-  if (y != NIL && x->cap >= y->cap) {
+  if ((p != NIL && p->time >= x->time) || (y != NIL && x->cap >= y->cap)) {
     unlink_entry(x, list);
     node_delete(root, x);
   }
