@@ -394,7 +394,7 @@ void link_leaf(RTnode **root, RTnode *x) {
   (*root)->size = n + 1;
 }
 
-void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
+RTnode *insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
   RTnode *x = make_rtnode();
   peak_check();
   x->time = q;
@@ -406,7 +406,7 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
     x->color = 'B';
     x->size = 1;
     *root = x;
-    return;
+    return x;
   }
   link_leaf(root, x);
 
@@ -446,7 +446,9 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
   if ((p != NIL && p->time >= x->time) || (y != NIL && x->cap >= y->cap)) {
     unlink_entry(x, list);
     node_delete(root, x);
+    return NIL;
   }
+  return x;
 }
 
 RTnode *splice_out(RTnode **root, RTnode *z, RTnode **x_out) {

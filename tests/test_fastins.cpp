@@ -253,8 +253,7 @@ TEST_F(FastinsTest, BufferUpdateWorkedCases) {
   r0 = 0.5;
   c0 = 0.0;
   s = sink_sets(100, 1);
-  insert(&s.rt[0], 160, 2, nullptr, &s.list[0]);
-  link_inserted(&s.rt[0], &s.list[0], 160, 5, 50);
+  link_inserted(&s.list[0], insert(&s.rt[0], 160, 2, nullptr, &s.list[0]), 5, 50);
   RTnode *e = minimum(s.list[0]);
   EXPECT_DOUBLE_EQ(e->time, 25);
   EXPECT_EQ(e->qc_option->time, 160);
@@ -311,8 +310,7 @@ void build_type(Sets &s, const std::vector<std::pair<double, double>> &qc, doubl
   s.list.assign(1, NIL);
   s.k.assign(1, k);
   for (auto &p : qc) {
-    insert(&s.rt[0], p.first, p.second, nullptr, &s.list[0]);
-    link_inserted(&s.rt[0], &s.list[0], p.first, k, fastins_rb[0]);
+    link_inserted(&s.list[0], insert(&s.rt[0], p.first, p.second, nullptr, &s.list[0]), k, fastins_rb[0]);
   }
 }
 
