@@ -62,8 +62,8 @@ void link_inserted(RTnode **swap_root, RTnode *x, double K, double rbj) {
 void buffer_update(double *k, double k1, RTnode **Rnext, RTnode **list, int px, int py) {
   const int n = n_buffertype;
   const int T = fastins_trees;
-  std::vector<double> q(n), c(n);
-  std::vector<Comp *> plist(n);
+  double q[MAX_BUFFERTYPES], c[MAX_BUFFERTYPES];
+  Comp *plist[MAX_BUFFERTYPES];
 
   // Phase 1: expire, then choose the candidate to drive with each type.
   for (int i = T - 1; i >= 0; i--) {
