@@ -24,60 +24,41 @@ Comp *make_comp(Comp *left, Comp *right, int buffertype, int x, int y, int count
   return c;
 }
 
-namespace {
-
-void free_comp(Comp *c) {
-  pool_give(comp_pool, c);
-  m_reduced += 24;
-}
-
-// Drops one counted reference to c (not null); true when c is now unreferenced.
-bool drop_child(Comp *c) { return --c->counter == 0; }
-
-}  // namespace
-
 void comp_delete(Comp *com) {
   if (com == nullptr || com->counter != 0) return;
-  // Most records free nothing below them: no stack then.
-  Comp *l = com->left, *r = com->right;
-  const bool free_l = l != nullptr && drop_child(l);
-  if (!free_l) {
-    const bool free_r = r != nullptr && drop_child(r);
-    if (!free_r) {
-      free_comp(com);
-      return;
+  // Post-order over the records that become free: a record's left child is
+  // dropped (and its sub-trace freed if it reaches 0), then its right child,
+  // then the record itself is freed. No stack: a record being freed no longer
+  // needs its fields, so while its children are walked its `left` holds the
+  // record it was reached from and its `counter` its stage (0: drop left
+  // next, 1: drop right next, 2: free). A record is entered with counter 0.
+  Comp *from = nullptr;
+  Comp *c = com;
+  for (;;) {
+    if (c->counter == 0) {
+      Comp *l = c->left;
+      c->left = from;
+      c->counter = 1;
+      if (l != nullptr && --l->counter == 0) {
+        from = c;
+        c = l;
+        continue;
+      }
     }
-  }
-  // Post-order over the records that become free: a record is pushed when its
-  // count is 0; its children are dropped (and followed if they reach 0), left
-  // side entirely before right side, then the record itself is freed. The
-  // stack is kept from call to call.
-  struct Frame {
-    Comp *c;
-    int stage;  // 0: drop left next, 1: drop right next, 2: free
-  };
-  static std::vector<Frame> stack;
-  // com's left child is already dropped; if it reached 0 it goes next (its
-  // right child is dropped after its whole left side), else com's right child
-  // reached 0 and is the one to follow.
-  if (free_l) {
-    stack.push_back({com, 1});
-    stack.push_back({l, 0});
-  } else {
-    stack.push_back({com, 2});
-    stack.push_back({r, 0});
-  }
-  while (!stack.empty()) {
-    Frame &f = stack.back();
-    Comp *c = f.c;
-    if (f.stage < 2) {
-      Comp *child = f.stage == 0 ? c->left : c->right;
-      f.stage++;
-      if (child != nullptr && drop_child(child)) stack.push_back({child, 0});
-      continue;
+    if (c->counter == 1) {
+      Comp *r = c->right;
+      c->counter = 2;
+      if (r != nullptr && --r->counter == 0) {
+        from = c;
+        c = r;
+        continue;
+      }
     }
-    stack.pop_back();
-    free_comp(c);
+    Comp *up = c->left;
+    pool_give(comp_pool, c);
+    m_reduced += 24;
+    if (up == nullptr) return;
+    c = up;
   }
 }
 
