@@ -1,5 +1,5 @@
-// Definitions of the shared globals, the peak check of the memory counters and
-// the wire-length rule. Everything here is plain data: the readers, the
+// Definitions of the shared globals, the record pools and the wire-length
+// rule. Everything here is plain data: the readers, the
 // algorithms and the driver fill and read it.
 #include "def.h"
 
@@ -44,10 +44,9 @@ Comp *final_location_fastins = nullptr;
 
 RTnode *NIL = nullptr;
 
-void peak_check() {
-  if (((total_solution - reduce_solution) + m_used) - m_reduced > max_space)
-    max_space = ((total_solution - reduce_solution) + m_used) - m_reduced;
-}
+RecordPool<Comp> comp_pool;
+RecordPool<RLnode> rlnode_pool;
+RecordPool<RTnode> rtnode_pool;
 
 long long progress_count = 0;
 long long progress_next = LLONG_MAX;

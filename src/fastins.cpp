@@ -46,13 +46,13 @@ void attach_swap(RTnode **swap_root, RTnode *z, double key) {
   a->qc_option = z;
 }
 
-void link_inserted(RTnode **tree_root, RTnode **swap_root, double q, double K, double rbj) {
-  RTnode *x = search(*tree_root, q);
+void link_inserted(RTnode **swap_root, RTnode *x, double K, double rbj) {
   if (x == NIL) return;  // dropped as dominated
-  while (x->swap_option != NIL) {
-    x = node_succ(x);
-    if (x == NIL) return;
-  }
+  // A newcomer carries no entry yet, and its values are current.
+  assert(x->swap_option == NIL);
+#ifndef NDEBUG
+  for (RTnode *a = x; a != NIL; a = a->parent) assert(a->dirty == 0);
+#endif
   RTnode *z = node_succ(x);
   if (z != NIL) attach_swap(swap_root, z, crossing_length(x, z, rbj) + K);
   RTnode *y = node_pred(x);
@@ -62,8 +62,8 @@ void link_inserted(RTnode **tree_root, RTnode **swap_root, double q, double K, d
 void buffer_update(double *k, double k1, RTnode **Rnext, RTnode **list, int px, int py) {
   const int n = n_buffertype;
   const int T = fastins_trees;
-  std::vector<double> q(n), c(n);
-  std::vector<Comp *> plist(n);
+  double q[MAX_BUFFERTYPES], c[MAX_BUFFERTYPES];
+  Comp *plist[MAX_BUFFERTYPES];
 
   // Phase 1: expire, then choose the candidate to drive with each type.
   for (int i = T - 1; i >= 0; i--) {
@@ -119,8 +119,8 @@ void buffer_update(double *k, double k1, RTnode **Rnext, RTnode **list, int px, 
   // Phase 3: every buffered candidate enters every type's tree.
   for (int i = 0; i < n; i++) {
     for (int j = 0; j < T; j++) {
-      insert(&Rnext[j], q[i], c[i], plist[i], &list[j]);
-      link_inserted(&Rnext[j], &list[j], q[i], k[j], fastins_rb[j]);
+      RTnode *x = insert(&Rnext[j], q[i], c[i], plist[i], &list[j]);
+      link_inserted(&list[j], x, k[j], fastins_rb[j]);
     }
     plist[i]->counter -= 1;
     comp_delete(plist[i]);
@@ -204,8 +204,8 @@ void merge_type(int i, int index, Sets &small, Sets &large) {
   // each trace.
   RLnode *l = head.next;
   while (l != nullptr) {
-    insert(&large.rt[i], l->time, l->cap, l->com, &large.list[i]);
-    link_inserted(&large.rt[i], &large.list[i], l->time, K, fastins_rb[i]);
+    RTnode *n = insert(&large.rt[i], l->time, l->cap, l->com, &large.list[i]);
+    link_inserted(&large.list[i], n, K, fastins_rb[i]);
     RLnode *next = l->next;
     if (l->com != nullptr) l->com->counter -= 1;
     comp_delete(l->com);

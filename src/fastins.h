@@ -44,10 +44,10 @@ double crossing_length(const RTnode *y, const RTnode *z, double rbj);
 // Links z to a new expiration entry with the given key, replacing its old one.
 void attach_swap(RTnode **swap_root, RTnode *z, double key);
 
-// Renews the expiration entries of the pairs that a candidate of required
-// time q, just inserted, forms with its neighbours; K is the tree's reference
-// length and rbj the buffer resistance of the tree's type.
-void link_inserted(RTnode **tree_root, RTnode **swap_root, double q, double K, double rbj);
+// Renews the expiration entries of the pairs that candidate x, just returned
+// by insert (NIL when insert dropped it), forms with its neighbours; K is the
+// tree's reference length and rbj the buffer resistance of the tree's type.
+void link_inserted(RTnode **swap_root, RTnode *x, double K, double rbj);
 
 // Merges tree i of two branches at branching node `index`: the smaller side is
 // walked and left for the caller to free; the larger side is changed in place

@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -29,8 +28,12 @@ namespace {
 
 constexpr double KEY_TOLERANCE = 1e-24;
 
-// Absolute tolerance; the exact test lets an infinite key be found again.
-bool same_key(double q, double time) { return q == time || std::fabs(q - time) < KEY_TOLERANCE; }
+// Keys q and time are equal when q == time (which lets an infinite key be
+// found again) or |q - time| < KEY_TOLERANCE, an absolute tolerance. The
+// descents below test the plain order first and then the tolerance on the
+// side taken, which gives the same answers with fewer operations: for
+// q > time, |q - time| is q - time; a NaN fails every test and goes on as the
+// branch for "not q > time" does.
 
 void drop_ref(Comp *c) {
   if (c != nullptr) {
@@ -106,7 +109,7 @@ void unlink_entry(RTnode *y, RTnode **list) {
 }  // namespace
 
 RTnode *make_rtnode() {
-  RTnode *x = new RTnode;
+  RTnode *x = pool_take(rtnode_pool);
   x->color = 'B';
   x->dirty = 0;
   x->size = 0;
@@ -121,7 +124,7 @@ RTnode *make_rtnode() {
 
 void free_rtnode(RTnode *x) {
   assert(x != NIL);
-  delete x;
+  pool_give(rtnode_pool, x);
   reduce_solution += 88;
 }
 
@@ -212,11 +215,13 @@ RTnode *pred(RTnode *root, double q) {
   RTnode *x = root;
   for (;;) {
     if (x->dirty) update(x);
-    if (same_key(q, x->time)) return x;
-    if (q > x->time) {
+    const double t = x->time;
+    if (q > t) {
+      if (q - t < KEY_TOLERANCE) return x;
       if (x->right == NIL) return x;
       x = x->right;
     } else {
+      if (q == t || t - q < KEY_TOLERANCE) return x;
       if (x->left == NIL) return climb(x, true);
       x = x->left;
     }
@@ -228,11 +233,13 @@ RTnode *succ(RTnode *root, double q) {
   RTnode *x = root;
   for (;;) {
     if (x->dirty) update(x);
-    if (same_key(q, x->time)) return x;
-    if (q < x->time) {
+    const double t = x->time;
+    if (q < t) {
+      if (t - q < KEY_TOLERANCE) return x;
       if (x->left == NIL) return x;
       x = x->left;
     } else {
+      if (q == t || q - t < KEY_TOLERANCE) return x;
       if (x->right == NIL) return climb(x, false);
       x = x->right;
     }
@@ -244,8 +251,14 @@ RTnode *search(RTnode *root, double q) {
   RTnode *x = root;
   for (;;) {
     if (x->dirty) update(x);
-    if (same_key(q, x->time)) return x;
-    x = q > x->time ? x->right : x->left;
+    const double t = x->time;
+    if (q > t) {
+      if (q - t < KEY_TOLERANCE) return x;
+      x = x->right;
+    } else {
+      if (q == t || t - q < KEY_TOLERANCE) return x;
+      x = x->left;
+    }
     if (x == NIL) return NIL;
   }
 }
@@ -394,7 +407,7 @@ void link_leaf(RTnode **root, RTnode *x) {
   (*root)->size = n + 1;
 }
 
-void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
+RTnode *insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
   RTnode *x = make_rtnode();
   peak_check();
   x->time = q;
@@ -406,7 +419,7 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
     x->color = 'B';
     x->size = 1;
     *root = x;
-    return;
+    return x;
   }
   link_leaf(root, x);
 
@@ -415,8 +428,10 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
   // newcomer's. Tracking it keeps the pruning on the newcomer when older
   // candidates share its time (a search by key may land on any of them).
   RTnode *newcomer = x;
+  RTnode *p;  // the predecessor that survives, or NIL
   for (;;) {
     RTnode *y = node_pred(x);
+    p = y;
     if (y == NIL) break;
     const double k = x->time;
     if (x->cap > y->cap) break;
@@ -435,11 +450,18 @@ void insert(RTnode **root, double q, double c, Comp *com, RTnode **list) {
       x = newcomer;
     }
   }
+  // The loop above leaves a predecessor with a smaller load. If its time is
+  // not below the newcomer's (an equal time: the newcomer went after it), it
+  // dominates the newcomer. Without this test a tree could hold two
+  // candidates of one time, and a search by that time (the merge's cheapest
+  // partner) could land on the dearer one.
   RTnode *y = node_succ(x);
-  if (y != NIL && x->cap >= y->cap) {
+  if ((p != NIL && p->time >= x->time) || (y != NIL && x->cap >= y->cap)) {
     unlink_entry(x, list);
     node_delete(root, x);
+    return NIL;
   }
+  return x;
 }
 
 RTnode *splice_out(RTnode **root, RTnode *z, RTnode **x_out) {
@@ -567,19 +589,23 @@ void printbuffer_fastins(Comp *x, int *i) { write_placements(x, i, COMP_MERGE, C
 void travel_update(RTnode *root, RTnode *x) {
   assert(root != NIL && x != NIL && root->size > 0);
   const uint32_t bytes = static_cast<uint32_t>(root->size) * 4u;
-  // One cell per node of the tree bounds the depth; cells are written before
-  // they are read, so they are not cleared.
+  // The memory counters count a path array of one cell per node of the tree
+  // (which bounds the depth). The path itself lives in one buffer kept from
+  // call to call.
   const size_t cells = static_cast<size_t>(root->size);
-  std::unique_ptr<int32_t[]> path(new int32_t[cells]);
+  static std::vector<unsigned char> path;
+  path.clear();
   total_solution += bytes;
   size_t steps = 0;
   int dirty = 0;
   RTnode *c = x;
   for (RTnode *k = x->parent; k != NIL; c = k, k = k->parent) {
     assert(steps < cells);
-    path[steps++] = c == k->left ? 0 : 1;
+    path.push_back(c == k->left ? 0 : 1);
+    steps++;
     if (c->dirty) dirty++;
   }
+  (void)cells;
   assert(c == root);
   if (root->dirty) dirty++;
   if (dirty > 0) {

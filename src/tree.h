@@ -78,9 +78,12 @@ void link_leaf(RTnode **root, RTnode *x);
 
 // Inserts candidate (q, c) with trace com (the node takes its own counted
 // reference), then prunes by dominance: the run of predecessors that the
-// newcomer dominates, then the newcomer itself when its successor dominates
-// it. Pruned candidates' expiration entries are removed from *list.
-void insert(RTnode **root, double q, double c, Comp *com, RTnode **list);
+// newcomer dominates, then the newcomer itself when its successor or a
+// predecessor of equal time dominates it, so a tree never holds two
+// candidates of one time. Pruned candidates' expiration entries are removed
+// from *list. Returns the newcomer's node, its values current (the node and
+// its ancestors clean), or NIL when the newcomer was dropped as dominated.
+RTnode *insert(RTnode **root, double q, double c, Comp *com, RTnode **list);
 
 // Removes z (whose swap_option must be NIL) and drops its trace reference.
 // A node with two children keeps its record and takes over its successor's

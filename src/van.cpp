@@ -13,7 +13,7 @@
 #include <vector>
 
 Comp *make_comp(Comp *left, Comp *right, int buffertype, int x, int y, int counter) {
-  Comp *c = new Comp;
+  Comp *c = pool_take(comp_pool);
   c->left = left;
   c->right = right;
   c->buffertype = buffertype;
@@ -26,35 +26,44 @@ Comp *make_comp(Comp *left, Comp *right, int buffertype, int x, int y, int count
 
 void comp_delete(Comp *com) {
   if (com == nullptr || com->counter != 0) return;
-  // Post-order over the records that become free: a record is pushed when its
-  // count is 0; its children are dropped (and followed if they reach 0), left
-  // side entirely before right side, then the record itself is freed.
-  struct Frame {
-    Comp *c;
-    int stage;  // 0: drop left next, 1: drop right next, 2: free
-  };
-  std::vector<Frame> stack;
-  stack.push_back({com, 0});
-  while (!stack.empty()) {
-    Frame &f = stack.back();
-    Comp *c = f.c;
-    if (f.stage < 2) {
-      Comp *child = f.stage == 0 ? c->left : c->right;
-      f.stage++;
-      if (child != nullptr) {
-        child->counter -= 1;
-        if (child->counter == 0) stack.push_back({child, 0});
+  // Post-order over the records that become free: a record's left child is
+  // dropped (and its sub-trace freed if it reaches 0), then its right child,
+  // then the record itself is freed. No stack: a record being freed no longer
+  // needs its fields, so while its children are walked its `left` holds the
+  // record it was reached from and its `counter` its stage (0: drop left
+  // next, 1: drop right next, 2: free). A record is entered with counter 0.
+  Comp *from = nullptr;
+  Comp *c = com;
+  for (;;) {
+    if (c->counter == 0) {
+      Comp *l = c->left;
+      c->left = from;
+      c->counter = 1;
+      if (l != nullptr && --l->counter == 0) {
+        from = c;
+        c = l;
+        continue;
       }
-      continue;
     }
-    stack.pop_back();
-    delete c;
+    if (c->counter == 1) {
+      Comp *r = c->right;
+      c->counter = 2;
+      if (r != nullptr && --r->counter == 0) {
+        from = c;
+        c = r;
+        continue;
+      }
+    }
+    Comp *up = c->left;
+    pool_give(comp_pool, c);
     m_reduced += 24;
+    if (up == nullptr) return;
+    c = up;
   }
 }
 
 RLnode *make_rlnode(double cap, double time, Comp *com) {
-  RLnode *r = new RLnode;
+  RLnode *r = pool_take(rlnode_pool);
   r->next = nullptr;
   r->cap = cap;
   r->time = time;
@@ -64,7 +73,7 @@ RLnode *make_rlnode(double cap, double time, Comp *com) {
 }
 
 void free_rlnode(RLnode *r) {
-  delete r;
+  pool_give(rlnode_pool, r);
   reduce_solution += 32;
 }
 

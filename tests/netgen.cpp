@@ -101,7 +101,7 @@ TestNet random_net(std::mt19937 &rng, const GenOptions &opt) {
     k.index = static_cast<int>(net.sinks.size()) + 1;
     k.x = coord();
     k.y = coord();
-    k.cap_file = real(1.0, 100.0);
+    k.cap_file = opt.zero_loads && uni(0, 1) ? 0.0 : real(1.0, 100.0);
     k.time = opt.equal_times ? common_time : real(0.0, 1000.0);
     net.sinks.push_back(k);
     return k.index;
@@ -158,7 +158,10 @@ TestNet random_net(std::mt19937 &rng, const GenOptions &opt) {
       net.lib.push_back(net.lib[uni(0, i - 1)]);
       continue;
     }
-    net.lib.push_back({real(1.0, 100.0), real(0.0, 50.0), real(5.0, 500.0)});
+    TestNet::Buf b{real(1.0, 100.0), real(0.0, 50.0), real(5.0, 500.0)};
+    if (opt.zero_delays && uni(0, 1)) b.delay = 0.0;
+    if (opt.zero_res && uni(0, 1)) b.res = 0.0;
+    net.lib.push_back(b);
   }
   return net;
 }

@@ -56,10 +56,15 @@ struct GenOptions {
   bool zero_r0 = false;          // r0 = 0
   bool zero_c0 = false;          // c0 = 0
   bool equal_times = false;      // every sink has the same required time
+  // Degenerate values, each drawn for about half of the sinks or types:
+  bool zero_loads = false;       // sinks of load 0
+  bool zero_delays = false;      // buffers of intrinsic delay 0
+  bool zero_res = false;         // buffers of output resistance 0
 };
 
 // A valid random net: driver with one child, candidates with one or two
-// children, sinks as leaves; positions may coincide (zero-length wires).
+// children, sinks as leaves; positions may coincide (zero-length wires; with
+// grid 0 every node stands on one point).
 TestNet random_net(std::mt19937 &rng, const GenOptions &opt);
 
 // Elmore slack at the driver of the net with the given buffers.

@@ -247,7 +247,8 @@ TEST_F(ExpirationListTest, RandomLinksSurvivePruningAndSuccessorCopies) {
         size_t i = p;
         m.insert(m.begin() + i, Cand{q, c, std::nullopt});
         while (i > 0 && m[i].c <= m[i - 1].c) m.erase(m.begin() + --i);
-        if (i + 1 < m.size() && m[i].c >= m[i + 1].c) m.erase(m.begin() + i);
+        // A surviving predecessor of equal time dominates the newcomer.
+        if ((i > 0 && m[i - 1].q >= m[i].q) || (i + 1 < m.size() && m[i].c >= m[i + 1].c)) m.erase(m.begin() + i);
       } else if (op < 7) {
         const size_t i = rng() % m.size();
         const double key = static_cast<double>(rng() % 20);

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# Output comparison of two builds of bufins: a named commit against the
+# current working tree.
+#
+# Central idea: a change that is meant to alter only how the tool stores,
+# reads or writes things (not what it computes) must leave every output byte
+# as it was. The script builds the named commit (exported with git archive
+# into a scratch directory) and the current working tree (uncommitted changes
+# included), both in Release, runs both on the same set of nets (both
+# algorithms, wire-segmenting coefficients 0 and 5, libraries of 1 to 64
+# types, all with -o -t -d; public sink sets, random nets, nets with tied
+# required times, and the repository's own example and test nets) and
+# compares, run by run:
+#   - standard output, with the figure of the "Algorithm time is" line masked;
+#   - the exit status;
+#   - the placement file (.buf) and the final net file (.finalnet).
+# Each build runs in its own directory on its own copy of the nets, under the
+# same file names, so the outputs can be compared byte for byte.
+#
+# Usage: bench/compare.sh [-q] [REV [NEW_REV]]
+#   REV      the commit to compare against (default: the merge base of HEAD
+#            and main, the parent of the first commit of the current branch's
+#            change)
+#   NEW_REV  a commit to build instead of the working tree
+#   -q       quick: only the smallest nets, for a smoke test
+# Environment: COMPARE_WORK (scratch directory, default a fresh mktemp -d;
+#              kept afterwards when given, removed otherwise),
+#              RUN_TIMEOUT (seconds per run, default 300).
+# Prints one line per configuration ("same" or "DIFF: what differs") and a
+# summary; exits 1 when any run differs, 2 when a build fails.
+set -euo pipefail
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(cd "$HERE/.." && pwd)
+NETS=/work/shared/bench-nets
+GEN="$HERE/gen_net.py"
+RUN_TIMEOUT=${RUN_TIMEOUT:-300}
+
+QUICK=0
+if [ "${1:-}" = "-q" ]; then
+  QUICK=1
+  shift
+fi
+REV=${1:-$(git -C "$ROOT" merge-base HEAD main)}
+REV_ID=$(git -C "$ROOT" rev-parse --verify "$REV^{commit}")
+NEW_REV=${2:+$(git -C "$ROOT" rev-parse --verify "$2^{commit}")}
+
+if [ -n "${COMPARE_WORK:-}" ]; then
+  WORK=$COMPARE_WORK
+  mkdir -p "$WORK"
+else
+  WORK=$(mktemp -d /tmp/bufins-compare.XXXXXX)
+  trap 'rm -rf "$WORK"' EXIT
+fi
+
+echo "old: $(git -C "$ROOT" log -1 --format='%h %s' "$REV_ID")"
+if [ -n "$NEW_REV" ]; then
+  echo "new: $(git -C "$ROOT" log -1 --format='%h %s' "$NEW_REV")"
+else
+  echo "new: the working tree of $ROOT at $(git -C "$ROOT" log -1 --format='%h' HEAD)$(git -C "$ROOT" diff --quiet HEAD -- src CMakeLists.txt || echo ', with uncommitted changes')"
+fi
+
+# ---- Builds ----
+build() {  # build SOURCE_DIR BUILD_DIR
+  if ! { cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DBUFINS_TESTS=OFF &&
+         cmake --build "$2" -j2 --target bufins; } >"$2.log" 2>&1; then
+    echo "build of $1 failed; see $2.log" >&2
+    exit 2
+  fi
+}
+export_rev() {  # export_rev REV DIR
+  rm -rf "$2"
+  mkdir -p "$2"
+  git -C "$ROOT" archive "$1" | tar -x -C "$2"
+}
+export_rev "$REV_ID" "$WORK/src-old"
+build "$WORK/src-old" "$WORK/build-old"
+if [ -n "$NEW_REV" ]; then
+  export_rev "$NEW_REV" "$WORK/src-new"
+  build "$WORK/src-new" "$WORK/build-new"
+else
+  build "$ROOT" "$WORK/build-new"
+fi
+OLD_BIN="$WORK/build-old/bufins"
+NEW_BIN="$WORK/build-new/bufins"
+
+# ---- Nets ----
+# Every net gets a name; gen_net.py nets run with each generated library,
+# a net of the repository with its own library.
+IN="$WORK/in"
+rm -rf "$IN"
+mkdir -p "$IN"
+TYPES="1 4 16 64"
+for t in $TYPES; do python3 "$GEN" --types "$t" --lib "$IN/lib$t.lib"; done
+# Buffers without delay or without resistance: buffered candidates then tie
+# in required time with each other and with what they drive.
+printf 'buffer 1 0 0\nbuffer 4 0 500\nbuffer 16 0 0\nbuffer 2 10 0\n' >"$IN/libtie.lib"
+
+GEN_NETS=()  # name:libraries
+gen() {  # gen NAME "TYPES" gen_net.py-arguments...
+  local name=$1 types=$2
+  shift 2
+  python3 "$GEN" "$@" --net "$IN/$name.net"
+  GEN_NETS+=("$name:$types")
+}
+# With -d the listings grow with nodes x candidates x trace depth: the larger
+# nets run with the smaller libraries only.
+gen s1423 "$TYPES" --sinks "$NETS/s1423"
+gen rnd40 "$TYPES" --random 40 --seed 3
+gen rnd30c-dense "$TYPES" --random 30 --seed 4 --dist clustered --scale 0.01
+# Ties: equal required times, wires without resistance and capacitance,
+# buffers without delay or resistance.
+gen s1423-tie "4 tie" --sinks "$NETS/s1423" --req-spread 0
+gen rnd40-tie "4 16 tie" --random 40 --seed 5 --req-spread 0 --wire-r 0 --wire-c 0
+if [ "$QUICK" -eq 0 ]; then
+  gen s1423-dense "1 4" --sinks "$NETS/s1423" --scale 0.01
+  gen s5378 "1 4" --sinks "$NETS/s5378"
+  gen r1 "1 4" --sinks "$NETS/r1"
+  gen rnd100c "1 4 16" --random 100 --seed 2 --dist clustered
+  gen rnd60-dense-tie "4 tie" --random 60 --seed 6 --scale 0.01 --req-spread 0
+fi
+
+OWN_NETS=()  # name:netfile:libfile
+own() { cp "$2" "$IN/$1.net"; cp "$3" "$IN/$1.lib"; OWN_NETS+=("$1"); }
+own demo "$ROOT/examples/demo.net" "$ROOT/examples/demo.lib"
+# Zero loads, zero wire constants and zero-delay buffers: every buffered
+# candidate ties with the unbuffered one.
+printf '%s\n' "driver 2184.0 1101.0 223.8383418688183" "sink 63 -930.0 1946.0 0.0 0.0" \
+  "sink 47 19.0 4832.0 0.0 0.0" "candidate 60 2636.0 3154.0" "edge 60 63" "edge 0 60" "edge 60 47" >"$WORK/tie0.net"
+printf '%s\n' "buffer_1 0.000745852126019268 0.0 482.08691096253364" \
+  "buffer_6 38.4 0.0 292.12593493358395" >"$WORK/tie0.lib"
+own tie0 "$WORK/tie0.net" "$WORK/tie0.lib"
+for n in "$ROOT"/tests/data/*.net; do
+  b=$(basename "$n" .net)
+  [ -f "$ROOT/tests/data/$b.lib" ] && own "$b" "$n" "$ROOT/tests/data/$b.lib"
+done
+
+# ---- Runs ----
+ulimit -s 8192
+DIFFS=0
+RUNS=0
+
+# run BIN DIR NET LIB ALG M: runs in DIR on its copies; leaves out.txt (time
+# masked), rc.txt, NET.buf and NET.finalnet there.
+run() {
+  local bin=$1 dir=$2 net=$3 lib=$4 alg=$5 m=$6 rc
+  rm -f "$dir/$net.buf" "$dir/$net.finalnet"
+  set +e
+  (cd "$dir" && printf '%s\n%s\n' "$alg" "$m" |
+     timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d >raw.txt 2>err.txt)
+  rc=$?
+  set -e
+  echo "$rc" >"$dir/rc.txt"
+  sed 's/^Algorithm time is : .* seconds$/Algorithm time is : (masked) seconds/' "$dir/raw.txt" >"$dir/out.txt"
+  rm -f "$dir/raw.txt"
+}
+
+compare() {  # compare NET LIB ALG M
+  local net=$1 lib=$2 alg=$3 m=$4 what=""
+  run "$OLD_BIN" "$WORK/old" "$net" "$lib" "$alg" "$m"
+  run "$NEW_BIN" "$WORK/new" "$net" "$lib" "$alg" "$m"
+  RUNS=$((RUNS + 1))
+  cmp -s "$WORK/old/rc.txt" "$WORK/new/rc.txt" || what="$what exit status ($(cat "$WORK/old/rc.txt") vs $(cat "$WORK/new/rc.txt"));"
+  if ! cmp -s "$WORK/old/out.txt" "$WORK/new/out.txt"; then
+    local line
+    line=$(cmp "$WORK/old/out.txt" "$WORK/new/out.txt" 2>&1 | sed -n 's/.* line \([0-9]*\).*/\1/p' || true)
+    what="$what stdout (from line $line);"
+  fi
+  for ext in buf finalnet; do
+    local a="$WORK/old/$net.$ext" b="$WORK/new/$net.$ext"
+    if [ -f "$a" ] || [ -f "$b" ]; then
+      if ! [ -f "$a" ] || ! [ -f "$b" ]; then
+        what="$what .$ext exists in one run only;"
+      elif ! cmp -s "$a" "$b"; then
+        what="$what .$ext;"
+      fi
+    fi
+  done
+  local slack
+  slack=$(sed -n 's/^The slack after buffer insertion : *//p' "$WORK/new/out.txt")
+  if [ -z "$what" ]; then
+    printf '%-16s %-16s alg %s M %s: same (slack %s)\n' "$net" "$lib" "$alg" "$m" "$slack"
+  else
+    DIFFS=$((DIFFS + 1))
+    printf '%-16s %-16s alg %s M %s: DIFF:%s slack %s -> %s\n' "$net" "$lib" "$alg" "$m" "$what" \
+      "$(sed -n 's/^The slack after buffer insertion : *//p' "$WORK/old/out.txt")" "$slack"
+  fi
+}
+
+for side in old new; do
+  rm -rf "${WORK:?}/$side"
+  mkdir -p "$WORK/$side"
+  cp "$IN"/* "$WORK/$side/"
+done
+
+for entry in "${GEN_NETS[@]}"; do
+  net=${entry%%:*}
+  for t in ${entry#*:}; do
+    for m in 0 5; do
+      for alg in 1 2; do compare "$net" "lib$t.lib" "$alg" "$m"; done
+    done
+  done
+done
+for net in "${OWN_NETS[@]}"; do
+  for m in 0 5; do
+    for alg in 1 2; do compare "$net" "$net.lib" "$alg" "$m"; done
+  done
+done
+
+echo "$RUNS configurations, $DIFFS with differences"
+[ "$DIFFS" -eq 0 ]
