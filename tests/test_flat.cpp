@@ -1,0 +1,187 @@
+// Tests of the flat engine: the randomised differential test against the
+// list engine (random and degenerate nets, segmented with M = 0 to 3, 1 to 16
+// buffer types; every written placement must reproduce the slack under an
+// independent Elmore evaluation, and the memory counters must balance), the
+// exhaustive optimum of tiny nets, and a 1.6-million-node chain.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "def.h"
+#include "flat.h"
+#include "netgen.h"
+#include "support.h"
+#include "van.h"
+#include "wire_segment.h"
+
+namespace {
+
+// The net as the tables hold it (segment nodes included).
+TestNet tables_as_net(const TestNet &original) {
+  TestNet net = original;
+  net.sinks.clear();
+  net.cands.clear();
+  net.edges.clear();
+  for (int i = 1; i < n_sinks; i++)
+    net.sinks.push_back({nodes[i].index, nodes[i].x, nodes[i].y, nodes[i].cap * 1000.0, nodes[i].time});
+  for (int i = n_sinks; i < n_sinks + n_candidates; i++) net.cands.push_back({nodes[i].index, nodes[i].x, nodes[i].y});
+  for (int i = 0; i < n_sinks + n_candidates; i++) {
+    if (nodes[i].left) net.edges.push_back({nodes[i].index, nodes[i].left->index});
+    if (nodes[i].right) net.edges.push_back({nodes[i].index, nodes[i].right->index});
+  }
+  return net;
+}
+
+struct Outcome {
+  double slack;
+  std::string text;  // the placement file
+  Placement placement;
+  int count;
+};
+
+Outcome run_van(Node *root) {
+  Comp *placeholder = make_comp(nullptr, nullptr, 0, 0, 0, 0);
+  final_location_van = placeholder;
+  RLnode *l = van(root);
+  Outcome o{van_answer, {}, {}, 0};
+  Comp *w = final_location_van == placeholder ? nullptr : final_location_van;
+  o.text = capture_fp([&] { printbuffer(w, &o.count); });
+  o.placement = parse_placements(o.text);
+  list_delete(l);
+  comp_delete(placeholder);
+  return o;
+}
+
+Outcome run_flat(Node *root) {
+  flat(root);
+  Outcome o{flat_answer, {}, {}, 0};
+  o.text = capture_fp([&] { flat_printbuffer(&o.count); });
+  o.placement = parse_placements(o.text);
+  flat_free();
+  return o;
+}
+
+double tolerance(double v) { return 1e-9 * std::max(1.0, std::fabs(v)); }
+
+// Degenerate variants the generator does not make by itself.
+void degenerate(std::mt19937 &rng, TestNet &net, int trial) {
+  auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  switch (trial % 11) {
+    case 1:  // zero-delay and zero-resistance buffers
+      for (auto &b : net.lib) {
+        if (uni(0, 1)) b.delay = 0;
+        if (uni(0, 2) == 0) b.res = 0;
+      }
+      break;
+    case 2:  // an empty library
+      net.lib.clear();
+      break;
+    case 3:  // required times near minus infinity: some candidates cross it
+      for (auto &k : net.sinks) k.time = uni(0, 1) ? -2e10 + uni(0, 3000) : -3e10;
+      break;
+    case 4:  // zero-load buffers and sinks
+      for (auto &b : net.lib)
+        if (uni(0, 1)) b.cap_file = 0;
+      for (auto &k : net.sinks)
+        if (uni(0, 1)) k.cap_file = 0;
+      break;
+    case 5:  // a driver without resistance
+      net.rd = 0;
+      break;
+    default:
+      break;
+  }
+}
+
+TEST(FlatTest, AgreesWithListEngineOnRandomNets) {
+  std::mt19937 rng(9090);
+  for (int trial = 0; trial < 3000; trial++) {
+    GenOptions opt;
+    opt.max_sinks = trial % 10 == 0 ? 60 : 12;
+    opt.max_chain_candidates = 6;
+    opt.max_types = trial % 5 == 0 ? 16 : 4;
+    opt.duplicate_types = trial % 3 == 0;
+    opt.zero_r0 = trial % 23 == 0;
+    opt.zero_c0 = trial % 19 == 0;
+    opt.equal_times = trial % 7 == 0;
+    opt.grid = trial % 5 == 0 ? 3 : 40;
+    TestNet net = random_net(rng, opt);
+    degenerate(rng, net, trial);
+    int segments = trial % 4;
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", segments " + std::to_string(segments) + "\n" + net_text(net) +
+                 "--- library\n" + lib_text(net));
+
+    reset_globals();
+    Node *root = load_into_tables(net);
+    if (segments) wire_segment(segments);
+    TestNet used = tables_as_net(net);
+    Outcome v = run_van(root);
+
+    total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+    Outcome f = run_flat(root);
+    EXPECT_EQ(total_solution, reduce_solution);
+    EXPECT_EQ(m_used, m_reduced);
+    EXPECT_GT(max_space, 0.0);
+
+    ASSERT_NEAR(f.slack, v.slack, tolerance(v.slack));
+    EXPECT_EQ(static_cast<int>(f.placement.size()), f.count);
+    // "empty tree" exactly when the list engine writes it.
+    EXPECT_EQ(f.text == "empty tree\n", v.text == "empty tree\n") << f.text << "---\n" << v.text;
+    if (f.slack > MINUS_INFINITY_TIME) {
+      EXPECT_NEAR(elmore_slack(used, f.placement), f.slack, tolerance(f.slack));
+    }
+    if (HasFailure()) break;
+  }
+}
+
+TEST(FlatTest, OptimalOnTinyNets) {
+  std::mt19937 rng(31);
+  for (int trial = 0; trial < 300; trial++) {
+    GenOptions opt;
+    opt.max_sinks = 3;
+    opt.max_chain_candidates = 2;
+    opt.max_types = 3;
+    opt.duplicate_types = trial % 4 == 0;
+    opt.grid = trial % 3 == 0 ? 2 : 30;
+    TestNet net = random_net(rng, opt);
+    if (buffer_sites(net) > 7) continue;
+    SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
+    reset_globals();
+    Node *root = load_into_tables(net);
+    Outcome f = run_flat(root);
+    double best = exhaustive_best(net);
+    ASSERT_NEAR(f.slack, best, tolerance(best));
+    if (HasFailure()) break;
+  }
+}
+
+// A two-pin wire cut into 1.6 million pieces: an explicit stack and a trace
+// pool that recycles records, with the default stack.
+TEST(FlatTest, LargeChain) {
+  TestNet net;
+  net.r0 = 0.1;
+  net.c0_file = 0.2;
+  net.rd = 100;
+  net.sinks.push_back({1, 1000000, 0, 30, 5000000});
+  net.edges = {{0, 1}};
+  net.lib = {{20, 35, 180}, {40, 30, 90}};
+  reset_globals();
+  Node *root = load_into_tables(net);
+  wire_segment(1599990);
+  flat(root);
+  double slack = flat_answer;
+  int count = 0;
+  std::string text = capture_fp([&] { flat_printbuffer(&count); });
+  flat_free();
+  EXPECT_GT(slack, MINUS_INFINITY_TIME);
+  EXPECT_GT(count, 0);
+  EXPECT_EQ(total_solution, reduce_solution);
+  EXPECT_EQ(m_used, m_reduced);
+  // Far below one record per node and type.
+  EXPECT_LT(max_space, 64.0 * 1024 * 1024);
+}
+
+}  // namespace
