@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 double flat_answer = MINUS_INFINITY_TIME;
@@ -69,18 +70,9 @@ std::vector<FlatTrace> pool;  // pool[0] unused: index 0 is the empty trace
 int32_t free_head = 0;
 std::vector<int32_t> release_stack;
 
-std::vector<CandArray> set_stack;  // finished subtrees awaiting their parent
-std::vector<CandArray> spare;      // released arrays kept for reuse
-CandArray scratch;                 // second buffer of the buffer-merge pass
-std::vector<int> hull;             // upper hull of the current array
+std::vector<CandArray> spare;  // released arrays kept for reuse
 
-CandArray final_set;  // the driver child's candidates
-int winner = -1;      // index into final_set, -1 when nothing beats minus infinity
-bool child_is_sink = false;
-
-// Types sorted by resistance, largest first (hull walk from small loads), and
-// by input capacitance, smallest first (insertion by load).
-int by_rb[MAX_BUFFERTYPES];
+// Types sorted by input capacitance, smallest first (insertion by load).
 int by_cb[MAX_BUFFERTYPES];
 
 // ---- Candidate arrays ----
@@ -158,92 +150,144 @@ void hold(int32_t t) {
   if (t != 0) pool[t].refs += 1;
 }
 
-// Releases every candidate of a and keeps the storage for reuse.
-void drop_array(CandArray &a) {
-  for (int i = 0; i < a.n; i++) release(a.p[i].trace);
-  a.n = 0;
-  spare.push_back(a);
-  a = CandArray{};
-}
 
-// ---- The wire and the buffers of one edge ----
+// ---- Sets: an array with a pending wire update ----
+
+// The candidates of one subtree. The array is sorted by load, largest first,
+// so that buffered candidates (small loads) join at the back. Stored values
+// (c, q) stand for the real load c + A and required time q - B·c - D: a
+// wire of resistance R, capacitance C and own delay Dw composes as
+// D += R·A + Dw, B += R, A += C, in constant time for the whole array.
+// Candidates that a wire makes dominated may stay in the array until the next
+// compaction: they never win a buffer (for resistance >= 0 their dominator
+// does at least as well, at a smaller load) and are dropped before merges.
+// hull: indices of the upper convex hull of the stored (c, q) points, in
+// array order; the pending update is a shear and keeps the hull a hull.
+struct FlatSet {
+  CandArray a;
+  double A = 0.0, B = 0.0, D = 0.0;
+  std::vector<int> hull;
+  bool hull_ok = false;
+  int base_n = 0;  // size after the last compaction: growth beyond it is lazy
+};
+
+inline double real_q(const FlatSet &s, const FlatCand &x) { return (x.q - s.B * x.c) - s.D; }
+inline double real_c(const FlatSet &s, const FlatCand &x) { return x.c + s.A; }
 
 // q - last < 1e-24: no later than the last survivor (which has no larger
 // load), so dominated; the first survivor must beat minus infinity.
 inline bool beats(double q, double last) { return !(q - last < 1e-24); }
 
-// Carries a up the wire of length k in place, drops what becomes dominated,
-// and builds the upper hull of the survivors.
-void carry(CandArray &a, double k) {
-  const double d = (((r0 * 0.5) * c0) * k) * k;
-  const double rk = r0 * k;
-  const double ck = k * c0;
-  hull.clear();
+// Applies the pending update to every candidate and drops the dominated ones
+// (those no later than a candidate of smaller load, and those at or below
+// minus infinity).
+void compact(FlatSet &s) {
+  FlatCand *p = s.a.p;
+  const int n = s.a.n;
+  int w = n;  // kept candidates fill [w, n), smallest load at the back
   double last = MINUS_INFINITY_TIME;
-  int w = 0;
-  FlatCand *p = a.p;
-  for (int i = 0; i < a.n; i++) {
+  double lastc = 0.0;
+  for (int i = n - 1; i >= 0; i--) {
     FlatCand x = p[i];
-    x.q = (x.q - d) - (rk * x.c);
-    x.c = x.c + ck;
+    x.q = real_q(s, x);
+    x.c = real_c(s, x);
     if (!beats(x.q, last)) {
       release(x.trace);
       continue;
     }
-    last = x.q;
-    // Upper hull, monotone chain; collinear points leave it.
-    while (hull.size() >= 2) {
-      const FlatCand &o = p[hull[hull.size() - 2]];
-      const FlatCand &m = p[hull.back()];
-      if ((m.c - o.c) * (x.q - o.q) - (m.q - o.q) * (x.c - o.c) >= 0)
-        hull.pop_back();
-      else
-        break;
+    if (w < n && lastc == x.c) {  // same load, later required time
+      release(p[w].trace);
+      w++;
     }
-    p[w] = x;
-    hull.push_back(w);
-    w++;
+    p[--w] = x;
+    last = x.q;
+    lastc = x.c;
   }
-  a.n = w;
+  if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n - w));
+  s.a.n = n - w;
+  s.A = s.B = s.D = 0.0;
+  s.hull_ok = false;
+  s.base_n = s.a.n;
+}
+
+// Pushes array index i (after all indices already on the hull) onto the hull.
+// Array order is decreasing load: keep the middle point only when it lies
+// strictly above the chord.
+inline void hull_push(FlatSet &s, int i) {
+  const FlatCand *p = s.a.p;
+  const FlatCand &x = p[i];
+  std::vector<int> &h = s.hull;
+  while (h.size() >= 2) {
+    const FlatCand &o = p[h[h.size() - 2]];
+    const FlatCand &m = p[h.back()];
+    if ((m.c - o.c) * (x.q - o.q) - (m.q - o.q) * (x.c - o.c) <= 0)
+      h.pop_back();
+    else
+      break;
+  }
+  h.push_back(i);
+}
+
+void build_hull(FlatSet &s) {
+  s.hull.clear();
+  for (int i = 0; i < s.a.n; i++) hull_push(s, i);
+  s.hull_ok = true;
+}
+
+// Hull vertex maximising q - slope·c (stored values). Along the hull (loads
+// decreasing) moving on improves while the edge's slope is below `slope`.
+inline int best_vertex(const FlatSet &s, double slope) {
+  const FlatCand *p = s.a.p;
+  const std::vector<int> &h = s.hull;
+  int lo = 0, hi = static_cast<int>(h.size()) - 1;  // answer in [lo, hi]
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    const FlatCand &u = p[h[mid]], &v = p[h[mid + 1]];
+    // (u.q - v.q) / (u.c - v.c) < slope, with u.c >= v.c
+    if (u.q - v.q < slope * (u.c - v.c))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return h[lo];
 }
 
 struct Buffered {
-  double c;
-  double q;
+  double c;  // real load (the buffer's input capacitance)
+  double q;  // real required time at the buffer's input
   int32_t below;  // trace of the driven candidate (held)
   int type;       // 0-based
 };
 
-// The edge from node px to its child py of length k: a carried up the wire,
-// plus one buffered candidate per type at px, merged in by load.
-void edge(CandArray &a, double k, int px, int py) {
-  carry(a, k);
-  const int nb = n_buffertype;
-  if (nb == 0 || a.n == 0) return;
+struct Merged {
+  FlatCand x;  // stored values
+  double rq;   // real required time
+};
+std::vector<Merged> region;
 
-  // Best driven candidate per type: types by decreasing resistance, the
-  // optimum moves along the hull towards larger loads.
-  Buffered buf[MAX_BUFFERTYPES];
+// The edge from node px to its child py of length k: the set carried up the
+// wire, plus one buffered candidate per type at px, merged in by load.
+void edge(FlatSet &s, double k, int px, int py) {
+  const double R = r0 * k;
+  s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
+  s.B += R;
+  s.A += k * c0;
+  const int nb = n_buffertype;
+  if (nb == 0 || s.a.n == 0) return;
+  if (!s.hull_ok) build_hull(s);
+
+  // Best driven candidate per type.
   double bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
-  const FlatCand *p = a.p;
-  size_t h = 0;
-  for (int j = 0; j < nb; j++) {
-    int i = by_rb[j];
-    double R = rb[i];
-    double best = (p[hull[h]].q - tb[i]) - (R * p[hull[h]].c);
-    while (h + 1 < hull.size()) {
-      const FlatCand &nx = p[hull[h + 1]];
-      double v = (nx.q - tb[i]) - (R * nx.c);
-      if (!(v > best)) break;
-      best = v;
-      h++;
-    }
-    bq[i] = best;
-    bt[i] = p[hull[h]].trace;
+  const FlatCand *p = s.a.p;
+  for (int i = 0; i < nb; i++) {
+    const FlatCand &x = p[best_vertex(s, s.B + rb[i])];
+    bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
+    bt[i] = x.trace;
   }
 
   // Buffered candidates by input capacitance, dominated ones dropped.
+  Buffered buf[MAX_BUFFERTYPES];
   int m = 0;
   for (int j = 0; j < nb; j++) {
     int i = by_cb[j];
@@ -254,63 +298,99 @@ void edge(CandArray &a, double k, int px, int py) {
   if (m == 0) return;
   for (int j = 0; j < m; j++) hold(buf[j].below);
 
-  // One merge pass by load into the scratch array, dropping the dominated.
-  grow(scratch, a.n + m);
-  FlatCand *out = scratch.p;
-  int w = 0, i = 0, j = 0;
+  // The region that the newcomers reach: every candidate with a load not
+  // above the largest newcomer's, merged with them by load (smallest first),
+  // dominated ones dropped; then the run of larger loads that the region now
+  // dominates.
+  FlatCand *a = s.a.p;
+  int n = s.a.n;
+  const double top = buf[m - 1].c - s.A;  // stored load of the largest newcomer
+  int lo = 0, hi = n;                     // first index with load <= top
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (a[mid].c <= top)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  const int r = lo;
+  region.clear();
+  int i = n - 1, j = 0;
   double last = MINUS_INFINITY_TIME;
-  while (i < a.n || j < m) {
+  while (i >= r || j < m) {
     bool take_buf;
-    if (i == a.n)
+    double xq = 0.0, xc = 0.0;
+    if (i >= r) {
+      xq = real_q(s, a[i]);
+      xc = real_c(s, a[i]);
+    }
+    if (i < r)
       take_buf = true;
     else if (j == m)
       take_buf = false;
-    else if (buf[j].c != p[i].c)
-      take_buf = buf[j].c < p[i].c;
+    else if (buf[j].c != xc)
+      take_buf = buf[j].c < xc;
     else
-      take_buf = buf[j].q > p[i].q;  // equal loads: the better first
+      take_buf = buf[j].q > xq;  // equal loads: the later required time first
     if (take_buf) {
       const Buffered &b = buf[j++];
-      if (!beats(b.q, last)) continue;  // its hold is dropped below
-      if (w > 0 && out[w - 1].c == b.c) {
-        release(out[w - 1].trace);
-        w--;
+      if (!beats(b.q, last)) continue;
+      const double sc = b.c - s.A;
+      if (!region.empty() && region.back().x.c == sc) {
+        release(region.back().x.trace);
+        region.pop_back();
       }
       hold(b.below);
-      out[w++] = {b.c, b.q, make_trace(b.below, 0, px, py, b.type + 1)};
+      region.push_back({{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1)}, b.q});
       last = b.q;
     } else {
-      const FlatCand &x = p[i++];
-      if (!beats(x.q, last)) {
+      const FlatCand &x = a[i--];
+      if (!beats(xq, last)) {
         release(x.trace);
         continue;
       }
-      if (w > 0 && out[w - 1].c == x.c) {
-        release(out[w - 1].trace);
-        w--;
+      if (!region.empty() && region.back().x.c == x.c) {
+        release(region.back().x.trace);
+        region.pop_back();
       }
-      out[w++] = x;
-      last = x.q;
+      region.push_back({x, xq});
+      last = xq;
     }
   }
+  int start = r;
+  while (start > 0 && !beats(real_q(s, a[start - 1]), last)) {
+    release(a[start - 1].trace);
+    start--;
+  }
   for (int t = 0; t < m; t++) release(buf[t].below);
-  scratch.n = w;
-  a.n = 0;
-  std::swap(a, scratch);
+
+  const int w = static_cast<int>(region.size());
+  grow(s.a, start + w);
+  a = s.a.p;
+  for (int t = 0; t < w; t++) a[start + t] = region[w - 1 - t].x;
+  n = start + w;
+  s.a.n = n;
+  while (!s.hull.empty() && s.hull.back() >= start) s.hull.pop_back();
+  for (int t = start; t < n; t++) hull_push(s, t);
+
+  // Lazily kept dominated candidates: compact once the array has doubled.
+  if (n > 2 * s.base_n + 32) compact(s);
 }
 
-// Two-pointer merge of the two branches at node `index`: for each pair the
-// later-required side advances; stops when either runs out.
-CandArray merge(CandArray &L, CandArray &R, int index) {
-  CandArray M = take_array(L.n + R.n);
-  int i = 0, j = 0, w = 0;
+// Two-pointer merge of the two branches at node `index` (both compacted):
+// the side with the earlier required time advances; stops when either runs
+// out. Walks from the back (smallest loads).
+FlatSet merge(FlatSet &L, FlatSet &R, int index) {
+  FlatSet M;
+  M.a = take_array(L.a.n + R.a.n);
+  FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
+  int i = L.a.n - 1, j = R.a.n - 1, w = 0;
   double last = MINUS_INFINITY_TIME;
-  while (i < L.n && j < R.n) {
-    const FlatCand &a = L.p[i];
-    const FlatCand &b = R.p[j];
-    double q;
+  while (i >= 0 && j >= 0) {
+    const FlatCand &a = L.a.p[i];
+    const FlatCand &b = R.a.p[j];
     bool adv_a = a.q < b.q;
-    q = adv_a ? a.q : b.q;
+    double q = adv_a ? a.q : b.q;
     double c = a.c + b.c;
     if (beats(q, last)) {
       int32_t t;
@@ -325,35 +405,52 @@ CandArray merge(CandArray &L, CandArray &R, int index) {
         hold(b.trace);
         t = make_trace(a.trace, b.trace, index, index, -1);
       }
-      M.p[w++] = {c, q, t};
+      *--out = {c, q, t};
+      w++;
       last = q;
     }
     if (adv_a)
-      i++;
+      i--;
     else
-      j++;
+      j--;
   }
-  M.n = w;
+  if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
+  M.a.n = w;
+  M.base_n = w;
   return M;
 }
 
+std::vector<FlatSet> set_stack;  // finished subtrees awaiting their parent
+FlatSet final_set;               // the driver child's candidates, compacted
+int winner = -1;  // index into final_set, -1 when nothing beats minus infinity
+bool child_is_sink = false;
+
+void discard(FlatSet &s) {
+  for (int i = 0; i < s.a.n; i++) release(s.a.p[i].trace);
+  free_storage(s.a);
+  s = FlatSet{};
+}
+
+// Releases every candidate of s and keeps its storage for reuse.
+void recycle(FlatSet &s) {
+  for (int i = 0; i < s.a.n; i++) release(s.a.p[i].trace);
+  s.a.n = 0;
+  spare.push_back(s.a);
+  s = FlatSet{};
+}
+
 void clear_all() {
-  for (auto &a : set_stack) {
-    for (int i = 0; i < a.n; i++) release(a.p[i].trace);
-    free_storage(a);
-  }
+  for (auto &s : set_stack) discard(s);
   set_stack.clear();
   for (auto &a : spare) free_storage(a);
   spare.clear();
-  free_storage(scratch);
-  for (int i = 0; i < final_set.n; i++) release(final_set.p[i].trace);
-  free_storage(final_set);
+  discard(final_set);
   winner = -1;
   child_is_sink = false;
   pool.clear();
   pool.shrink_to_fit();
   free_head = 0;
-  std::vector<int>().swap(hull);
+  std::vector<Merged>().swap(region);
   std::vector<int32_t>().swap(release_stack);
 }
 
@@ -363,8 +460,7 @@ void flat(Node *root) {
   clear_all();
   pool.push_back({});  // index 0: the empty trace
   flat_answer = MINUS_INFINITY_TIME;
-  for (int i = 0; i < n_buffertype; i++) by_rb[i] = by_cb[i] = i;
-  std::stable_sort(by_rb, by_rb + n_buffertype, [](int a, int b) { return rb[a] > rb[b]; });
+  for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
   std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
 
   // Explicit-stack post-order: children (left first) before the node; each
@@ -380,10 +476,12 @@ void flat(Node *root) {
     Node *t = f.t;
     if (t->type == NODE_SINK) {
       stack.pop_back();
-      CandArray a = take_array(1);
-      a.p[0] = {t->cap, t->time, 0};
-      a.n = 1;
-      set_stack.push_back(a);
+      FlatSet s;
+      s.a = take_array(1);
+      s.a.p[0] = {t->cap, t->time, 0};
+      s.a.n = 1;
+      s.base_n = 1;
+      set_stack.push_back(std::move(s));
       continue;
     }
     if (f.stage == 0) {
@@ -401,12 +499,15 @@ void flat(Node *root) {
     }
     stack.pop_back();
     if (t->type == NODE_DRIVER) {
-      final_set = set_stack.back();
+      final_set = std::move(set_stack.back());
       set_stack.pop_back();
+      compact(final_set);
+      std::vector<int>().swap(final_set.hull);
       child_is_sink = t->left->type == NODE_SINK;
       double k1 = distance(t, t->left);
-      for (int i = 0; i < final_set.n; i++) {
-        const FlatCand &x = final_set.p[i];
+      // Smallest load first, as the list engine meets them.
+      for (int i = final_set.a.n - 1; i >= 0; i--) {
+        const FlatCand &x = final_set.a.p[i];
         double slack = ((x.q - ((((r0 * 0.5) * c0) * k1) * k1)) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
         if (slack > flat_answer) {
           flat_answer = slack;
@@ -419,21 +520,25 @@ void flat(Node *root) {
       edge(set_stack.back(), distance(t, t->left), t->index, t->left->index);
       continue;
     }
-    CandArray R = set_stack.back();
+    FlatSet R = std::move(set_stack.back());
     set_stack.pop_back();
-    CandArray L = set_stack.back();
+    FlatSet L = std::move(set_stack.back());
     set_stack.pop_back();
     edge(L, distance(t, t->left), t->index, t->left->index);
     edge(R, distance(t, t->right), t->index, t->right->index);
-    CandArray M = merge(L, R, t->index);
-    drop_array(L);
-    drop_array(R);
-    set_stack.push_back(M);
+    compact(L);
+    compact(R);
+    FlatSet M = merge(L, R, t->index);
+    recycle(L);
+    recycle(R);
+    set_stack.push_back(std::move(M));
   }
   // Storage no longer needed once the answer is known.
+  for (auto &s : set_stack) discard(s);
+  set_stack.clear();
   for (auto &a : spare) free_storage(a);
   spare.clear();
-  free_storage(scratch);
+  std::vector<Merged>().swap(region);
 }
 
 namespace {
@@ -456,18 +561,19 @@ void write_trace(int32_t t, int *count) {
 }  // namespace
 
 void flat_print_list() {
-  if (final_set.n == 0) {
+  if (final_set.a.n == 0) {
     std::printf("empty tree\n");
     return;
   }
-  for (int i = 0; i < final_set.n; i++) {
-    std::printf("\tq=%10.20f\tc=%10.10f\n", final_set.p[i].q, final_set.p[i].c * 1000.0);
+  for (int i = final_set.a.n - 1; i >= 0; i--) {
+    const FlatCand &x = final_set.a.p[i];
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
     if (debug) {
       int n = 0;
       if (child_is_sink)
         std::fprintf(fp, "empty tree\n");
       else
-        write_trace(final_set.p[i].trace, &n);
+        write_trace(x.trace, &n);
     }
   }
 }
@@ -479,7 +585,7 @@ void flat_printbuffer(int *count) {
     std::fprintf(fp, "empty tree\n");
     return;
   }
-  write_trace(final_set.p[winner].trace, count);
+  write_trace(final_set.a.p[winner].trace, count);
 }
 
 void flat_free() { clear_all(); }
