@@ -113,14 +113,16 @@ CandArray take_array(int need) {
 
 // ---- Trace pool ----
 
+int32_t pool_n = 0;  // slots of pool in use or on the free list
+
 int32_t make_trace(int32_t left, int32_t right, int x, int y, int type) {
   int32_t id;
   if (free_head != 0) {
     id = free_head;
     free_head = pool[id].left;
   } else {
-    id = static_cast<int32_t>(pool.size());
-    pool.push_back({});
+    if (pool_n == static_cast<int32_t>(pool.size())) pool.resize(pool.size() * 2 + 1024);
+    id = pool_n++;
   }
   pool[id] = {left, right, x, y, type, 1};
   m_used += 24;
@@ -128,25 +130,37 @@ int32_t make_trace(int32_t left, int32_t right, int x, int y, int type) {
   return id;
 }
 
-// Drops one reference to trace t and frees what nothing else holds.
-void release(int32_t t) {
-  if (t == 0 || --pool[t].refs != 0) return;
-  release_stack.push_back(t);
-  while (!release_stack.empty()) {
-    int32_t r = release_stack.back();
-    release_stack.pop_back();
+// Frees record r, whose count has reached 0, and what nothing else holds
+// below it; follows one child directly, stacks the other.
+void free_trace(int32_t r) {
+  for (;;) {
     FlatTrace &f = pool[r];
-    if (f.left != 0 && --pool[f.left].refs == 0) release_stack.push_back(f.left);
-    if (f.right != 0 && --pool[f.right].refs == 0) release_stack.push_back(f.right);
+    int32_t l = f.left, rt = f.right, next = 0;
     f.left = free_head;
     f.right = 0;
     f.type = 0;
     free_head = r;
     m_reduced += 24;
+    if (rt != 0 && --pool[rt].refs == 0) next = rt;
+    if (l != 0 && --pool[l].refs == 0) {
+      if (next != 0) release_stack.push_back(next);
+      next = l;
+    }
+    if (next == 0) {
+      if (release_stack.empty()) return;
+      next = release_stack.back();
+      release_stack.pop_back();
+    }
+    r = next;
   }
 }
 
-void hold(int32_t t) {
+// Drops one reference to trace t.
+inline void release(int32_t t) {
+  if (t != 0 && --pool[t].refs == 0) free_trace(t);
+}
+
+inline void hold(int32_t t) {
   if (t != 0) pool[t].refs += 1;
 }
 
@@ -259,11 +273,7 @@ struct Buffered {
   int type;       // 0-based
 };
 
-struct Merged {
-  FlatCand x;  // stored values
-  double rq;   // real required time
-};
-std::vector<Merged> region;
+std::vector<FlatCand> region;  // the rewritten part of an array, smallest load first
 
 // The edge from node px to its child py of length k: the set carried up the
 // wire, plus one buffered candidate per type at px, merged in by load.
@@ -314,7 +324,9 @@ void edge(FlatSet &s, double k, int px, int py) {
       lo = mid + 1;
   }
   const int r = lo;
-  region.clear();
+  if (region.size() < static_cast<size_t>(n - r + m)) region.resize(2 * static_cast<size_t>(n - r + m));
+  FlatCand *out = region.data();
+  int w = 0;
   int i = n - 1, j = 0;
   double last = MINUS_INFINITY_TIME;
   while (i >= r || j < m) {
@@ -336,12 +348,9 @@ void edge(FlatSet &s, double k, int px, int py) {
       const Buffered &b = buf[j++];
       if (!beats(b.q, last)) continue;
       const double sc = b.c - s.A;
-      if (!region.empty() && region.back().x.c == sc) {
-        release(region.back().x.trace);
-        region.pop_back();
-      }
+      if (w > 0 && out[w - 1].c == sc) release(out[--w].trace);
       hold(b.below);
-      region.push_back({{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1)}, b.q});
+      out[w++] = {sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1)};
       last = b.q;
     } else {
       const FlatCand &x = a[i--];
@@ -349,11 +358,8 @@ void edge(FlatSet &s, double k, int px, int py) {
         release(x.trace);
         continue;
       }
-      if (!region.empty() && region.back().x.c == x.c) {
-        release(region.back().x.trace);
-        region.pop_back();
-      }
-      region.push_back({x, xq});
+      if (w > 0 && out[w - 1].c == x.c) release(out[--w].trace);
+      out[w++] = x;
       last = xq;
     }
   }
@@ -364,10 +370,9 @@ void edge(FlatSet &s, double k, int px, int py) {
   }
   for (int t = 0; t < m; t++) release(buf[t].below);
 
-  const int w = static_cast<int>(region.size());
   grow(s.a, start + w);
   a = s.a.p;
-  for (int t = 0; t < w; t++) a[start + t] = region[w - 1 - t].x;
+  for (int t = 0; t < w; t++) a[start + t] = out[w - 1 - t];
   n = start + w;
   s.a.n = n;
   while (!s.hull.empty() && s.hull.back() >= start) s.hull.pop_back();
@@ -447,10 +452,10 @@ void clear_all() {
   discard(final_set);
   winner = -1;
   child_is_sink = false;
-  pool.clear();
-  pool.shrink_to_fit();
+  std::vector<FlatTrace>().swap(pool);
+  pool_n = 0;
   free_head = 0;
-  std::vector<Merged>().swap(region);
+  std::vector<FlatCand>().swap(region);
   std::vector<int32_t>().swap(release_stack);
 }
 
@@ -458,7 +463,8 @@ void clear_all() {
 
 void flat(Node *root) {
   clear_all();
-  pool.push_back({});  // index 0: the empty trace
+  pool.resize(1024);
+  pool_n = 1;  // index 0: the empty trace
   flat_answer = MINUS_INFINITY_TIME;
   for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
   std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
@@ -538,7 +544,7 @@ void flat(Node *root) {
   set_stack.clear();
   for (auto &a : spare) free_storage(a);
   spare.clear();
-  std::vector<Merged>().swap(region);
+  std::vector<FlatCand>().swap(region);
 }
 
 namespace {
