@@ -276,8 +276,10 @@ struct Buffered {
 std::vector<FlatCand> region;  // the rewritten part of an array, smallest load first
 
 // The edge from node px to its child py of length k: the set carried up the
-// wire, plus one buffered candidate per type at px, merged in by load.
-void edge(FlatSet &s, double k, int px, int py) {
+// wire, plus one buffered candidate per type at px, merged in by load. With
+// `merging` the set is compacted for a branch merge next, so its hull is not
+// kept.
+void edge(FlatSet &s, double k, int px, int py, bool merging) {
   const double R = r0 * k;
   s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
   s.B += R;
@@ -375,6 +377,10 @@ void edge(FlatSet &s, double k, int px, int py) {
   for (int t = 0; t < w; t++) a[start + t] = out[w - 1 - t];
   n = start + w;
   s.a.n = n;
+  if (merging) {
+    s.hull_ok = false;
+    return;
+  }
   while (!s.hull.empty() && s.hull.back() >= start) s.hull.pop_back();
   for (int t = start; t < n; t++) hull_push(s, t);
 
@@ -523,15 +529,15 @@ void flat(Node *root) {
       continue;
     }
     if (t->right == nullptr) {
-      edge(set_stack.back(), distance(t, t->left), t->index, t->left->index);
+      edge(set_stack.back(), distance(t, t->left), t->index, t->left->index, false);
       continue;
     }
     FlatSet R = std::move(set_stack.back());
     set_stack.pop_back();
     FlatSet L = std::move(set_stack.back());
     set_stack.pop_back();
-    edge(L, distance(t, t->left), t->index, t->left->index);
-    edge(R, distance(t, t->right), t->index, t->right->index);
+    edge(L, distance(t, t->left), t->index, t->left->index, true);
+    edge(R, distance(t, t->right), t->index, t->right->index, true);
     compact(L);
     compact(R);
     FlatSet M = merge(L, R, t->index);
