@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
-# Benchmark of bufins: the list algorithm (answer 1) against the fast
-# candidate-tree algorithm (answer 2) on the same nets.
+# Benchmark of bufins: the list algorithm, the fast candidate-tree algorithm
+# and the flat engine on the same nets, optionally beside an older build.
 #
 # Central idea: build the tool in Release, generate nets of growing size with
 # gen_net.py (public clock-net sink sets and random sink sets, two wire
-# regimes), run both algorithms one after the other on every configuration
+# regimes), run every engine one after the other on every configuration
 # (net x buffer types x wire-segmenting coefficient) and print one Markdown
 # table row per configuration with the tool's own -t figures (user CPU time of
-# the algorithm, peak of its memory counters) and whether the two slacks agree.
+# the algorithm, peak of its memory counters) and whether all slacks agree.
+# With OLD_REV set, that revision is built too (in the scratch directory) and
+# its list and fast algorithms run on the same nets in the same pass, so the
+# old/new ratios come from one run on one machine state.
 #
 # A run whose time, extrapolated from the previous coefficient of the same net
 # and library (node count to the power 1.9 for the list algorithm, 1.0 for the
-# fast one: the exponents seen between M = 5, 10 and 20 on these nets), would
-# exceed SKIP_ABOVE seconds is not started and shows "—".
+# fast one, 1.5 for the flat one), would exceed SKIP_ABOVE seconds is not
+# started and shows "—".
 #
 # Usage: bench/run.sh [quick]     (quick: a small grid for a smoke test)
 # Environment: BENCH_WORK (scratch directory, default a fresh mktemp -d),
-#              SKIP_ABOVE (seconds, default 60), RUN_TIMEOUT (seconds, default 150).
+#              SKIP_ABOVE (seconds, default 60), RUN_TIMEOUT (seconds, default 150),
+#              OLD_REV (a git revision to compare with; default none).
 set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
@@ -27,11 +31,21 @@ BIN="$BUILD/bufins"
 GEN="$HERE/gen_net.py"
 SKIP_ABOVE=${SKIP_ABOVE:-60}
 RUN_TIMEOUT=${RUN_TIMEOUT:-150}
+OLD_REV=${OLD_REV:-}
 WORK=${BENCH_WORK:-$(mktemp -d /tmp/bufins-bench.XXXXXX)}
 mkdir -p "$WORK"
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUFINS_TESTS=OFF >/dev/null
 cmake --build "$BUILD" -j2 --target bufins >/dev/null
+
+OLD_BIN=""
+if [ -n "$OLD_REV" ]; then
+  rm -rf "$WORK/old-src" && mkdir -p "$WORK/old-src"
+  git -C "$ROOT" archive "$OLD_REV" | tar -x -C "$WORK/old-src"
+  cmake -S "$WORK/old-src" -B "$WORK/old-build" -DCMAKE_BUILD_TYPE=Release -DBUFINS_TESTS=OFF >/dev/null
+  cmake --build "$WORK/old-build" -j2 --target bufins >/dev/null
+  OLD_BIN="$WORK/old-build/bufins"
+fi
 
 ulimit -s 8192
 
@@ -39,17 +53,25 @@ for t in 1 4 16 64; do python3 "$GEN" --types "$t" --lib "$WORK/lib$t.lib"; done
 
 FAILURES=0
 
-# run ALG NET LIB M -> sets R_TIME R_MEM R_SLACK R_NODES R_BUF R_STATUS
+# run ENGINE NET LIB M -> sets R_TIME R_MEM R_SLACK R_NODES R_BUF R_STATUS
+# ENGINE: list, fast, flat (this build) or oldlist, oldfast (OLD_REV's build,
+# through the prompts, which every version has).
 run() {
-  local alg=$1 net=$2 lib=$3 m=$4 out rc
+  local engine=$1 net=$2 lib=$3 m=$4 out rc
   out="$WORK/out.txt"
   set +e
-  printf '%s\n%s\n' "$alg" "$m" | timeout "$RUN_TIMEOUT" "$BIN" -f "$net" -b "$lib" -t -o >"$out" 2>"$WORK/err.txt"
+  case $engine in
+    list) printf '1\n%s\n' "$m" | timeout "$RUN_TIMEOUT" "$BIN" -f "$net" -b "$lib" -t -o ;;
+    fast) printf '2\n%s\n' "$m" | timeout "$RUN_TIMEOUT" "$BIN" -f "$net" -b "$lib" -t -o ;;
+    flat) timeout "$RUN_TIMEOUT" "$BIN" -a flat -m "$m" -f "$net" -b "$lib" -t -o </dev/null ;;
+    oldlist) printf '1\n%s\n' "$m" | timeout "$RUN_TIMEOUT" "$OLD_BIN" -f "$net" -b "$lib" -t -o ;;
+    oldfast) printf '2\n%s\n' "$m" | timeout "$RUN_TIMEOUT" "$OLD_BIN" -f "$net" -b "$lib" -t -o ;;
+  esac >"$out" 2>"$WORK/err.txt"
   rc=$?
   set -e
   R_TIME=$(sed -n 's/^Algorithm time is : \([0-9.eE+-]*\) seconds$/\1/p' "$out")
   R_MEM=$(sed -n 's/^Maximum memory usage is \([0-9.eE+-]*\)M bytes *$/\1/p' "$out")
-  R_SLACK=$(sed -n 's/^The slack after buffer insertion : *\([^ ]*\)$/\1/p' "$out")
+  R_SLACK=$(sed -n 's/.*The slack after buffer insertion : *\([^ ]*\)$/\1/p' "$out")
   R_NODES=$(sed -n 's/^The number of nodes \([0-9]*\)$/\1/p' "$out")
   R_BUF=$(sed -n 's/^The number of inserted buffer is : \([0-9]*\)$/\1/p' "$out")
   if [ "$rc" -eq 124 ]; then
@@ -57,7 +79,7 @@ run() {
   elif [ "$rc" -ne 0 ] || [ -z "$R_TIME" ] || [ -z "$R_SLACK" ]; then
     R_STATUS="FAILED(rc=$rc)"
     FAILURES=$((FAILURES + 1))
-    echo "FAILURE: alg $alg net $net lib $lib M $m rc $rc: $(head -c 300 "$WORK/err.txt")" >&2
+    echo "FAILURE: $engine net $net lib $lib M $m rc $rc: $(head -c 300 "$WORK/err.txt")" >&2
   else
     R_STATUS=ok
   fi
@@ -69,72 +91,85 @@ predict_skip() {
     'BEGIN { if (t == "" || a == "" || a == 0) { print 0; exit } print (t * (b / a) ^ e > lim) ? 1 : 0 }'
 }
 
+ENGINES="list fast flat"
+[ -n "$OLD_BIN" ] && ENGINES="$ENGINES oldlist oldfast"
+declare -A EXPONENT=([list]=1.9 [fast]=1.0 [flat]=1.5 [oldlist]=1.9 [oldfast]=1.0)
+
 header() {
   echo
   echo "### $1"
   echo
-  echo "| net | sinks | M | cand. nodes | types | list s | fast s | list/fast | list MB | fast MB | slack ps | agree |"
-  echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|:---:|"
+  if [ -n "$OLD_BIN" ]; then
+    echo "| net | sinks | M | cand. nodes | types | list s | fast s | flat s | best/flat | old list s | old fast s | list old/new | fast old/new | list MB | fast MB | flat MB | slack ps | agree |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|:---:|"
+  else
+    echo "| net | sinks | M | cand. nodes | types | list s | fast s | flat s | best/flat | list MB | fast MB | flat MB | slack ps | agree |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|:---:|"
+  fi
+}
+
+# ratio A B -> A/B with two decimals, "n/a" when either is below 1 ms, "—" when either is missing
+ratio() {
+  if [ -z "$1" ] || [ -z "$2" ]; then echo "—"; return; fi
+  awk -v a="$1" -v b="$2" 'BEGIN { if (a < 1e-3 || b < 1e-3) print "n/a"; else printf "%.2f", a / b }'
 }
 
 # bench NAME SINKS-ARGS SCALE "TYPES" "COEFFS"
 bench() {
-  local name=$1 src=$2 scale=$3 types=$4 coeffs=$5 net t m
+  local name=$1 src=$2 scale=$3 types=$4 coeffs=$5 net t m e
   net="$WORK/$name-x$scale.net"
   # shellcheck disable=SC2086
   python3 "$GEN" $src --scale "$scale" --net "$net"
-  local sinks
+  local sinks cand
   sinks=$(grep -c '^sink ' "$net")
+  cand=$(grep -c '^candidate ' "$net")
   for t in $types; do
-    local lt="" ln="" ft="" fn="" skipped_l=0 skipped_f=0
+    # per engine: last time and node estimate (for the extrapolation), skipped flag
+    declare -A last_t=() last_n=() skipped=()
     for m in $coeffs; do
-      # candidate nodes after segmentation, for the extrapolation: wires x M added
-      local cand nodes_est
-      cand=$(grep -c '^candidate ' "$net")
+      declare -A tm=() mem=() cell=() slk=()
+      local nodes_est nodes="" agree="yes" ref="" best=""
       nodes_est=$((cand + (cand + sinks) * m))
-      local l_cell f_cell lm_cell fm_cell slack agree nodes ratio
-      local l_time="" f_time="" l_slack="" f_slack="" l_nodes="" f_nodes=""
-      if [ "$skipped_l" = 1 ] || [ "$(predict_skip "$lt" "$ln" "$nodes_est" 1.9)" = 1 ]; then
-        skipped_l=1; l_cell="—"; lm_cell="—"
-      else
-        run 1 "$net" "$WORK/lib$t.lib" "$m"
+      for e in $ENGINES; do
+        if [ "${skipped[$e]:-0}" = 1 ] || [ "$(predict_skip "${last_t[$e]:-}" "${last_n[$e]:-}" "$nodes_est" "${EXPONENT[$e]}")" = 1 ]; then
+          skipped[$e]=1; cell[$e]="—"; mem[$e]="—"; continue
+        fi
+        run "$e" "$net" "$WORK/lib$t.lib" "$m"
         if [ "$R_STATUS" = ok ]; then
-          l_time=$R_TIME; l_slack=$R_SLACK; l_nodes=$R_NODES; l_cell=$R_TIME; lm_cell=$R_MEM
-          lt=$R_TIME; ln=$nodes_est
+          tm[$e]=$R_TIME; slk[$e]=$R_SLACK; cell[$e]=$R_TIME; mem[$e]=$R_MEM
+          last_t[$e]=$R_TIME; last_n[$e]=$nodes_est; nodes=${nodes:-$R_NODES}
+          if [ -n "$nodes" ] && [ "$nodes" != "$R_NODES" ]; then
+            echo "NODE COUNT MISMATCH: net $net M $m $e $R_NODES against $nodes" >&2
+          fi
         else
-          l_cell=$R_STATUS; lm_cell="—"; skipped_l=1
+          cell[$e]=$R_STATUS; mem[$e]="—"; skipped[$e]=1
         fi
-      fi
-      if [ "$skipped_f" = 1 ] || [ "$(predict_skip "$ft" "$fn" "$nodes_est" 1.0)" = 1 ]; then
-        skipped_f=1; f_cell="—"; fm_cell="—"
+      done
+      for e in $ENGINES; do
+        [ -n "${slk[$e]:-}" ] || continue
+        if [ -z "$ref" ]; then ref=${slk[$e]}; continue; fi
+        if [ "$(awk -v a="$ref" -v b="${slk[$e]}" 'BEGIN {
+            d = a - b; if (d < 0) d = -d; m = (a < 0 ? -a : a); if ((b < 0 ? -b : b) > m) m = (b < 0 ? -b : b)
+            if (m < 1) m = 1; print (d <= 1e-9 * m) ? "yes" : "NO" }')" = NO ]; then
+          agree="NO"; FAILURES=$((FAILURES + 1))
+          echo "DISAGREEMENT: net $net lib$t M $m $e ${slk[$e]} against $ref" >&2
+        fi
+      done
+      [ -n "$ref" ] || agree="—"
+      # the faster of the list and fast algorithms, against the flat engine
+      if [ -n "${tm[list]:-}" ] && [ -n "${tm[fast]:-}" ]; then
+        best=$(awk -v a="${tm[list]}" -v b="${tm[fast]}" 'BEGIN { print (a < b) ? a : b }')
       else
-        run 2 "$net" "$WORK/lib$t.lib" "$m"
-        if [ "$R_STATUS" = ok ]; then
-          f_time=$R_TIME; f_slack=$R_SLACK; f_nodes=$R_NODES; f_cell=$R_TIME; fm_cell=$R_MEM
-          ft=$R_TIME; fn=$nodes_est
-        else
-          f_cell=$R_STATUS; fm_cell="—"; skipped_f=1
-        fi
+        best=${tm[list]:-${tm[fast]:-}}
       fi
-      nodes=${l_nodes:-${f_nodes:-$nodes_est}}
-      if [ -n "$l_time" ] && [ -n "$f_time" ]; then
-        ratio=$(awk -v a="$l_time" -v b="$f_time" 'BEGIN { if (a < 1e-3 || b < 1e-3) print "n/a"; else printf "%.2f", a / b }')
-        agree=$(awk -v a="$l_slack" -v b="$f_slack" 'BEGIN {
-          d = a - b; if (d < 0) d = -d; m = (a < 0 ? -a : a); if ((b < 0 ? -b : b) > m) m = (b < 0 ? -b : b)
-          if (m < 1) m = 1; print (d <= 1e-9 * m) ? "yes" : "NO" }')
-        if [ "$agree" = NO ]; then
-          FAILURES=$((FAILURES + 1))
-          echo "DISAGREEMENT: net $net lib$t M $m list $l_slack fast $f_slack" >&2
-        fi
-        if [ -n "$l_nodes" ] && [ -n "$f_nodes" ] && [ "$l_nodes" != "$f_nodes" ]; then
-          echo "NODE COUNT MISMATCH: net $net M $m list $l_nodes fast $f_nodes" >&2
-        fi
-      else
-        ratio="—"; agree="—"
+      local row="| $name | $sinks | $m | ${nodes:-$nodes_est} | $t | ${cell[list]} | ${cell[fast]} | ${cell[flat]} | $(ratio "$best" "${tm[flat]:-}")"
+      if [ -n "$OLD_BIN" ]; then
+        row="$row | ${cell[oldlist]} | ${cell[oldfast]} | $(ratio "${tm[oldlist]:-}" "${tm[list]:-}") | $(ratio "${tm[oldfast]:-}" "${tm[fast]:-}")"
       fi
-      slack=${l_slack:-${f_slack:-—}}
-      echo "| $name | $sinks | $m | $nodes | $t | $l_cell | $f_cell | $ratio | $lm_cell | $fm_cell | $slack | $agree |"
+      echo "$row | ${mem[list]} | ${mem[fast]} | ${mem[flat]} | ${ref:-—} | $agree |"
+      unset tm mem cell slk
     done
+    unset last_t last_n skipped
   done
 }
 

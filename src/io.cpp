@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 
@@ -109,6 +110,11 @@ struct Fields {
     return static_cast<int>(v);
   }
 };
+
+// The two zero-index messages go to standard output, without the place.
+[[noreturn]] void zero_index(const std::string &file, long line, const char *message) {
+  throw InputError(file, line, message, message, ERROR_TO_STDOUT, 1);
+}
 
 bool starts_with(const std::string &line, const char *keyword) {
   return line.compare(0, std::strlen(keyword), keyword) == 0 && line.size() >= std::strlen(keyword);
@@ -215,6 +221,31 @@ void check_and_link(const std::string &file) {
 
 }  // namespace
 
+namespace {
+
+std::string vformat(const char *format, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&text[0], text.size() + 1, format, ap);
+  return text;
+}
+
+}  // namespace
+
+InputError::InputError(std::string f, long l, std::string m, std::string text, ErrorStream s, int st)
+    : std::runtime_error(text), file(std::move(f)), line(l), message(std::move(m)), stream(s), status(st) {}
+
+int report_input_error(const InputError &e) {
+  std::fflush(stdout);
+  FILE *out = e.stream == ERROR_TO_STDOUT ? stdout : stderr;
+  std::fputs(e.what(), out);
+  std::fputc('\n', out);
+  return e.status;
+}
+
 void fatal(const char *format, ...) {
   va_list ap;
   va_start(ap, format);
@@ -224,14 +255,22 @@ void fatal(const char *format, ...) {
 }
 
 void input_error(const std::string &file, long line, const char *format, ...) {
-  std::string prefix = file + ":";
-  if (line > 0) prefix += std::to_string(line) + ":";
-  prefix += " ";
   va_list ap;
   va_start(ap, format);
-  vreport(prefix.c_str(), format, ap);
+  std::string message = vformat(format, ap);
   va_end(ap);
-  std::exit(1);
+  std::string text = file + ":";
+  if (line > 0) text += std::to_string(line) + ":";
+  text += " " + message;
+  throw InputError(file, line, message, text);
+}
+
+void refuse(const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::string message = vformat(format, ap);
+  va_end(ap);
+  throw InputError("bufins", 0, message, "bufins: " + message);
 }
 
 void InputLib(FILE *flib, const std::string &name) {
@@ -284,10 +323,7 @@ Node *read_net(FILE *in, const std::string &name) {
       double y = f.real("y coordinate");
       double cap = f.non_negative("load capacitance");
       double time = f.real("required arrival time");
-      if (index == 0) {
-        std::printf("Error! The index of sink can not be zero.\n");
-        std::exit(1);
-      }
+      if (index == 0) zero_index(name, number, "Error! The index of sink can not be zero.");
       if (n_nodes == 0) input_error(name, number, "sink line before the driver line: the driver comes first");
       if (seen_candidate)
         input_error(name, number, "sink line after a candidate line: all sinks come before the candidates");
@@ -301,10 +337,7 @@ Node *read_net(FILE *in, const std::string &name) {
       int index = f.integer("index");
       double x = f.real("x coordinate");
       double y = f.real("y coordinate");
-      if (index == 0) {
-        std::printf("Error! The index of candidates can not be zero.\n");
-        std::exit(1);
-      }
+      if (index == 0) zero_index(name, number, "Error! The index of candidates can not be zero.");
       if (n_nodes == 0) input_error(name, number, "candidate line before the driver line: the driver comes first");
       seen_candidate = true;
       add_node(name, number, blank_node(index, x, y, NODE_CANDIDATE));
@@ -353,8 +386,8 @@ Node *Input(const std::string &name) {
   int coef = 0;
   AnswerKind got = read_answer(&coef);
   if (got == ANSWER_NONE) coef = 0;
-  if (got == ANSWER_OUT_OF_RANGE) fatal("the wire segmenting coefficient is out of range");
-  if (coef < 0) fatal("the wire segmenting coefficient must not be negative (got %d)", coef);
+  if (got == ANSWER_OUT_OF_RANGE) refuse("the wire segmenting coefficient is out of range");
+  if (coef < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", coef);
   if (coef != 0) wire_segment(coef);
   return root;
 }

@@ -4,14 +4,40 @@
 // Both readers split their input into lines of any length (a last line without
 // a newline counts), recognise a line by its first characters ("buff";
 // "wire_re", "wire_ca", "driv", "sink", "cand", "edge") and ignore every other
-// line. Input errors end the process with status 1 after a message naming the
-// file and line ("file:line: what is wrong") on standard error.
+// line. Input errors are thrown as InputError and travel to main, which prints
+// them ("file:line: what is wrong", on standard error but for the two zero-index
+// messages, which go to standard output) and exits with their status. Nothing
+// the readers hold leaks on the way, so they may be called again afterwards
+// (after reset_globals()).
 #pragma once
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "def.h"
+
+// The stream an error message is printed on.
+enum ErrorStream { ERROR_TO_STDERR, ERROR_TO_STDOUT };
+
+// An input error on its way to main. what() is the exact text to print on
+// `stream` (without the final newline); the run then exits with `status`.
+struct InputError : std::runtime_error {
+  std::string file;     // file at fault; "bufins" when the fault lies in no file
+                        // (an answer on standard input, a table limit)
+  long line;            // line at fault, 0 when no line is
+  std::string message;  // what is wrong, without the place
+  ErrorStream stream;
+  int status;
+
+  // what() = text.
+  InputError(std::string file, long line, std::string message, std::string text,
+             ErrorStream stream = ERROR_TO_STDERR, int status = 1);
+};
+
+// Prints e as the run reports it (standard output flushed first, so the
+// message follows everything printed before it) and returns its exit status.
+int report_input_error(const InputError &e);
 
 // Reads the buffer library from an open stream; `name` is used in messages.
 void InputLib(FILE *flib, const std::string &name);
@@ -50,9 +76,14 @@ void Printoutput(Node *p);
 void edge_print(FILE *stream, Node *p);
 
 // Prints "bufins: <message>" on standard error and ends the run with status 1.
+// For the driver's own failures; the readers throw instead.
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// Prints "<file>:<line>: <message>" on standard error and ends the run with
-// status 1.
+// Throws the InputError "<file>:<line>: <message>" ("<file>: <message>" when
+// line is 0) for standard error, status 1.
 [[noreturn]] void input_error(const std::string &file, long line, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// Throws the InputError "bufins: <message>" (file "bufins", line 0): a refused
+// answer or a limit that no single line of a file is to blame for.
+[[noreturn]] void refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));

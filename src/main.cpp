@@ -44,7 +44,8 @@ double megabytes(double bytes) { return static_cast<float>(bytes) / 1048576.0f; 
 
 }  // namespace
 
-int main(int argc, char **argv) {
+// The whole run; the readers' input errors (InputError) travel out of it to main.
+static int run(int argc, char **argv) {
   int output = 0, t = 0, number_of_buffers = 0;
   reset_globals();
   if (argc < 4) usage(argv[0]);
@@ -188,4 +189,12 @@ int main(int argc, char **argv) {
     return 1;
   }
   return 0;
+}
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const InputError &e) {
+    return report_input_error(e);
+  }
 }

@@ -52,7 +52,7 @@ struct Wire {
 }  // namespace
 
 void wire_segment(int M) {
-  if (M < 0) fatal("the wire segmenting coefficient must not be negative (got %d)", M);
+  if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
   if (M == 0) return;
 
   const int E = n_edges;
@@ -88,11 +88,11 @@ void wire_segment(int M) {
   const int64_t made = cut * static_cast<int64_t>(M);
   if (made == 0) return;
   if (in_use + made > MAX_NODES)
-    fatal("wire segmentation would make %lld nodes (%lld wires x %d): with the net's %d nodes that exceeds the "
+    refuse("wire segmentation would make %lld nodes (%lld wires x %d): with the net's %d nodes that exceeds the "
           "limit of %d nodes",
           static_cast<long long>(made), static_cast<long long>(cut), M, in_use, MAX_NODES);
   if (E + made > MAX_EDGES)
-    fatal("wire segmentation would make %lld edges (%lld wires x %d): with the net's %d edges that exceeds the "
+    refuse("wire segmentation would make %lld edges (%lld wires x %d): with the net's %d edges that exceeds the "
           "limit of %d edges",
           static_cast<long long>(made), static_cast<long long>(cut), M, E, MAX_EDGES);
   if (static_cast<size_t>(in_use + made) > nodes.capacity() || static_cast<size_t>(E + made) > edges.capacity())
@@ -101,11 +101,11 @@ void wire_segment(int M) {
   const int64_t first = SEGMENT_BASE + K;
   const int64_t last = first + made - 1;
   if (last > INT32_MAX)
-    fatal("wire segmentation would number its nodes up to %lld, beyond the largest node number %d",
+    refuse("wire segmentation would number its nodes up to %lld, beyond the largest node number %d",
           static_cast<long long>(last), INT32_MAX);
   for (int i = 0; i < in_use; i++) {
     if (nodes[i].index >= first && nodes[i].index <= last)
-      fatal("wire segmentation numbers its new nodes %lld to %lld, but node %d of the net already carries one of "
+      refuse("wire segmentation numbers its new nodes %lld to %lld, but node %d of the net already carries one of "
             "these numbers; number the net's nodes below %lld",
             static_cast<long long>(first), static_cast<long long>(last), nodes[i].index,
             static_cast<long long>(first));

@@ -6,5 +6,7 @@
 
 // Gives every wire of non-zero length M new candidate nodes (M + 1 equal
 // pieces along its rectilinear route, vertical leg first), appended to the node
-// and edge tables and linked into the tree. M > 0.
+// and edge tables and linked into the tree. A run that cannot be done soundly
+// (M < 0, table limits, numbers already taken) throws InputError ("bufins: ...")
+// before anything changes.
 void wire_segment(int M);

@@ -1,20 +1,21 @@
 // Tests of the library and net readers, the tree linker and checker and the
 // tree listing, run in-process on temporary streams.
 //
-// Every reader error ends the process, so error cases are death tests that
-// match the distinctive part of the "file:line: message" line on standard
-// error. The few messages that go to standard output are redirected to
-// standard error inside the dying child so that they can be matched too.
+// Reader errors are thrown as InputError: error cases match the distinctive
+// part of the text that main prints and check the stream it goes to, the exit
+// status and that the place fields agree with the text.
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "def.h"
@@ -23,7 +24,31 @@
 
 namespace {
 
-using ::testing::ExitedWithCode;
+// Success when fn throws an InputError for `stream`, with status 1, whose
+// text matches `pattern` (searched) and, for standard error, begins with the
+// place its fields give.
+testing::AssertionResult throws_input_error(const std::function<void()> &fn, const std::string &pattern,
+                                            ErrorStream stream) {
+  try {
+    fn();
+  } catch (const InputError &e) {
+    const std::string text = e.what();
+    if (!std::regex_search(text, std::regex(pattern)))
+      return testing::AssertionFailure() << "threw \"" << text << "\", which does not match " << pattern;
+    if (e.stream != stream || e.status != 1)
+      return testing::AssertionFailure() << "\"" << text << "\": stream " << e.stream << ", status " << e.status;
+    std::string place = e.file + ":" + (e.line > 0 ? std::to_string(e.line) + ":" : "") + " ";
+    if (stream == ERROR_TO_STDERR && text != place + e.message)
+      return testing::AssertionFailure() << "\"" << text << "\" is not place \"" << place << "\" + message";
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure() << "threw no InputError";
+}
+
+#define EXPECT_INPUT_ERROR(statement, pattern) \
+  EXPECT_TRUE(throws_input_error([&] { statement; }, pattern, ERROR_TO_STDERR))
+#define EXPECT_STDOUT_ERROR(statement, pattern) \
+  EXPECT_TRUE(throws_input_error([&] { statement; }, pattern, ERROR_TO_STDOUT))
 
 FILE *stream_of(const std::string &text) {
   FILE *f = std::tmpfile();
@@ -49,18 +74,29 @@ Node *read_net_text(const std::string &text) {
 
 // Runs fn on a thread whose stack is the common 8 MiB default, whatever the
 // limit of the test process: a recursive walk of a long chain would overflow it.
+// What fn throws is thrown again on the calling thread.
 void on_8mib_stack(std::function<void()> fn) {
+  struct Job {
+    std::function<void()> fn;
+    std::exception_ptr thrown;
+  } job{std::move(fn), nullptr};
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, 8u << 20);
   pthread_t thread;
   auto body = [](void *arg) -> void * {
-    (*static_cast<std::function<void()> *>(arg))();
+    Job *j = static_cast<Job *>(arg);
+    try {
+      j->fn();
+    } catch (...) {
+      j->thrown = std::current_exception();
+    }
     return nullptr;
   };
-  ASSERT_EQ(pthread_create(&thread, &attr, body, &fn), 0);
+  ASSERT_EQ(pthread_create(&thread, &attr, body, &job), 0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
+  if (job.thrown) std::rethrow_exception(job.thrown);
 }
 
 // Standard output of fn, which may write a great deal.
@@ -176,32 +212,26 @@ TEST(LibraryReader, SixtyFourTypesFillTheTablesAndTheSixtyFifthIsRejected) {
   EXPECT_DOUBLE_EQ(tb[63], 164.0);
   EXPECT_DOUBLE_EQ(rb[63], 5.0);
 
-  EXPECT_EXIT(read_lib("# 65 types\n" + lib + "buffer 65 165 5\n"), ExitedWithCode(1),
-              "t.lib:66: more than 64 buffer types");
+  EXPECT_INPUT_ERROR(read_lib("# 65 types\n" + lib + "buffer 65 165 5\n"), "t.lib:66: more than 64 buffer types");
 }
 
 TEST(LibraryReader, BadBufferLinesAndUnreadableFilesFail) {
-  EXPECT_EXIT(read_lib("buffer 1 2 3\nbuffer 1 2\n"), ExitedWithCode(1),
-              "t.lib:2: buffer line: missing or unreadable output resistance");
-  EXPECT_EXIT(read_lib("buffer x 2 3\n"), ExitedWithCode(1), "t.lib:1: .*input capacitance");
-  EXPECT_EXIT(read_lib("buffer nan 2 3\n"), ExitedWithCode(1), "t.lib:1: .*input capacitance is not a finite number");
-  EXPECT_EXIT(read_lib("buffer 1 1e999 3\n"), ExitedWithCode(1), "intrinsic delay is not a finite number");
-  EXPECT_EXIT(read_lib("buffer 1 2 -1e61\n"), ExitedWithCode(1), "output resistance is out of range \\(magnitude above 1e\\+60\\)");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 2 3\nbuffer 1 2\n"), "t.lib:2: buffer line: missing or unreadable output resistance");
+  EXPECT_INPUT_ERROR(read_lib("buffer x 2 3\n"), "t.lib:1: .*input capacitance");
+  EXPECT_INPUT_ERROR(read_lib("buffer nan 2 3\n"), "t.lib:1: .*input capacitance is not a finite number");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 1e999 3\n"), "intrinsic delay is not a finite number");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 2 -1e61\n"), "output resistance is out of range \\(magnitude above 1e\\+60\\)");
   // Negative resistances, capacitances and delays break dominance.
-  EXPECT_EXIT(read_lib("buffer 1 -2 3\n"), ExitedWithCode(1), "t.lib:1: buffer line: intrinsic delay must not be negative");
-  EXPECT_EXIT(read_net_text("wire_res_per_unit -0.1\n"), ExitedWithCode(1),
-              "t.net:1: wire resistance line: wire resistance per unit length must not be negative");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 -2 3\n"), "t.lib:1: buffer line: intrinsic delay must not be negative");
+  EXPECT_INPUT_ERROR(read_net_text("wire_res_per_unit -0.1\n"), "t.net:1: wire resistance line: wire resistance per unit length must not be negative");
 
   // A directory opens, but reading it fails: that must not pass for an empty
   // library.
   std::string dir = make_temp_dir();
-  EXPECT_EXIT(
-      {
-        FILE *f = std::fopen(dir.c_str(), "r");
-        if (f == nullptr) std::exit(3);
-        InputLib(f, "dir.lib");
-      },
-      ExitedWithCode(1), "dir.lib: cannot read");
+  FILE *f = std::fopen(dir.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  EXPECT_INPUT_ERROR(InputLib(f, "dir.lib"), "^dir.lib: cannot read");
+  std::fclose(f);
   std::filesystem::remove_all(dir);
 }
 
@@ -294,7 +324,7 @@ TEST(NetReader, PrefixesBlankAndCommentLinesAndLineEndings) {
   EXPECT_EQ(stdout_of([&] { ntree_print(root); }), kListing);
 
   // Line numbers in messages count blank lines and CRLF lines alike.
-  EXPECT_EXIT(read_net_text("\r\n\n" + crlf + "edge 99 1\r\n"), ExitedWithCode(1), "t.net:16: edge names node 99");
+  EXPECT_INPUT_ERROR(read_net_text("\r\n\n" + crlf + "edge 99 1\r\n"), "t.net:16: edge names node 99");
 }
 
 TEST(NetReader, CandidatesOutsideTheTreeMayStay) {
@@ -330,91 +360,62 @@ TEST(NetReader, FinalNetFileReadsBackToTheSameTree) {
 }
 
 TEST(NetReader, LinesWithMissingOrBadNumbersNameFileAndLine) {
-  EXPECT_EXIT(read_net_text("wire_res_per_unit\n"), ExitedWithCode(1),
-              "t.net:1: wire resistance line: missing or unreadable wire resistance per unit length");
-  EXPECT_EXIT(read_net_text("\nwire_cap_per_unit abc\n"), ExitedWithCode(1),
-              "t.net:2: wire capacitance line: missing or unreadable");
-  EXPECT_EXIT(read_net_text("driver 1 2\n"), ExitedWithCode(1),
-              "t.net:1: driver line: missing or unreadable driver output resistance");
-  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 1 10 0 5\n"), ExitedWithCode(1),
-              "t.net:2: sink line: missing or unreadable required arrival time");
-  EXPECT_EXIT(read_net_text(kHead + "candidate 14 1\n"), ExitedWithCode(1),
-              "t.net:9: candidate line: missing or unreadable y coordinate");
-  EXPECT_EXIT(read_net_text(kHead + "edge 0\n"), ExitedWithCode(1),
-              "t.net:9: edge line: missing or unreadable downstream node index");
-  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 1 10 0 nan 300\n"), ExitedWithCode(1),
-              "t.net:2: sink line: load capacitance is not a finite number");
-  EXPECT_EXIT(read_net_text("driver 1 1e999 3\n"), ExitedWithCode(1), "t.net:1: driver line: y coordinate is not a finite");
-  EXPECT_EXIT(read_net_text("wire_res_per_unit -inf\n"), ExitedWithCode(1), "t.net:1: .*not a finite number");
-  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 3000000000 1 1 1 1\n"), ExitedWithCode(1),
-              "t.net:2: sink line: index is out of range");
-  EXPECT_EXIT(read_net_text(kHead + "edge 0 -2147483649\n"), ExitedWithCode(1),
-              "t.net:9: edge line: downstream node index is out of range");
+  EXPECT_INPUT_ERROR(read_net_text("wire_res_per_unit\n"), "t.net:1: wire resistance line: missing or unreadable wire resistance per unit length");
+  EXPECT_INPUT_ERROR(read_net_text("\nwire_cap_per_unit abc\n"), "t.net:2: wire capacitance line: missing or unreadable");
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2\n"), "t.net:1: driver line: missing or unreadable driver output resistance");
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2 3\nsink 1 10 0 5\n"), "t.net:2: sink line: missing or unreadable required arrival time");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 1\n"), "t.net:9: candidate line: missing or unreadable y coordinate");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0\n"), "t.net:9: edge line: missing or unreadable downstream node index");
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2 3\nsink 1 10 0 nan 300\n"), "t.net:2: sink line: load capacitance is not a finite number");
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 1e999 3\n"), "t.net:1: driver line: y coordinate is not a finite");
+  EXPECT_INPUT_ERROR(read_net_text("wire_res_per_unit -inf\n"), "t.net:1: .*not a finite number");
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2 3\nsink 3000000000 1 1 1 1\n"), "t.net:2: sink line: index is out of range");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 -2147483649\n"), "t.net:9: edge line: downstream node index is out of range");
   // "1.5" must not become index 1 with x = .5.
-  EXPECT_EXIT(read_net_text("driver 1 2 3\nsink 1.5 1 1 1 1\n"), ExitedWithCode(1),
-              "t.net:2: sink line: index is not an integer");
-  EXPECT_EXIT(read_net_text(kHead + "edge 0 11x\n"), ExitedWithCode(1), "t.net:9: .*not an integer");
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2 3\nsink 1.5 1 1 1 1\n"), "t.net:2: sink line: index is not an integer");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11x\n"), "t.net:9: .*not an integer");
 }
 
 TEST(NetCheck, NodeLinesOutOfOrderOrDuplicatedAreRejected) {
-  EXPECT_EXIT(read_net_text(""), ExitedWithCode(1), "t.net: no driver line");
-  EXPECT_EXIT(read_net_text("# nothing\nedge 0 1\n"), ExitedWithCode(1), "t.net: no driver line");
-  EXPECT_EXIT(read_net_text(kHead + "driver 0 0 1\n" + kEdges), ExitedWithCode(1),
-              "t.net:9: driver line: the driver must be the first and only driver line");
-  EXPECT_EXIT(read_net_text("sink 1 1 1 1 1\ndriver 0 0 1\n"), ExitedWithCode(1),
-              "t.net:1: sink line before the driver line");
-  EXPECT_EXIT(read_net_text("candidate 1 1 1\ndriver 0 0 1\n"), ExitedWithCode(1),
-              "t.net:1: candidate line before the driver line");
-  EXPECT_EXIT(read_net_text(kHead + "sink 3 0 0 1 1\n" + kEdges), ExitedWithCode(1),
-              "t.net:9: sink line after a candidate line");
-  EXPECT_EXIT(read_net_text(kHead + "candidate 1 0 0\n" + kEdges), ExitedWithCode(1),
-              "t.net:9: node index 1 is already used by the node at line 4");
-  EXPECT_EXIT(read_net_text(kHead + "candidate 12 0 0\n" + kEdges), ExitedWithCode(1),
-              "t.net:9: node index 12 is already used by the node at line 7");
+  EXPECT_INPUT_ERROR(read_net_text(""), "t.net: no driver line");
+  EXPECT_INPUT_ERROR(read_net_text("# nothing\nedge 0 1\n"), "t.net: no driver line");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "driver 0 0 1\n" + kEdges), "t.net:9: driver line: the driver must be the first and only driver line");
+  EXPECT_INPUT_ERROR(read_net_text("sink 1 1 1 1 1\ndriver 0 0 1\n"), "t.net:1: sink line before the driver line");
+  EXPECT_INPUT_ERROR(read_net_text("candidate 1 1 1\ndriver 0 0 1\n"), "t.net:1: candidate line before the driver line");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "sink 3 0 0 1 1\n" + kEdges), "t.net:9: sink line after a candidate line");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 1 0 0\n" + kEdges), "t.net:9: node index 1 is already used by the node at line 4");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 12 0 0\n" + kEdges), "t.net:9: node index 12 is already used by the node at line 7");
 
-  // These two messages go to standard output.
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        read_net_text("driver 0 0 1\nsink 0 1 1 1 1\n");
-      },
-      ExitedWithCode(1), "Error! The index of sink can not be zero\\.");
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        read_net_text("driver 0 0 1\ncandidate 0 1 1\n");
-      },
-      ExitedWithCode(1), "Error! The index of candidates can not be zero\\.");
+  // These two messages go to standard output, without the place.
+  EXPECT_STDOUT_ERROR(read_net_text("driver 0 0 1\nsink 0 1 1 1 1\n"), "^Error! The index of sink can not be zero\\.$");
+  EXPECT_STDOUT_ERROR(read_net_text("driver 0 0 1\ncandidate 0 1 1\n"),
+                      "^Error! The index of candidates can not be zero\\.$");
+
+  // A reader called again after an error starts afresh.
+  Node *root = read_net_text(kHead + kEdges);
+  EXPECT_EQ(n_nodes, 6);
+  EXPECT_EQ(stdout_of([&] { ntree_print(root); }), kListing);
 }
 
 TEST(NetCheck, EdgesThatDoNotFormTheTreeAreRejected) {
   // Edge lines start at line 9.
-  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 11 99\n"), ExitedWithCode(1),
-              "t.net:10: edge names node 99, which no node line defines");
-  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 98 12\n"), ExitedWithCode(1), "t.net:10: edge names node 98");
-  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 1 12\n"), ExitedWithCode(1),
-              "t.net:14: edge leaves sink 1: a sink cannot have children");
-  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 13 0\n"), ExitedWithCode(1), "t.net:14: edge leads into the driver");
-  EXPECT_EXIT(read_net_text(kHead + kEdges + "edge 13 12\n"), ExitedWithCode(1),
-              "t.net:14: node 12 is already the child of the edge at line 11");
-  EXPECT_EXIT(read_net_text(kHead + "edge 12 12\n" + kEdges), ExitedWithCode(1), "t.net:9: edge joins node 12 to itself");
-  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\n" + kEdges + "edge 0 14\n"), ExitedWithCode(1),
-              "t.net:15: the driver has a second child \\(node 14\\)");
-  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\n" + kEdges + "edge 11 14\n"), ExitedWithCode(1),
-              "t.net:15: node 11 has a third child \\(node 14\\)");
-  EXPECT_EXIT(read_net_text(kHead), ExitedWithCode(1), "t.net:3: the driver drives nothing");
-  EXPECT_EXIT(read_net_text("driver 0 0 1\n"), ExitedWithCode(1), "t.net:1: the driver drives nothing");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\nedge 11 99\n"), "t.net:10: edge names node 99, which no node line defines");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\nedge 98 12\n"), "t.net:10: edge names node 98");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + kEdges + "edge 1 12\n"), "t.net:14: edge leaves sink 1: a sink cannot have children");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + kEdges + "edge 13 0\n"), "t.net:14: edge leads into the driver");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + kEdges + "edge 13 12\n"), "t.net:14: node 12 is already the child of the edge at line 11");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 12 12\n" + kEdges), "t.net:9: edge joins node 12 to itself");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 0 0\n" + kEdges + "edge 0 14\n"), "t.net:15: the driver has a second child \\(node 14\\)");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 0 0\n" + kEdges + "edge 11 14\n"), "t.net:15: node 11 has a third child \\(node 14\\)");
+  EXPECT_INPUT_ERROR(read_net_text(kHead), "t.net:3: the driver drives nothing");
+  EXPECT_INPUT_ERROR(read_net_text("driver 0 0 1\n"), "t.net:1: the driver drives nothing");
   // A ring of candidates beside an otherwise valid tree.
-  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\ncandidate 15 0 0\ncandidate 16 0 0\n" + kEdges +
-                            "edge 14 15\nedge 15 16\nedge 16 14\n"),
-              ExitedWithCode(1), "t.net:1[789]: edge closes a cycle through node 1[456]");
-  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\n"), ExitedWithCode(1),
-              "t.net:5: sink 2 is not connected to the driver");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 0 0\ncandidate 15 0 0\ncandidate 16 0 0\n" + kEdges +
+                            "edge 14 15\nedge 15 16\nedge 16 14\n"), "t.net:1[789]: edge closes a cycle through node 1[456]");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\n"), "t.net:5: sink 2 is not connected to the driver");
   // A sink below a candidate that is itself outside the tree.
-  EXPECT_EXIT(read_net_text(kHead + "candidate 14 0 0\n" + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 14 2\n"),
-              ExitedWithCode(1), "t.net:5: sink 2 is not connected to the driver");
-  EXPECT_EXIT(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 12 2\n"), ExitedWithCode(1),
-              "t.net:8: candidate 13 has no child");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 0 0\n" + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 14 2\n"), "t.net:5: sink 2 is not connected to the driver");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 12 2\n"), "t.net:8: candidate 13 has no child");
 }
 
 TEST(TreeLinker, FirstTwoKnownEdgesGiveLeftAndRight) {
@@ -470,5 +471,5 @@ TEST(TreeWalksLarge, ChainOfMaximumLengthIsReadCheckedAndListedOn8MiBStack) {
   for (int i = 2; i < MAX_NODES; i++) ring += "candidate " + std::to_string(i) + " 0 0\n";
   ring += "edge 0 1\n";
   for (int i = 2; i < MAX_NODES; i++) ring += "edge " + std::to_string(i) + " " + std::to_string(i + 1 < MAX_NODES ? i + 1 : 2) + "\n";
-  EXPECT_EXIT(on_8mib_stack([&] { read_net_text(ring); }), ExitedWithCode(1), "edge closes a cycle through node");
+  EXPECT_INPUT_ERROR(on_8mib_stack([&] { read_net_text(ring); }), "edge closes a cycle through node");
 }
