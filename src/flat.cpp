@@ -1,15 +1,20 @@
 // The flat engine: candidates of a subtree in one contiguous array sorted by
-// load (non-dominated: load non-decreasing, required time strictly
-// increasing), buffer choices read off the upper convex hull of the array,
-// buffered candidates merged in by one pass, branches by a two-pointer walk.
+// load, buffer choices read off the upper convex hull of the array, buffered
+// candidates merged in by load in one pass, branches merged by a two-pointer
+// walk.
 //
-// Central idea: every step is a linear pass over arrays. A wire is applied
-// to the whole array in one pass that also drops the candidates it makes
-// dominated and builds the upper hull of the (c, q) points; the best
-// candidate for a buffer of resistance R maximises q - R·c, which lies on
-// that hull, and with the types sorted by resistance one walk along the hull
-// serves all of them. Candidates off the hull stay in the set: after a branch
-// merge they can be the best.
+// Central idea: a wire changes every candidate by the same affine map
+// (q -= D + R·c, c += C), so it is kept as one pending update of the whole
+// array (FlatSet) and costs O(1); the update is a shear of the (c, q) plane,
+// so the upper hull of the stored points stays the hull. The best candidate
+// for a buffer of resistance R maximises q - R·c and lies on that hull
+// (binary search per type). Candidates off the hull stay in the set: after a
+// branch merge they can be the best. Buffered candidates have small loads,
+// so the array is kept with the largest load first and they join at its
+// back: only the candidates of smaller load than the newcomers are
+// rewritten, and the hull is cut back and continued from there. Candidates
+// that a wire makes dominated are dropped lazily (compaction when the array
+// has doubled, and before every merge); they never win a buffer meanwhile.
 //
 // Traces: small records in a pool (FlatTrace, 24 bytes), reference-counted
 // and returned to a free list when the last reference goes; index 0 is the
@@ -23,10 +28,11 @@
 //
 // Memory counters: total_solution / reduce_solution grow by the bytes of
 // candidate-array storage allocated / released (real capacities, 24 bytes a
-// slot); m_used / m_reduced by 24 per trace record taken from / returned to
-// the pool. max_space is sampled after every array growth and every record
-// taken. Scratch buffers of the engine (hull indices, release stack) are not
-// counted.
+// slot, spare arrays kept for reuse included); m_used / m_reduced by 24 per
+// trace record taken from / returned to the pool. max_space is sampled after
+// every array growth and every record taken. Not counted: the pool's free
+// slots, the hull index arrays and the scratch buffers (all at most a few
+// words per live candidate or record).
 #include "flat.h"
 
 #include <algorithm>
