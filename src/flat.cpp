@@ -313,6 +313,31 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
     if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
     buf[m++] = {cb[i], bq[i], bt[i], i};
   }
+  FlatCand *a = s.a.p;
+  int n = s.a.n;
+  // First index with a stored load not above c.
+  auto position = [&](double c) {
+    int lo = 0, hi = n;
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      if (a[mid].c <= c)
+        hi = mid;
+      else
+        lo = mid + 1;
+    }
+    return lo;
+  };
+  // Newcomers, largest load first, that the candidate just below them in
+  // load already beats are dropped before they widen the region.
+  int r = n;
+  while (m > 0) {
+    r = position(buf[m - 1].c - s.A);
+    if (r < n && !beats(buf[m - 1].q, real_q(s, a[r]))) {
+      m--;
+      continue;
+    }
+    break;
+  }
   if (m == 0) return;
   for (int j = 0; j < m; j++) hold(buf[j].below);
 
@@ -320,18 +345,6 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
   // above the largest newcomer's, merged with them by load (smallest first),
   // dominated ones dropped; then the run of larger loads that the region now
   // dominates.
-  FlatCand *a = s.a.p;
-  int n = s.a.n;
-  const double top = buf[m - 1].c - s.A;  // stored load of the largest newcomer
-  int lo = 0, hi = n;                     // first index with load <= top
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (a[mid].c <= top)
-      hi = mid;
-    else
-      lo = mid + 1;
-  }
-  const int r = lo;
   if (region.size() < static_cast<size_t>(n - r + m)) region.resize(2 * static_cast<size_t>(n - r + m));
   FlatCand *out = region.data();
   int w = 0;
