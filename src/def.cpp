@@ -3,6 +3,7 @@
 // algorithms and the driver fill and read it.
 #include "def.h"
 
+#include <climits>
 #include <cmath>
 
 std::vector<Node> nodes;
@@ -48,7 +49,11 @@ void peak_check() {
     max_space = ((total_solution - reduce_solution) + m_used) - m_reduced;
 }
 
+long long progress_count = 0;
+long long progress_next = LLONG_MAX;
+
 double distance(const Node *t, const Node *t1) {
+  if (++progress_count >= progress_next) progress_report();
   return std::fabs(t->x - t1->x) + std::fabs(t->y - t1->y);
 }
 

@@ -140,6 +140,16 @@ void peak_check();
 // Rectilinear wire length between two nodes.
 double distance(const Node *t, const Node *t1);
 
+// ---- Progress of a running algorithm (drawn by the driver, cli.cpp) ----
+// distance() also counts the wires it measures. Every engine measures each
+// wire of the tree once as it carries a child's candidates up, so while an
+// algorithm runs the count is the number of wires done. When it reaches
+// progress_next, progress_report() looks at the clock; progress_next stays
+// at its maximum unless a progress line was asked for.
+extern long long progress_count;
+extern long long progress_next;
+void progress_report();
+
 // Clears every global above to its start-of-run state and reserves the tables.
 // Tests call it before each case; the driver once at start.
 void reset_globals();

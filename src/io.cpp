@@ -379,15 +379,19 @@ AnswerKind read_answer(int *value) {
   return ANSWER_INT;
 }
 
-Node *Input(const std::string &name) {
+Node *Input(const std::string &name, int *segments) {
   std::printf("Parsing the input tree file....\n");
   Node *root = read_net(fp, name);
-  std::printf("Wire Segmenting coef (0 means no segmenting:) ");
-  int coef = 0;
-  AnswerKind got = read_answer(&coef);
-  if (got == ANSWER_NONE) coef = 0;
-  if (got == ANSWER_OUT_OF_RANGE) refuse("the wire segmenting coefficient is out of range");
-  if (coef < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", coef);
+  int coef = segments != nullptr ? *segments : -1;
+  if (coef < 0) {
+    std::printf("Wire Segmenting coef (0 means no segmenting:) ");
+    coef = 0;
+    AnswerKind got = read_answer(&coef);
+    if (got == ANSWER_NONE) coef = 0;
+    if (got == ANSWER_OUT_OF_RANGE) refuse("the wire segmenting coefficient is out of range");
+    if (coef < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", coef);
+  }
+  if (segments != nullptr) *segments = coef;
   if (coef != 0) wire_segment(coef);
   return root;
 }

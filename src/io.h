@@ -49,7 +49,9 @@ Node *read_net(FILE *in, const std::string &name);
 // The whole net reading step of a run: prints the parsing banner, reads the net
 // from the global fp, asks for the wire-segmenting coefficient on standard
 // input and segments when it is not 0. Returns the root.
-Node *Input(const std::string &name);
+// With `segments` given and >= 0 that coefficient is used and nothing is asked;
+// otherwise the answer read is stored there.
+Node *Input(const std::string &name, int *segments = nullptr);
 
 // Reads one integer answer from standard input as "%d" does, without letting a
 // value that does not fit an int wrap into another one.

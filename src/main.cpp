@@ -1,9 +1,9 @@
-// bufins driver: command line, prompts, reading, one algorithm run under a
-// user-CPU-time measurement, the output files and the run report.
+// bufins driver: command line and prompts (cli.*), reading, one algorithm run
+// under a user-CPU-time measurement, the output files and the run report.
 //
 // Exit status: 0 for a normal run, 1 for a usage error, a file that cannot be
-// opened, or any input error.
-#include <getopt.h>
+// opened, any input error, or a failed write; a failed run removes the output
+// files it has written.
 #include <sys/resource.h>
 #include <sys/time.h>
 
@@ -13,83 +13,49 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "def.h"
 #include "io.h"
 #include "expiration_list.h"
 #include "fastins.h"
+#include "flat.h"
 #include "tree.h"
 #include "van.h"
 
 namespace {
 
-using File = std::unique_ptr<FILE, int (*)(FILE *)>;
-
-File open_file(const char *name, const char *mode) {
-  File f(std::fopen(name, mode), &std::fclose);
-  if (!f) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name);
-    std::exit(1);
-  }
-  return f;
-}
-
-[[noreturn]] void usage(const char *program) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n", program);
-  std::exit(1);
-}
-
 double megabytes(double bytes) { return static_cast<float>(bytes) / 1048576.0f; }
+
+void remove_outputs(const std::vector<std::string> &names) {
+  for (const std::string &name : names) std::remove(name.c_str());
+}
 
 }  // namespace
 
 // The whole run; the readers' input errors (InputError) travel out of it to main.
 static int run(int argc, char **argv) {
-  int output = 0, t = 0, number_of_buffers = 0;
+  int number_of_buffers = 0;
   reset_globals();
-  if (argc < 4) usage(argv[0]);
+  Options opt = parse_command_line(argc, argv);
+  const int output = opt.output, t = opt.timing;
+  filename = opt.netname;
+  const std::string &libname = opt.libname;
 
-  File net(nullptr, &std::fclose);
-  File lib(nullptr, &std::fclose);
-  std::string libname;
-  int opt;
-  while ((opt = getopt(argc, argv, "f:b:tod")) != -1) {
-    switch (opt) {
-      case 'f':
-        net = open_file(optarg, "r");
-        filename = optarg;
-        break;
-      case 'b':
-        lib = open_file(optarg, "r");
-        libname = optarg;
-        break;
-      case 't':
-        t = 1;
-        break;
-      case 'o':
-        output = 1;
-        break;
-      case 'd':
-        debug = 1;
-        break;
-      default:
-        usage(argv[0]);
-    }
-  }
-  if (!net || !lib) usage(argv[0]);
+  const Engine engine = opt.engine == ENGINE_ASK ? ask_engine() : opt.engine;
+  const bool use_van = engine == ENGINE_LIST;
+  const bool use_flat = engine == ENGINE_FLAT;
 
-  std::printf("Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ");
-  // Any answer but the integer 1, none or one too large for an int included,
-  // selects the fast algorithm.
-  int choice = 0;
-  bool use_van = read_answer(&choice) == ANSWER_INT && choice == 1;
-
-  InputLib(lib.get(), libname);
-  lib.reset();
-  fp = net.get();
-  Node *root = Input(filename);
-  net.reset();
+  InputLib(opt.lib.get(), libname);
+  std::vector<std::string> buffer_names;
+  if (!opt.json.empty()) buffer_names = library_names(opt.lib.get());
+  opt.lib.reset();
+  fp = opt.net.get();
+  int segments = opt.segments;
+  Node *root = Input(filename, &segments);
+  opt.net.reset();
+  // The output names are derived from filename by replacing what follows its
+  // last '.': a base given with --out gets a '.' of its own to be replaced.
+  if (!opt.out_base.empty()) filename = opt.out_base + ".net";
   // Debug placement lines written while the algorithm runs go to standard
   // output, under the candidate they belong to.
   fp = stdout;
@@ -105,7 +71,7 @@ static int run(int argc, char **argv) {
   RTnode *swap_list[MAX_BUFFERTYPES + 1] = {};
   if (use_van) {
     final_location_van = placeholder;
-  } else {
+  } else if (!use_flat) {
     if (n_buffertype == 0)
       fatal("%s holds no buffer type: the fast algorithm needs at least one (the list algorithm accepts an empty "
             "library)",
@@ -117,17 +83,21 @@ static int run(int argc, char **argv) {
 
   if (debug == 1) ntree_print(root);
 
+  progress_start(root);
   getrusage(RUSAGE_SELF, &timestuff);
   stime = timestuff.ru_utime.tv_sec;
   utime = timestuff.ru_utime.tv_usec;
   RLnode *result = nullptr;
   if (use_van)
     result = van(root);
+  else if (use_flat)
+    flat(root);
   else
     fastins(k.data(), root, rt, swap_list);
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
+  progress_stop();
 
   Printoutput(root);
   const std::string finalnet = filename;
@@ -146,18 +116,31 @@ static int run(int argc, char **argv) {
     std::printf("Nonredundant qc list before the source node:\n");
     if (use_van)
       print(result);
+    else if (use_flat)
+      flat_print_list();
     else
       travel(rt[fastins_trees - 1]);
     std::printf("The number of nodes %d\n", n_candidates);
   }
 
+  // With -o -d the listing above has written placements too: the winner's
+  // start here.
+  const long winner_from = std::ftell(placement.get());
+  double slack;
   if (use_van) {
-    std::printf("The slack after buffer insertion : %10.10g\n", van_answer);
+    slack = van_answer;
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
     Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
     printbuffer(winner, &number_of_buffers);
     list_delete(result);
+  } else if (use_flat) {
+    slack = flat_answer;
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
+    flat_printbuffer(&number_of_buffers);
+    flat_free();
   } else {
-    std::printf("The slack after buffer insertion : %10.10g\n", fastins_answer);
+    slack = fastins_answer;
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
     Comp *winner = final_location_fastins == placeholder ? nullptr : final_location_fastins;
     printbuffer_fastins(winner, &number_of_buffers);
     for (int i = fastins_trees - 1; i >= 0; i--) {
@@ -174,17 +157,30 @@ static int run(int argc, char **argv) {
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
   fp = stdout;
+  std::vector<std::string> outputs{finalnet, filename};
   if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0) {
-    std::remove(filename.c_str());
-    std::remove(finalnet.c_str());
+    remove_outputs(outputs);
     fatal("cannot write %s", filename.c_str());
   }
   if (t) {
     std::printf("Maximum memory usage is %fM bytes \n", megabytes(max_space));
     std::printf("Algorithm time is : %f seconds\n", algorithm_time);
   }
-  if (!use_van) nil_free();
+  if (!use_van && !use_flat) nil_free();
+
+  if (!opt.json.empty()) {
+    RunSummary run{opt.netname, libname,          finalnet,       filename,       engine,
+                   segments,    slack,            number_of_buffers, winner_from, algorithm_time,
+                   buffer_names};
+    if (!write_json_report(opt.json, run)) {
+      remove_outputs(outputs);
+      return 1;
+    }
+    outputs.push_back(opt.json);
+  }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    // A run whose report is lost has failed: it leaves no output behind.
+    remove_outputs(outputs);
     std::fprintf(stderr, "bufins: cannot write the report to standard output\n");
     return 1;
   }
@@ -192,6 +188,7 @@ static int run(int argc, char **argv) {
 }
 
 int main(int argc, char **argv) {
+  guard_standard_streams();
   try {
     return run(argc, argv);
   } catch (const InputError &e) {

@@ -1,0 +1,271 @@
+// End-to-end tests of the scripting options of bufins: -a and -m answering
+// the prompts, -j (JSON report), --out, -h, -V, bad option values, and runs
+// with a closed standard input or a standard output that cannot be written.
+//
+// Every run of an option is compared with the same run answered at the
+// prompts: the report must be the same bytes less the prompts, and the files
+// the same.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "support.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+const std::string kAlgorithmPrompt = "Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ";
+const std::string kCoefficientPrompt = "Wire Segmenting coef (0 means no segmenting:) ";
+const std::string kUsage = std::string("Usage: ") + BUFINS_BINARY + " -f netfile -b libraryfile [-d] [-t] [-o]\n";
+
+struct Sandbox {
+  std::string dir = make_temp_dir();
+  Sandbox() {
+    std::string src = std::string(BUFINS_SOURCE_DIR) + "/examples/";
+    fs::copy_file(src + "demo.net", dir + "/demo.net");
+    fs::copy_file(src + "demo.lib", dir + "/demo.lib");
+  }
+  ~Sandbox() { fs::remove_all(dir); }
+  std::string path(const std::string &name) const { return dir + "/" + name; }
+  RunResult run(const std::string &args, const std::string &input = "") const {
+    return run_bufins(args, input, dir);
+  }
+  RunResult shell(const std::string &tail, const std::string &input = "") const {
+    return run_shell("cd '" + dir + "' && '" + BUFINS_BINARY + "' " + tail, input);
+  }
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto &e : fs::recursive_directory_iterator(dir)) names.insert(e.path().string());
+    return names;
+  }
+};
+
+std::string without(std::string text, const std::string &part) {
+  size_t at = text.find(part);
+  if (at != std::string::npos) text.erase(at, part.size());
+  return text;
+}
+
+// The text after `before` up to the end of its line.
+std::string line_after(const std::string &out, const std::string &before) {
+  size_t at = out.find(before);
+  if (at == std::string::npos) return "";
+  at += before.size();
+  return out.substr(at, out.find('\n', at) - at);
+}
+
+struct Node3 {
+  double x, y;
+};
+
+// Node coordinates by index from a final net file.
+std::map<int, Node3> final_net_nodes(const std::string &text) {
+  std::map<int, Node3> nodes;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string word;
+    f >> word;
+    int index = 0;
+    Node3 n{};
+    if (word == "driver") {
+      f >> n.x >> n.y;
+      nodes[0] = n;
+    } else if (word == "sink" || word == "candidate") {
+      f >> index >> n.x >> n.y;
+      nodes[index] = n;
+    }
+  }
+  return nodes;
+}
+
+}  // namespace
+
+TEST(CliOptions, AnswersFromOptionsMatchThePromptPath) {
+  Sandbox box;
+  struct Case {
+    const char *options;
+    const char *answers;  // the same run at the prompts
+  } cases[] = {
+      {"-a 1 -m 0", "1\n0\n"},         {"-a list -m 0", "1\n0\n"}, {"--algorithm=+1 --segments=0", "1\n0\n"},
+      {"-a fast -m 0", "2\n0\n"},      {"-a 7 -m 1", "7\n1\n"},    {"-a -4294967297 -m 0", "2\n0\n"},
+      {"-a list --segments 2", "1\n2\n"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.options);
+    RunResult asked = box.run("-f demo.net -b demo.lib -o -d", c.answers);
+    ASSERT_EQ(asked.status, 0) << asked.err;
+    const std::string finalnet = read_file(box.path("demo.finalnet"));
+    const std::string buf = read_file(box.path("demo.buf"));
+    fs::remove(box.path("demo.finalnet"));
+    fs::remove(box.path("demo.buf"));
+    // Standard input holds answers that would choose otherwise: it must not be read.
+    RunResult given = box.run(std::string("-f demo.net -b demo.lib -o -d ") + c.options, "1\n3\n");
+    EXPECT_EQ(given.status, 0);
+    EXPECT_EQ(given.err, "");
+    EXPECT_EQ(given.out, without(without(asked.out, kAlgorithmPrompt), kCoefficientPrompt));
+    EXPECT_EQ(read_file(box.path("demo.finalnet")), finalnet);
+    EXPECT_EQ(read_file(box.path("demo.buf")), buf);
+  }
+  // One answer from an option, the other from its prompt.
+  RunResult asked = box.run("-f demo.net -b demo.lib -o", "2\n1\n");
+  RunResult a_only = box.run("-f demo.net -b demo.lib -o -a 2", "1\n");
+  RunResult m_only = box.run("-f demo.net -b demo.lib -o -m 1", "2\n");
+  EXPECT_EQ(a_only.out, without(asked.out, kAlgorithmPrompt));
+  EXPECT_EQ(m_only.out, without(asked.out, kCoefficientPrompt));
+}
+
+TEST(CliOptions, JsonReportMatchesTheReportAndTheFiles) {
+  Sandbox box;
+  for (const char *alg : {"list", "fast"}) {
+    SCOPED_TRACE(alg);
+    // -o -d puts the listed candidates' placements ahead of the winner's in
+    // the placement file; the JSON holds the winner's only.
+    RunResult r = box.run(std::string("-f demo.net -b demo.lib -o -d -t -m 1 -a ") + alg + " -j run.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    json j = json::parse(read_file(box.path("run.json")));
+    EXPECT_EQ(j["tool"], "bufins");
+    EXPECT_EQ(j["version"], BUFINS_VERSION);
+    EXPECT_EQ(j["net_file"], "demo.net");
+    EXPECT_EQ(j["library_file"], "demo.lib");
+    EXPECT_EQ(j["final_net_file"], "demo.finalnet");
+    EXPECT_EQ(j["placement_file"], "demo.buf");
+    EXPECT_EQ(j["algorithm"], alg);
+    EXPECT_EQ(j["segments"], 1);
+    EXPECT_EQ(j["sinks"], 6);
+    EXPECT_EQ(j["candidates"], 16);  // 5 read, 11 segment nodes
+    EXPECT_EQ(j["nodes"], 23);
+    EXPECT_EQ(j["buffer_types"], 3);
+    EXPECT_EQ(j["solution_found"], true);
+    char slack[64];
+    std::snprintf(slack, sizeof slack, "%10.10g", j["slack"].get<double>());
+    EXPECT_EQ(slack, line_after(r.out, "The slack after buffer insertion : "));
+    EXPECT_EQ(std::to_string(j["buffers"].get<int>()), line_after(r.out, "The number of inserted buffer is : "));
+    EXPECT_GT(j["memory_bytes"]["solutions_opened"].get<double>(), 0.0);
+    EXPECT_GE(j["memory_bytes"]["peak"].get<double>(), 0.0);
+    EXPECT_GE(j["algorithm_time_s"].get<double>(), 0.0);
+    EXPECT_GT(j["peak_rss_kib"].get<long>(), 0);
+
+    // The placements are the last `buffers` lines of the placement file, with
+    // the coordinates of the final net file and the library's names.
+    std::vector<std::string> lines;
+    std::istringstream buf(read_file(box.path("demo.buf")));
+    for (std::string line; std::getline(buf, line);) lines.push_back(line);
+    const json &placements = j["placements"];
+    ASSERT_EQ(placements.size(), j["buffers"].get<size_t>());
+    ASSERT_GT(lines.size(), placements.size());
+    const auto nodes = final_net_nodes(read_file(box.path("demo.finalnet")));
+    const char *names[] = {"buffer_small", "buffer_medium", "buffer_large"};
+    for (size_t i = 0; i < placements.size(); i++) {
+      const json &p = placements[i];
+      int start = p["start"]["node"], end = p["end"]["node"], type = p["buffertype"];
+      EXPECT_EQ(lines[lines.size() - placements.size() + i],
+                "start " + std::to_string(start) + "  end " + std::to_string(end) + "  buffertype " +
+                    std::to_string(type));
+      for (const char *side : {"start", "end"}) {
+        const Node3 &n = nodes.at(p[side]["node"].get<int>());
+        EXPECT_EQ(p[side]["x"].get<double>(), n.x);
+        EXPECT_EQ(p[side]["y"].get<double>(), n.y);
+      }
+      ASSERT_TRUE(type >= 1 && type <= 3);
+      EXPECT_EQ(p["buffer_name"], names[type - 1]);
+    }
+  }
+  // A run that fails leaves no JSON report either.
+  fs::remove(box.path("run.json"));
+  RunResult r = box.shell("-f demo.net -b demo.lib -a 1 -m 0 -j run.json >/dev/full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(file_exists(box.path("run.json")));
+}
+
+TEST(CliOptions, OutBaseNamesTheOutputFiles) {
+  Sandbox box;
+  RunResult asked = box.run("-f demo.net -b demo.lib", "2\n0\n");
+  const std::string finalnet = read_file(box.path("demo.finalnet"));
+  const std::string buf = read_file(box.path("demo.buf"));
+  fs::remove(box.path("demo.finalnet"));
+  fs::remove(box.path("demo.buf"));
+  fs::create_directory(box.path("out"));
+  const auto before = box.files();
+  // A '.' in the base is kept: nothing of it is replaced.
+  RunResult r = box.run("-f ./demo.net -b demo.lib --out=out/run.1", "2\n0\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, asked.out);
+  EXPECT_EQ(read_file(box.path("out/run.1.finalnet")), finalnet);
+  EXPECT_EQ(read_file(box.path("out/run.1.buf")), buf);
+  auto after = box.files();
+  EXPECT_EQ(after.size(), before.size() + 2);
+  EXPECT_FALSE(file_exists(box.path("demo.finalnet")));
+}
+
+TEST(CliOptions, HelpAndVersion) {
+  Sandbox box;
+  for (const char *args : {"-h", "--help", "-f demo.net -b demo.lib -h"}) {
+    SCOPED_TRACE(args);
+    RunResult r = box.run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char *part : {"-f FILE", "-b FILE", "--algorithm=ALG", "--segments=M", "--json=FILE", "--out=BASE",
+                             "--help", "--version", "\n  -o ", "\n  -t ", "\n  -d ", ".finalnet", ".buf",
+                             "Exit status"})
+      EXPECT_NE(r.out.find(part), std::string::npos) << part;
+    EXPECT_NE(r.out.find(kAlgorithmPrompt), std::string::npos);
+    EXPECT_NE(r.out.find(kCoefficientPrompt), std::string::npos);
+  }
+  for (const char *args : {"-V", "--version"}) {
+    RunResult r = box.run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, std::string("bufins ") + BUFINS_VERSION + "\n");
+  }
+  EXPECT_EQ(box.files().size(), 2u);  // nothing written
+}
+
+TEST(CliOptions, BadValuesAreUsageErrors) {
+  Sandbox box;
+  const auto before = box.files();
+  for (const char *bad : {"-a x", "-a ''", "-a 1x", "-a ' 1'", "--algorithm=Fast", "-m -1", "-m x", "-m 1.5",
+                          "-m 99999999999", "--segments=", "--out=", "-j ''", "--bogus", "-a"}) {
+    SCOPED_TRACE(bad);
+    RunResult r = box.run(std::string("-f demo.net -b demo.lib ") + bad, "1\n0\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_GE(r.err.size(), kUsage.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - kUsage.size()), kUsage) << r.err;
+    EXPECT_EQ(box.files(), before);
+  }
+}
+
+TEST(CliFaults, ClosedStandardInputGivesNoAnswers) {
+  Sandbox box;
+  // No answers: the fast algorithm without segmentation.
+  RunResult none = box.run("-f demo.net -b demo.lib -o", "");
+  ASSERT_EQ(none.status, 0);
+  const std::string buf = read_file(box.path("demo.buf"));
+  RunResult closed = box.shell("-f demo.net -b demo.lib -o <&-");
+  EXPECT_EQ(closed.status, 0) << closed.err;
+  EXPECT_EQ(closed.out, none.out);
+  EXPECT_EQ(read_file(box.path("demo.buf")), buf);
+}
+
+TEST(CliFaults, LostReportRemovesTheOutputFiles) {
+  Sandbox box;
+  const auto before = box.files();
+  for (const char *to : {">/dev/full", ">&-"}) {
+    for (const char *args : {"", "-a 1 -m 0 -j run.json -t"}) {
+      SCOPED_TRACE(std::string(to) + " " + args);
+      RunResult r = box.shell(std::string("-f demo.net -b demo.lib ") + args + " " + to, "1\n0\n");
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find("cannot write the report"), std::string::npos) << r.err;
+      EXPECT_EQ(box.files(), before);
+    }
+  }
+}
