@@ -1,0 +1,415 @@
+// bufins-draw: a picture of a buffered net, as SVG or PNG (by the output name's
+// extension), drawn with cairo.
+//
+//   bufins-draw NET BUF [LIB] -o FILE.svg|FILE.png
+//
+// Wires follow their rectilinear route (vertical leg first, as segmentation
+// places its nodes), the driver is a black square, sinks are dots coloured by
+// their Elmore slack (red worst, green best; plain when no library is given),
+// buffers are triangles at their candidate node pointing down the wire they
+// drive, coloured by type, with a legend. Marks shrink and node labels vanish
+// as the net grows; shapes of one colour go into one path, so a million-node
+// net is a few large fills and strokes rather than millions of small ones.
+//
+// Every buffer triangle is one closed three-point subpath, and so is each
+// buffer-type swatch of the legend; nothing else drawn is (tests count them).
+//
+// Exit status: 0 when the picture is written; 1 for a usage error, a file that
+// cannot be opened, an error in the input files, or a failed write.
+#include <cairo-svg.h>
+#include <cairo.h>
+#include <getopt.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "def.h"
+#include "io.h"
+#include "placement.h"
+
+// Fontconfig, under cairo's text, keeps its configuration for the life of the
+// process; the leak checker of sanitizer builds is told so.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+
+namespace {
+
+constexpr double PLOT = 900.0;     // longer side of the net's box, in pixels
+constexpr double MARGIN = 30.0;
+constexpr double LEGEND = 280.0;   // width of the legend column
+constexpr int LABEL_LIMIT = 150;   // node labels only for nets up to this size
+constexpr int SLACK_SHADES = 64;   // sinks are filled in this many colour steps
+constexpr int BATCH = 20000;       // wire pieces per stroke
+
+[[noreturn]] void usage(const char *program) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "Usage: %s netfile placementfile [libraryfile] -o picture.svg|picture.png\n", program);
+  std::exit(1);
+}
+
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+File open_file(const std::string &name) {
+  File f(std::fopen(name.c_str(), "r"), &std::fclose);
+  if (!f) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Cannot open file: %s\n", name.c_str());
+    std::exit(1);
+  }
+  return f;
+}
+
+// All reading happens here: the library (when given), the net and the
+// placement file. Input errors leave as InputError, which main reports.
+PlacementFile load_inputs(const std::string &net, const std::string &buf, const std::string &lib) {
+  if (!lib.empty()) {
+    File l = open_file(lib);
+    InputLib(l.get(), lib);
+  }
+  File n = open_file(net);
+  read_net(n.get(), net);
+  n.reset();
+  return read_placement(buf, !lib.empty());
+}
+
+bool ends_with(const std::string &s, const char *suffix) {
+  size_t n = std::char_traits<char>::length(suffix);
+  return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
+}
+
+struct Rgb {
+  double r, g, b;
+};
+
+// Red through yellow to green.
+Rgb slack_colour(double f) {
+  if (f < 0.5) return {0.85, 0.15 + 1.4 * f, 0.1};
+  return {0.85 - 1.5 * (f - 0.5), 0.85, 0.1};
+}
+
+// Eight fixed colours far from the sinks' red-yellow-green, then hues in
+// golden-ratio steps round the wheel for any further type number.
+Rgb type_colour(int type) {
+  static const Rgb fixed[] = {{0.12, 0.47, 0.71}, {0.58, 0.40, 0.74}, {0.89, 0.47, 0.76}, {0.09, 0.75, 0.81},
+                              {0.55, 0.34, 0.29}, {0.22, 0.23, 0.47}, {0.50, 0.50, 0.50}, {0.0, 0.50, 0.50}};
+  if (type >= 1 && type <= 8) return fixed[type - 1];
+  double h = std::fmod((type - 1) * 0.6180339887498949, 1.0) * 6.0;
+  double s = 0.8, v = 0.8;
+  int i = static_cast<int>(h);
+  double f = h - i, p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+  switch (i % 6) {
+    case 0: return {v, t, p};
+    case 1: return {q, v, p};
+    case 2: return {p, v, t};
+    case 3: return {p, q, v};
+    case 4: return {t, p, v};
+    default: return {v, p, q};
+  }
+}
+
+void set(cairo_t *cr, Rgb c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
+
+// Triangle with its centre at (x, y) pointing along the unit vector (ux, uy).
+void triangle(cairo_t *cr, double x, double y, double ux, double uy, double s) {
+  cairo_move_to(cr, x + ux * s, y + uy * s);
+  cairo_line_to(cr, x - ux * s - uy * s * 0.9, y - uy * s + ux * s * 0.9);
+  cairo_line_to(cr, x - ux * s + uy * s * 0.9, y - uy * s - ux * s * 0.9);
+  cairo_close_path(cr);
+}
+
+// Unit vector, in picture coordinates, of the first leg of the wire from a to
+// b: vertical first, then horizontal; to the right for a wire of length 0.
+void first_leg(const Node &a, const Node &b, double *ux, double *uy) {
+  *ux = *uy = 0;
+  if (b.y != a.y)
+    *uy = b.y > a.y ? -1 : 1;  // the picture's y runs downwards
+  else if (b.x != a.x)
+    *ux = b.x > a.x ? 1 : -1;
+  else
+    *ux = 1;
+}
+
+double clamp(double v, double lo, double hi) { return std::max(lo, std::min(hi, v)); }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::string out;
+  int opt;
+  while ((opt = getopt(argc, argv, "o:")) != -1) {
+    if (opt == 'o')
+      out = optarg;
+    else
+      usage(argv[0]);
+  }
+  int rest = argc - optind;
+  if (out.empty() || rest < 2 || rest > 3) usage(argv[0]);
+  bool svg = ends_with(out, ".svg");
+  if (!svg && !ends_with(out, ".png")) {
+    std::fprintf(stderr, "bufins-draw: the picture's name must end in .svg or .png: %s\n", out.c_str());
+    usage(argv[0]);
+  }
+  const std::string net_name = argv[optind];
+  const bool have_lib = rest == 3;
+
+  reset_globals();
+  PlacementFile pf;
+  try {
+    pf = load_inputs(net_name, argv[optind + 1], have_lib ? argv[optind + 2] : "");
+  } catch (const InputError &e) {
+    return report_input_error(e);
+  }
+  std::vector<int> order, parent;
+  tree_order(order, parent);
+  Timing timing;
+  if (have_lib) timing = evaluate_placement(pf.buffer_on);
+
+  // The box of the tree as drawn, and its scale into the plot.
+  double minx = nodes[0].x, maxx = minx, miny = nodes[0].y, maxy = miny;
+  int n_tree_sinks = 0;
+  for (int p : order) {
+    minx = std::min(minx, nodes[p].x);
+    maxx = std::max(maxx, nodes[p].x);
+    miny = std::min(miny, nodes[p].y);
+    maxy = std::max(maxy, nodes[p].y);
+    if (nodes[p].type == NODE_SINK) n_tree_sinks++;
+  }
+  double span = std::max(maxx - minx, maxy - miny);
+  double scale = span > 0 && std::isfinite(PLOT / span) ? PLOT / span : 1.0;
+  double plot_w = std::max((maxx - minx) * scale, 1.0), plot_h = std::max((maxy - miny) * scale, 1.0);
+  auto X = [&](double x) { return MARGIN + (x - minx) * scale; };
+  auto Y = [&](double y) { return MARGIN + (maxy - y) * scale; };
+
+  std::vector<int> types;  // buffer types in use, ascending, with their counts
+  std::vector<int> type_count;
+  {
+    std::vector<int> all;
+    for (const PlacedBuffer &b : pf.buffers) all.push_back(b.type);
+    std::sort(all.begin(), all.end());
+    for (size_t i = 0; i < all.size(); i++) {
+      if (i == 0 || all[i] != all[i - 1]) {
+        types.push_back(all[i]);
+        type_count.push_back(0);
+      }
+      type_count.back()++;
+    }
+  }
+
+  const double line = 16.0;
+  double legend_h = line * (9 + types.size());
+  double W = MARGIN + plot_w + MARGIN + LEGEND;
+  double H = std::max(plot_h + 2 * MARGIN, legend_h + 2 * MARGIN);
+  cairo_surface_t *surface = svg ? cairo_svg_surface_create(out.c_str(), W, H)
+                                 : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(W)),
+                                                              static_cast<int>(std::ceil(H)));
+  cairo_t *cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+
+  const size_t n = order.size();
+  const bool small = static_cast<int>(n) <= LABEL_LIMIT;
+
+  // Wires.
+  cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
+  cairo_set_line_width(cr, n <= 2000 ? 1.2 : n <= 50000 ? 0.6 : 0.3);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  // In pre-order a one-child node comes straight after its parent, so a chain
+  // of segment pieces continues one polyline, without the corner of a
+  // straight piece.
+  int pieces = 0, last = -1;
+  for (int k : order) {
+    int p = parent[k];
+    if (p < 0) continue;
+    const Node &a = nodes[p], &b = nodes[k];
+    if (p != last || pieces % BATCH == 0) {
+      if (pieces % BATCH == 0) cairo_stroke(cr);
+      cairo_move_to(cr, X(a.x), Y(a.y));
+    }
+    if (a.x != b.x && a.y != b.y) cairo_line_to(cr, X(a.x), Y(b.y));
+    cairo_line_to(cr, X(b.x), Y(b.y));
+    pieces++;
+    last = k;
+  }
+  cairo_stroke(cr);
+
+  // Sinks, one path per colour step.
+  double worst = 0, best = 0;
+  bool first = true;
+  if (have_lib)
+    for (int p : order)
+      if (nodes[p].type == NODE_SINK) {
+        double s = timing.sink_slack[p];
+        worst = first ? s : std::min(worst, s);
+        best = first ? s : std::max(best, s);
+        first = false;
+      }
+  double radius = clamp(120.0 / std::sqrt(std::max(n_tree_sinks, 1)), 0.8, 5.0);
+  const bool dots = n_tree_sinks <= 20000;
+  auto shade_of = [&](int p) {
+    if (!have_lib || !(best > worst)) return SLACK_SHADES - 1;
+    double f = (timing.sink_slack[p] - worst) / (best - worst);
+    return std::min(SLACK_SHADES - 1, static_cast<int>(f * SLACK_SHADES));
+  };
+  std::vector<std::vector<int>> by_shade(SLACK_SHADES);
+  for (int p : order)
+    if (nodes[p].type == NODE_SINK) by_shade[shade_of(p)].push_back(p);
+  for (int s = 0; s < SLACK_SHADES; s++) {
+    if (by_shade[s].empty()) continue;
+    for (int p : by_shade[s]) {
+      double x = X(nodes[p].x), y = Y(nodes[p].y);
+      if (dots) {
+        cairo_new_sub_path(cr);
+        cairo_arc(cr, x, y, radius, 0, 2 * M_PI);
+      } else {
+        cairo_rectangle(cr, x - radius, y - radius, 2 * radius, 2 * radius);
+      }
+    }
+    if (have_lib)
+      set(cr, slack_colour((s + 0.5) / SLACK_SHADES));
+    else
+      cairo_set_source_rgb(cr, 0.1, 0.2, 0.6);
+    cairo_fill(cr);
+  }
+
+  // Driver.
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_rectangle(cr, X(nodes[0].x) - 5, Y(nodes[0].y) - 5, 10, 10);
+  cairo_fill(cr);
+
+  // Buffers, one path per type, each triangle a little way down its wire.
+  double tri = clamp(150.0 / std::sqrt(static_cast<double>(pf.buffers.size()) + 1.0), 1.5, 7.0);
+  std::vector<std::vector<int>> by_type(types.size());
+  for (int k : order)
+    if (pf.buffer_on[k])
+      by_type[std::lower_bound(types.begin(), types.end(), pf.buffer_on[k]) - types.begin()].push_back(k);
+  for (size_t ti = 0; ti < types.size(); ti++) {
+    for (int k : by_type[ti]) {
+      const Node &a = nodes[parent[k]];
+      double ux, uy, vx, vy;
+      first_leg(a, nodes[k], &ux, &uy);
+      // Both wires of a branch may leave along the same leg: the second
+      // child's buffer then stands further out so that neither hides the other.
+      double at = 1.6;
+      if (a.right == &nodes[k]) {
+        first_leg(a, *a.left, &vx, &vy);
+        if (vx == ux && vy == uy) at = 4.0;
+      }
+      triangle(cr, X(a.x) + ux * at * tri, Y(a.y) + uy * at * tri, ux, uy, tri);
+    }
+    set(cr, type_colour(types[ti]));
+    if (pf.buffers.size() <= 500) {
+      cairo_fill_preserve(cr);
+      cairo_set_source_rgb(cr, 0, 0, 0);
+      cairo_set_line_width(cr, 0.5);
+      cairo_stroke(cr);
+    } else {
+      cairo_fill(cr);
+    }
+  }
+
+  cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  char text[256];
+  if (small) {
+    cairo_set_font_size(cr, 9);
+    cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+    for (int p : order) {
+      std::snprintf(text, sizeof text, "%d", nodes[p].index);
+      cairo_move_to(cr, X(nodes[p].x) + 6, Y(nodes[p].y) + 11);
+      cairo_show_text(cr, text);
+    }
+  }
+
+  // Legend.
+  double lx = MARGIN + plot_w + MARGIN, ly = MARGIN;
+  auto say = [&](double x, const char *s) {
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_move_to(cr, x, ly);
+    cairo_show_text(cr, s);
+  };
+  cairo_set_font_size(cr, 13);
+  std::string title = net_name.substr(net_name.find_last_of('/') == std::string::npos ? 0
+                                                                                      : net_name.find_last_of('/') + 1);
+  if (title.size() > 36) title = title.substr(0, 33) + "...";
+  say(lx, title.c_str());
+  ly += line + 2;
+  cairo_set_font_size(cr, 10);
+  std::snprintf(text, sizeof text, "%d sinks, %zu nodes, %zu buffers", n_tree_sinks, n, pf.buffers.size());
+  say(lx, text);
+  ly += line;
+  if (have_lib) {
+    std::snprintf(text, sizeof text, "slack at the driver: %.6g", timing.slack);
+    say(lx, text);
+  }
+  ly += line * 1.5;
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_rectangle(cr, lx, ly - 9, 9, 9);
+  cairo_fill(cr);
+  say(lx + 16, "driver");
+  ly += line;
+  if (have_lib) {
+    cairo_pattern_t *g = cairo_pattern_create_linear(lx, 0, lx + 120, 0);
+    for (int i = 0; i <= 4; i++) {
+      Rgb c = slack_colour(i / 4.0);
+      cairo_pattern_add_color_stop_rgb(g, i / 4.0, c.r, c.g, c.b);
+    }
+    cairo_set_source(cr, g);
+    cairo_rectangle(cr, lx, ly - 9, 120, 9);
+    cairo_fill(cr);
+    cairo_pattern_destroy(g);
+    say(lx + 126, "sinks by slack");
+    ly += line;
+    std::snprintf(text, sizeof text, "%.6g", worst);
+    say(lx, text);
+    cairo_text_extents_t e;
+    std::snprintf(text, sizeof text, "%.6g", best);
+    cairo_text_extents(cr, text, &e);
+    say(lx + 120 - e.x_advance, text);
+  } else {
+    cairo_set_source_rgb(cr, 0.1, 0.2, 0.6);
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, lx + 4.5, ly - 4.5, 4.5, 0, 2 * M_PI);
+    cairo_fill(cr);
+    say(lx + 16, "sink");
+  }
+  ly += line * 1.5;
+  say(lx, types.empty() ? "no buffers" : have_lib ? "buffers: type, count (cap / delay / res)" : "buffers: type, count");
+  ly += line;
+  for (size_t ti = 0; ti < types.size(); ti++) {
+    int type = types[ti];
+    triangle(cr, lx + 5, ly - 4.5, 1, 0, 5);
+    set(cr, type_colour(type));
+    cairo_fill_preserve(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 0.5);
+    cairo_stroke(cr);
+    if (have_lib)
+      std::snprintf(text, sizeof text, "type %d: %d  (%g / %g / %g)", type, type_count[ti], cb[type - 1] * 1000.0,
+                    tb[type - 1], rb[type - 1]);
+    else
+      std::snprintf(text, sizeof text, "type %d: %d", type, type_count[ti]);
+    say(lx + 16, text);
+    ly += line;
+  }
+
+  cairo_destroy(cr);
+  cairo_status_t status = CAIRO_STATUS_SUCCESS;
+  if (svg) {
+    cairo_surface_finish(surface);
+    status = cairo_surface_status(surface);
+  } else {
+    status = cairo_surface_status(surface);
+    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, out.c_str());
+  }
+  cairo_surface_destroy(surface);
+  if (status != CAIRO_STATUS_SUCCESS) {
+    std::remove(out.c_str());
+    std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", out.c_str(), cairo_status_to_string(status));
+    return 1;
+  }
+  return 0;
+}
