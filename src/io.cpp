@@ -1,21 +1,33 @@
 // Readers, tree linker and checker, tree listing and final net writer.
 //
+// Reading is one pass over large blocks of the file: lines are found with
+// memchr inside the block, recognised by their first byte and a fixed-length
+// compare, and their numbers parsed in place by parsers that give exactly the
+// values and end positions of strtod and strtol. Node numbers are resolved
+// through a flat table (NodeIndex), never a node-allocating map.
+//
 // The readers keep a line number for every node and edge record so that a
 // fault found after reading (a duplicate index, a third child, a cycle) can
-// still be reported as "file:line: ...". Tree walks use explicit stacks: a net
-// may be a chain of 1.6 million nodes.
+// still be reported as "file:line: ..."; those tables are released once the
+// net is checked. Tree walks use explicit stacks: a net may be a chain of 1.6
+// million nodes.
+//
+// Writing formats every number into a large buffer ("%f" figures through
+// format_fixed6, which gives printf's bytes) and hands whole blocks to stdio.
 #include "io.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cmath>
-#include <cstdint>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
-#include <unordered_map>
 #include <vector>
 
 #include "wire_segment.h"
@@ -24,8 +36,36 @@ namespace {
 
 constexpr double MAX_INPUT_MAGNITUDE = 1e60;
 
-std::vector<long> node_line;  // net-file line of each node record read
-std::vector<long> edge_line;  // net-file line of each edge record read
+// Net-file lines of the records read, 32 bits each: lines only grow from one
+// record to the next, so their high words are kept once per change.
+struct LineTable {
+  std::vector<uint32_t> low;
+  std::vector<std::pair<size_t, long>> high;  // (first record, high word), in record order
+};
+
+inline void line_push(LineTable &t, long line) {
+  const long h = line >> 32;
+  if ((t.high.empty() ? 0 : t.high.back().second) != h) t.high.emplace_back(t.low.size(), h);
+  t.low.push_back(static_cast<uint32_t>(line));
+}
+
+long line_of(const LineTable &t, size_t k) {
+  long h = 0;
+  for (const auto &mark : t.high) {
+    if (mark.first > k) break;
+    h = mark.second;
+  }
+  return static_cast<long>((static_cast<uint64_t>(h) << 32) | t.low[k]);
+}
+
+void line_reset(LineTable &t, size_t capacity) {
+  std::vector<uint32_t>().swap(t.low);
+  std::vector<std::pair<size_t, long>>().swap(t.high);
+  if (capacity > 0) t.low.reserve(capacity);
+}
+
+LineTable node_line;  // of each node record
+LineTable edge_line;  // of each edge record
 
 void vreport(const char *prefix, const char *format, va_list ap) {
   std::fflush(stdout);
@@ -34,57 +74,169 @@ void vreport(const char *prefix, const char *format, va_list ap) {
   std::fputc('\n', stderr);
 }
 
-// Calls handle(line, number) for every line of the stream that is not empty.
-// Lines may have any length; a final line without a newline is handled too.
-// A read error (a directory given as a file, say) must not pass for the end
-// of an empty file.
+std::string vformat(const char *format, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&text[0], text.size() + 1, format, ap);
+  return text;
+}
+
+// isspace() of the "C" locale.
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Calls handle(begin, end, number) for every line of the stream that is not
+// empty; [begin, end) excludes the newline and stops at the line's first NUL
+// byte, where a C string of the line would end (no keyword holds a NUL, so
+// this changes no keyword match). Lines may have any length; a final line
+// without a newline is handled too. A read error (a directory given as a file,
+// say) must not pass for the end of an empty file.
 template <typename Handler>
 void for_each_line(FILE *in, const std::string &name, Handler handle) {
-  std::vector<char> buf(1 << 16);
-  std::string line;
+  std::vector<char> buf(1 << 16);  // grows for longer lines
+  size_t kept = 0;  // bytes of an unfinished line at the front of buf
   long number = 1;
-  size_t got;
-  while ((got = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
-    for (size_t i = 0; i < got; i++) {
-      char ch = buf[i];
-      if (ch != '\n') {
-        line.push_back(ch);
-        continue;
-      }
-      if (!line.empty()) handle(line, number);
-      line.clear();
-      number++;
+  auto deliver = [&](const char *b, const char *e, bool nul) {
+    if (nul) {
+      const void *z = std::memchr(b, '\0', e - b);
+      if (z) e = static_cast<const char *>(z);
     }
+    handle(b, e, number);
+  };
+  for (;;) {
+    if (kept == buf.size()) buf.resize(buf.size() * 2);
+    size_t got = std::fread(buf.data() + kept, 1, buf.size() - kept, in);
+    if (got == 0) break;
+    const char *line = buf.data();
+    const char *search = buf.data() + kept;  // the kept part holds no newline
+    const char *end = buf.data() + kept + got;
+    const bool nul = std::memchr(line, '\0', end - line) != nullptr;
+    while (const char *nl = static_cast<const char *>(std::memchr(search, '\n', end - search))) {
+      if (nl != line) deliver(line, nl, nul);
+      number++;
+      line = search = nl + 1;
+    }
+    kept = end - line;
+    std::memmove(buf.data(), line, kept);
   }
   if (std::ferror(in)) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
-  if (!line.empty()) handle(line, number);
+  if (kept > 0) deliver(buf.data(), buf.data() + kept, true);
+}
+
+inline const char *real_at(const char *p, const char *end, double *value) {
+  const char *q = p;
+  while (q < end && is_space(*q)) q++;
+  // Plain decimals ([-]digits[.digits][e[sign]digits]) are read by from_chars,
+  // which rounds exactly as strtod does. Everything else strtod accepts (a
+  // '+', hexadecimal, inf, nan) and every value out of range goes to strtod
+  // itself, on a terminated copy.
+  const bool negative = q < end && *q == '-';
+  const char *s = negative ? q + 1 : q;
+  // Short decimals without an exponent: at most 19 digits give an exact
+  // integer m < 2^53 here, and m / 10^k with k <= 22 is exact before the one
+  // rounding of the division, so the result is the correctly rounded value.
+  {
+    const char *d = s;
+    uint64_t m = 0;
+    int count = 0, k = 0;
+    for (; d < end && is_digit(*d); d++, count++) m = m * 10 + static_cast<uint64_t>(*d - '0');
+    const bool whole = count > 0;
+    if (d < end && *d == '.') {
+      d++;
+      for (; d < end && is_digit(*d); d++, count++, k++) m = m * 10 + static_cast<uint64_t>(*d - '0');
+    }
+    if ((whole || k > 0) && count <= 19 && m <= (uint64_t{1} << 53) && k <= 22 && !(d < end && (*d == 'e' || *d == 'E')) &&
+        !(whole && d < end && (*d == 'x' || *d == 'X'))) {
+      static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                           1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+      const double v = static_cast<double>(m) / kPowers[k];
+      *value = negative ? -v : v;
+      return d;
+    }
+  }
+  bool plain = s < end && (is_digit(*s) || *s == '.') &&
+               !(*s == '0' && s + 1 < end && (s[1] == 'x' || s[1] == 'X'));
+  if (plain) {
+    double v;
+    std::from_chars_result r = std::from_chars(q, end, v);
+    if (r.ec == std::errc()) {
+      *value = v;
+      return r.ptr;
+    }
+  }
+  std::string copy(q, end);
+  char *stop;
+  *value = std::strtod(copy.c_str(), &stop);
+  return stop == copy.c_str() ? p : q + (stop - copy.c_str());
+}
+
+inline const char *integer_at(const char *p, const char *end, long *value, bool *overflow) {
+  const char *q = p;
+  while (q < end && is_space(*q)) q++;
+  bool negative = false;
+  if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+  const char *digits = q;
+  while (q < end && is_digit(*q)) q++;
+  *overflow = false;
+  if (q == digits) {
+    *value = 0;
+    return p;
+  }
+  if (q - digits <= 18) {  // below 10^18: no overflow possible
+    long v = 0;
+    for (const char *d = digits; d < q; d++) v = v * 10 + (*d - '0');
+    *value = negative ? -v : v;
+    return q;
+  }
+  // Accumulated as a negative number, whose range holds LONG_MIN.
+  long v = 0;
+  bool over = false;
+  for (const char *d = digits; d < q && !over; d++) {
+    int digit = *d - '0';
+    if (v < (LONG_MIN + digit) / 10)
+      over = true;
+    else
+      v = v * 10 - digit;
+  }
+  if (!negative) {
+    if (v == LONG_MIN) over = true;
+    v = -v;
+  }
+  *overflow = over;
+  *value = over ? (negative ? LONG_MIN : LONG_MAX) : v;
+  return q;
 }
 
 // Field scanner over one line: the first word (the keyword) is skipped, then
-// numbers are taken one by one, as a "%s %lf %d ..." scan would.
+// numbers are taken one by one, as a "%s %lf %d ..." scan would. The line
+// begins with its keyword (no blank before it), whose `skip` characters are
+// known not to be blanks.
 struct Fields {
   const std::string &file;
   long line;
   const char *what;  // "sink line", "buffer line", ...
   const char *p;
+  const char *end;
 
-  Fields(const std::string &f, long l, const char *w, const std::string &text)
-      : file(f), line(l), what(w), p(text.c_str()) {
-    while (*p && std::isspace(static_cast<unsigned char>(*p))) p++;
-    while (*p && !std::isspace(static_cast<unsigned char>(*p))) p++;
+  Fields(const std::string &f, long l, const char *w, const char *begin, const char *stop, size_t skip)
+      : file(f), line(l), what(w), p(begin + skip), end(stop) {
+    while (p < end && !is_space(*p)) p++;
   }
 
   double real(const char *field) {
-    char *end;
-    double v = std::strtod(p, &end);
-    if (end == p) input_error(file, line, "%s: missing or unreadable %s", what, field);
+    double v;
+    const char *stop = real_at(p, end, &v);
+    if (stop == p) input_error(file, line, "%s: missing or unreadable %s", what, field);
     if (!std::isfinite(v)) input_error(file, line, "%s: %s is not a finite number", what, field);
     // Elmore delays multiply up to four input figures and add them up over the
     // whole net; within this bound every intermediate value stays finite, so no
     // infinity or NaN can reach the ordered candidate structures.
     if (std::fabs(v) > MAX_INPUT_MAGNITUDE)
       input_error(file, line, "%s: %s is out of range (magnitude above %g)", what, field, MAX_INPUT_MAGNITUDE);
-    p = end;
+    p = stop;
     return v;
   }
 
@@ -97,27 +249,26 @@ struct Fields {
   }
 
   int integer(const char *field) {
-    char *end;
-    errno = 0;
-    long v = std::strtol(p, &end, 10);
-    if (end == p) input_error(file, line, "%s: missing or unreadable %s", what, field);
-    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-      input_error(file, line, "%s: %s is out of range", what, field);
+    long v;
+    bool overflow;
+    const char *stop = integer_at(p, end, &v, &overflow);
+    if (stop == p) input_error(file, line, "%s: missing or unreadable %s", what, field);
+    if (overflow || v < INT32_MIN || v > INT32_MAX) input_error(file, line, "%s: %s is out of range", what, field);
     // "1.5" would otherwise give index 1 and hand ".5" to the next field.
-    if (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end)))
-      input_error(file, line, "%s: %s is not an integer", what, field);
-    p = end;
+    if (stop != end && !is_space(*stop)) input_error(file, line, "%s: %s is not an integer", what, field);
+    p = stop;
     return static_cast<int>(v);
   }
 };
 
+// True when [b, e) begins with the keyword of length n.
+inline bool starts_with(const char *b, const char *e, const char *keyword, size_t n) {
+  return static_cast<size_t>(e - b) >= n && std::memcmp(b, keyword, n) == 0;
+}
+
 // The two zero-index messages go to standard output, without the place.
 [[noreturn]] void zero_index(const std::string &file, long line, const char *message) {
   throw InputError(file, line, message, message, ERROR_TO_STDOUT, 1);
-}
-
-bool starts_with(const std::string &line, const char *keyword) {
-  return line.compare(0, std::strlen(keyword), keyword) == 0 && line.size() >= std::strlen(keyword);
 }
 
 Node blank_node(int index, double x, double y, int type) {
@@ -137,59 +288,56 @@ void add_node(const std::string &file, long line, const Node &n) {
   if (n_nodes >= MAX_NODES)
     input_error(file, line, "more than %d nodes: the net exceeds the node table", MAX_NODES);
   nodes.push_back(n);
-  node_line.push_back(line);
+  line_push(node_line, line);
   n_nodes++;
 }
 
 // Checks and links the net just read. The checks cover everything the two
-// algorithms and the printers rely on without testing it themselves.
+// algorithms and the printers rely on without testing it themselves; they are
+// made in the order in which the first fault found is the one reported.
 void check_and_link(const std::string &file) {
   if (n_nodes == 0 || nodes[0].type != NODE_DRIVER) input_error(file, 0, "no driver line");
 
-  std::unordered_map<int, int> position;  // node index -> table position
-  position.reserve(static_cast<size_t>(n_nodes) * 2);
-  for (int i = 0; i < n_nodes; i++) {
-    auto ins = position.emplace(nodes[i].index, i);
-    if (!ins.second)
-      input_error(file, node_line[i], "node index %d is already used by the node at line %ld",
-                  nodes[i].index, node_line[ins.first->second]);
-  }
+  NodeIndex position;
+  int first = -1;
+  int again = node_index_build(position, n_nodes, &first);
+  if (again >= 0)
+    input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", nodes[again].index,
+                line_of(node_line, first));
 
+  // The edge checks below leave every node at most two children, the first
+  // edge leaving it giving left and the second right: the links produce_tree
+  // would make, made in the same pass.
+  for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = nullptr;
   std::vector<int> parent_edge(n_nodes, -1);
-  std::vector<int> children(n_nodes, 0);
   for (int e = 0; e < n_edges; e++) {
     const Edge &ed = edges[e];
-    auto s = position.find(ed.s_index);
-    auto t = position.find(ed.t_index);
-    if (s == position.end())
-      input_error(file, edge_line[e], "edge names node %d, which no node line defines", ed.s_index);
-    if (t == position.end())
-      input_error(file, edge_line[e], "edge names node %d, which no node line defines", ed.t_index);
-    int sp = s->second, tp = t->second;
+    int sp = node_index_find(position, ed.s_index);
+    int tp = node_index_find(position, ed.t_index);
+    if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.s_index);
+    if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.t_index);
     if (nodes[sp].type == NODE_SINK)
-      input_error(file, edge_line[e], "edge leaves sink %d: a sink cannot have children", ed.s_index);
-    if (nodes[tp].type == NODE_DRIVER)
-      input_error(file, edge_line[e], "edge leads into the driver (node 0)");
+      input_error(file, line_of(edge_line, e), "edge leaves sink %d: a sink cannot have children", ed.s_index);
+    if (nodes[tp].type == NODE_DRIVER) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
     if (parent_edge[tp] >= 0)
-      input_error(file, edge_line[e], "node %d is already the child of the edge at line %ld",
-                  ed.t_index, edge_line[parent_edge[tp]]);
-    if (sp == tp) input_error(file, edge_line[e], "edge joins node %d to itself", ed.s_index);
+      input_error(file, line_of(edge_line, e), "node %d is already the child of the edge at line %ld", ed.t_index,
+                  line_of(edge_line, parent_edge[tp]));
+    if (sp == tp) input_error(file, line_of(edge_line, e), "edge joins node %d to itself", ed.s_index);
     parent_edge[tp] = e;
-    children[sp]++;
-    if (nodes[sp].type == NODE_DRIVER && children[sp] > 1)
-      input_error(file, edge_line[e], "the driver has a second child (node %d): it must drive exactly one node",
+    Node &parent = nodes[sp];
+    if (parent.type == NODE_DRIVER && parent.left != nullptr)
+      input_error(file, line_of(edge_line, e), "the driver has a second child (node %d): it must drive exactly one node",
                   ed.t_index);
-    if (children[sp] > 2)
-      input_error(file, edge_line[e], "node %d has a third child (node %d): at most two are allowed",
-                  ed.s_index, ed.t_index);
+    if (parent.right != nullptr)
+      input_error(file, line_of(edge_line, e), "node %d has a third child (node %d): at most two are allowed", ed.s_index,
+                  ed.t_index);
+    (parent.left == nullptr ? parent.left : parent.right) = &nodes[tp];
   }
-  if (children[0] == 0) input_error(file, node_line[0], "the driver drives nothing: it needs exactly one child");
-
-  produce_tree();
+  if (nodes[0].left == nullptr) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
 
   // Mark what hangs below every node without a parent. With at most one
   // parent per node, whatever stays unmarked lies on or below a cycle.
-  std::vector<char> reached(n_nodes, 0);
+  std::vector<unsigned char> reached(n_nodes, 0);
   std::vector<Node *> stack;
   for (int root = 0; root < n_nodes; root++) {
     if (parent_edge[root] >= 0) continue;
@@ -207,33 +355,93 @@ void check_and_link(const std::string &file) {
     // Every unmarked node has a parent and no chain of parents from it ends at
     // a parentless node, so n_nodes steps up surely stand on the cycle.
     int j = i;
-    for (long steps = 0; steps <= n_nodes; steps++) j = position[edges[parent_edge[j]].s_index];
-    input_error(file, edge_line[parent_edge[j]], "edge closes a cycle through node %d", nodes[j].index);
+    for (long steps = 0; steps <= n_nodes; steps++) j = node_index_find(position, edges[parent_edge[j]].s_index);
+    input_error(file, line_of(edge_line, parent_edge[j]), "edge closes a cycle through node %d", nodes[j].index);
   }
   for (int i = 0; i < n_nodes; i++) {
     if (nodes[i].type == NODE_SINK && reached[i] != 1)
-      input_error(file, node_line[i], "sink %d is not connected to the driver", nodes[i].index);
+      input_error(file, line_of(node_line, i), "sink %d is not connected to the driver", nodes[i].index);
     if (nodes[i].type == NODE_CANDIDATE && reached[i] == 1 && nodes[i].left == nullptr)
-      input_error(file, node_line[i], "candidate %d has no child: every candidate in the tree needs one",
+      input_error(file, line_of(node_line, i), "candidate %d has no child: every candidate in the tree needs one",
                   nodes[i].index);
   }
 }
 
-}  // namespace
+// ---- Output ----
 
-namespace {
+// Text collected in a large block and handed to the stream when full (and by
+// out_flush). A write error shows in ferror(stream), as with fprintf.
+struct Out {
+  FILE *stream;
+  std::vector<char> buf;
+  size_t used;
+};
 
-std::string vformat(const char *format, va_list ap) {
-  va_list copy;
-  va_copy(copy, ap);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(&text[0], text.size() + 1, format, ap);
-  return text;
+constexpr size_t OUT_BLOCK = 1 << 20;
+
+void out_flush(Out &o) {
+  if (o.used > 0) std::fwrite(o.buf.data(), 1, o.used, o.stream);
+  o.used = 0;
 }
 
+// Room for `n` more bytes.
+inline char *out_room(Out &o, size_t n) {
+  if (o.used + n > o.buf.size()) out_flush(o);
+  return o.buf.data() + o.used;
+}
+
+inline void out_text(Out &o, const char *text, size_t n) {
+  std::memcpy(out_room(o, n), text, n);
+  o.used += n;
+}
+
+inline void out_int(Out &o, int v) {
+  char *p = out_room(o, 16);
+  o.used = std::to_chars(p, p + 16, v).ptr - o.buf.data();
+}
+
+inline void out_fixed(Out &o, double v) {
+  char *p = out_room(o, FIXED6_MAX_CHARS);
+  o.used = format_fixed6(p, v) - o.buf.data();
+}
+
+template <size_t N>
+inline void out_literal(Out &o, const char (&text)[N]) {
+  out_text(o, text, N - 1);
+}
+
+void edge_lines(Out &o, Node *p) {
+  std::vector<Node *> stack{p};
+  while (!stack.empty()) {
+    Node *n = stack.back();
+    stack.pop_back();
+    if (n->type == NODE_SINK || n->left == nullptr) continue;
+    out_literal(o, "edge ");
+    out_int(o, n->index);
+    out_literal(o, " ");
+    out_int(o, n->left->index);
+    out_literal(o, " \n");
+    if (n->type == NODE_CANDIDATE && n->right) {
+      out_literal(o, "edge ");
+      out_int(o, n->index);
+      out_literal(o, " ");
+      out_int(o, n->right->index);
+      out_literal(o, " \n");
+      stack.push_back(n->right);
+    }
+    stack.push_back(n->left);
+  }
+}
+
+// Digit pairs "00" .. "99".
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 }  // namespace
+
+// ---- Errors ----
 
 InputError::InputError(std::string f, long l, std::string m, std::string text, ErrorStream s, int st)
     : std::runtime_error(text), file(std::move(f)), line(l), message(std::move(m)), stream(s), status(st) {}
@@ -273,14 +481,128 @@ void refuse(const char *format, ...) {
   throw InputError("bufins", 0, message, "bufins: " + message);
 }
 
+// ---- Number parsing ----
+
+const char *parse_real(const char *p, const char *end, double *value) { return real_at(p, end, value); }
+
+const char *parse_integer(const char *p, const char *end, long *value, bool *overflow) {
+  return integer_at(p, end, value, overflow);
+}
+
+// ---- "%f" formatting ----
+
+char *format_fixed6(char *out, double v) {
+  // Exact rounding of |v| x 10^6 to an integer, ties to even (what printf does
+  // in the default rounding mode), for |v| < 2^40, where the scaled value
+  // fits 64 bits; larger figures and non-finite ones go to to_chars and
+  // snprintf, which are exact too.
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const bool negative = bits >> 63;
+  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  if (exponent == 0x7ff) return out + std::snprintf(out, FIXED6_MAX_CHARS, "%f", v);
+  if (exponent >= 1023 + 40) return std::to_chars(out, out + FIXED6_MAX_CHARS, v, std::chars_format::fixed, 6).ptr;
+  int shift;  // |v| = mantissa x 2^-shift, shift > 12 below 2^40
+  if (exponent == 0) {
+    shift = 1074;
+  } else {
+    mantissa |= uint64_t{1} << 52;
+    shift = 1075 - exponent;
+  }
+  uint64_t scaled;  // round(|v| x 10^6)
+  if (shift >= 128) {
+    scaled = 0;  // below 2^-75 x 10^6: nowhere near half a unit
+  } else {
+    __extension__ typedef unsigned __int128 u128;
+    const u128 product = static_cast<u128>(mantissa) * 1000000u;
+    const u128 whole = product >> shift;
+    const u128 rest = product - (whole << shift);
+    const u128 half = static_cast<u128>(1) << (shift - 1);
+    scaled = static_cast<uint64_t>(whole);
+    if (rest > half || (rest == half && (scaled & 1))) scaled++;
+  }
+  char *p = out;
+  if (negative) *p++ = '-';
+  uint64_t integral = scaled / 1000000;
+  uint32_t fraction = static_cast<uint32_t>(scaled % 1000000);
+  p = std::to_chars(p, p + 24, integral).ptr;
+  *p++ = '.';
+  std::memcpy(p, kPairs + 2 * (fraction / 10000), 2);
+  std::memcpy(p + 2, kPairs + 2 * (fraction / 100 % 100), 2);
+  std::memcpy(p + 4, kPairs + 2 * (fraction % 100), 2);
+  return p + 6;
+}
+
+// ---- Node index ----
+
+int node_index_build(NodeIndex &ix, int count, int *first) {
+  ix.dense.clear();
+  ix.sorted.clear();
+  ix.lo = 0;
+  *first = -1;
+  if (count <= 0) return -1;
+  int lo = nodes[0].index, hi = nodes[0].index;
+  for (int i = 1; i < count; i++) {
+    lo = std::min(lo, nodes[i].index);
+    hi = std::max(hi, nodes[i].index);
+  }
+  const int64_t range = static_cast<int64_t>(hi) - lo + 1;
+  if (range <= 2 * static_cast<int64_t>(count) + 65536) {
+    ix.lo = lo;
+    ix.dense.assign(static_cast<size_t>(range), -1);
+    int again = -1;
+    for (int i = 0; i < count; i++) {
+      int &slot = ix.dense[static_cast<size_t>(static_cast<int64_t>(nodes[i].index) - lo)];
+      if (slot < 0)
+        slot = i;
+      else if (again < 0) {
+        again = i;
+        *first = slot;
+      }
+    }
+    return again;
+  }
+  ix.sorted.resize(static_cast<size_t>(count));
+  for (int i = 0; i < count; i++) ix.sorted[i] = {nodes[i].index, i};
+  std::sort(ix.sorted.begin(), ix.sorted.end());
+  // The first later record of a number already carried: the smallest second
+  // position among runs of equal numbers.
+  int again = -1;
+  size_t out = 0;
+  for (size_t k = 0; k < ix.sorted.size(); k++) {
+    if (out > 0 && ix.sorted[out - 1].first == ix.sorted[k].first) {
+      if (again < 0 || ix.sorted[k].second < again) {
+        again = ix.sorted[k].second;
+        *first = ix.sorted[out - 1].second;
+      }
+      continue;
+    }
+    ix.sorted[out++] = ix.sorted[k];
+  }
+  ix.sorted.resize(out);
+  return again;
+}
+
+int node_index_find(const NodeIndex &ix, int number) {
+  if (!ix.sorted.empty()) {
+    auto it = std::lower_bound(ix.sorted.begin(), ix.sorted.end(), std::pair<int, int>(number, INT_MIN));
+    return it != ix.sorted.end() && it->first == number ? it->second : -1;
+  }
+  const int64_t k = static_cast<int64_t>(number) - ix.lo;
+  return k >= 0 && k < static_cast<int64_t>(ix.dense.size()) ? ix.dense[static_cast<size_t>(k)] : -1;
+}
+
+// ---- Readers ----
+
 void InputLib(FILE *flib, const std::string &name) {
   n_buffertype = 0;
-  for_each_line(flib, name, [&](const std::string &line, long number) {
-    if (!starts_with(line, "buff")) return;
+  for_each_line(flib, name, [&](const char *b, const char *e, long number) {
+    if (!starts_with(b, e, "buff", 4)) return;
     if (n_buffertype >= MAX_BUFFERTYPES)
       input_error(name, number, "more than %d buffer types: the library limit is %d", MAX_BUFFERTYPES,
                   MAX_BUFFERTYPES);
-    Fields f(name, number, "buffer line", line);
+    Fields f(name, number, "buffer line", b, e, 4);
     double cap = f.non_negative("input capacitance");
     double delay = f.non_negative("intrinsic delay");
     double res = f.non_negative("output resistance");
@@ -295,65 +617,90 @@ Node *read_net(FILE *in, const std::string &name) {
   n_sinks = n_nodes = n_edges = 0;
   nodes.clear();
   edges.clear();
-  node_line.clear();
-  edge_line.clear();
+  // Reserved in full so that a large net never copies them while growing;
+  // pages are only touched as records arrive.
+  line_reset(node_line, MAX_NODES);
+  line_reset(edge_line, MAX_EDGES);
   bool seen_candidate = false;
-  for_each_line(in, name, [&](const std::string &line, long number) {
-    if (starts_with(line, "wire_re")) {
-      Fields f(name, number, "wire resistance line", line);
-      r0 = f.non_negative("wire resistance per unit length");
-    } else if (starts_with(line, "wire_ca")) {
-      Fields f(name, number, "wire capacitance line", line);
-      c0 = f.non_negative("wire capacitance per unit length") / 1000.0;
-    } else if (starts_with(line, "driv")) {
-      if (n_nodes > 0) input_error(name, number, "driver line: the driver must be the first and only driver line");
-      Fields f(name, number, "driver line", line);
-      double x = f.real("x coordinate");
-      double y = f.real("y coordinate");
-      double res = f.non_negative("driver output resistance");
-      add_node(name, number, blank_node(0, x, y, NODE_DRIVER));
-      rd = res;
-      dx = x;
-      dy = y;
-      n_sinks++;
-    } else if (starts_with(line, "sink")) {
-      Fields f(name, number, "sink line", line);
-      int index = f.integer("index");
-      double x = f.real("x coordinate");
-      double y = f.real("y coordinate");
-      double cap = f.non_negative("load capacitance");
-      double time = f.real("required arrival time");
-      if (index == 0) zero_index(name, number, "Error! The index of sink can not be zero.");
-      if (n_nodes == 0) input_error(name, number, "sink line before the driver line: the driver comes first");
-      if (seen_candidate)
-        input_error(name, number, "sink line after a candidate line: all sinks come before the candidates");
-      Node n = blank_node(index, x, y, NODE_SINK);
-      n.cap = cap / 1000.0;
-      n.time = time;
-      add_node(name, number, n);
-      n_sinks++;
-    } else if (starts_with(line, "cand")) {
-      Fields f(name, number, "candidate line", line);
-      int index = f.integer("index");
-      double x = f.real("x coordinate");
-      double y = f.real("y coordinate");
-      if (index == 0) zero_index(name, number, "Error! The index of candidates can not be zero.");
-      if (n_nodes == 0) input_error(name, number, "candidate line before the driver line: the driver comes first");
-      seen_candidate = true;
-      add_node(name, number, blank_node(index, x, y, NODE_CANDIDATE));
-    } else if (starts_with(line, "edge")) {
-      Fields f(name, number, "edge line", line);
-      int s = f.integer("upstream node index");
-      int t = f.integer("downstream node index");
-      if (n_edges >= MAX_EDGES)
-        input_error(name, number, "more than %d edges: the net exceeds the edge table", MAX_EDGES);
-      edges.push_back(Edge{s, t});
-      edge_line.push_back(number);
-      n_edges++;
+  for_each_line(in, name, [&](const char *b, const char *e, long number) {
+    switch (*b) {
+      case 'w':
+        if (starts_with(b, e, "wire_re", 7)) {
+          Fields f(name, number, "wire resistance line", b, e, 7);
+          r0 = f.non_negative("wire resistance per unit length");
+        } else if (starts_with(b, e, "wire_ca", 7)) {
+          Fields f(name, number, "wire capacitance line", b, e, 7);
+          c0 = f.non_negative("wire capacitance per unit length") / 1000.0;
+        }
+        break;
+      case 'd':
+        if (starts_with(b, e, "driv", 4)) {
+          if (n_nodes > 0)
+            input_error(name, number, "driver line: the driver must be the first and only driver line");
+          Fields f(name, number, "driver line", b, e, 4);
+          double x = f.real("x coordinate");
+          double y = f.real("y coordinate");
+          double res = f.non_negative("driver output resistance");
+          add_node(name, number, blank_node(0, x, y, NODE_DRIVER));
+          rd = res;
+          dx = x;
+          dy = y;
+          n_sinks++;
+        }
+        break;
+      case 's':
+        if (starts_with(b, e, "sink", 4)) {
+          Fields f(name, number, "sink line", b, e, 4);
+          int index = f.integer("index");
+          double x = f.real("x coordinate");
+          double y = f.real("y coordinate");
+          double cap = f.non_negative("load capacitance");
+          double time = f.real("required arrival time");
+          if (index == 0) zero_index(name, number, "Error! The index of sink can not be zero.");
+          if (n_nodes == 0) input_error(name, number, "sink line before the driver line: the driver comes first");
+          if (seen_candidate)
+            input_error(name, number, "sink line after a candidate line: all sinks come before the candidates");
+          Node n = blank_node(index, x, y, NODE_SINK);
+          n.cap = cap / 1000.0;
+          n.time = time;
+          add_node(name, number, n);
+          n_sinks++;
+        }
+        break;
+      case 'c':
+        if (starts_with(b, e, "cand", 4)) {
+          Fields f(name, number, "candidate line", b, e, 4);
+          int index = f.integer("index");
+          double x = f.real("x coordinate");
+          double y = f.real("y coordinate");
+          if (index == 0) zero_index(name, number, "Error! The index of candidates can not be zero.");
+          if (n_nodes == 0)
+            input_error(name, number, "candidate line before the driver line: the driver comes first");
+          seen_candidate = true;
+          add_node(name, number, blank_node(index, x, y, NODE_CANDIDATE));
+        }
+        break;
+      case 'e':
+        if (starts_with(b, e, "edge", 4)) {
+          Fields f(name, number, "edge line", b, e, 4);
+          int s = f.integer("upstream node index");
+          int t = f.integer("downstream node index");
+          if (n_edges >= MAX_EDGES)
+            input_error(name, number, "more than %d edges: the net exceeds the edge table", MAX_EDGES);
+          edges.push_back(Edge{s, t});
+          line_push(edge_line, number);
+          n_edges++;
+        }
+        break;
+      default:
+        break;
     }
   });
   n_candidates = n_nodes - n_sinks;
   check_and_link(name);
+  // The line tables serve only the checks' messages.
+  line_reset(node_line, 0);
+  line_reset(edge_line, 0);
   return &nodes[0];
 }
 
@@ -397,37 +744,48 @@ Node *Input(const std::string &name, int *segments) {
 }
 
 Node *produce_tree() {
-  std::unordered_map<int, Node *> by_index;
-  by_index.reserve(static_cast<size_t>(n_sinks + n_candidates) * 2);
-  for (int i = n_sinks + n_candidates - 1; i >= 0; i--) {
-    nodes[i].left = nodes[i].right = nullptr;
-    by_index[nodes[i].index] = &nodes[i];  // descending, so the first record wins
-  }
+  const int count = n_sinks + n_candidates;
+  NodeIndex position;
+  int first;
+  node_index_build(position, count, &first);  // the first record of a number wins
+  for (int i = 0; i < count; i++) nodes[i].left = nodes[i].right = nullptr;
   // One pass over the edges in table order gives every node its first child in
   // left and its second in right; later edges from the same node are ignored.
-  std::unordered_map<int, Node *>::iterator s, t;
   for (int e = 0; e < n_edges; e++) {
-    if ((s = by_index.find(edges[e].s_index)) == by_index.end()) continue;
-    if ((t = by_index.find(edges[e].t_index)) == by_index.end()) continue;
-    Node *p = s->second;
+    int s = node_index_find(position, edges[e].s_index);
+    if (s < 0) continue;
+    int t = node_index_find(position, edges[e].t_index);
+    if (t < 0) continue;
+    Node *p = &nodes[s];
     if (p->left == nullptr)
-      p->left = t->second;
+      p->left = &nodes[t];
     else if (p->right == nullptr)
-      p->right = t->second;
+      p->right = &nodes[t];
   }
   return &nodes[0];
 }
 
+// ---- Listing and writer ----
+
 void ntree_print(Node *p) {
+  Out o{stdout, std::vector<char>(OUT_BLOCK), 0};
   std::vector<Node *> stack{p};
   while (!stack.empty()) {
     Node *n = stack.back();
     stack.pop_back();
-    std::printf("%d %f %f %d \n", n->index, n->x, n->y, n->type);
+    out_int(o, n->index);
+    out_literal(o, " ");
+    out_fixed(o, n->x);
+    out_literal(o, " ");
+    out_fixed(o, n->y);
+    out_literal(o, " ");
+    out_int(o, n->type);
+    out_literal(o, " \n");
     if (n->type == NODE_SINK) continue;
     if (n->type == NODE_CANDIDATE && n->right) stack.push_back(n->right);
     if (n->left) stack.push_back(n->left);
   }
+  out_flush(o);
 }
 
 void replace_extension(std::string &name, const char *suffix) {
@@ -439,41 +797,64 @@ void replace_extension(std::string &name, const char *suffix) {
 }
 
 void edge_print(FILE *stream, Node *p) {
-  std::vector<Node *> stack{p};
-  while (!stack.empty()) {
-    Node *n = stack.back();
-    stack.pop_back();
-    if (n->type == NODE_SINK || n->left == nullptr) continue;
-    std::fprintf(stream, "edge %d %d \n", n->index, n->left->index);
-    if (n->type == NODE_CANDIDATE && n->right) {
-      std::fprintf(stream, "edge %d %d \n", n->index, n->right->index);
-      stack.push_back(n->right);
-    }
-    stack.push_back(n->left);
-  }
+  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
+  edge_lines(o, p);
+  out_flush(o);
 }
 
 void Printoutput(Node *p) {
   replace_extension(filename, "finalnet");
-  std::unique_ptr<FILE, int (*)(FILE *)> out(std::fopen(filename.c_str(), "w"), &std::fclose);
-  if (!out) {
+  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(filename.c_str(), "w"), &std::fclose);
+  if (!file) {
     std::fprintf(stderr, "Cannot open file: %s\n", filename.c_str());
     std::exit(1);
   }
-  FILE *f = out.get();
-  std::fprintf(f, "%s %f\n", "wire_res_per_unit", r0);
-  std::fprintf(f, "%s %f\n", "wire_cap_per_unit", c0 * 1000.0);
-  std::fprintf(f, "\n%s %f %f %f\n", "driver", dx, dy, rd);
-  std::fprintf(f, "%s %d\n", "number_of_sinks", n_sinks - 1);
-  for (int i = 1; i < n_sinks; i++)
-    std::fprintf(f, "%s %d %f %f %f %f\n", "sink", nodes[i].index, nodes[i].x, nodes[i].y, nodes[i].cap * 1000.0,
-                 nodes[i].time);
-  std::fprintf(f, "\n%s %d\n", "number_of_candidate_nodes", n_candidates);
-  for (int i = n_sinks; i < n_sinks + n_candidates; i++)
-    std::fprintf(f, "%s %d %f %f\n", "candidate", nodes[i].index, nodes[i].x, nodes[i].y);
-  std::fprintf(f, "\n");
-  edge_print(f, p);
-  if (std::ferror(f) || std::fclose(out.release()) != 0) {
+  Out o{file.get(), std::vector<char>(OUT_BLOCK), 0};
+  out_literal(o, "wire_res_per_unit ");
+  out_fixed(o, r0);
+  out_literal(o, "\nwire_cap_per_unit ");
+  out_fixed(o, c0 * 1000.0);
+  out_literal(o, "\n\ndriver ");
+  out_fixed(o, dx);
+  out_literal(o, " ");
+  out_fixed(o, dy);
+  out_literal(o, " ");
+  out_fixed(o, rd);
+  out_literal(o, "\nnumber_of_sinks ");
+  out_int(o, n_sinks - 1);
+  out_literal(o, "\n");
+  for (int i = 1; i < n_sinks; i++) {
+    const Node &n = nodes[i];
+    out_literal(o, "sink ");
+    out_int(o, n.index);
+    out_literal(o, " ");
+    out_fixed(o, n.x);
+    out_literal(o, " ");
+    out_fixed(o, n.y);
+    out_literal(o, " ");
+    out_fixed(o, n.cap * 1000.0);
+    out_literal(o, " ");
+    out_fixed(o, n.time);
+    out_literal(o, "\n");
+  }
+  out_literal(o, "\nnumber_of_candidate_nodes ");
+  out_int(o, n_candidates);
+  out_literal(o, "\n");
+  for (int i = n_sinks; i < n_sinks + n_candidates; i++) {
+    const Node &n = nodes[i];
+    out_literal(o, "candidate ");
+    out_int(o, n.index);
+    out_literal(o, " ");
+    out_fixed(o, n.x);
+    out_literal(o, " ");
+    out_fixed(o, n.y);
+    out_literal(o, "\n");
+  }
+  out_literal(o, "\n");
+  edge_lines(o, p);
+  out_flush(o);
+  FILE *f = file.get();
+  if (std::ferror(f) || std::fclose(file.release()) != 0) {
     std::remove(filename.c_str());  // never leave a truncated net behind
     fatal("cannot write %s", filename.c_str());
   }

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "def.h"
 
@@ -57,6 +59,39 @@ Node *Input(const std::string &name, int *segments = nullptr);
 // value that does not fit an int wrap into another one.
 enum AnswerKind { ANSWER_NONE, ANSWER_INT, ANSWER_OUT_OF_RANGE };
 AnswerKind read_answer(int *value);
+
+// Table position of every node number (the first record carrying it): a flat
+// table over the numbers' range when they are dense (up to about twice as many
+// numbers as records), else a sorted array searched by halving.
+struct NodeIndex {
+  int lo = 0;                              // number of dense[0]
+  std::vector<int> dense;                  // position of number lo + k, or -1
+  std::vector<std::pair<int, int>> sorted; // (number, position) by number
+};
+
+// Builds ix over the records at positions 0 .. count-1 of the node table.
+// Returns the position of the first record (in table order) whose number an
+// earlier record already carries, with that earlier record's position in
+// *first; -1 when all numbers differ.
+int node_index_build(NodeIndex &ix, int count, int *first);
+
+// Position of the first record carrying `number`, or -1.
+int node_index_find(const NodeIndex &ix, int number);
+
+// strtod on the text [p, end) read as a C string: the same value, and the same
+// end of the number (p itself when there is none). Needs no terminator.
+const char *parse_real(const char *p, const char *end, double *value);
+
+// strtol(..., 10) on [p, end) as a C string: the same value and end; *overflow
+// where strtol would set ERANGE (the value is then LONG_MIN or LONG_MAX).
+const char *parse_integer(const char *p, const char *end, long *value, bool *overflow);
+
+// Room format_fixed6 may need: "%f" of the largest double.
+constexpr int FIXED6_MAX_CHARS = 320;
+
+// Writes exactly the bytes of printf("%f", v) at out (no terminator) and
+// returns the end.
+char *format_fixed6(char *out, double v);
 
 // Sets left/right of every node from the edge table (first edge leaving a node
 // gives left, the second right). Linear time. Returns the record at position 0.

@@ -3,7 +3,7 @@
 // algorithms may place buffers inside long wires.
 //
 // The work is done in two passes. The first resolves every wire's end nodes
-// through one index map (first record with a number wins), measures the wires
+// through one flat index table (first record with a number wins), measures the wires
 // and checks that the new nodes fit: room in the tables and numbers that no
 // node of the net already carries. Only then does the second pass append nodes
 // and edges and relink, so a rejected run leaves the tables as they were.
@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <unordered_map>
 #include <vector>
 
 #include "io.h"
@@ -62,21 +61,20 @@ void wire_segment(int M) {
     broken("the counts (%d nodes, %d edges) are out of step with the tables (%zu, %zu)", in_use, E, nodes.size(),
            edges.size());
 
-  std::unordered_map<int, int> position;  // node index -> first table position
-  position.reserve(static_cast<size_t>(in_use) * 2);
-  for (int i = 0; i < in_use; i++) position.emplace(nodes[i].index, i);
+  NodeIndex position;  // node number -> first table position
+  int earlier;
+  node_index_build(position, in_use, &earlier);
 
   std::vector<Wire> wires(static_cast<size_t>(E));
   int64_t cut = 0;  // wires of non-zero length
   for (int z = 0; z < E; z++) {
     const Edge &e = edges[z];
-    auto s = position.find(e.s_index);
-    auto t = position.find(e.t_index);
-    if (s == position.end() || t == position.end())
-      broken("edge %d -> %d names a node that no record carries", e.s_index, e.t_index);
+    const int s = node_index_find(position, e.s_index);
+    const int t = node_index_find(position, e.t_index);
+    if (s < 0 || t < 0) broken("edge %d -> %d names a node that no record carries", e.s_index, e.t_index);
     Wire &w = wires[z];
-    w.s = &nodes[s->second];
-    w.t = &nodes[t->second];
+    w.s = &nodes[s];
+    w.t = &nodes[t];
     // Relinking replaces t among s's children; an edge that is not a link of
     // the tree would make it drop one of s's subtrees instead.
     if (w.s->left != w.t && w.s->right != w.t)

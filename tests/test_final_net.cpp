@@ -5,6 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
 #include <cstdio>
 #include <string>
 
@@ -77,6 +83,47 @@ TEST(FinalNet, WritesTheNetFormatInTreeOrder) {
             std::string::npos)
       << text;
   std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// The writer's "%f" figures against snprintf: random bit patterns, decimals of
+// every magnitude, exact ties at the sixth decimal (n + odd/128) and their
+// neighbours, the 2^40 boundary of the exact integer path, zeros and
+// subnormals, huge and non-finite values.
+TEST(FinalNet, FixedFiguresAreThoseOfPrintf) {
+  std::mt19937_64 rng(2024);
+  std::vector<double> values = {0.0, -0.0, 5e-7, -5e-7, 4.9e-7, 0.0000005000000001, 0.5, 1.5, 2.5, 1e-6, 999999.9999995,
+                                std::ldexp(1.0, 40), std::nextafter(std::ldexp(1.0, 40), 0.0), 1e12, 1e15, 1e60, -1e60,
+                                DBL_MAX, -DBL_MAX, DBL_MIN, DBL_TRUE_MIN, std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  for (int i = 0; i < 400000; i++) {
+    double v;
+    switch (i % 4) {
+      case 0: {
+        uint64_t bits = rng();
+        std::memcpy(&v, &bits, sizeof v);
+        break;
+      }
+      case 1:
+        v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 140) - 120);
+        break;
+      case 2: {  // a tie, or one step beside it
+        double n = static_cast<double>(rng() % (uint64_t{1} << (rng() % 45)));
+        v = n + static_cast<double>(2 * (rng() % 64) + 1) / 128.0;
+        int step = static_cast<int>(rng() % 3) - 1;
+        if (step != 0) v = std::nextafter(v, step * INFINITY);
+        break;
+      }
+      default:
+        v = static_cast<double>(rng() % 100000000) / std::pow(10.0, static_cast<double>(rng() % 9));
+    }
+    values.push_back(rng() % 2 ? -v : v);
+  }
+  char want[512], got[FIXED6_MAX_CHARS];
+  for (double v : values) {
+    std::snprintf(want, sizeof want, "%f", v);
+    std::string mine(got, format_fixed6(got, v));
+    ASSERT_EQ(mine, want) << std::hexfloat << v;
+  }
 }
 
 TEST(FinalNet, ReadsBackToTheSameFile) {

@@ -8,10 +8,15 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -472,4 +477,67 @@ TEST(TreeWalksLarge, ChainOfMaximumLengthIsReadCheckedAndListedOn8MiBStack) {
   ring += "edge 0 1\n";
   for (int i = 2; i < MAX_NODES; i++) ring += "edge " + std::to_string(i) + " " + std::to_string(i + 1 < MAX_NODES ? i + 1 : 2) + "\n";
   EXPECT_INPUT_ERROR(on_8mib_stack([&] { read_net_text(ring); }), "edge closes a cycle through node");
+}
+
+// The readers' number parsers against strtod and strtol on random text: plain
+// and odd decimals, exponents, hexadecimal, inf and nan, blanks, signs, junk,
+// overflow and underflow. Same value (bit for bit) and same end, every time.
+TEST(NumberParsers, AgreeWithStrtodAndStrtolOnRandomText) {
+  std::mt19937_64 rng(12345);
+  const char *pieces[] = {"0", "1", "7", "9", "00", "12345678901234567890", "-", "+", ".", "e", "E", "e-", "e+",
+                          "x", "X", "0x", "p", "p-", "inf", "INF", "infinity", "nan", "nan(1)", " ", "\t", "\r",
+                          "\v", "a", "f", "#", "e308", "e-320", "e400", "9007199254740993", "4.9406564584124654e-324"};
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  int cases = 0;
+  for (int round = 0; round < 300000; round++) {
+    std::string text;
+    if (round % 3 == 0) {
+      // A printed double: random bits, or a short decimal.
+      double v;
+      uint64_t bits = rng();
+      std::memcpy(&v, &bits, sizeof v);
+      if (round % 2) v = static_cast<double>(rng() % 100000000) / std::pow(10.0, static_cast<double>(pick(12)));
+      char buf[64];
+      const char *formats[] = {"%.17g", "%f", "%.3e", "%.0f", "%g", "%a"};
+      std::snprintf(buf, sizeof buf, formats[pick(6)], v);
+      text = buf;
+      if (pick(4) == 0) text = "-" + text;
+    }
+    for (size_t n = pick(6); n > 0; n--) text += pieces[pick(sizeof pieces / sizeof *pieces)];
+    const char *b = text.c_str(), *e = b + text.size();
+
+    char *want_end;
+    double want = std::strtod(b, &want_end);
+    double got;
+    const char *got_end = parse_real(b, e, &got);
+    ASSERT_EQ(got_end - b, want_end - b) << "\"" << text << "\"";
+    if (std::isnan(want)) {
+      ASSERT_TRUE(std::isnan(got)) << "\"" << text << "\"";
+    } else {
+      ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "\"" << text << "\": " << got << " vs " << want;
+    }
+
+    errno = 0;
+    long want_int = std::strtol(b, &want_end, 10);
+    const bool want_range = errno == ERANGE;
+    long got_int;
+    bool got_range;
+    got_end = parse_integer(b, e, &got_int, &got_range);
+    ASSERT_EQ(got_end - b, want_end - b) << "\"" << text << "\"";
+    if (got_end != b) {
+      ASSERT_EQ(got_int, want_int) << "\"" << text << "\"";
+      ASSERT_EQ(got_range, want_range) << "\"" << text << "\"";
+    }
+    cases++;
+  }
+  // Without a terminator the text ends where it is cut.
+  double v;
+  const char *t = "12.5e3";
+  EXPECT_EQ(parse_real(t, t + 4, &v), t + 4);
+  EXPECT_EQ(v, 12.5);
+  long n;
+  bool over;
+  EXPECT_EQ(parse_integer(t, t + 1, &n, &over), t + 1);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(cases, 300000);
 }
