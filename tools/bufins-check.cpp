@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli.h"
 #include "def.h"
 #include "io.h"
 #include "placement.h"
@@ -34,26 +35,14 @@ constexpr int WORST_SINKS = 5;
   std::exit(1);
 }
 
-using File = std::unique_ptr<FILE, int (*)(FILE *)>;
-
-File open_file(const std::string &name) {
-  File f(std::fopen(name.c_str(), "r"), &std::fclose);
-  if (!f) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name.c_str());
-    std::exit(1);
-  }
-  return f;
-}
-
 // All reading of the run happens here: the library, the net (segmented as the
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
 PlacementFile load_inputs(const std::string &net, const std::string &lib, const std::string &buf, int segment) {
-  File l = open_file(lib);
+  File l = open_file(lib.c_str(), "r");
   InputLib(l.get(), lib);
   l.reset();
-  File n = open_file(net);
+  File n = open_file(net.c_str(), "r");
   read_net(n.get(), net);
   n.reset();
   if (segment) wire_segment(segment);

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "def.h"
 #include "io.h"
 #include "placement.h"
@@ -52,26 +53,14 @@ constexpr int BATCH = 20000;       // wire pieces per stroke
   std::exit(1);
 }
 
-using File = std::unique_ptr<FILE, int (*)(FILE *)>;
-
-File open_file(const std::string &name) {
-  File f(std::fopen(name.c_str(), "r"), &std::fclose);
-  if (!f) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name.c_str());
-    std::exit(1);
-  }
-  return f;
-}
-
 // All reading happens here: the library (when given), the net and the
 // placement file. Input errors leave as InputError, which main reports.
 PlacementFile load_inputs(const std::string &net, const std::string &buf, const std::string &lib) {
   if (!lib.empty()) {
-    File l = open_file(lib);
+    File l = open_file(lib.c_str(), "r");
     InputLib(l.get(), lib);
   }
-  File n = open_file(net);
+  File n = open_file(net.c_str(), "r");
   read_net(n.get(), net);
   n.reset();
   return read_placement(buf, !lib.empty());

@@ -7,6 +7,8 @@
 // engines, so an answer that both reproduce is checked twice.
 #include "placement.h"
 
+#include "cli.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -69,12 +71,7 @@ void tree_order(std::vector<int> &order, std::vector<int> &parent) {
 }
 
 PlacementFile read_placement(const std::string &name, bool check_types) {
-  std::unique_ptr<FILE, int (*)(FILE *)> in(std::fopen(name.c_str(), "r"), &std::fclose);
-  if (!in) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name.c_str());
-    std::exit(1);
-  }
+  File in = open_file(name.c_str(), "r");
 
   const int in_use = n_sinks + n_candidates;
   std::unordered_map<int, int> position;
