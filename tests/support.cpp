@@ -73,6 +73,21 @@ Node *load_into_tables(const TestNet &net) {
   return root;
 }
 
+TestNet tables_as_net(const TestNet &original) {
+  TestNet net = original;
+  net.sinks.clear();
+  net.cands.clear();
+  net.edges.clear();
+  for (int i = 1; i < n_sinks; i++)
+    net.sinks.push_back({nodes[i].index, nodes[i].x, nodes[i].y, nodes[i].cap * 1000.0, nodes[i].time});
+  for (int i = n_sinks; i < n_sinks + n_candidates; i++) net.cands.push_back({nodes[i].index, nodes[i].x, nodes[i].y});
+  for (int i = 0; i < n_sinks + n_candidates; i++) {
+    if (nodes[i].left) net.edges.push_back({nodes[i].index, nodes[i].left->index});
+    if (nodes[i].right) net.edges.push_back({nodes[i].index, nodes[i].right->index});
+  }
+  return net;
+}
+
 std::string capture_fp(const std::function<void()> &body) {
   FILE *tmp = std::tmpfile();
   fp = tmp;

@@ -37,6 +37,10 @@ std::string data_path(const std::string &name);
 // tool's own readers into the global tables. Returns the root.
 Node *load_into_tables(const TestNet &net);
 
+// The net as the tables hold it (segment nodes included), for the independent
+// evaluator; the wire constants and library come from `original`.
+TestNet tables_as_net(const TestNet &original);
+
 // Runs `body` with the global placement stream fp pointed at a temporary file
 // and returns what was written to it; fp is standard output afterwards.
 std::string capture_fp(const std::function<void()> &body);
