@@ -617,10 +617,11 @@ Node *read_net(FILE *in, const std::string &name) {
   n_sinks = n_nodes = n_edges = 0;
   nodes.clear();
   edges.clear();
-  // Reserved in full so that a large net never copies them while growing;
-  // pages are only touched as records arrive.
-  line_reset(node_line, MAX_NODES);
-  line_reset(edge_line, MAX_EDGES);
+  // The line tables grow with the records (4 bytes each): reserving them for
+  // the full node and edge limits would cost two 6 MB allocations per read,
+  // which dominates reading a small net.
+  line_reset(node_line, 4096);
+  line_reset(edge_line, 4096);
   bool seen_candidate = false;
   for_each_line(in, name, [&](const char *b, const char *e, long number) {
     switch (*b) {
