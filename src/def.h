@@ -30,11 +30,13 @@ constexpr int NODE_DRIVER = 0;
 constexpr int NODE_CANDIDATE = 1;
 constexpr int NODE_SINK = 2;
 
+// index and type stand together so that the record has no padding (56 bytes:
+// the node table is the largest allocation of a run on a big net).
 struct Node {
   int index;    // number used by edges; the driver's is 0
+  int type;     // NODE_DRIVER, NODE_CANDIDATE or NODE_SINK
   double x;
   double y;
-  int type;     // NODE_DRIVER, NODE_CANDIDATE or NODE_SINK
   double cap;   // sink load in internal units (file figure / 1000); 0 elsewhere
   double time;  // sink required arrival time
   Node *left;

@@ -232,7 +232,12 @@ void fastins(double *k, Node *root, RTnode **rt, RTnode **list) {
     int stage;  // 0: visit left, 1: left done, 2: right done
     std::unique_ptr<Sets> left;
   };
+  // Reserved for the deepest possible walk (every node of the table on one
+  // path): growing by doubling would hold the old and the new array at once,
+  // which is the peak of the whole run on a 1.6-million-node chain. Only the
+  // pages a walk reaches are ever touched.
   std::vector<Frame> stack;
+  stack.reserve(static_cast<size_t>(n_sinks + n_candidates) + 1);
   stack.push_back({root, 0, nullptr});
   std::unique_ptr<Sets> ret;
   while (!stack.empty()) {

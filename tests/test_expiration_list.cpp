@@ -66,7 +66,7 @@ void unlink(RTnode **list, RTnode *z) {
 
 TEST_F(ExpirationListTest, CreateSetsUpEveryBufferType) {
   n_buffertype = 3;
-  Node sink{5, 0.0, 0.0, NODE_SINK, 0.004, 2.0, nullptr, nullptr};
+  Node sink{5, NODE_SINK, 0.0, 0.0, 0.004, 2.0, nullptr, nullptr};
   double k[MAX_BUFFERTYPES];
   RTnode *rt[MAX_BUFFERTYPES], *list[MAX_BUFFERTYPES];
   for (int i = 0; i < 3; i++) k[i] = 9.0, rt[i] = list[i] = nullptr;

@@ -183,7 +183,7 @@ struct TypeSets {
 };
 
 TypeSets sink_sets(double q, double c) {
-  Node sink{1, 0, 0, NODE_SINK, c, q, nullptr, nullptr};
+  Node sink{1, NODE_SINK, 0, 0, c, q, nullptr, nullptr};
   TypeSets s;
   s.k.assign(n_buffertype, 0.0);
   create(s.k.data(), s.rt, &sink, s.list);

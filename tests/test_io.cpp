@@ -425,7 +425,7 @@ TEST(NetCheck, EdgesThatDoNotFormTheTreeAreRejected) {
 
 TEST(TreeLinker, FirstTwoKnownEdgesGiveLeftAndRight) {
   reset_globals();
-  auto node = [](int index, int type) { return Node{index, 0.0, 0.0, type, 0.0, 0.0, nullptr, nullptr}; };
+  auto node = [](int index, int type) { return Node{index, type, 0.0, 0.0, 0.0, 0.0, nullptr, nullptr}; };
   nodes.push_back(node(0, NODE_DRIVER));
   nodes.push_back(node(8, NODE_SINK));
   nodes.push_back(node(5, NODE_CANDIDATE));

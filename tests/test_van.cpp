@@ -228,7 +228,7 @@ TEST_F(VanTest, RedundentAndMerge) {
 }
 
 TEST_F(VanTest, TraceRecordsAndCounters) {
-  Node sink{1, 0, 0, NODE_SINK, 0.5, 100.0, nullptr, nullptr};
+  Node sink{1, NODE_SINK, 0, 0, 0.5, 100.0, nullptr, nullptr};
   RLnode *l = create_list(&sink);
   EXPECT_EQ(contents(l), (std::vector<std::pair<double, double>>{{0.5, 100.0}}));
   EXPECT_EQ(l->com, nullptr);
