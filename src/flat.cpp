@@ -51,19 +51,20 @@ struct FlatCand {
   double c;
   double q;
   int32_t trace;  // index into the pool, 0 for the empty trace
+  int32_t type;   // see FlatSet: the buffer type of a newcomer, else -1
 };
 
 // type >= 1: buffer of library type type-1 at node x on the edge to node y,
 // driving trace `left`; -1: merge of `left` (left branch) and `right`.
+// A record is always younger (larger index) than the records it names.
 struct FlatTrace {
   int32_t left;
   int32_t right;
   int32_t x;
   int32_t y;
   int32_t type;
-  int32_t refs;  // on the free list: unused, `left` links the next free one
 };
-static_assert(sizeof(FlatTrace) == 24, "trace records are counted as 24 bytes");
+constexpr double TRACE_BYTES = sizeof(FlatTrace);
 
 // A candidate array with its own storage, so that its capacity is counted.
 struct CandArray {
@@ -72,14 +73,33 @@ struct CandArray {
   int cap = 0;
 };
 
-std::vector<FlatTrace> pool;  // pool[0] unused: index 0 is the empty trace
-int32_t free_head = 0;
-std::vector<int32_t> release_stack;
-
 std::vector<CandArray> spare;  // released arrays kept for reuse
 
 // Types sorted by input capacitance, smallest first (insertion by load).
 int by_cb[MAX_BUFFERTYPES];
+
+[[noreturn]] void out_of_memory() {
+  std::fprintf(stderr, "bufins: out of memory\n");
+  std::exit(1);
+}
+
+// ---- Trace pool state (see "Trace pool") ----
+
+FlatTrace *pool = nullptr;  // pool[0] unused: index 0 is the empty trace
+int32_t pool_n = 0;         // records in use (including the unused slot 0)
+int32_t pool_cap = 0;
+int32_t counted_n = 1;      // records below counted_n are in m_used
+int32_t old_n = 1;          // records below old_n have survived a collection
+int32_t full_at = 0;        // old_n from which the next collection is full
+constexpr int32_t YOUNG_RECORDS = 1 << 16;  // records made between collections
+std::vector<int32_t> rename_to;  // scratch of the collection
+
+// Records are counted in m_used in batches: before every peak sample, and
+// memory only grows by records between two samples, so the peak is exact.
+inline void count_records() {
+  m_used += TRACE_BYTES * (pool_n - counted_n);
+  counted_n = pool_n;
+}
 
 // ---- Candidate arrays ----
 
@@ -87,14 +107,12 @@ void grow(CandArray &a, int need) {
   if (need <= a.cap) return;
   int cap = std::max(need, std::max(16, a.cap * 2));
   auto *p = static_cast<FlatCand *>(std::realloc(a.p, sizeof(FlatCand) * static_cast<size_t>(cap)));
-  if (p == nullptr) {
-    std::fprintf(stderr, "bufins: out of memory\n");
-    std::exit(1);
-  }
+  if (p == nullptr) out_of_memory();
   total_solution += static_cast<double>(sizeof(FlatCand)) * cap;
   reduce_solution += static_cast<double>(sizeof(FlatCand)) * a.cap;
   a.p = p;
   a.cap = cap;
+  count_records();
   peak_check();
 }
 
@@ -118,77 +136,59 @@ CandArray take_array(int need) {
 }
 
 // ---- Trace pool ----
+//
+// Records are appended and never freed one by one: a candidate that is
+// dropped (dominated, or beaten in a merge) leaves its records behind, and a
+// collection between two nodes of the walk, when the sets on the stack are
+// the only holders, slides the reachable records to the front and renames
+// the candidates' references. Marking needs no stack: children are older,
+// so one sweep from the youngest record down marks everything reachable.
 
-int32_t pool_n = 0;  // slots of pool in use or on the free list
 
-int32_t make_trace(int32_t left, int32_t right, int x, int y, int type) {
-  int32_t id;
-  if (free_head != 0) {
-    id = free_head;
-    free_head = pool[id].left;
-  } else {
-    if (pool_n == static_cast<int32_t>(pool.size())) pool.resize(pool.size() * 2 + 1024);
-    id = pool_n++;
-  }
-  pool[id] = {left, right, x, y, type, 1};
-  m_used += 24;
-  peak_check();
-  return id;
+void grow_pool() {
+  int64_t cap = std::max<int64_t>(4096, 2 * static_cast<int64_t>(pool_cap));
+  if (cap > INT32_MAX) out_of_memory();
+  auto *p = static_cast<FlatTrace *>(std::realloc(pool, sizeof(FlatTrace) * static_cast<size_t>(cap)));
+  if (p == nullptr) out_of_memory();
+  pool = p;
+  pool_cap = static_cast<int32_t>(cap);
 }
 
-// Frees record r, whose count has reached 0, and what nothing else holds
-// below it; follows one child directly, stacks the other.
-void free_trace(int32_t r) {
-  for (;;) {
-    FlatTrace &f = pool[r];
-    int32_t l = f.left, rt = f.right, next = 0;
-    f.left = free_head;
-    f.right = 0;
-    f.type = 0;
-    free_head = r;
-    m_reduced += 24;
-    if (rt != 0 && --pool[rt].refs == 0) next = rt;
-    if (l != 0 && --pool[l].refs == 0) {
-      if (next != 0) release_stack.push_back(next);
-      next = l;
-    }
-    if (next == 0) {
-      if (release_stack.empty()) return;
-      next = release_stack.back();
-      release_stack.pop_back();
-    }
-    r = next;
-  }
+inline int32_t make_trace(int32_t left, int32_t right, int x, int y, int type) {
+  if (pool_n == pool_cap) grow_pool();
+  pool[pool_n] = {left, right, x, y, type};
+  return pool_n++;
 }
-
-// Drops one reference to trace t.
-inline void release(int32_t t) {
-  if (t != 0 && --pool[t].refs == 0) free_trace(t);
-}
-
-inline void hold(int32_t t) {
-  if (t != 0) pool[t].refs += 1;
-}
-
 
 // ---- Sets: an array with a pending wire update ----
 
-// The candidates of one subtree. The array is sorted by load, largest first,
-// so that buffered candidates (small loads) join at the back. Stored values
-// (c, q) stand for the real load c + A and required time q - B·c - D: a
-// wire of resistance R, capacitance C and own delay Dw composes as
-// D += R·A + Dw, B += R, A += C, in constant time for the whole array.
-// Candidates that a wire makes dominated may stay in the array until the next
-// compaction: they never win a buffer (for resistance >= 0 their dominator
-// does at least as well, at a smaller load) and are dropped before merges.
-// hull: indices of the upper convex hull of the stored (c, q) points, in
-// array order; the pending update is a shear and keeps the hull a hull.
+// The candidates of one subtree. Stored values (c, q) stand for the real load
+// c + A and required time q - B·c - D: a wire of resistance R, capacitance C
+// and own delay Dw composes as D += R·A + Dw, B += R, A += C, in constant
+// time for the whole set.
+//
+// a: [0, base_n) sorted by load, largest first, none dominated (the result of
+// the last compaction, merge or sink); [base_n, n) the buffered candidates
+// added since, in the order the edges made them. Those of one buffer type
+// have non-increasing stored loads (the input capacitance less an A that
+// only grows), so a compaction sorts them by a counting sort on the type and
+// a merge of the runs. Until then a dominated candidate may stay: it never
+// wins a buffer (for resistance >= 0 its dominator does at least as well, at
+// a smaller load), and merges see compacted sets only.
+//
+// hull: copies of the vertices of the upper convex hull of all stored points,
+// loads decreasing, from which q - S·c is maximised for a buffer (its slope S
+// in stored values is B + its resistance). The pending update is a shear and
+// keeps the hull a hull; each newcomer is inserted into it. Vertices at the
+// large-load end that a growing B makes dominated stay until the next
+// compaction cuts them: they are real candidates with whole traces (the
+// collection counts the copies as references) and never beat their
+// dominator. Rebuilt after every merge.
 struct FlatSet {
   CandArray a;
+  CandArray hull;
   double A = 0.0, B = 0.0, D = 0.0;
-  std::vector<int> hull;
-  bool hull_ok = false;
-  int base_n = 0;  // size after the last compaction: growth beyond it is lazy
+  int base_n = 0;
 };
 
 inline double real_q(const FlatSet &s, const FlatCand &x) { return (x.q - s.B * x.c) - s.D; }
@@ -198,93 +198,174 @@ inline double real_c(const FlatSet &s, const FlatCand &x) { return x.c + s.A; }
 // load), so dominated; the first survivor must beat minus infinity.
 inline bool beats(double q, double last) { return !(q - last < 1e-24); }
 
+// x.c < m.c < o.c: m lies strictly above the chord from x to o.
+inline bool above(const FlatCand &x, const FlatCand &m, const FlatCand &o) {
+  return (m.q - o.q) * (x.c - o.c) < (x.q - o.q) * (m.c - o.c);
+}
+
+// Hull of a compacted set (stored = real values, B = 0).
+void build_hull(FlatSet &s) {
+  CandArray &h = s.hull;
+  if (h.p == nullptr) h = take_array(1);
+  h.n = 0;
+  for (int i = 0; i < s.a.n; i++) {
+    const FlatCand &x = s.a.p[i];
+    while (h.n >= 2 && !above(x, h.p[h.n - 1], h.p[h.n - 2])) h.n--;
+    if (h.n == h.cap) grow(h, h.n + 1);
+    h.p[h.n++] = x;
+  }
+}
+
+// Adds stored point x to the hull of a set that now also holds x. Newcomers
+// have small loads, so they land near the back and little is moved.
+void hull_insert(FlatSet &s, const FlatCand &x) {
+  CandArray &h = s.hull;
+  int lo = 0, hi = h.n;  // first vertex with a load not above x's
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (h.p[mid].c > x.c)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  const int pos = lo;
+  if (pos < h.n && h.p[pos].c == x.c) {
+    if (h.p[pos].q >= x.q) return;
+    std::memmove(h.p + pos, h.p + pos + 1, sizeof(FlatCand) * static_cast<size_t>(h.n - pos - 1));
+    h.n--;
+  }
+  if (pos > 0 && pos < h.n && !above(h.p[pos], x, h.p[pos - 1])) return;
+  // A largest load that no slope >= B prefers.
+  if (pos == 0 && h.n > 0 && x.q - h.p[0].q <= s.B * (x.c - h.p[0].c)) return;
+  if (h.n == h.cap) grow(h, h.n + 1);
+  FlatCand *v = h.p;
+  std::memmove(v + pos + 1, v + pos, sizeof(FlatCand) * static_cast<size_t>(h.n - pos));
+  v[pos] = x;
+  h.n++;
+  int first = pos;  // vertices of larger load that the new one covers
+  while (first >= 2 && !above(v[pos], v[first - 1], v[first - 2])) first--;
+  int last = pos;  // and of smaller load
+  while (last + 2 < h.n && !above(v[last + 2], v[last + 1], v[pos])) last++;
+  if (first < pos || last > pos) {
+    v[first] = v[pos];
+    std::memmove(v + first + 1, v + last + 1, sizeof(FlatCand) * static_cast<size_t>(h.n - last - 1));
+    h.n -= (pos - first) + (last - pos);
+  }
+}
+
+// Vertex maximising q - slope·c (stored values). Along the hull (loads
+// decreasing) moving on improves while the edge's slope is below `slope`.
+inline const FlatCand &best_vertex(const FlatSet &s, double slope) {
+  const FlatCand *v = s.hull.p;
+  int lo = 0, hi = s.hull.n - 1;  // answer in [lo, hi]
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    // (u.q - w.q) / (u.c - w.c) < slope, with u.c > w.c
+    if (v[mid].q - v[mid + 1].q < slope * (v[mid].c - v[mid + 1].c))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return v[lo];
+}
+
+std::vector<FlatCand> sort_a, sort_b;  // scratch of the compaction
+std::vector<int> runs;
+
 // Applies the pending update to every candidate and drops the dominated ones
 // (those no later than a candidate of smaller load, and those at or below
-// minus infinity).
-void compact(FlatSet &s) {
+// minus infinity). With keep_hull the hull's copies take the new values too;
+// otherwise the hull is emptied.
+void compact(FlatSet &s, bool keep_hull) {
   FlatCand *p = s.a.p;
-  const int n = s.a.n;
-  int w = n;  // kept candidates fill [w, n), smallest load at the back
+  const int n = s.a.n, base = s.base_n, fresh = n - base;
+  // The newcomers sorted by load, largest first: a counting sort by type
+  // gives one sorted run per type, then pairwise merges of neighbouring runs.
+  const FlatCand *nw = nullptr;
+  if (fresh > 0) {
+    const int nb = n_buffertype;
+    int start[MAX_BUFFERTYPES + 1] = {0};
+    for (int i = base; i < n; i++) start[p[i].type + 1]++;
+    for (int t = 0; t < nb; t++) start[t + 1] += start[t];
+    runs.clear();
+    runs.push_back(0);
+    for (int t = 0; t < nb; t++)
+      if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
+    if (sort_a.size() < static_cast<size_t>(fresh)) {
+      sort_a.resize(2 * static_cast<size_t>(fresh));
+      sort_b.resize(2 * static_cast<size_t>(fresh));
+    }
+    FlatCand *x = sort_a.data(), *y = sort_b.data();
+    for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+    auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
+    while (runs.size() > 2) {
+      size_t k = 0, r = 0;
+      for (; r + 2 < runs.size(); r += 2) {
+        std::merge(x + runs[r], x + runs[r + 1], x + runs[r + 1], x + runs[r + 2], y + runs[r], larger);
+        runs[k++] = runs[r];
+      }
+      if (r + 1 < runs.size()) {
+        std::memcpy(y + runs[r], x + runs[r], sizeof(FlatCand) * static_cast<size_t>(runs[r + 1] - runs[r]));
+        runs[k++] = runs[r];
+      }
+      runs[k++] = fresh;
+      runs.resize(k);
+      std::swap(x, y);
+    }
+    nw = x;
+  }
+  // Merge of the sorted part and the newcomers from the smallest load, the
+  // survivors written from the back of the array: the write position never
+  // passes the next unread candidate of the sorted part.
+  int i = base - 1, j = fresh - 1;
+  int w = n;  // kept candidates fill [w, n)
   double last = MINUS_INFINITY_TIME;
   double lastc = 0.0;
-  for (int i = n - 1; i >= 0; i--) {
-    FlatCand x = p[i];
+  while (i >= 0 || j >= 0) {
+    FlatCand x = (j < 0 || (i >= 0 && p[i].c <= nw[j].c)) ? p[i--] : nw[j--];
     x.q = real_q(s, x);
     x.c = real_c(s, x);
-    if (!beats(x.q, last)) {
-      release(x.trace);
-      continue;
-    }
-    if (w < n && lastc == x.c) {  // same load, later required time
-      release(p[w].trace);
-      w++;
-    }
+    x.type = -1;
+    if (!beats(x.q, last)) continue;
+    if (w < n && lastc == x.c) w++;  // same load, later required time
     p[--w] = x;
     last = x.q;
     lastc = x.c;
   }
   if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n - w));
   s.a.n = n - w;
-  s.A = s.B = s.D = 0.0;
-  s.hull_ok = false;
   s.base_n = s.a.n;
-}
-
-// Pushes array index i (after all indices already on the hull) onto the hull.
-// Array order is decreasing load: keep the middle point only when it lies
-// strictly above the chord.
-inline void hull_push(FlatSet &s, int i) {
-  const FlatCand *p = s.a.p;
-  const FlatCand &x = p[i];
-  std::vector<int> &h = s.hull;
-  while (h.size() >= 2) {
-    const FlatCand &o = p[h[h.size() - 2]];
-    const FlatCand &m = p[h.back()];
-    if ((m.c - o.c) * (x.q - o.q) - (m.q - o.q) * (x.c - o.c) <= 0)
-      h.pop_back();
-    else
-      break;
+  if (keep_hull) {
+    // Vertices from the large-load end that a vertex of smaller load now
+    // dominates are cut (no slope >= B prefers them); the rest are not
+    // dominated by any candidate.
+    CandArray &h = s.hull;
+    for (int k = 0; k < h.n; k++) {
+      h.p[k].q = real_q(s, h.p[k]);
+      h.p[k].c = real_c(s, h.p[k]);
+    }
+    int f = 0;
+    while (f + 1 < h.n && !(h.p[f].q > h.p[f + 1].q)) f++;
+    if (f > 0) {
+      std::memmove(h.p, h.p + f, sizeof(FlatCand) * static_cast<size_t>(h.n - f));
+      h.n -= f;
+    }
+  } else {
+    s.hull.n = 0;
   }
-  h.push_back(i);
-}
-
-void build_hull(FlatSet &s) {
-  s.hull.clear();
-  for (int i = 0; i < s.a.n; i++) hull_push(s, i);
-  s.hull_ok = true;
-}
-
-// Hull vertex maximising q - slope·c (stored values). Along the hull (loads
-// decreasing) moving on improves while the edge's slope is below `slope`.
-inline int best_vertex(const FlatSet &s, double slope) {
-  const FlatCand *p = s.a.p;
-  const std::vector<int> &h = s.hull;
-  int lo = 0, hi = static_cast<int>(h.size()) - 1;  // answer in [lo, hi]
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    const FlatCand &u = p[h[mid]], &v = p[h[mid + 1]];
-    // (u.q - v.q) / (u.c - v.c) < slope, with u.c >= v.c
-    if (u.q - v.q < slope * (u.c - v.c))
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return h[lo];
+  s.A = s.B = s.D = 0.0;
 }
 
 struct Buffered {
   double c;  // real load (the buffer's input capacitance)
   double q;  // real required time at the buffer's input
-  int32_t below;  // trace of the driven candidate (held)
+  int32_t below;  // trace of the driven candidate
   int type;       // 0-based
 };
 
-std::vector<FlatCand> region;  // the rewritten part of an array, smallest load first
-
 // The edge from node px to its child py of length k: the set carried up the
-// wire, plus one buffered candidate per type at px, merged in by load. With
-// `merging` the set is compacted for a branch merge next, so its hull is not
-// kept.
+// wire, plus one buffered candidate per type at px. With `merging` a branch
+// merge follows (and compacts the set), so the hull is not kept.
 void edge(FlatSet &s, double k, int px, int py, bool merging) {
   const double R = r0 * k;
   s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
@@ -292,19 +373,18 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
   s.A += k * c0;
   const int nb = n_buffertype;
   if (nb == 0 || s.a.n == 0) return;
-  if (!s.hull_ok) build_hull(s);
 
   // Best driven candidate per type.
   double bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
-  const FlatCand *p = s.a.p;
   for (int i = 0; i < nb; i++) {
-    const FlatCand &x = p[best_vertex(s, s.B + rb[i])];
+    const FlatCand &x = best_vertex(s, s.B + rb[i]);
     bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
     bt[i] = x.trace;
   }
 
-  // Buffered candidates by input capacitance, dominated ones dropped.
+  // Buffered candidates by input capacitance, those dominated by a newcomer
+  // of smaller load dropped.
   Buffered buf[MAX_BUFFERTYPES];
   int m = 0;
   for (int j = 0; j < nb; j++) {
@@ -313,98 +393,17 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
     if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
     buf[m++] = {cb[i], bq[i], bt[i], i};
   }
-  FlatCand *a = s.a.p;
-  int n = s.a.n;
-  // First index with a stored load not above c.
-  auto position = [&](double c) {
-    int lo = 0, hi = n;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (a[mid].c <= c)
-        hi = mid;
-      else
-        lo = mid + 1;
-    }
-    return lo;
-  };
-  // Newcomers, largest load first, that the candidate just below them in
-  // load already beats are dropped before they widen the region.
-  int r = n;
-  while (m > 0) {
-    r = position(buf[m - 1].c - s.A);
-    if (r < n && !beats(buf[m - 1].q, real_q(s, a[r]))) {
-      m--;
-      continue;
-    }
-    break;
-  }
   if (m == 0) return;
-  for (int j = 0; j < m; j++) hold(buf[j].below);
-
-  // The region that the newcomers reach: every candidate with a load not
-  // above the largest newcomer's, merged with them by load (smallest first),
-  // dominated ones dropped; then the run of larger loads that the region now
-  // dominates.
-  if (region.size() < static_cast<size_t>(n - r + m)) region.resize(2 * static_cast<size_t>(n - r + m));
-  FlatCand *out = region.data();
-  int w = 0;
-  int i = n - 1, j = 0;
-  double last = MINUS_INFINITY_TIME;
-  while (i >= r || j < m) {
-    bool take_buf;
-    double xq = 0.0, xc = 0.0;
-    if (i >= r) {
-      xq = real_q(s, a[i]);
-      xc = real_c(s, a[i]);
-    }
-    if (i < r)
-      take_buf = true;
-    else if (j == m)
-      take_buf = false;
-    else if (buf[j].c != xc)
-      take_buf = buf[j].c < xc;
-    else
-      take_buf = buf[j].q > xq;  // equal loads: the later required time first
-    if (take_buf) {
-      const Buffered &b = buf[j++];
-      if (!beats(b.q, last)) continue;
-      const double sc = b.c - s.A;
-      if (w > 0 && out[w - 1].c == sc) release(out[--w].trace);
-      hold(b.below);
-      out[w++] = {sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1)};
-      last = b.q;
-    } else {
-      const FlatCand &x = a[i--];
-      if (!beats(xq, last)) {
-        release(x.trace);
-        continue;
-      }
-      if (w > 0 && out[w - 1].c == x.c) release(out[--w].trace);
-      out[w++] = x;
-      last = xq;
-    }
+  grow(s.a, s.a.n + m);
+  for (int j = 0; j < m; j++) {
+    const Buffered &b = buf[j];
+    const double sc = b.c - s.A;
+    FlatCand x{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1), b.type};
+    s.a.p[s.a.n++] = x;
+    if (!merging) hull_insert(s, x);
   }
-  int start = r;
-  while (start > 0 && !beats(real_q(s, a[start - 1]), last)) {
-    release(a[start - 1].trace);
-    start--;
-  }
-  for (int t = 0; t < m; t++) release(buf[t].below);
-
-  grow(s.a, start + w);
-  a = s.a.p;
-  for (int t = 0; t < w; t++) a[start + t] = out[w - 1 - t];
-  n = start + w;
-  s.a.n = n;
-  if (merging) {
-    s.hull_ok = false;
-    return;
-  }
-  while (!s.hull.empty() && s.hull.back() >= start) s.hull.pop_back();
-  for (int t = start; t < n; t++) hull_push(s, t);
-
-  // Lazily kept dominated candidates: compact once the array has doubled.
-  if (n > 2 * s.base_n + 32) compact(s);
+  // Lazily kept dominated candidates: compact once the set has doubled.
+  if (!merging && s.a.n > 2 * s.base_n + 32) compact(s, true);
 }
 
 // Two-pointer merge of the two branches at node `index` (both compacted):
@@ -424,18 +423,13 @@ FlatSet merge(FlatSet &L, FlatSet &R, int index) {
     double c = a.c + b.c;
     if (beats(q, last)) {
       int32_t t;
-      if (a.trace == 0) {
+      if (a.trace == 0)
         t = b.trace;
-        hold(t);
-      } else if (b.trace == 0) {
+      else if (b.trace == 0)
         t = a.trace;
-        hold(t);
-      } else {
-        hold(a.trace);
-        hold(b.trace);
+      else
         t = make_trace(a.trace, b.trace, index, index, -1);
-      }
-      *--out = {c, q, t};
+      *--out = {c, q, t, -1};
       w++;
       last = q;
     }
@@ -451,45 +445,116 @@ FlatSet merge(FlatSet &L, FlatSet &R, int index) {
 }
 
 std::vector<FlatSet> set_stack;  // finished subtrees awaiting their parent
+// The sets below this height have not changed since the last collection, so
+// all their records are old.
+size_t unchanged_below = 0;
+
+// The top set, about to change.
+FlatSet &top_set() {
+  unchanged_below = std::min(unchanged_below, set_stack.size() - 1);
+  return set_stack.back();
+}
+
+FlatSet pop_set() {
+  FlatSet s = std::move(top_set());
+  set_stack.pop_back();
+  return s;
+}
 FlatSet final_set;               // the driver child's candidates, compacted
 int winner = -1;  // index into final_set, -1 when nothing beats minus infinity
 bool child_is_sink = false;
 
 void discard(FlatSet &s) {
-  for (int i = 0; i < s.a.n; i++) release(s.a.p[i].trace);
   free_storage(s.a);
+  free_storage(s.hull);
   s = FlatSet{};
 }
 
-// Releases every candidate of s and keeps its storage for reuse.
+// Drops every candidate of s and keeps its storage for reuse.
 void recycle(FlatSet &s) {
-  for (int i = 0; i < s.a.n; i++) release(s.a.p[i].trace);
-  s.a.n = 0;
-  spare.push_back(s.a);
+  for (CandArray *a : {&s.a, &s.hull})
+    if (a->p != nullptr) spare.push_back(*a);
   s = FlatSet{};
+}
+
+// Collection (see "Trace pool"): the candidates of the sets on the stack (and
+// their hull copies) are the only references; records nothing reaches are dropped and the rest slide
+// down in their order, so children stay older than their parents. Most
+// records die young (buffered candidates that are soon dominated), and an old
+// record never names a younger one, so a young collection looks only at the
+// records made since the last one and keeps every older record; a full one,
+// once the old records have doubled, looks at all.
+void collect(bool full) {
+  count_records();
+  peak_check();
+  const int32_t from = full ? 1 : old_n;
+  std::vector<int32_t> &to = rename_to;  // of record from + i: 1 when reachable, then its new index
+  to.assign(static_cast<size_t>(pool_n - from), 0);
+  auto young = [from](int32_t r) { return r >= from; };
+  const size_t first = full ? 0 : unchanged_below;
+  for (size_t k = first; k < set_stack.size(); k++)
+    for (const CandArray *a : {&set_stack[k].a, &set_stack[k].hull})
+      for (const FlatCand *x = a->p, *e = x + a->n; x < e; x++)
+        if (young(x->trace)) to[static_cast<size_t>(x->trace - from)] = 1;
+  for (int32_t r = pool_n - 1; r >= from; r--) {
+    if (to[static_cast<size_t>(r - from)] == 0) continue;
+    if (young(pool[r].left)) to[static_cast<size_t>(pool[r].left - from)] = 1;
+    if (young(pool[r].right)) to[static_cast<size_t>(pool[r].right - from)] = 1;
+  }
+  auto renamed = [&](int32_t r) { return young(r) ? to[static_cast<size_t>(r - from)] : r; };
+  int32_t n = from;
+  for (int32_t r = from; r < pool_n; r++) {
+    if (to[static_cast<size_t>(r - from)] == 0) continue;
+    FlatTrace f = pool[r];
+    f.left = renamed(f.left);
+    f.right = renamed(f.right);
+    pool[n] = f;
+    to[static_cast<size_t>(r - from)] = n++;
+  }
+  for (size_t k = first; k < set_stack.size(); k++)
+    for (CandArray *a : {&set_stack[k].a, &set_stack[k].hull})
+      for (int i = 0; i < a->n; i++) a->p[i].trace = renamed(a->p[i].trace);
+  unchanged_below = set_stack.size();
+  m_reduced += TRACE_BYTES * (pool_n - n);
+  pool_n = n;
+  counted_n = n;
+  old_n = n;
+  if (full) full_at = std::max<int32_t>(YOUNG_RECORDS, 2 * n);
+}
+
+void release_scratch() {
+  std::vector<FlatCand>().swap(sort_a);
+  std::vector<FlatCand>().swap(sort_b);
+  std::vector<int>().swap(runs);
+  std::vector<int32_t>().swap(rename_to);
 }
 
 void clear_all() {
   for (auto &s : set_stack) discard(s);
   set_stack.clear();
+  unchanged_below = 0;
   for (auto &a : spare) free_storage(a);
   spare.clear();
   discard(final_set);
   winner = -1;
   child_is_sink = false;
-  std::vector<FlatTrace>().swap(pool);
-  pool_n = 0;
-  free_head = 0;
-  std::vector<FlatCand>().swap(region);
-  std::vector<int32_t>().swap(release_stack);
+  if (pool_n > 0) count_records();
+  if (pool_n > 1) m_reduced += TRACE_BYTES * (pool_n - 1);
+  std::free(pool);
+  pool = nullptr;
+  pool_n = pool_cap = 0;
+  counted_n = 1;
+  release_scratch();
 }
 
 }  // namespace
 
 void flat(Node *root) {
   clear_all();
-  pool.resize(1024);
-  pool_n = 1;  // index 0: the empty trace
+  make_trace(0, 0, 0, 0, 0);  // index 0: the empty trace, never counted
+  counted_n = 1;
+  old_n = 1;
+  full_at = YOUNG_RECORDS;
   flat_answer = MINUS_INFINITY_TIME;
   for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
   std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
@@ -503,15 +568,17 @@ void flat(Node *root) {
   std::vector<Frame> stack;
   stack.push_back({root, 0});
   while (!stack.empty()) {
+    if (pool_n - old_n >= YOUNG_RECORDS) collect(old_n >= full_at);
     Frame &f = stack.back();
     Node *t = f.t;
     if (t->type == NODE_SINK) {
       stack.pop_back();
       FlatSet s;
       s.a = take_array(1);
-      s.a.p[0] = {t->cap, t->time, 0};
+      s.a.p[0] = {t->cap, t->time, 0, -1};
       s.a.n = 1;
       s.base_n = 1;
+      if (n_buffertype > 0) build_hull(s);
       set_stack.push_back(std::move(s));
       continue;
     }
@@ -530,10 +597,8 @@ void flat(Node *root) {
     }
     stack.pop_back();
     if (t->type == NODE_DRIVER) {
-      final_set = std::move(set_stack.back());
-      set_stack.pop_back();
-      compact(final_set);
-      std::vector<int>().swap(final_set.hull);
+      final_set = pop_set();
+      compact(final_set, false);
       child_is_sink = t->left->type == NODE_SINK;
       double k1 = distance(t, t->left);
       // Smallest load first, as the list engine meets them.
@@ -548,28 +613,29 @@ void flat(Node *root) {
       continue;
     }
     if (t->right == nullptr) {
-      edge(set_stack.back(), distance(t, t->left), t->index, t->left->index, false);
+      edge(top_set(), distance(t, t->left), t->index, t->left->index, false);
       continue;
     }
-    FlatSet R = std::move(set_stack.back());
-    set_stack.pop_back();
-    FlatSet L = std::move(set_stack.back());
-    set_stack.pop_back();
+    FlatSet R = pop_set();
+    FlatSet L = pop_set();
     edge(L, distance(t, t->left), t->index, t->left->index, true);
     edge(R, distance(t, t->right), t->index, t->right->index, true);
-    compact(L);
-    compact(R);
+    compact(L, false);
+    compact(R, false);
     FlatSet M = merge(L, R, t->index);
+    if (n_buffertype > 0) build_hull(M);
     recycle(L);
     recycle(R);
     set_stack.push_back(std::move(M));
   }
+  count_records();
+  peak_check();
   // Storage no longer needed once the answer is known.
   for (auto &s : set_stack) discard(s);
   set_stack.clear();
   for (auto &a : spare) free_storage(a);
   spare.clear();
-  std::vector<FlatCand>().swap(region);
+  release_scratch();
 }
 
 namespace {
