@@ -91,7 +91,7 @@ int32_t pool_cap = 0;
 int32_t counted_n = 1;      // records below counted_n are in m_used
 int32_t old_n = 1;          // records below old_n have survived a collection
 int32_t full_at = 0;        // old_n from which the next collection is full
-constexpr int32_t YOUNG_RECORDS = 1 << 16;  // records made between collections
+constexpr int32_t YOUNG_RECORDS = 1 << 15;  // records made between collections
 std::vector<int32_t> rename_to;  // scratch of the collection
 
 // Records are counted in m_used in batches: before every peak sample, and
@@ -216,19 +216,24 @@ void build_hull(FlatSet &s) {
   }
 }
 
-// Adds stored point x to the hull of a set that now also holds x. Newcomers
-// have small loads, so they land near the back and little is moved.
-void hull_insert(FlatSet &s, const FlatCand &x) {
-  CandArray &h = s.hull;
-  int lo = 0, hi = h.n;  // first vertex with a load not above x's
+// First hull vertex with a stored load not above c.
+inline int hull_position(const CandArray &h, double c) {
+  int lo = 0, hi = h.n;
   while (lo < hi) {
     int mid = (lo + hi) / 2;
-    if (h.p[mid].c > x.c)
+    if (h.p[mid].c > c)
       lo = mid + 1;
     else
       hi = mid;
   }
-  const int pos = lo;
+  return lo;
+}
+
+// Adds stored point x, whose hull_position is pos, to the hull of a set that
+// now also holds x. Newcomers have small loads, so they land near the back
+// and little is moved.
+void hull_insert(FlatSet &s, const FlatCand &x, const int pos) {
+  CandArray &h = s.hull;
   if (pos < h.n && h.p[pos].c == x.c) {
     if (h.p[pos].q >= x.q) return;
     std::memmove(h.p + pos, h.p + pos + 1, sizeof(FlatCand) * static_cast<size_t>(h.n - pos - 1));
@@ -279,24 +284,41 @@ std::vector<int> runs;
 void compact(FlatSet &s, bool keep_hull) {
   FlatCand *p = s.a.p;
   const int n = s.a.n, base = s.base_n, fresh = n - base;
-  // The newcomers sorted by load, largest first: a counting sort by type
-  // gives one sorted run per type, then pairwise merges of neighbouring runs.
+  // The newcomers sorted by load, largest first, by pairwise merges of
+  // neighbouring sorted runs. The runs are either those of one type each (a
+  // counting sort by type), or the stretches of increasing load that the
+  // edges appended (one edge appends its newcomers by increasing load),
+  // reversed: whichever are fewer.
   const FlatCand *nw = nullptr;
   if (fresh > 0) {
     const int nb = n_buffertype;
     int start[MAX_BUFFERTYPES + 1] = {0};
     for (int i = base; i < n; i++) start[p[i].type + 1]++;
-    for (int t = 0; t < nb; t++) start[t + 1] += start[t];
-    runs.clear();
-    runs.push_back(0);
-    for (int t = 0; t < nb; t++)
-      if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
+    int types = 0;
+    for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
+    int stretches = 1;
+    for (int i = base + 1; i < n && stretches <= types; i++) stretches += !(p[i].c > p[i - 1].c);
     if (sort_a.size() < static_cast<size_t>(fresh)) {
       sort_a.resize(2 * static_cast<size_t>(fresh));
       sort_b.resize(2 * static_cast<size_t>(fresh));
     }
     FlatCand *x = sort_a.data(), *y = sort_b.data();
-    for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+    runs.clear();
+    runs.push_back(0);
+    if (stretches < types) {
+      int from = base;
+      for (int i = base + 1; i <= n; i++) {
+        if (i < n && p[i].c > p[i - 1].c) continue;
+        for (int k = i - 1; k >= from; k--) x[runs.back() + (i - 1 - k)] = p[k];
+        runs.push_back(runs.back() + (i - from));
+        from = i;
+      }
+    } else {
+      for (int t = 0; t < nb; t++) start[t + 1] += start[t];
+      for (int t = 0; t < nb; t++)
+        if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
+      for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+    }
     auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
     while (runs.size() > 2) {
       size_t k = 0, r = 0;
@@ -374,6 +396,7 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
   const int nb = n_buffertype;
   if (nb == 0 || s.a.n == 0) return;
 
+  const CandArray &h = s.hull;
   // Best driven candidate per type.
   double bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
@@ -398,9 +421,12 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
   for (int j = 0; j < m; j++) {
     const Buffered &b = buf[j];
     const double sc = b.c - s.A;
+    // A hull vertex of no larger load that is as late dominates it.
+    const int pos = hull_position(h, sc);
+    if (pos < h.n && !beats(b.q, real_q(s, h.p[pos]))) continue;
     FlatCand x{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1), b.type};
     s.a.p[s.a.n++] = x;
-    if (!merging) hull_insert(s, x);
+    if (!merging) hull_insert(s, x, pos);
   }
   // Lazily kept dominated candidates: compact once the set has doubled.
   if (!merging && s.a.n > 2 * s.base_n + 32) compact(s, true);
@@ -519,7 +545,7 @@ void collect(bool full) {
   pool_n = n;
   counted_n = n;
   old_n = n;
-  if (full) full_at = std::max<int32_t>(YOUNG_RECORDS, 2 * n);
+  if (full) full_at = std::max<int32_t>(YOUNG_RECORDS, 3 * n);
 }
 
 void release_scratch() {
