@@ -1,26 +1,26 @@
-// The flat engine: candidates of a subtree in one contiguous array sorted by
-// load, buffer choices read off the upper convex hull of the array, buffered
-// candidates merged in by load in one pass, branches merged by a two-pointer
-// walk.
+// The flat engine: candidates of a subtree in contiguous arrays sorted by
+// load, buffer choices read off the upper convex hull of the set, buffered
+// candidates appended and sorted in at the next compaction, branches merged
+// by a two-pointer walk.
 //
 // Central idea: a wire changes every candidate by the same affine map
 // (q -= D + R·c, c += C), so it is kept as one pending update of the whole
-// array (FlatSet) and costs O(1); the update is a shear of the (c, q) plane,
+// set (FlatSet) and costs O(1); the update is a shear of the (c, q) plane,
 // so the upper hull of the stored points stays the hull. The best candidate
 // for a buffer of resistance R maximises q - R·c and lies on that hull
 // (binary search per type). Candidates off the hull stay in the set: after a
-// branch merge they can be the best. Buffered candidates have small loads,
-// so the array is kept with the largest load first and they join at its
-// back: only the candidates of smaller load than the newcomers are
-// rewritten, and the hull is cut back and continued from there. Candidates
-// that a wire makes dominated are dropped lazily (compaction when the array
-// has doubled, and before every merge); they never win a buffer meanwhile.
+// branch merge they can be the best. The hull is kept as a small array of
+// copies of its vertices, so a buffered candidate costs an append to the
+// set and an insertion into the hull, whatever its load; the set is sorted
+// and cleared of dominated candidates lazily (a compaction once it has
+// doubled, and before every merge); meanwhile they never win a buffer.
 //
-// Traces: small records in a pool (FlatTrace, 24 bytes), reference-counted
-// and returned to a free list when the last reference goes; index 0 is the
-// empty trace. Only buffer and merge records exist (a wire leaves a
+// Traces: small records (FlatTrace, 20 bytes) appended to a pool; index 0 is
+// the empty trace. Only buffer and merge records exist (a wire leaves a
 // candidate's trace unchanged), and a merge with an empty side is no record
-// at all. Each candidate in an array holds one reference to its trace.
+// at all. Records are not freed one by one: a generational collection
+// between two nodes of the walk keeps what the sets still reach (see "Trace
+// pool").
 //
 // Ownership: candidate arrays live on the engine's own set stack (one per
 // finished subtree whose parent is not done yet); at the end only the driver
@@ -28,11 +28,12 @@
 //
 // Memory counters: total_solution / reduce_solution grow by the bytes of
 // candidate-array storage allocated / released (real capacities, 24 bytes a
-// slot, spare arrays kept for reuse included); m_used / m_reduced by 24 per
-// trace record taken from / returned to the pool. max_space is sampled after
-// every array growth and every record taken. Not counted: the pool's free
-// slots, the hull index arrays and the scratch buffers (all at most a few
-// words per live candidate or record).
+// slot, hull copies and spare arrays kept for reuse included); m_used /
+// m_reduced by 20 per trace record made / dropped by a collection. max_space
+// is sampled after every array growth and before every collection, which
+// are the only moments memory stops growing. Not counted: the pool's
+// capacity beyond its records and the scratch buffers of compaction and
+// collection (at most a few words per live candidate or young record).
 #include "flat.h"
 
 #include <algorithm>
@@ -44,6 +45,7 @@
 #include <vector>
 
 double flat_answer = MINUS_INFINITY_TIME;
+int flat_young_records = 1 << 15;
 
 namespace {
 
@@ -91,7 +93,6 @@ int32_t pool_cap = 0;
 int32_t counted_n = 1;      // records below counted_n are in m_used
 int32_t old_n = 1;          // records below old_n have survived a collection
 int32_t full_at = 0;        // old_n from which the next collection is full
-constexpr int32_t YOUNG_RECORDS = 1 << 15;  // records made between collections
 std::vector<int32_t> rename_to;  // scratch of the collection
 
 // Records are counted in m_used in batches: before every peak sample, and
@@ -545,7 +546,7 @@ void collect(bool full) {
   pool_n = n;
   counted_n = n;
   old_n = n;
-  if (full) full_at = std::max<int32_t>(YOUNG_RECORDS, 3 * n);
+  if (full) full_at = std::max<int32_t>(flat_young_records, 3 * n);
 }
 
 void release_scratch() {
@@ -580,7 +581,7 @@ void flat(Node *root) {
   make_trace(0, 0, 0, 0, 0);  // index 0: the empty trace, never counted
   counted_n = 1;
   old_n = 1;
-  full_at = YOUNG_RECORDS;
+  full_at = flat_young_records;
   flat_answer = MINUS_INFINITY_TIME;
   for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
   std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
@@ -594,7 +595,7 @@ void flat(Node *root) {
   std::vector<Frame> stack;
   stack.push_back({root, 0});
   while (!stack.empty()) {
-    if (pool_n - old_n >= YOUNG_RECORDS) collect(old_n >= full_at);
+    if (pool_n - old_n >= std::max(1, flat_young_records)) collect(old_n >= full_at);
     Frame &f = stack.back();
     Node *t = f.t;
     if (t->type == NODE_SINK) {
