@@ -595,7 +595,10 @@ void flat(Node *root) {
   std::vector<Frame> stack;
   stack.push_back({root, 0});
   while (!stack.empty()) {
-    if (pool_n - old_n >= std::max(1, flat_young_records)) collect(old_n >= full_at);
+    // Young generations grow with the old one up to flat_young_records, so
+    // that a small net touches little fresh memory.
+    if (pool_n - old_n >= std::max(1, std::min(flat_young_records, std::max(old_n, 4096))))
+      collect(old_n >= full_at);
     Frame &f = stack.back();
     Node *t = f.t;
     if (t->type == NODE_SINK) {

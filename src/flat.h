@@ -15,9 +15,9 @@
 // Best slack at the driver, or MINUS_INFINITY_TIME when no candidate beats it.
 extern double flat_answer;
 
-// Trace records made between two collections of the trace pool (at least
-// 1). Only the speed and the memory figures depend on it; tests make it
-// small so that small nets see many collections.
+// Most trace records made between two collections of the trace pool (at
+// least 1). Only the speed and the memory figures depend on it; tests make
+// it small so that small nets see many collections.
 extern int flat_young_records;
 
 void flat(Node *root);

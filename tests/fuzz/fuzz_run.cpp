@@ -1,13 +1,14 @@
 // Fuzz target: a whole run of each engine on what reads successfully.
 //
-// Input: the first byte chooses the segmenting coefficient (its value mod 4);
+// Input: the first byte chooses the segmenting coefficient (its value mod 4)
+// and how often the flat engine collects its trace pool (bits 2-4);
 // the rest is a library, a line "%%", and a net. Nets beyond 200 nodes or
 // 2,000 after segmentation, and libraries beyond 16 types, are skipped so that
 // one execution stays short. The list, fast and flat engines run one after
 // the other, write their placements (to /dev/null) and release everything;
 // their slacks must agree (to 1e-9 relative, plus the rounding that the
-// magnitudes of the net's delay terms allow), and the memory counters of the
-// list and fast engines must balance.
+// magnitudes of the net's delay terms allow), and every engine's memory
+// counters must balance.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -74,13 +75,16 @@ double run_fast(Node *root) {
   return fastins_answer;
 }
 
-double run_flat(Node *root) {
+double run_flat(Node *root, int young_records) {
   reset_counters();
+  flat_young_records = young_records;
   flat(root);
   int count = 0;
   flat_printbuffer(&count);
   double answer = flat_answer;
   flat_free();
+  flat_young_records = 1 << 15;
+  check_balanced("flat");
   return answer;
 }
 
@@ -142,7 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   fp = sink_stream();
   double list_slack = run_list(root);
   if (n_buffertype > 0) check_agree("fast", list_slack, run_fast(root));
-  check_agree("flat", list_slack, run_flat(root));
+  // Bits 2-4 of the first byte, when not all zero, make the flat engine
+  // collect its trace pool every few records.
+  int young = (data[0] >> 2) & 7;
+  check_agree("flat", list_slack, run_flat(root, young != 0 ? young : 1 << 15));
   fp = stdout;
   return 0;
 }
