@@ -15,7 +15,7 @@
 // and cleared of dominated candidates lazily (a compaction once it has
 // doubled, and before every merge); meanwhile they never win a buffer.
 //
-// Traces: small records (FlatTrace, 20 bytes) appended to a pool; index 0 is
+// Traces: small records (FlatTrace, 16 bytes) appended to a pool; index 0 is
 // the empty trace. Only buffer and merge records exist (a wire leaves a
 // candidate's trace unchanged), and a merge with an empty side is no record
 // at all. Records are not freed one by one: a generational collection
@@ -29,7 +29,7 @@
 // Memory counters: total_solution / reduce_solution grow by the bytes of
 // candidate-array storage allocated / released (real capacities, 24 bytes a
 // slot, hull copies and spare arrays kept for reuse included); m_used /
-// m_reduced by 20 per trace record made / dropped by a collection. max_space
+// m_reduced by 16 per trace record made / dropped by a collection. max_space
 // is sampled after every array growth and before every collection, which
 // are the only moments memory stops growing. Not counted: the pool's
 // capacity beyond its records and the scratch buffers of compaction and
@@ -56,14 +56,14 @@ struct FlatCand {
   int32_t type;   // see FlatSet: the buffer type of a newcomer, else -1
 };
 
-// type >= 1: buffer of library type type-1 at node x on the edge to node y,
-// driving trace `left`; -1: merge of `left` (left branch) and `right`.
-// A record is always younger (larger index) than the records it names.
+// type >= 1: buffer of library type type-1 at node x on the edge to node
+// `right` (a node index), driving trace `left`; -1: merge of `left` (left
+// branch) and `right` (a trace). A record is always younger (larger index)
+// than the records it names.
 struct FlatTrace {
   int32_t left;
   int32_t right;
   int32_t x;
-  int32_t y;
   int32_t type;
 };
 constexpr double TRACE_BYTES = sizeof(FlatTrace);
@@ -155,9 +155,9 @@ void grow_pool() {
   pool_cap = static_cast<int32_t>(cap);
 }
 
-inline int32_t make_trace(int32_t left, int32_t right, int x, int y, int type) {
+inline int32_t make_trace(int32_t left, int32_t right, int x, int type) {
   if (pool_n == pool_cap) grow_pool();
-  pool[pool_n] = {left, right, x, y, type};
+  pool[pool_n] = {left, right, x, type};
   return pool_n++;
 }
 
@@ -425,7 +425,7 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
     // A hull vertex of no larger load that is as late dominates it.
     const int pos = hull_position(h, sc);
     if (pos < h.n && !beats(b.q, real_q(s, h.p[pos]))) continue;
-    FlatCand x{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, 0, px, py, b.type + 1), b.type};
+    FlatCand x{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, py, px, b.type + 1), b.type};
     s.a.p[s.a.n++] = x;
     if (!merging) hull_insert(s, x, pos);
   }
@@ -455,7 +455,7 @@ FlatSet merge(FlatSet &L, FlatSet &R, int index) {
       else if (b.trace == 0)
         t = a.trace;
       else
-        t = make_trace(a.trace, b.trace, index, index, -1);
+        t = make_trace(a.trace, b.trace, index, -1);
       *--out = {c, q, t, -1};
       w++;
       last = q;
@@ -525,8 +525,9 @@ void collect(bool full) {
         if (young(x->trace)) to[static_cast<size_t>(x->trace - from)] = 1;
   for (int32_t r = pool_n - 1; r >= from; r--) {
     if (to[static_cast<size_t>(r - from)] == 0) continue;
-    if (young(pool[r].left)) to[static_cast<size_t>(pool[r].left - from)] = 1;
-    if (young(pool[r].right)) to[static_cast<size_t>(pool[r].right - from)] = 1;
+    const FlatTrace &f = pool[r];
+    if (young(f.left)) to[static_cast<size_t>(f.left - from)] = 1;
+    if (f.type < 0 && young(f.right)) to[static_cast<size_t>(f.right - from)] = 1;
   }
   auto renamed = [&](int32_t r) { return young(r) ? to[static_cast<size_t>(r - from)] : r; };
   int32_t n = from;
@@ -534,7 +535,7 @@ void collect(bool full) {
     if (to[static_cast<size_t>(r - from)] == 0) continue;
     FlatTrace f = pool[r];
     f.left = renamed(f.left);
-    f.right = renamed(f.right);
+    if (f.type < 0) f.right = renamed(f.right);
     pool[n] = f;
     to[static_cast<size_t>(r - from)] = n++;
   }
@@ -578,7 +579,7 @@ void clear_all() {
 
 void flat(Node *root) {
   clear_all();
-  make_trace(0, 0, 0, 0, 0);  // index 0: the empty trace, never counted
+  make_trace(0, 0, 0, 0);  // index 0: the empty trace, never counted
   counted_n = 1;
   old_n = 1;
   full_at = flat_young_records;
@@ -677,10 +678,11 @@ void write_trace(int32_t t, int *count) {
     st.pop_back();
     const FlatTrace &f = pool[r];
     if (f.type >= 1) {
-      std::fprintf(fp, "start %d  end %d  buffertype %d\n", f.x, f.y, f.type);
+      std::fprintf(fp, "start %d  end %d  buffertype %d\n", f.x, f.right, f.type);
       *count += 1;
+    } else if (f.right != 0) {
+      st.push_back(f.right);
     }
-    if (f.right != 0) st.push_back(f.right);
     if (f.left != 0) st.push_back(f.left);
   }
 }
