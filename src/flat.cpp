@@ -526,6 +526,7 @@ void collect(bool full) {
   for (int32_t r = pool_n - 1; r >= from; r--) {
     if (to[static_cast<size_t>(r - from)] == 0) continue;
     const FlatTrace &f = pool[r];
+    assert(f.left < r && (f.type >= 0 || f.right < r));  // children are older
     if (young(f.left)) to[static_cast<size_t>(f.left - from)] = 1;
     if (f.type < 0 && young(f.right)) to[static_cast<size_t>(f.right - from)] = 1;
   }
