@@ -79,6 +79,7 @@ std::vector<CandArray> spare;  // released arrays kept for reuse
 
 // Types sorted by input capacitance, smallest first (insertion by load).
 int by_cb[MAX_BUFFERTYPES];
+double least_gate = 0.0;  // least driving resistance: the driver's or a buffer's
 
 [[noreturn]] void out_of_memory() {
   std::fprintf(stderr, "bufins: out of memory\n");
@@ -190,6 +191,7 @@ struct FlatSet {
   CandArray hull;
   double A = 0.0, B = 0.0, D = 0.0;
   int base_n = 0;
+  double shear = 0.0;  // least resistance above the set's node (see "Pruning")
 };
 
 inline double real_q(const FlatSet &s, const FlatCand &x) { return (x.q - s.B * x.c) - s.D; }
@@ -198,6 +200,15 @@ inline double real_c(const FlatSet &s, const FlatCand &x) { return x.c + s.A; }
 // q - last < 1e-24: no later than the last survivor (which has no larger
 // load), so dominated; the first survivor must beat minus infinity.
 inline bool beats(double q, double last) { return !(q - last < 1e-24); }
+
+// Pruning. Whatever is built above a node, a candidate there reaches the
+// gate that drives it through a path of resistance at least `shear` (the
+// wire to the parent plus the least gate resistance), and the other branches
+// it meets on the way see its load through less resistance. So if u has no
+// larger load than v and q_v - q_u <= shear·(c_v - c_u), any solution built
+// on v is no better with v than with u: v is dropped. This is dominance of
+// the points sheared by q - shear·c, and it implies plain dominance.
+inline double sheared(double q, double c, double shear) { return q - shear * c; }
 
 // x.c < m.c < o.c: m lies strictly above the chord from x to o.
 inline bool above(const FlatCand &x, const FlatCand &m, const FlatCand &o) {
@@ -280,9 +291,10 @@ std::vector<int> runs;
 
 // Applies the pending update to every candidate and drops the dominated ones
 // (those no later than a candidate of smaller load, and those at or below
-// minus infinity). With keep_hull the hull's copies take the new values too;
+// minus infinity); with `prune`, also those the shear drops (see
+// "Pruning"). With keep_hull the hull's copies take the new values too;
 // otherwise the hull is emptied.
-void compact(FlatSet &s, bool keep_hull) {
+void compact(FlatSet &s, bool keep_hull, bool prune = true) {
   FlatCand *p = s.a.p;
   const int n = s.a.n, base = s.base_n, fresh = n - base;
   // The newcomers sorted by load, largest first, by pairwise merges of
@@ -342,17 +354,19 @@ void compact(FlatSet &s, bool keep_hull) {
   // passes the next unread candidate of the sorted part.
   int i = base - 1, j = fresh - 1;
   int w = n;  // kept candidates fill [w, n)
-  double last = MINUS_INFINITY_TIME;
+  double last = MINUS_INFINITY_TIME;  // sheared, of the last survivor
   double lastc = 0.0;
+  const double shear = prune ? s.shear : 0.0;
   while (i >= 0 || j >= 0) {
     FlatCand x = (j < 0 || (i >= 0 && p[i].c <= nw[j].c)) ? p[i--] : nw[j--];
     x.q = real_q(s, x);
     x.c = real_c(s, x);
     x.type = -1;
-    if (!beats(x.q, last)) continue;
+    const double v = sheared(x.q, x.c, shear);
+    if (!beats(v, last) || !beats(x.q, MINUS_INFINITY_TIME)) continue;
     if (w < n && lastc == x.c) w++;  // same load, later required time
     p[--w] = x;
-    last = x.q;
+    last = v;
     lastc = x.c;
   }
   if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n - w));
@@ -389,7 +403,8 @@ struct Buffered {
 // The edge from node px to its child py of length k: the set carried up the
 // wire, plus one buffered candidate per type at px. With `merging` a branch
 // merge follows (and compacts the set), so the hull is not kept.
-void edge(FlatSet &s, double k, int px, int py, bool merging) {
+void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
+  s.shear = shear;
   const double R = r0 * k;
   s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
   s.B += R;
@@ -413,7 +428,8 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
   int m = 0;
   for (int j = 0; j < nb; j++) {
     int i = by_cb[j];
-    if (!beats(bq[i], m > 0 ? buf[m - 1].q : MINUS_INFINITY_TIME)) continue;
+    if (!beats(bq[i], MINUS_INFINITY_TIME)) continue;
+    if (m > 0 && !beats(sheared(bq[i], cb[i], shear), sheared(buf[m - 1].q, buf[m - 1].c, shear))) continue;
     if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
     buf[m++] = {cb[i], bq[i], bt[i], i};
   }
@@ -424,7 +440,8 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
     const double sc = b.c - s.A;
     // A hull vertex of no larger load that is as late dominates it.
     const int pos = hull_position(h, sc);
-    if (pos < h.n && !beats(b.q, real_q(s, h.p[pos]))) continue;
+    if (pos < h.n && !beats(sheared(b.q, b.c, shear), sheared(real_q(s, h.p[pos]), real_c(s, h.p[pos]), shear)))
+      continue;
     FlatCand x{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, py, px, b.type + 1), b.type};
     s.a.p[s.a.n++] = x;
     if (!merging) hull_insert(s, x, pos);
@@ -436,8 +453,9 @@ void edge(FlatSet &s, double k, int px, int py, bool merging) {
 // Two-pointer merge of the two branches at node `index` (both compacted):
 // the side with the earlier required time advances; stops when either runs
 // out. Walks from the back (smallest loads).
-FlatSet merge(FlatSet &L, FlatSet &R, int index) {
+FlatSet merge(FlatSet &L, FlatSet &R, int index, double shear) {
   FlatSet M;
+  M.shear = shear;
   M.a = take_array(L.a.n + R.a.n);
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int i = L.a.n - 1, j = R.a.n - 1, w = 0;
@@ -448,7 +466,8 @@ FlatSet merge(FlatSet &L, FlatSet &R, int index) {
     bool adv_a = a.q < b.q;
     double q = adv_a ? a.q : b.q;
     double c = a.c + b.c;
-    if (beats(q, last)) {
+    const double v = sheared(q, c, shear);
+    if (beats(v, last)) {
       int32_t t;
       if (a.trace == 0)
         t = b.trace;
@@ -458,7 +477,7 @@ FlatSet merge(FlatSet &L, FlatSet &R, int index) {
         t = make_trace(a.trace, b.trace, index, -1);
       *--out = {c, q, t, -1};
       w++;
-      last = q;
+      last = v;
     }
     if (adv_a)
       i--;
@@ -586,6 +605,9 @@ void flat(Node *root) {
   full_at = flat_young_records;
   flat_answer = MINUS_INFINITY_TIME;
   for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
+  least_gate = rd;
+  for (int i = 0; i < n_buffertype; i++) least_gate = std::min(least_gate, rb[i]);
+  least_gate = std::max(least_gate, 0.0);
   std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
 
   // Explicit-stack post-order: children (left first) before the node; each
@@ -630,7 +652,9 @@ void flat(Node *root) {
     stack.pop_back();
     if (t->type == NODE_DRIVER) {
       final_set = pop_set();
-      compact(final_set, false);
+      // Not pruned by the shear, so that the listing shows every candidate
+      // that reached the driver undominated.
+      compact(final_set, false, false);
       child_is_sink = t->left->type == NODE_SINK;
       double k1 = distance(t, t->left);
       // Smallest load first, as the list engine meets them.
@@ -644,17 +668,20 @@ void flat(Node *root) {
       }
       continue;
     }
+    // The least resistance between t and whatever gate drives it.
+    const Node *up = stack.back().t;
+    const double shear = r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : least_gate);
     if (t->right == nullptr) {
-      edge(top_set(), distance(t, t->left), t->index, t->left->index, false);
+      edge(top_set(), distance(t, t->left), t->index, t->left->index, false, shear);
       continue;
     }
     FlatSet R = pop_set();
     FlatSet L = pop_set();
-    edge(L, distance(t, t->left), t->index, t->left->index, true);
-    edge(R, distance(t, t->right), t->index, t->right->index, true);
+    edge(L, distance(t, t->left), t->index, t->left->index, true, shear);
+    edge(R, distance(t, t->right), t->index, t->right->index, true, shear);
     compact(L, false);
     compact(R, false);
-    FlatSet M = merge(L, R, t->index);
+    FlatSet M = merge(L, R, t->index, shear);
     if (n_buffertype > 0) build_hull(M);
     recycle(L);
     recycle(R);
