@@ -77,8 +77,10 @@ struct CandArray {
 
 std::vector<CandArray> spare;  // released arrays kept for reuse
 
-// Types sorted by input capacitance, smallest first (insertion by load).
+// Types sorted by input capacitance, smallest first (insertion by load),
+// and by resistance, smallest first (best vertices in one walk).
 int by_cb[MAX_BUFFERTYPES];
+int by_rb[MAX_BUFFERTYPES];
 double least_gate = 0.0;  // least driving resistance: the driver's or a buffer's
 
 [[noreturn]] void out_of_memory() {
@@ -241,35 +243,6 @@ inline int hull_position(const CandArray &h, double c) {
   return lo;
 }
 
-// Adds stored point x, whose hull_position is pos, to the hull of a set that
-// now also holds x. Newcomers have small loads, so they land near the back
-// and little is moved.
-void hull_insert(FlatSet &s, const FlatCand &x, const int pos) {
-  CandArray &h = s.hull;
-  if (pos < h.n && h.p[pos].c == x.c) {
-    if (h.p[pos].q >= x.q) return;
-    std::memmove(h.p + pos, h.p + pos + 1, sizeof(FlatCand) * static_cast<size_t>(h.n - pos - 1));
-    h.n--;
-  }
-  if (pos > 0 && pos < h.n && !above(h.p[pos], x, h.p[pos - 1])) return;
-  // A largest load that no slope >= B prefers.
-  if (pos == 0 && h.n > 0 && x.q - h.p[0].q <= s.B * (x.c - h.p[0].c)) return;
-  if (h.n == h.cap) grow(h, h.n + 1);
-  FlatCand *v = h.p;
-  std::memmove(v + pos + 1, v + pos, sizeof(FlatCand) * static_cast<size_t>(h.n - pos));
-  v[pos] = x;
-  h.n++;
-  int first = pos;  // vertices of larger load that the new one covers
-  while (first >= 2 && !above(v[pos], v[first - 1], v[first - 2])) first--;
-  int last = pos;  // and of smaller load
-  while (last + 2 < h.n && !above(v[last + 2], v[last + 1], v[pos])) last++;
-  if (first < pos || last > pos) {
-    v[first] = v[pos];
-    std::memmove(v + first + 1, v + last + 1, sizeof(FlatCand) * static_cast<size_t>(h.n - last - 1));
-    h.n -= (pos - first) + (last - pos);
-  }
-}
-
 // Vertex maximising q - slope·c (stored values). Along the hull (loads
 // decreasing) moving on improves while the edge's slope is below `slope`.
 inline const FlatCand &best_vertex(const FlatSet &s, double slope) {
@@ -287,6 +260,7 @@ inline const FlatCand &best_vertex(const FlatSet &s, double slope) {
 }
 
 std::vector<FlatCand> sort_a, sort_b;  // scratch of the compaction
+std::vector<FlatCand> hull_tail;       // scratch of the hull update
 std::vector<int> runs;
 
 // Applies the pending update to every candidate and drops the dominated ones
@@ -412,14 +386,28 @@ void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
   const int nb = n_buffertype;
   if (nb == 0 || s.a.n == 0) return;
 
-  const CandArray &h = s.hull;
-  // Best driven candidate per type.
+  CandArray &h = s.hull;
+  // Best driven candidate per type: the slopes B + rb grow in by_rb order
+  // and their best vertices move along the hull towards smaller loads, so a
+  // short hull is walked once; a long one is searched per type.
   double bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
-  for (int i = 0; i < nb; i++) {
-    const FlatCand &x = best_vertex(s, s.B + rb[i]);
-    bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
-    bt[i] = x.trace;
+  const FlatCand *v = h.p;
+  if (h.n <= 2 * nb + 8) {
+    int at = 0;
+    for (int j = 0; j < nb; j++) {
+      const int i = by_rb[j];
+      const double slope = s.B + rb[i];
+      while (at + 1 < h.n && v[at].q - v[at + 1].q < slope * (v[at].c - v[at + 1].c)) at++;
+      bq[i] = (real_q(s, v[at]) - tb[i]) - (rb[i] * real_c(s, v[at]));
+      bt[i] = v[at].trace;
+    }
+  } else {
+    for (int i = 0; i < nb; i++) {
+      const FlatCand &x = best_vertex(s, s.B + rb[i]);
+      bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
+      bt[i] = x.trace;
+    }
   }
 
   // Buffered candidates by input capacitance, those dominated by a newcomer
@@ -435,16 +423,47 @@ void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
   }
   if (m == 0) return;
   grow(s.a, s.a.n + m);
-  for (int j = 0; j < m; j++) {
-    const Buffered &b = buf[j];
-    const double sc = b.c - s.A;
-    // A hull vertex of no larger load that is as late dominates it.
-    const int pos = hull_position(h, sc);
-    if (pos < h.n && !beats(sheared(b.q, b.c, shear), sheared(real_q(s, h.p[pos]), real_c(s, h.p[pos]), shear)))
-      continue;
-    FlatCand x{sc, (b.q + s.B * sc) + s.D, make_trace(b.below, py, px, b.type + 1), b.type};
+  // A newcomer is kept unless the hull vertex of largest load not above its
+  // own (`u`, of the hull before this edge) dominates it.
+  auto keep = [&](const Buffered &b, const FlatCand *u) {
+    if (u != nullptr && !beats(sheared(b.q, b.c, shear), sheared(real_q(s, *u), real_c(s, *u), shear))) return false;
+    FlatCand x{b.c - s.A, (b.q + s.B * (b.c - s.A)) + s.D, make_trace(b.below, py, px, b.type + 1), b.type};
     s.a.p[s.a.n++] = x;
-    if (!merging) hull_insert(s, x, pos);
+    return true;
+  };
+  if (merging) {
+    for (int j = 0; j < m; j++) {
+      const int pos = hull_position(h, buf[j].c - s.A);
+      keep(buf[j], pos < h.n ? h.p + pos : nullptr);
+    }
+  } else {
+    // The hull of the old vertices and the kept newcomers, by one monotone
+    // chain from the first old vertex that a newcomer can displace: the
+    // vertices before it stay as they are, those after it are re-read from
+    // a copy, merged with the newcomers by decreasing load.
+    const int p = hull_position(h, buf[m - 1].c - s.A);
+    hull_tail.assign(h.p + p, h.p + h.n);
+    grow(h, h.n + m);
+    FlatCand *w = h.p;
+    int top = p;
+    auto push = [&](const FlatCand &x) {
+      if (top > 0 && w[top - 1].c == x.c) {
+        if (w[top - 1].q >= x.q) return;
+        top--;
+      }
+      while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
+      w[top++] = x;
+    };
+    size_t o = 0;
+    for (int j = m - 1; j >= 0 || o < hull_tail.size();) {
+      if (j >= 0 && (o == hull_tail.size() || buf[j].c - s.A >= hull_tail[o].c)) {
+        if (keep(buf[j], o < hull_tail.size() ? &hull_tail[o] : nullptr)) push(s.a.p[s.a.n - 1]);
+        j--;
+      } else {
+        push(hull_tail[o++]);
+      }
+    }
+    h.n = top;
   }
   // Lazily kept dominated candidates: compact once the set has doubled.
   if (!merging && s.a.n > 2 * s.base_n + 32) compact(s, true);
@@ -573,6 +592,7 @@ void collect(bool full) {
 void release_scratch() {
   std::vector<FlatCand>().swap(sort_a);
   std::vector<FlatCand>().swap(sort_b);
+  std::vector<FlatCand>().swap(hull_tail);
   std::vector<int>().swap(runs);
   std::vector<int32_t>().swap(rename_to);
 }
@@ -609,6 +629,8 @@ void flat(Node *root) {
   for (int i = 0; i < n_buffertype; i++) least_gate = std::min(least_gate, rb[i]);
   least_gate = std::max(least_gate, 0.0);
   std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
+  for (int i = 0; i < n_buffertype; i++) by_rb[i] = i;
+  std::stable_sort(by_rb, by_rb + n_buffertype, [](int a, int b) { return rb[a] < rb[b]; });
 
   // Explicit-stack post-order: children (left first) before the node; each
   // finished subtree leaves its set on set_stack.
