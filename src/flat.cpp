@@ -8,12 +8,16 @@
 // set (FlatSet) and costs O(1); the update is a shear of the (c, q) plane,
 // so the upper hull of the stored points stays the hull. The best candidate
 // for a buffer of resistance R maximises q - R·c and lies on that hull
-// (binary search per type). Candidates off the hull stay in the set: after a
-// branch merge they can be the best. The hull is kept as a small array of
-// copies of its vertices, so a buffered candidate costs an append to the
-// set and an insertion into the hull, whatever its load; the set is sorted
-// and cleared of dominated candidates lazily (a compaction once it has
-// doubled, and before every merge); meanwhile they never win a buffer.
+// (one walk along the hull for all types, or a binary search per type).
+// Candidates off the hull stay in the set: after a branch merge they can be
+// the best. The hull is kept as a small array of copies of its vertices, so
+// an edge's buffered candidates cost an append to the set and one merge into
+// the hull, whatever their loads; the set is sorted and cleared of dominated
+// candidates lazily (a compaction once it has doubled, and before every
+// merge); meanwhile they never win a buffer. Dominance is taken after a
+// shear by the least resistance that can still drive the node's candidates
+// (see "Pruning"), which drops more of them than plain dominance and keeps
+// the optimum.
 //
 // Traces: small records (FlatTrace, 16 bytes) appended to a pool; index 0 is
 // the empty trace. Only buffer and merge records exist (a wire leaves a
@@ -183,7 +187,7 @@ inline int32_t make_trace(int32_t left, int32_t right, int x, int type) {
 // hull: copies of the vertices of the upper convex hull of all stored points,
 // loads decreasing, from which q - S·c is maximised for a buffer (its slope S
 // in stored values is B + its resistance). The pending update is a shear and
-// keeps the hull a hull; each newcomer is inserted into it. Vertices at the
+// keeps the hull a hull; an edge's newcomers are merged into it. Vertices at the
 // large-load end that a growing B makes dominated stay until the next
 // compaction cuts them: they are real candidates with whole traces (the
 // collection counts the copies as references) and never beat their
@@ -277,7 +281,19 @@ void compact(FlatSet &s, bool keep_hull, bool prune = true) {
   // edges appended (one edge appends its newcomers by increasing load),
   // reversed: whichever are fewer.
   const FlatCand *nw = nullptr;
-  if (fresh > 0) {
+  if (fresh > 0 && fresh <= 8) {
+    // Few newcomers (a merge right after a sink or a short wire): an
+    // insertion sort, on the stretches reversed, which are nearly in order.
+    if (sort_a.size() < 8) sort_a.resize(8);
+    FlatCand *x = sort_a.data();
+    for (int i = 0; i < fresh; i++) {
+      const FlatCand y = p[n - 1 - i];
+      int k = i;
+      for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+      x[k] = y;
+    }
+    nw = x;
+  } else if (fresh > 0) {
     const int nb = n_buffertype;
     int start[MAX_BUFFERTYPES + 1] = {0};
     for (int i = base; i < n; i++) start[p[i].type + 1]++;
@@ -285,7 +301,7 @@ void compact(FlatSet &s, bool keep_hull, bool prune = true) {
     for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
     int stretches = 1;
     for (int i = base + 1; i < n && stretches <= types; i++) stretches += !(p[i].c > p[i - 1].c);
-    if (sort_a.size() < static_cast<size_t>(fresh)) {
+    if (sort_b.size() < static_cast<size_t>(fresh)) {
       sort_a.resize(2 * static_cast<size_t>(fresh));
       sort_b.resize(2 * static_cast<size_t>(fresh));
     }
