@@ -277,17 +277,17 @@ void compact(FlatSet &s, bool keep_hull, bool prune = true) {
   const int n = s.a.n, base = s.base_n, fresh = n - base;
   // The newcomers sorted by load, largest first, by pairwise merges of
   // neighbouring sorted runs. The runs are either those of one type each (a
-  // counting sort by type), or the stretches of increasing load that the
-  // edges appended (one edge appends its newcomers by increasing load),
-  // reversed: whichever are fewer.
+  // counting sort by type), or the stretches of non-increasing load that the
+  // edges appended (one edge appends its newcomers by decreasing load):
+  // whichever are fewer.
   const FlatCand *nw = nullptr;
   if (fresh > 0 && fresh <= 8) {
     // Few newcomers (a merge right after a sink or a short wire): an
-    // insertion sort, on the stretches reversed, which are nearly in order.
+    // insertion sort of the stretches, which are nearly in order.
     if (sort_a.size() < 8) sort_a.resize(8);
     FlatCand *x = sort_a.data();
     for (int i = 0; i < fresh; i++) {
-      const FlatCand y = p[n - 1 - i];
+      const FlatCand y = p[base + i];
       int k = i;
       for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
       x[k] = y;
@@ -300,7 +300,7 @@ void compact(FlatSet &s, bool keep_hull, bool prune = true) {
     int types = 0;
     for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
     int stretches = 1;
-    for (int i = base + 1; i < n && stretches <= types; i++) stretches += !(p[i].c > p[i - 1].c);
+    for (int i = base + 1; i < n && stretches <= types; i++) stretches += p[i].c > p[i - 1].c;
     if (sort_b.size() < static_cast<size_t>(fresh)) {
       sort_a.resize(2 * static_cast<size_t>(fresh));
       sort_b.resize(2 * static_cast<size_t>(fresh));
@@ -311,8 +311,8 @@ void compact(FlatSet &s, bool keep_hull, bool prune = true) {
     if (stretches < types) {
       int from = base;
       for (int i = base + 1; i <= n; i++) {
-        if (i < n && p[i].c > p[i - 1].c) continue;
-        for (int k = i - 1; k >= from; k--) x[runs.back() + (i - 1 - k)] = p[k];
+        if (i < n && !(p[i].c > p[i - 1].c)) continue;
+        std::memcpy(x + runs.back(), p + from, sizeof(FlatCand) * static_cast<size_t>(i - from));
         runs.push_back(runs.back() + (i - from));
         from = i;
       }
@@ -386,6 +386,7 @@ void compact(FlatSet &s, bool keep_hull, bool prune = true) {
 struct Buffered {
   double c;  // real load (the buffer's input capacitance)
   double q;  // real required time at the buffer's input
+  double v;  // q sheared (see "Pruning")
   int32_t below;  // trace of the driven candidate
   int type;       // 0-based
 };
@@ -433,22 +434,25 @@ void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
   for (int j = 0; j < nb; j++) {
     int i = by_cb[j];
     if (!beats(bq[i], MINUS_INFINITY_TIME)) continue;
-    if (m > 0 && !beats(sheared(bq[i], cb[i], shear), sheared(buf[m - 1].q, buf[m - 1].c, shear))) continue;
+    const double v = sheared(bq[i], cb[i], shear);
+    if (m > 0 && !beats(v, buf[m - 1].v)) continue;
     if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
-    buf[m++] = {cb[i], bq[i], bt[i], i};
+    buf[m++] = {cb[i], bq[i], v, bt[i], i};
   }
   if (m == 0) return;
   grow(s.a, s.a.n + m);
   // A newcomer is kept unless the hull vertex of largest load not above its
-  // own (`u`, of the hull before this edge) dominates it.
+  // own (`u`, of the hull before this edge) dominates it. Sheared values of
+  // stored points differ from those of real ones by the same constant.
+  const double slope = s.B + shear;
   auto keep = [&](const Buffered &b, const FlatCand *u) {
-    if (u != nullptr && !beats(sheared(b.q, b.c, shear), sheared(real_q(s, *u), real_c(s, *u), shear))) return false;
-    FlatCand x{b.c - s.A, (b.q + s.B * (b.c - s.A)) + s.D, make_trace(b.below, py, px, b.type + 1), b.type};
-    s.a.p[s.a.n++] = x;
+    const double sc = b.c - s.A, sq = (b.q + s.B * sc) + s.D;
+    if (u != nullptr && !beats(sq - slope * sc, u->q - slope * u->c)) return false;
+    s.a.p[s.a.n++] = {sc, sq, make_trace(b.below, py, px, b.type + 1), b.type};
     return true;
   };
   if (merging) {
-    for (int j = 0; j < m; j++) {
+    for (int j = m - 1; j >= 0; j--) {
       const int pos = hull_position(h, buf[j].c - s.A);
       keep(buf[j], pos < h.n ? h.p + pos : nullptr);
     }
@@ -458,7 +462,10 @@ void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
     // vertices before it stay as they are, those after it are re-read from
     // a copy, merged with the newcomers by decreasing load.
     const int p = hull_position(h, buf[m - 1].c - s.A);
-    hull_tail.assign(h.p + p, h.p + h.n);
+    const int tail_n = h.n - p;
+    if (hull_tail.size() < static_cast<size_t>(tail_n)) hull_tail.resize(2 * static_cast<size_t>(tail_n));
+    FlatCand *tail = hull_tail.data();
+    for (int k = 0; k < tail_n; k++) tail[k] = h.p[p + k];
     grow(h, h.n + m);
     FlatCand *w = h.p;
     int top = p;
@@ -470,13 +477,13 @@ void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
       while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
       w[top++] = x;
     };
-    size_t o = 0;
-    for (int j = m - 1; j >= 0 || o < hull_tail.size();) {
-      if (j >= 0 && (o == hull_tail.size() || buf[j].c - s.A >= hull_tail[o].c)) {
-        if (keep(buf[j], o < hull_tail.size() ? &hull_tail[o] : nullptr)) push(s.a.p[s.a.n - 1]);
+    int o = 0;
+    for (int j = m - 1; j >= 0 || o < tail_n;) {
+      if (j >= 0 && (o == tail_n || buf[j].c - s.A >= tail[o].c)) {
+        if (keep(buf[j], o < tail_n ? tail + o : nullptr)) push(s.a.p[s.a.n - 1]);
         j--;
       } else {
-        push(hull_tail[o++]);
+        push(tail[o++]);
       }
     }
     h.n = top;
