@@ -434,20 +434,20 @@ void edge(FlatSet &s, double k, int px, int py, bool merging, double shear) {
   for (int j = 0; j < nb; j++) {
     int i = by_cb[j];
     if (!beats(bq[i], MINUS_INFINITY_TIME)) continue;
-    const double v = sheared(bq[i], cb[i], shear);
-    if (m > 0 && !beats(v, buf[m - 1].v)) continue;
+    const double sv = sheared(bq[i], cb[i], shear);
+    if (m > 0 && !beats(sv, buf[m - 1].v)) continue;
     if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
-    buf[m++] = {cb[i], bq[i], v, bt[i], i};
+    buf[m++] = {cb[i], bq[i], sv, bt[i], i};
   }
   if (m == 0) return;
   grow(s.a, s.a.n + m);
   // A newcomer is kept unless the hull vertex of largest load not above its
   // own (`u`, of the hull before this edge) dominates it. Sheared values of
   // stored points differ from those of real ones by the same constant.
-  const double slope = s.B + shear;
+  const double stored_shear = s.B + shear;
   auto keep = [&](const Buffered &b, const FlatCand *u) {
     const double sc = b.c - s.A, sq = (b.q + s.B * sc) + s.D;
-    if (u != nullptr && !beats(sq - slope * sc, u->q - slope * u->c)) return false;
+    if (u != nullptr && !beats(sq - stored_shear * sc, u->q - stored_shear * u->c)) return false;
     s.a.p[s.a.n++] = {sc, sq, make_trace(b.below, py, px, b.type + 1), b.type};
     return true;
   };
