@@ -57,6 +57,9 @@ for t in 1 4 16 64; do python3 "$GEN" --types "$t" --lib "$WORK/lib$t.lib"; done
 
 FAILURES=0
 
+# time_of OUT -> the algorithm time the tool printed in OUT
+time_of() { sed -n 's/^Algorithm time is : \([0-9.eE+-]*\) seconds$/\1/p' "$1"; }
+
 # run_once ENGINE NET LIB M OUT -> the tool's exit status; output in OUT
 run_once() {
   local engine=$1 net=$2 lib=$3 m=$4 out=$5
@@ -82,14 +85,14 @@ run() {
   run_once "$engine" "$net" "$lib" "$m" "$out"
   rc=$?
   set -e
-  R_TIME=$(sed -n 's/^Algorithm time is : \([0-9.eE+-]*\) seconds$/\1/p' "$out")
+  R_TIME=$(time_of "$out")
   if [ "$rc" -eq 0 ] && [ -n "$R_TIME" ] && awk -v t="$R_TIME" -v s="$SHORT_RUN" 'BEGIN { exit !(t < s) }'; then
     sum=$R_TIME
     for ((k = 1; k < REPEATS; k++)); do
       set +e
       run_once "$engine" "$net" "$lib" "$m" "$WORK/again.txt"
       set -e
-      t=$(sed -n 's/^Algorithm time is : \([0-9.eE+-]*\) seconds$/\1/p' "$WORK/again.txt")
+      t=$(time_of "$WORK/again.txt")
       sum=$(awk -v a="$sum" -v b="${t:-0}" 'BEGIN { printf "%.6f", a + b }')
     done
     R_TIME=$(awk -v a="$sum" -v n="$REPEATS" 'BEGIN { printf "%.6f", a / n }')
