@@ -17,6 +17,9 @@ int n_buffertype = 0;
 double rb[MAX_BUFFERTYPES];
 double cb[MAX_BUFFERTYPES];
 double tb[MAX_BUFFERTYPES];
+long long buffer_area[MAX_BUFFERTYPES];
+double buffer_max_cap[MAX_BUFFERTYPES];
+double driver_max_cap = NO_LIMIT;
 
 double rd = 0.0;
 double r0 = 0.0;
@@ -63,7 +66,12 @@ void reset_globals() {
   edges.reserve(MAX_EDGES);
   n_nodes = n_sinks = n_candidates = n_edges = 0;
   n_buffertype = 0;
-  for (int i = 0; i < MAX_BUFFERTYPES; i++) rb[i] = cb[i] = tb[i] = 0.0;
+  for (int i = 0; i < MAX_BUFFERTYPES; i++) {
+    rb[i] = cb[i] = tb[i] = 0.0;
+    buffer_area[i] = 1;
+    buffer_max_cap[i] = NO_LIMIT;
+  }
+  driver_max_cap = NO_LIMIT;
   rd = r0 = c0 = dx = dy = 0.0;
   fp = stdin;
   filename.clear();

@@ -176,6 +176,17 @@ extern int n_buffertype;
 extern double rb[MAX_BUFFERTYPES];
 extern double cb[MAX_BUFFERTYPES];
 extern double tb[MAX_BUFFERTYPES];
+// Named fields of a buffer line (key=value after the numbers): the area of a
+// buffer of that type, a non-negative integer (default 1, so a solution's cost
+// is its buffer count), and the largest load it may drive, in the internal
+// capacitance unit (the file's / 1000); NO_LIMIT when the line sets none.
+extern long long buffer_area[MAX_BUFFERTYPES];
+extern double buffer_max_cap[MAX_BUFFERTYPES];
+// The driver line's max_cap= field, NO_LIMIT when absent.
+extern double driver_max_cap;
+constexpr double NO_LIMIT = 1e300;
+// Largest area= accepted: a million buffers of it still sum exactly in 64 bits.
+constexpr long long MAX_AREA = 1000000000LL;
 
 extern double rd;
 extern double r0;

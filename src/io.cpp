@@ -259,6 +259,48 @@ struct Fields {
     p = stop;
     return static_cast<int>(v);
   }
+
+  // The rest of the line after the numbers: words of the form key=value are
+  // named fields, handed to set(key, value, this) in line order; other words
+  // (bare extra numbers) are ignored as they always were. A key given twice
+  // is an error; set() throws for an unknown key or a bad value.
+  template <class Set>
+  void named(Set set) {
+    std::vector<std::string> seen;
+    while (p < end) {
+      while (p < end && is_space(*p)) p++;
+      const char *w = p;
+      while (p < end && !is_space(*p)) p++;
+      const char *eq = static_cast<const char *>(std::memchr(w, '=', static_cast<size_t>(p - w)));
+      if (eq == nullptr) continue;
+      std::string key(w, eq), value(eq + 1, p);
+      if (key.empty()) input_error(file, line, "%s: field '%s' has no name before '='", what, std::string(w, p).c_str());
+      if (std::find(seen.begin(), seen.end(), key) != seen.end())
+        input_error(file, line, "%s: field %s is given twice", what, key.c_str());
+      seen.push_back(key);
+      set(key, value);
+    }
+  }
+
+  // A named field's value as a finite non-negative real.
+  double named_real(const std::string &key, const std::string &value) {
+    double v;
+    const char *b = value.c_str(), *e = b + value.size();
+    const char *stop = real_at(b, e, &v);
+    if (value.empty() || stop != e || !std::isfinite(v) || v < 0.0 || v > MAX_INPUT_MAGNITUDE)
+      input_error(file, line, "%s: %s=%s is not a non-negative number", what, key.c_str(), value.c_str());
+    return v;
+  }
+
+  long long named_integer(const std::string &key, const std::string &value) {
+    long v;
+    bool overflow;
+    const char *b = value.c_str(), *e = b + value.size();
+    const char *stop = integer_at(b, e, &v, &overflow);
+    if (value.empty() || stop != e || overflow || v < 0 || v > MAX_AREA)
+      input_error(file, line, "%s: %s=%s is not an integer from 0 to %lld", what, key.c_str(), value.c_str(), MAX_AREA);
+    return v;
+  }
 };
 
 // True when [b, e) begins with the keyword of length n.
@@ -609,6 +651,16 @@ void InputLib(FILE *flib, const std::string &name) {
     cb[n_buffertype] = cap / 1000.0;
     tb[n_buffertype] = delay;
     rb[n_buffertype] = res;
+    buffer_area[n_buffertype] = 1;
+    buffer_max_cap[n_buffertype] = NO_LIMIT;
+    f.named([&](const std::string &key, const std::string &value) {
+      if (key == "area")
+        buffer_area[n_buffertype] = f.named_integer(key, value);
+      else if (key == "max_cap")
+        buffer_max_cap[n_buffertype] = f.named_real(key, value) / 1000.0;
+      else
+        input_error(name, number, "buffer line: unknown field %s (known: area, max_cap)", key.c_str());
+    });
     n_buffertype++;
   });
 }
@@ -642,6 +694,13 @@ Node *read_net(FILE *in, const std::string &name) {
           double x = f.real("x coordinate");
           double y = f.real("y coordinate");
           double res = f.non_negative("driver output resistance");
+          driver_max_cap = NO_LIMIT;
+          f.named([&](const std::string &key, const std::string &value) {
+            if (key == "max_cap")
+              driver_max_cap = f.named_real(key, value) / 1000.0;
+            else
+              input_error(name, number, "driver line: unknown field %s (known: max_cap)", key.c_str());
+          });
           add_node(name, number, blank_node(0, x, y, NODE_DRIVER));
           rd = res;
           dx = x;
@@ -821,6 +880,10 @@ void Printoutput(Node *p) {
   out_fixed(o, dy);
   out_literal(o, " ");
   out_fixed(o, rd);
+  if (driver_max_cap < NO_LIMIT) {
+    out_literal(o, " max_cap=");
+    out_fixed(o, driver_max_cap * 1000.0);
+  }
   out_literal(o, "\nnumber_of_sinks ");
   out_int(o, n_sinks - 1);
   out_literal(o, "\n");
