@@ -16,6 +16,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -50,7 +51,8 @@ const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-
 void print_help(const char *program) {
   std::printf(kUsageLine, program);
   std::printf(
-      "       %s -f netfile -b libraryfile [-a ALG] [-m M] [-j FILE] [--out=BASE] [-d] [-t] [-o]\n"
+      "       %s -f netfile -b libraryfile [-a ALG] [-m M] [-j FILE] [--out=BASE] [--max-cap=V]\n"
+      "              [--max-slew=S] [-d] [-t] [-o]\n"
       "\n"
       "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
       "under the Elmore delay model.\n"
@@ -65,6 +67,8 @@ void print_help(const char *program) {
       "  -d                   list the routing tree after reading and print the algorithms' debug listings\n"
       "  -j, --json=FILE      write a JSON report of the run to FILE\n"
       "      --out=BASE       write BASE.finalnet and BASE.buf instead of names derived from the net file\n"
+      "      --max-cap=V      no gate without a max_cap of its own drives a load above V (files' unit)\n"
+      "      --max-slew=S     no stage has a slew above S at any end point (ln 9 x Elmore time constant)\n"
       "  -h, --help           print this help and exit\n"
       "  -V, --version        print the name and version and exit\n"
       "\n"
@@ -76,9 +80,14 @@ void print_help(const char *program) {
       "buffer placements), NAME being the net file name up to its last '.' (the whole name when\n"
       "it has none); with --out, BASE.finalnet and BASE.buf. The JSON report only with -j.\n"
       "\n"
+      "Limits (--max-cap, --max-slew, max_cap= fields of the library and the driver line) are\n"
+      "met by the flat algorithm, which the two options select; -a list or fast with them is a\n"
+      "usage error.\n"
+      "\n"
       "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
       "created, an error in the input files or answers, or a failed write (the run's output\n"
-      "files are then removed).\n",
+      "files are then removed); 2 when no buffer assignment meets the limits (no output file\n"
+      "is written).\n",
       program);
 }
 
@@ -107,6 +116,18 @@ Engine parse_engine(const char *program, const char *text) {
     bad_value(program, "-a: '%s' is not an algorithm (an integer, list, fast or flat)", text);
   // As at the prompt: 1 is the list algorithm, every other integer the fast one.
   return !out_of_range && value == 1 ? ENGINE_LIST : ENGINE_FAST;
+}
+
+// A limit: a finite number >= 0.
+double parse_limit(const char *program, const char *option, const char *text) {
+  char *end;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins: %s: '%s' is not a limit (a finite number >= 0)\n", option, text);
+    usage(program);
+  }
+  return v;
 }
 
 int parse_segments(const char *program, const char *text) {
@@ -146,6 +167,8 @@ Options parse_command_line(int argc, char **argv) {
       {"segments", required_argument, nullptr, 'm'},
       {"json", required_argument, nullptr, 'j'},
       {"out", required_argument, nullptr, 'O'},
+      {"max-cap", required_argument, nullptr, 'C'},
+      {"max-slew", required_argument, nullptr, 'S'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -200,11 +223,25 @@ Options parse_command_line(int argc, char **argv) {
         if (*optarg == '\0') bad_value(program, "--out needs a base name%s", "");
         o.out_base = optarg;
         break;
+      case 'C':
+        o.limits.max_cap = parse_limit(program, "--max-cap", optarg) / 1000.0;
+        break;
+      case 'S':
+        o.limits.max_slew = parse_limit(program, "--max-slew", optarg);
+        break;
       default:
         usage(program);
     }
   }
   if (only_help || !o.net || !o.lib) usage(program);
+  // The limits are met by the flat engine alone: they select it, and the
+  // other two refuse them.
+  if (o.limits.max_cap < NO_LIMIT || o.limits.max_slew < NO_LIMIT) {
+    if (o.engine == ENGINE_ASK) o.engine = ENGINE_FLAT;
+    if (o.engine != ENGINE_FLAT)
+      bad_value(program, "--max-cap and --max-slew need the flat algorithm (-a flat); the %s algorithm knows no limits",
+                engine_name(o.engine));
+  }
   return o;
 }
 
@@ -390,6 +427,34 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
     list.push_back(e);
   }
   j["placements"] = list;
+  if (run.with_limits) {
+    // The winner's stages as the limits see them (stage_limits.h), loads in the
+    // files' capacitance unit.
+    auto limit_json = [](double v, double scale) {
+      return v < NO_LIMIT ? ordered_json(v * scale) : ordered_json(nullptr);
+    };
+    ordered_json limits;
+    limits["max_cap"] = limit_json(run.limits.max_cap, 1000.0);
+    limits["max_slew"] = limit_json(run.limits.max_slew, 1.0);
+    j["limits"] = limits;
+    std::vector<int> buffer_on(static_cast<size_t>(records), 0);
+    for (const Placement &p : placements) {
+      auto it = by_index.find(p.end);
+      if (it != by_index.end()) buffer_on[static_cast<size_t>(it->second - nodes.data())] = p.buffertype;
+    }
+    ordered_json stages = ordered_json::array();
+    for (const Stage &st : compute_stages(buffer_on)) {
+      ordered_json e;
+      e["node"] = nodes[st.gate].index;
+      e["end"] = st.child >= 0 ? ordered_json(nodes[st.child].index) : ordered_json(nullptr);
+      e["buffertype"] = st.type;
+      e["load"] = st.load * 1000.0;
+      e["slew"] = st.slew;
+      e["max_cap"] = limit_json(gate_max_cap(st.type, run.limits), 1000.0);
+      stages.push_back(e);
+    }
+    j["stages"] = stages;
+  }
   ordered_json memory;
   memory["solutions_opened"] = total_solution;
   memory["solutions_freed"] = reduce_solution;

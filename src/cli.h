@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "def.h"
+#include "stage_limits.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
@@ -30,6 +31,7 @@ struct Options {
   int segments = -1;             // -m; -1: the coefficient prompt decides
   std::string json;              // -j; empty: no JSON report
   std::string out_base;          // --out; empty: names derived from the net file
+  Limits limits;                 // --max-cap, --max-slew (they select the flat engine)
 };
 
 // Gives every closed standard descriptor a stand-in before any file is
@@ -71,6 +73,9 @@ struct RunSummary {
   long winner_from;  // offset in the placement file where the winner's lines start
   double algorithm_time;
   std::vector<std::string> buffer_names;
+  // With limits in force, the report adds the limits and the winner's stages.
+  bool with_limits = false;
+  Limits limits;
 };
 
 // Writes the JSON run report. On failure prints why, removes the partial

@@ -16,8 +16,13 @@ std::string net_text(const TestNet &net) {
   char buf[256];
   std::snprintf(buf, sizeof buf, "wire_res_per_unit %.17g\nwire_cap_per_unit %.17g\n", net.r0, net.c0_file);
   s << buf;
-  std::snprintf(buf, sizeof buf, "driver %.17g %.17g %.17g\n", net.dx, net.dy, net.rd);
+  std::snprintf(buf, sizeof buf, "driver %.17g %.17g %.17g", net.dx, net.dy, net.rd);
   s << buf;
+  if (net.driver_max_cap_file >= 0) {
+    std::snprintf(buf, sizeof buf, " max_cap=%.17g", net.driver_max_cap_file);
+    s << buf;
+  }
+  s << "\n";
   for (const auto &k : net.sinks) {
     std::snprintf(buf, sizeof buf, "sink %d %.17g %.17g %.17g %.17g\n", k.index, k.x, k.y, k.cap_file, k.time);
     s << buf;
@@ -34,8 +39,13 @@ std::string lib_text(const TestNet &net) {
   std::ostringstream s;
   char buf[256];
   for (const auto &b : net.lib) {
-    std::snprintf(buf, sizeof buf, "buffer %.17g %.17g %.17g\n", b.cap_file, b.delay, b.res);
+    std::snprintf(buf, sizeof buf, "buffer %.17g %.17g %.17g", b.cap_file, b.delay, b.res);
     s << buf;
+    if (b.max_cap_file >= 0) {
+      std::snprintf(buf, sizeof buf, " max_cap=%.17g", b.max_cap_file);
+      s << buf;
+    }
+    s << "\n";
   }
   return s.str();
 }
@@ -258,6 +268,84 @@ int buffer_sites(const TestNet &net) {
     for (const auto &c : net.cands)
       if (c.index == e.first) n++;
   return n;
+}
+
+double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible, Placement *best_pick) {
+  Tree t = build_tree(net);
+  const double c0 = net.c0_file / 1000.0, ln9 = std::log(9.0);
+  std::vector<std::pair<int, int>> sites;
+  for (const auto &e : net.edges)
+    for (const auto &c : net.cands)
+      if (c.index == e.first) sites.push_back(e);
+  const int choices = static_cast<int>(net.lib.size()) + 1;
+  std::vector<int> pick(sites.size(), 0);
+  // A gate meets the limits with load c and worst wire delay d (file units
+  // for the load limits).
+  auto fits = [&](double own_cap_file, double res, double c, double d) {
+    const double cap = own_cap_file >= 0 ? own_cap_file : lim.max_cap_file;
+    return c * 1000.0 <= cap && ln9 * (res * c + d) <= lim.max_slew;
+  };
+  double best = -std::numeric_limits<double>::infinity();
+  long count = 0;
+  while (true) {
+    std::map<std::pair<int, int>, int> type_of;
+    for (size_t i = 0; i < sites.size(); i++) type_of[sites[i]] = pick[i];
+    // Bottom-up (q, c, d) at every node: required time, load and worst wire
+    // delay to an end point, inside the stage the node belongs to.
+    std::map<int, double> q, c, d;
+    bool ok = true;
+    double slack = 0.0;
+    for (int n : t.postorder) {
+      auto s = t.sink.find(n);
+      if (s != t.sink.end()) {
+        q[n] = s->second->time;
+        c[n] = s->second->cap_file / 1000.0;
+        d[n] = 0.0;
+        continue;
+      }
+      double nq = std::numeric_limits<double>::infinity(), nc = 0.0, nd = 0.0;
+      for (int k : t.kids[n]) {
+        const double len = wire_length(t, n, k);
+        double wq = q[k] - net.r0 * len * (c[k] + c0 * len / 2.0);
+        double wc = c[k] + c0 * len;
+        double wd = d[k] + net.r0 * len * (c0 * len / 2.0 + c[k]);
+        auto ty = type_of.find({n, k});
+        if (ty != type_of.end() && ty->second > 0) {
+          const TestNet::Buf &b = net.lib.at(ty->second - 1);
+          ok = ok && fits(b.max_cap_file, b.res, wc, wd);
+          wq = wq - b.delay - b.res * wc;
+          wc = b.cap_file / 1000.0;
+          wd = 0.0;
+        }
+        nq = std::min(nq, wq);
+        nc += wc;
+        nd = std::max(nd, wd);
+      }
+      if (n == 0) {
+        ok = ok && fits(net.driver_max_cap_file, net.rd, nc, nd);
+        slack = nq - net.rd * nc;
+        break;
+      }
+      q[n] = nq;
+      c[n] = nc;
+      d[n] = nd;
+    }
+    if (ok) {
+      count++;
+      if (slack > best) {
+        best = slack;
+        if (best_pick) *best_pick = {};
+        if (best_pick)
+          for (size_t i = 0; i < sites.size(); i++)
+            if (pick[i]) (*best_pick)[sites[i]] = pick[i];
+      }
+    }
+    size_t i = 0;
+    while (i < pick.size() && ++pick[i] == choices) pick[i++] = 0;
+    if (i == pick.size()) break;
+  }
+  if (feasible) *feasible = count;
+  return best;
 }
 
 double exhaustive_best(const TestNet &net, long *assignments) {

@@ -15,6 +15,7 @@ struct TestNet {
   double r0 = 1.0;
   double c0_file = 1.0;  // as written in the net file (internal = /1000)
   double rd = 1.0;
+  double driver_max_cap_file = -1.0;  // max_cap= of the driver line; < 0: none
   double dx = 0.0, dy = 0.0;
   struct Sink {
     int index;
@@ -26,6 +27,7 @@ struct TestNet {
   };
   struct Buf {
     double cap_file, delay, res;
+    double max_cap_file = -1.0;  // max_cap= of the buffer line; < 0: none
   };
   std::vector<Sink> sinks;
   std::vector<Cand> cands;
@@ -73,6 +75,24 @@ double elmore_slack(const TestNet &net, const Placement &buffers);
 // Best slack over every assignment of "no buffer or type j" to every edge that
 // leaves a candidate node; also returns the number of assignments tried.
 double exhaustive_best(const TestNet &net, long *assignments = nullptr);
+
+// Electrical limits for the exhaustive reference: --max-cap (files' unit)
+// and --max-slew; infinity when not given. The net's own max_cap fields
+// apply as well.
+struct TestLimits {
+  double max_cap_file = 1e300;
+  double max_slew = 1e300;
+};
+
+// Best slack over the assignments whose every stage meets the limits (a
+// stage: a gate with the wires it drives down to the next buffers' inputs
+// and the sinks; its load at most the gate's max_cap, and at every end point
+// ln 9 · (R_gate · load + Elmore wire delay) at most max_slew), or -infinity
+// when none does; `feasible` receives the number of such assignments and
+// `best` one that reaches the best slack. Own arithmetic: shares nothing with
+// the tool's stage evaluation.
+double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible = nullptr,
+                               Placement *best = nullptr);
 
 // Number of edges that leave a candidate node (the places a buffer may go).
 int buffer_sites(const TestNet &net);

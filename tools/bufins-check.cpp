@@ -1,12 +1,15 @@
 // bufins-check: evaluates a buffer placement on a net independently of the
 // engines and reports the slack at the driver, the buffers by type, their total
-// input capacitance and the worst sinks.
+// input capacitance and the worst sinks; with electrical limits (--max-cap,
+// --max-slew, max_cap fields of the library or the driver line) also the
+// stages' loads and slews (stage_limits.h) and every stage over a limit.
 //
-//   bufins-check [--slack S] [--segment M] NET LIB BUF
+//   bufins-check [--slack S] [--segment M] [--max-cap V] [--max-slew S] [--stages] NET LIB BUF
 //
 // Exit status: 0 when the placement fits the net (and, with --slack, its slack
-// is S); 1 for a usage error, a file that cannot be opened, or any error in the
-// three files; 2 when the computed slack is not S.
+// is S, and every stage is within the limits); 1 for a usage error, a file
+// that cannot be opened, or any error in the three files; 2 when the computed
+// slack is not S or a stage breaks a limit.
 #include <getopt.h>
 
 #include <algorithm>
@@ -22,6 +25,7 @@
 #include "cli.h"
 #include "def.h"
 #include "io.h"
+#include "stage_limits.h"
 #include "placement.h"
 #include "wire_segment.h"
 
@@ -31,7 +35,10 @@ constexpr int WORST_SINKS = 5;
 
 [[noreturn]] void usage(const char *program) {
   std::fflush(stdout);
-  std::fprintf(stderr, "Usage: %s [--slack S] [--segment M] netfile libraryfile placementfile\n", program);
+  std::fprintf(stderr,
+               "Usage: %s [--slack S] [--segment M] [--max-cap V] [--max-slew S] [--stages] netfile libraryfile "
+               "placementfile\n",
+               program);
   std::exit(1);
 }
 
@@ -57,14 +64,67 @@ bool same_slack(double a, double b) {
   return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)});
 }
 
+// A limit given on the command line: a finite number >= 0.
+double limit_value(const char *program, const char *option, const char *text) {
+  char *end;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0) {
+    std::fprintf(stderr, "bufins-check: %s needs a finite number >= 0, not \"%s\"\n", option, text);
+    usage(program);
+  }
+  return v;
+}
+
+// One stage for the listings: its gate, where it stands, the wire it drives.
+std::string stage_text(const Stage &s) {
+  std::string t = "node " + std::to_string(nodes[s.gate].index) + " " + gate_name(s.type);
+  if (s.child >= 0) t += " (to node " + std::to_string(nodes[s.child].index) + ")";
+  return t;
+}
+
+// The stage report: count, the worst load and slew, with --stages every
+// stage, then every stage over a limit. Returns the number of violations.
+size_t report_stages(const std::vector<int> &buffer_on, const Limits &lim, bool list_all) {
+  const std::vector<Stage> stages = compute_stages(buffer_on);
+  std::printf("Stages : %zu\n", stages.size());
+  size_t by_load = 0, by_slew = 0;
+  for (size_t i = 1; i < stages.size(); i++) {
+    if (stages[i].load > stages[by_load].load) by_load = i;
+    if (stages[i].slew > stages[by_slew].slew) by_slew = i;
+  }
+  if (!stages.empty()) {
+    std::printf("Worst stage load : %.10g at %s\n", stages[by_load].load * 1000.0, stage_text(stages[by_load]).c_str());
+    std::printf("Worst stage slew : %.10g at %s\n", stages[by_slew].slew, stage_text(stages[by_slew]).c_str());
+  }
+  if (list_all)
+    for (const Stage &s : stages)
+      std::printf("  stage %s : load %.10g slew %.10g\n", stage_text(s).c_str(), s.load * 1000.0, s.slew);
+  const std::vector<Violation> bad = check_stages(stages, lim);
+  if (limits_in_force(lim)) std::printf("Limit violations : %zu\n", bad.size());
+  for (const Violation &v : bad) {
+    const Stage &s = stages[v.stage];
+    if (v.kind == LIMIT_LOAD)
+      std::printf("  violation %s : load %.10g > %.10g\n", stage_text(s).c_str(), v.value * 1000.0, v.limit * 1000.0);
+    else
+      std::printf("  violation %s : slew %.10g > %.10g\n", stage_text(s).c_str(), v.value, v.limit);
+  }
+  return bad.size();
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   bool want_slack = false;
   double expected = 0.0;
   int segment = 0;
-  static const option longopts[] = {
-      {"slack", required_argument, nullptr, 's'}, {"segment", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0}};
+  Limits lim;
+  bool list_stages = false;
+  static const option longopts[] = {{"slack", required_argument, nullptr, 's'},
+                                    {"segment", required_argument, nullptr, 'm'},
+                                    {"max-cap", required_argument, nullptr, 'C'},
+                                    {"max-slew", required_argument, nullptr, 'S'},
+                                    {"stages", no_argument, nullptr, 'L'},
+                                    {nullptr, 0, nullptr, 0}};
   int opt;
   while ((opt = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
     char *end;
@@ -88,6 +148,15 @@ int main(int argc, char **argv) {
         segment = static_cast<int>(m);
         break;
       }
+      case 'C':
+        lim.max_cap = limit_value(argv[0], "--max-cap", optarg) / 1000.0;
+        break;
+      case 'S':
+        lim.max_slew = limit_value(argv[0], "--max-slew", optarg);
+        break;
+      case 'L':
+        list_stages = true;
+        break;
       default:
         usage(argv[0]);
     }
@@ -122,13 +191,20 @@ int main(int argc, char **argv) {
   std::printf("Worst sinks (%zu of %zu):\n", std::min(sinks.size(), static_cast<size_t>(WORST_SINKS)), sinks.size());
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);
+  size_t violations = 0;
+  if (list_stages || limits_in_force(lim)) violations = report_stages(pf.buffer_on, lim, list_stages);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "bufins-check: cannot write the report to standard output\n");
     return 1;
   }
+  int status = 0;
   if (want_slack && !same_slack(t.slack, expected)) {
     std::fprintf(stderr, "bufins-check: the slack is %.17g, not %.17g\n", t.slack, expected);
-    return 2;
+    status = 2;
   }
-  return 0;
+  if (violations > 0) {
+    std::fprintf(stderr, "bufins-check: %zu limit violation%s\n", violations, violations == 1 ? "" : "s");
+    status = 2;
+  }
+  return status;
 }
