@@ -19,6 +19,8 @@
 #include "expiration_list.h"
 #include "fastins.h"
 #include "flat.h"
+#include "flat_limits.h"
+#include "stage_limits.h"
 #include "tree.h"
 #include "van.h"
 
@@ -81,6 +83,18 @@ static int run(int argc, char **argv) {
     k.assign(n_buffertype, 0.0);
   }
 
+  // Electrical limits (options, or max_cap fields of the library or the
+  // driver line): met by the flat engine alone. Limits that cannot bind on
+  // this net leave the run limit-free, so its outputs are those without them.
+  const bool with_limits = limits_in_force(opt.limits);
+  if (with_limits && !use_flat) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins: warning: the %s algorithm ignores the max_cap fields of %s; -a flat meets them\n",
+                 engine_name(engine), driver_max_cap < NO_LIMIT ? filename.c_str() : libname.c_str());
+  }
+  std::unique_ptr<FlatLimited> limited;
+  if (use_flat && with_limits && !limits_cannot_bind(opt.limits)) limited.reset(new FlatLimited(opt.limits));
+
   if (debug == 1) ntree_print(root);
 
   progress_start(root);
@@ -90,9 +104,16 @@ static int run(int argc, char **argv) {
   RLnode *result = nullptr;
   if (use_van)
     result = van(root);
-  else if (use_flat)
+  else if (limited && !limited->run(root)) {
+    progress_stop();
+    // No assignment meets the limits: nothing is written.
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins: the request cannot be met: %s\n",
+                 explain_infeasible(opt.limits, limited->dead_end()).c_str());
+    return 2;
+  } else if (use_flat && !limited)
     flat(root);
-  else
+  else if (!use_flat)
     fastins(k.data(), root, rt, swap_list);
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
@@ -116,6 +137,8 @@ static int run(int argc, char **argv) {
     std::printf("Nonredundant qc list before the source node:\n");
     if (use_van)
       print(result);
+    else if (limited)
+      limited->print_list();
     else if (use_flat)
       flat_print_list();
     else
@@ -133,6 +156,11 @@ static int run(int argc, char **argv) {
     Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
     printbuffer(winner, &number_of_buffers);
     list_delete(result);
+  } else if (limited) {
+    slack = limited->slack();
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
+    limited->print_buffers(&number_of_buffers);
+    limited.reset();
   } else if (use_flat) {
     slack = flat_answer;
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
@@ -171,7 +199,7 @@ static int run(int argc, char **argv) {
   if (!opt.json.empty()) {
     RunSummary run{opt.netname, libname,          finalnet,       filename,       engine,
                    segments,    slack,            number_of_buffers, winner_from, algorithm_time,
-                   buffer_names};
+                   buffer_names,   use_flat && with_limits, opt.limits};
     if (!write_json_report(opt.json, run)) {
       remove_outputs(outputs);
       return 1;

@@ -270,74 +270,104 @@ int buffer_sites(const TestNet &net) {
   return n;
 }
 
+namespace {
+
+// Elmore slack with limits: *ok is false when some stage breaks one. Own
+// bottom-up (q, c, d): required time, load and worst wire delay to an end
+// point, inside the stage the node belongs to.
+template <typename TypeOf>
+double evaluate_limited(const TestNet &net, const Tree &t, TypeOf type_of, const TestLimits &lim, bool *ok) {
+  const double c0 = net.c0_file / 1000.0, ln9 = std::log(9.0);
+  // A gate meets the limits with load c and worst wire delay d (load limits
+  // in file units).
+  auto fits = [&](double own_cap_file, double res, double c, double d) {
+    const double cap = own_cap_file >= 0 ? own_cap_file : lim.max_cap_file;
+    return c * 1000.0 <= cap && ln9 * (res * c + d) <= lim.max_slew;
+  };
+  std::map<int, double> q, c, d;
+  *ok = true;
+  for (int n : t.postorder) {
+    auto s = t.sink.find(n);
+    if (s != t.sink.end()) {
+      q[n] = s->second->time;
+      c[n] = s->second->cap_file / 1000.0;
+      d[n] = 0.0;
+      continue;
+    }
+    double nq = std::numeric_limits<double>::infinity(), nc = 0.0, nd = 0.0;
+    for (int k : t.kids.at(n)) {
+      const double len = wire_length(t, n, k);
+      double wq = q[k] - net.r0 * len * (c[k] + c0 * len / 2.0);
+      double wc = c[k] + c0 * len;
+      double wd = d[k] + net.r0 * len * (c0 * len / 2.0 + c[k]);
+      const int type = type_of(n, k);
+      if (type > 0) {
+        const TestNet::Buf &b = net.lib.at(type - 1);
+        if (!fits(b.max_cap_file, b.res, wc, wd)) *ok = false;
+        wq = wq - b.delay - b.res * wc;
+        wc = b.cap_file / 1000.0;
+        wd = 0.0;
+      }
+      nq = std::min(nq, wq);
+      nc += wc;
+      nd = std::max(nd, wd);
+    }
+    if (n == 0) {
+      if (!fits(net.driver_max_cap_file, net.rd, nc, nd)) *ok = false;
+      return nq - net.rd * nc;
+    }
+    q[n] = nq;
+    c[n] = nc;
+    d[n] = nd;
+  }
+  throw std::runtime_error("net without driver");
+}
+
+}  // namespace
+
+bool meets_limits(const TestNet &net, const TestLimits &lim, const Placement &buffers) {
+  Tree t = build_tree(net);
+  bool ok = false;
+  evaluate_limited(
+      net, t,
+      [&](int p, int k) {
+        auto b = buffers.find({p, k});
+        return b == buffers.end() ? 0 : b->second;
+      },
+      lim, &ok);
+  return ok;
+}
+
 double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible, Placement *best_pick) {
   Tree t = build_tree(net);
-  const double c0 = net.c0_file / 1000.0, ln9 = std::log(9.0);
   std::vector<std::pair<int, int>> sites;
   for (const auto &e : net.edges)
     for (const auto &c : net.cands)
       if (c.index == e.first) sites.push_back(e);
   const int choices = static_cast<int>(net.lib.size()) + 1;
   std::vector<int> pick(sites.size(), 0);
-  // A gate meets the limits with load c and worst wire delay d (file units
-  // for the load limits).
-  auto fits = [&](double own_cap_file, double res, double c, double d) {
-    const double cap = own_cap_file >= 0 ? own_cap_file : lim.max_cap_file;
-    return c * 1000.0 <= cap && ln9 * (res * c + d) <= lim.max_slew;
-  };
+  std::map<std::pair<int, int>, size_t> site_of;
+  for (size_t i = 0; i < sites.size(); i++) site_of.emplace(sites[i], i);
   double best = -std::numeric_limits<double>::infinity();
   long count = 0;
   while (true) {
-    std::map<std::pair<int, int>, int> type_of;
-    for (size_t i = 0; i < sites.size(); i++) type_of[sites[i]] = pick[i];
-    // Bottom-up (q, c, d) at every node: required time, load and worst wire
-    // delay to an end point, inside the stage the node belongs to.
-    std::map<int, double> q, c, d;
-    bool ok = true;
-    double slack = 0.0;
-    for (int n : t.postorder) {
-      auto s = t.sink.find(n);
-      if (s != t.sink.end()) {
-        q[n] = s->second->time;
-        c[n] = s->second->cap_file / 1000.0;
-        d[n] = 0.0;
-        continue;
-      }
-      double nq = std::numeric_limits<double>::infinity(), nc = 0.0, nd = 0.0;
-      for (int k : t.kids[n]) {
-        const double len = wire_length(t, n, k);
-        double wq = q[k] - net.r0 * len * (c[k] + c0 * len / 2.0);
-        double wc = c[k] + c0 * len;
-        double wd = d[k] + net.r0 * len * (c0 * len / 2.0 + c[k]);
-        auto ty = type_of.find({n, k});
-        if (ty != type_of.end() && ty->second > 0) {
-          const TestNet::Buf &b = net.lib.at(ty->second - 1);
-          ok = ok && fits(b.max_cap_file, b.res, wc, wd);
-          wq = wq - b.delay - b.res * wc;
-          wc = b.cap_file / 1000.0;
-          wd = 0.0;
-        }
-        nq = std::min(nq, wq);
-        nc += wc;
-        nd = std::max(nd, wd);
-      }
-      if (n == 0) {
-        ok = ok && fits(net.driver_max_cap_file, net.rd, nc, nd);
-        slack = nq - net.rd * nc;
-        break;
-      }
-      q[n] = nq;
-      c[n] = nc;
-      d[n] = nd;
-    }
+    bool ok = false;
+    const double slack = evaluate_limited(
+        net, t,
+        [&](int p, int k) {
+          auto s = site_of.find({p, k});
+          return s == site_of.end() ? 0 : pick[s->second];
+        },
+        lim, &ok);
     if (ok) {
       count++;
       if (slack > best) {
         best = slack;
-        if (best_pick) *best_pick = {};
-        if (best_pick)
+        if (best_pick) {
+          best_pick->clear();
           for (size_t i = 0; i < sites.size(); i++)
             if (pick[i]) (*best_pick)[sites[i]] = pick[i];
+        }
       }
     }
     size_t i = 0;

@@ -94,6 +94,10 @@ struct TestLimits {
 double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible = nullptr,
                                Placement *best = nullptr);
 
+// Whether every stage of the net with these buffers meets the limits (the
+// same evaluation).
+bool meets_limits(const TestNet &net, const TestLimits &lim, const Placement &buffers);
+
 // Number of edges that leave a candidate node (the places a buffer may go).
 int buffer_sites(const TestNet &net);
 
