@@ -2,24 +2,19 @@
 // engines and reports the slack at the driver, the buffers by type, their total
 // input capacitance and the worst sinks.
 //
-//   bufins-check [--slack S] [--segment M] NET LIB BUF
+//   bufins-check [-s S] [-m M] [-h] [-V] NET LIB PLACEMENT
 //
 // Exit status: 0 when the placement fits the net (and, with --slack, its slack
 // is S); 1 for a usage error, a file that cannot be opened, or any error in the
 // three files; 2 when the computed slack is not S.
-#include <getopt.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
 #include "placement.h"
@@ -29,24 +24,67 @@ namespace {
 
 constexpr int WORST_SINKS = 5;
 
-[[noreturn]] void usage(const char *program) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "Usage: %s [--slack S] [--segment M] netfile libraryfile placementfile\n", program);
-  std::exit(1);
+const cmdline::Program kProgram{
+    "bufins-check",
+    "NET LIB PLACEMENT",
+    "Evaluates the buffer placement PLACEMENT (a .buf file) on the net NET with the\n"
+    "buffer library LIB under the Elmore delay model, independently of the engines,\n"
+    "and prints the slack at the driver, the buffers by type, their total input\n"
+    "capacitance and the sinks with the worst slack. One of the three files may be\n"
+    "'-', standard input.",
+    {{'s', 's', "slack", "S",
+      "compare the computed slack with S: status 2 when the\n"
+      "two differ by more than 1e-9 relative"},
+     {'m', 'm', "segments", "M",
+      "cut every wire into M + 1 pieces first, as a bufins run\n"
+      "with -m M does, for the original net file (default 0)"}},
+    "Exit status: 0 when the placement fits the net (and matches --slack); 1 for a\n"
+    "usage error, a file that cannot be opened, or an error in any of the three files\n"
+    "(\"file:line: what is wrong\"); 2 when the computed slack is not S."};
+
+struct Request {
+  bool want_slack = false;
+  double expected = 0.0;
+  int segments = 0;
+  std::string net, lib, placement;
+};
+
+// The run the command line asks for; throws cmdline::UsageError.
+Request read_request(const cmdline::Parsed &parsed) {
+  Request r;
+  for (const cmdline::Option &o : parsed.options) {
+    if (o.key == 's') {
+      r.expected = cmdline::real_value(o);
+      r.want_slack = true;
+    } else if (o.key == 'm') {
+      r.segments = static_cast<int>(cmdline::integer_value(o, 0, MAX_NODES));
+    }
+  }
+  const std::vector<std::string> &files = parsed.operands;
+  if (files.size() > 3) throw cmdline::UsageError("unexpected argument '" + files[3] + "'");
+  if (files.size() < 3)
+    throw cmdline::UsageError("needs three files, NET LIB PLACEMENT (got " + std::to_string(files.size()) + ")");
+  cmdline::at_most_one_standard_input(files);
+  r.net = files[0];
+  r.lib = files[1];
+  r.placement = files[2];
+  return r;
 }
 
 // All reading of the run happens here: the library, the net (segmented as the
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
-PlacementFile load_inputs(const std::string &net, const std::string &lib, const std::string &buf, int segment) {
-  File l = open_file(lib.c_str(), "r");
-  InputLib(l.get(), lib);
-  l.reset();
-  File n = open_file(net.c_str(), "r");
-  read_net(n.get(), net);
-  n.reset();
-  if (segment) wire_segment(segment);
-  return read_placement(buf, true);
+PlacementFile load_inputs(const Request &r) {
+  {
+    cmdline::Stream l = open_input(r.lib);
+    InputLib(l.get(), cmdline::display_name(r.lib));
+  }
+  {
+    cmdline::Stream n = open_input(r.net);
+    read_net(n.get(), cmdline::display_name(r.net));
+  }
+  if (r.segments) wire_segment(r.segments);
+  return read_placement(r.placement, true);
 }
 
 // Slacks within 1e-9 of each other relative to the larger (absolute below 1).
@@ -60,44 +98,20 @@ bool same_slack(double a, double b) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  bool want_slack = false;
-  double expected = 0.0;
-  int segment = 0;
-  static const option longopts[] = {
-      {"slack", required_argument, nullptr, 's'}, {"segment", required_argument, nullptr, 'm'}, {nullptr, 0, nullptr, 0}};
-  int opt;
-  while ((opt = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
-    char *end;
-    errno = 0;
-    switch (opt) {
-      case 's':
-        expected = std::strtod(optarg, &end);
-        if (end == optarg || *end != '\0' || !std::isfinite(expected)) {
-          std::fprintf(stderr, "bufins-check: --slack needs a finite number, not \"%s\"\n", optarg);
-          usage(argv[0]);
-        }
-        want_slack = true;
-        break;
-      case 'm': {
-        long m = std::strtol(optarg, &end, 10);
-        if (end == optarg || *end != '\0' || errno == ERANGE || m < 0 || m > MAX_NODES) {
-          std::fprintf(stderr, "bufins-check: --segment needs a coefficient from 0 to %d, not \"%s\"\n", MAX_NODES,
-                       optarg);
-          usage(argv[0]);
-        }
-        segment = static_cast<int>(m);
-        break;
-      }
-      default:
-        usage(argv[0]);
-    }
+  Request request;
+  try {
+    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
+    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
+    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
+    request = read_request(parsed);
+  } catch (const cmdline::UsageError &e) {
+    return cmdline::print_usage_error(kProgram, e.what());
   }
-  if (argc - optind != 3) usage(argv[0]);
 
   reset_globals();
   PlacementFile pf;
   try {
-    pf = load_inputs(argv[optind], argv[optind + 1], argv[optind + 2], segment);
+    pf = load_inputs(request);
   } catch (const InputError &e) {
     return report_input_error(e);
   }
@@ -126,8 +140,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bufins-check: cannot write the report to standard output\n");
     return 1;
   }
-  if (want_slack && !same_slack(t.slack, expected)) {
-    std::fprintf(stderr, "bufins-check: the slack is %.17g, not %.17g\n", t.slack, expected);
+  if (request.want_slack && !same_slack(t.slack, request.expected)) {
+    std::fprintf(stderr, "bufins-check: the slack is %.17g, not %.17g\n", t.slack, request.expected);
     return 2;
   }
   return 0;

@@ -7,8 +7,6 @@
 // engines, so an answer that both reproduce is checked twice.
 #include "placement.h"
 
-#include "cli.h"
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -50,6 +48,15 @@ bool to_int(const std::string &word, int *value) {
 
 }  // namespace
 
+cmdline::Stream open_input(const std::string &name) {
+  cmdline::Stream f = cmdline::open_stream(name, "r");
+  if (!f) {
+    const std::string text = "Cannot open file: " + name;
+    throw InputError(name, 0, text, text);
+  }
+  return f;
+}
+
 void tree_order(std::vector<int> &order, std::vector<int> &parent) {
   const int in_use = n_sinks + n_candidates;
   order.clear();
@@ -70,8 +77,9 @@ void tree_order(std::vector<int> &order, std::vector<int> &parent) {
   }
 }
 
-PlacementFile read_placement(const std::string &name, bool check_types) {
-  File in = open_file(name.c_str(), "r");
+PlacementFile read_placement(const std::string &file, bool check_types) {
+  cmdline::Stream in = open_input(file);
+  const std::string name = cmdline::display_name(file);
 
   const int in_use = n_sinks + n_candidates;
   std::unordered_map<int, int> position;
