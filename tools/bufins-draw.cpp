@@ -19,6 +19,7 @@
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -512,6 +513,10 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(), std::strerror(errno));
     return 1;
   }
+  // Only a regular file is removed after a failed write: a device or a pipe
+  // named as the picture (/dev/full, say) must stay where it is.
+  struct stat st;
+  const bool regular = fstat(fileno(out.get()), &st) == 0 && S_ISREG(st.st_mode);
   const cairo_status_t status = render(request, inputs, out.get());
   bool ok = status == CAIRO_STATUS_SUCCESS;
   int saved_errno = 0;
@@ -524,7 +529,7 @@ int main(int argc, char **argv) {
     saved_errno = errno;
   }
   if (!ok) {
-    if (!cmdline::is_standard(request.picture)) std::remove(request.picture.c_str());
+    if (regular && !cmdline::is_standard(request.picture)) std::remove(request.picture.c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(),
                  status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status) : std::strerror(saved_errno));
