@@ -132,11 +132,7 @@ void guard_standard_streams() {
 
 File open_file(const char *name, const char *mode) {
   File f(std::fopen(name, mode), &std::fclose);
-  if (!f) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name);
-    std::exit(1);
-  }
+  if (!f) throw InputError(name, 0, "cannot be opened", std::string("Cannot open file: ") + name);
   return f;
 }
 
@@ -211,9 +207,22 @@ Options parse_command_line(int argc, char **argv) {
 Engine ask_engine() {
   std::printf("Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ");
   // Any answer but the integer 1, none or one too large for an int included,
-  // selects the fast algorithm.
+  // selects the fast algorithm; so does any word but the three names. An
+  // integer leaves the rest of its line to the next prompt, as "%d" would; a
+  // word takes its whole line, so the next answer is read from the next one.
   int choice = 0;
-  return read_answer(&choice) == ANSWER_INT && choice == 1 ? ENGINE_LIST : ENGINE_FAST;
+  const AnswerKind got = read_answer(&choice);
+  if (got == ANSWER_INT) return choice == 1 ? ENGINE_LIST : ENGINE_FAST;
+  if (got == ANSWER_OUT_OF_RANGE) return ENGINE_FAST;
+  std::string line;
+  int ch;
+  while ((ch = std::getchar()) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
+  size_t b = line.find_first_not_of(" \t\r\f\v");
+  size_t e = line.find_last_not_of(" \t\r\f\v");
+  const std::string word = b == std::string::npos ? "" : line.substr(b, e - b + 1);
+  if (word == "list") return ENGINE_LIST;
+  if (word == "flat") return ENGINE_FLAT;
+  return ENGINE_FAST;
 }
 
 const char *engine_name(Engine engine) {
@@ -255,6 +264,30 @@ std::vector<std::string> library_names(FILE *lib) {
   take();
   if (std::ferror(lib) || names.size() != static_cast<size_t>(n_buffertype)) names.clear();
   return names;
+}
+
+double process_cpu_seconds() {
+  timespec t;
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t) != 0) return 0.0;
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void WarningPrinter::print(const std::string &text) {
+  if (quiet_) return;
+  if (shown_ >= 100) {
+    hidden_++;
+    return;
+  }
+  shown_++;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void WarningPrinter::finish() {
+  if (hidden_ == 0) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "bufins: %ld more warnings not shown\n", hidden_);
+  hidden_ = 0;
 }
 
 // ---- Progress line ----
@@ -374,14 +407,14 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
   j["candidates"] = n_candidates;
   j["buffer_types"] = n_buffertype;
   j["slack"] = run.slack;
-  j["solution_found"] = run.slack > MINUS_INFINITY_TIME;
+  j["feasible"] = run.slack > MINUS_INFINITY_TIME;
   j["buffers"] = run.buffers;
   ordered_json list = ordered_json::array();
   for (const Placement &p : placements) {
     ordered_json e;
     e["start"] = node_json(by_index, p.start);
     e["end"] = node_json(by_index, p.end);
-    e["buffertype"] = p.buffertype;
+    e["buffer_type"] = p.buffertype;
     const size_t type = static_cast<size_t>(p.buffertype - 1);
     if (p.buffertype >= 1 && type < run.buffer_names.size())
       e["buffer_name"] = run.buffer_names[type];
@@ -391,16 +424,18 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
   }
   j["placements"] = list;
   ordered_json memory;
-  memory["solutions_opened"] = total_solution;
-  memory["solutions_freed"] = reduce_solution;
-  memory["traces_opened"] = m_used;
-  memory["traces_freed"] = m_reduced;
-  memory["peak"] = max_space;
+  // The counters hold whole byte counts in doubles (exact below 2^53).
+  auto bytes = [](double v) { return static_cast<long long>(v); };
+  memory["solutions_opened"] = bytes(total_solution);
+  memory["solutions_freed"] = bytes(reduce_solution);
+  memory["traces_opened"] = bytes(m_used);
+  memory["traces_freed"] = bytes(m_reduced);
+  memory["peak"] = bytes(max_space);
   j["memory_bytes"] = memory;
-  j["algorithm_time_s"] = run.algorithm_time;
+  j["algorithm_time_s"] = run.algorithm_cpu_time;
   rusage usage;
   getrusage(RUSAGE_SELF, &usage);
-  j["peak_rss_kib"] = usage.ru_maxrss;
+  j["peak_rss_kib"] = static_cast<long long>(usage.ru_maxrss);
 
   // File names and buffer names are bytes, not necessarily UTF-8.
   const std::string text = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -26,6 +26,7 @@ struct Options {
   std::string libname;
   int output = 0;                // -o
   int timing = 0;                // -t
+  bool quiet = false;            // -q: no warnings
   Engine engine = ENGINE_ASK;    // -a; ENGINE_ASK: the first prompt decides
   int segments = -1;             // -m; -1: the coefficient prompt decides
   std::string json;              // -j; empty: no JSON report
@@ -62,6 +63,26 @@ std::vector<std::string> library_names(FILE *lib);
 void progress_start(Node *root);
 void progress_stop();
 
+// CPU seconds used by the process so far, from a clock of nanosecond
+// resolution (the user-time figure of getrusage only moves with the tick on
+// some kernels, so a run of a few milliseconds would read 0).
+double process_cpu_seconds();
+
+// Prints the readers' warnings on standard error (standard output flushed
+// first, so they follow what was printed before) unless quiet; after a
+// hundred, counts the rest and says how many at finish().
+class WarningPrinter {
+ public:
+  explicit WarningPrinter(bool quiet) : quiet_(quiet) {}
+  void print(const std::string &text);
+  void finish();
+
+ private:
+  bool quiet_;
+  long shown_ = 0;
+  long hidden_ = 0;
+};
+
 struct RunSummary {
   std::string netname, libname, finalnet, placement_file;
   Engine engine;
@@ -69,7 +90,8 @@ struct RunSummary {
   double slack;
   int buffers;
   long winner_from;  // offset in the placement file where the winner's lines start
-  double algorithm_time;
+  double algorithm_time;      // user CPU seconds as -t reports them (getrusage)
+  double algorithm_cpu_time;  // CPU seconds of the process, nanosecond clock
   std::vector<std::string> buffer_names;
 };
 

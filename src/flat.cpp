@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 double flat_answer = MINUS_INFINITY_TIME;
@@ -87,10 +88,7 @@ int by_cb[MAX_BUFFERTYPES];
 int by_rb[MAX_BUFFERTYPES];
 double least_gate = 0.0;  // least driving resistance: the driver's or a buffer's
 
-[[noreturn]] void out_of_memory() {
-  std::fprintf(stderr, "bufins: out of memory\n");
-  std::exit(1);
-}
+[[noreturn]] void out_of_memory() { throw std::bad_alloc(); }
 
 // ---- Trace pool state (see "Trace pool") ----
 

@@ -145,11 +145,14 @@ TEST(CliOptions, JsonReportMatchesTheReportAndTheFiles) {
     EXPECT_EQ(j["candidates"], 16);  // 5 read, 11 segment nodes
     EXPECT_EQ(j["nodes"], 23);
     EXPECT_EQ(j["buffer_types"], 3);
-    EXPECT_EQ(j["solution_found"], true);
+    EXPECT_EQ(j["feasible"], true);
     char slack[64];
     std::snprintf(slack, sizeof slack, "%10.10g", j["slack"].get<double>());
     EXPECT_EQ(slack, line_after(r.out, "The slack after buffer insertion : "));
     EXPECT_EQ(std::to_string(j["buffers"].get<int>()), line_after(r.out, "The number of inserted buffer is : "));
+    // Byte counts are integers in the text, not 3072.0.
+    for (const auto &field : j["memory_bytes"].items()) EXPECT_TRUE(field.value().is_number_integer()) << field.key();
+    EXPECT_TRUE(j["peak_rss_kib"].is_number_integer());
     EXPECT_GT(j["memory_bytes"]["solutions_opened"].get<double>(), 0.0);
     EXPECT_GE(j["memory_bytes"]["peak"].get<double>(), 0.0);
     EXPECT_GE(j["algorithm_time_s"].get<double>(), 0.0);
@@ -167,7 +170,7 @@ TEST(CliOptions, JsonReportMatchesTheReportAndTheFiles) {
     const char *names[] = {"buffer_small", "buffer_medium", "buffer_large"};
     for (size_t i = 0; i < placements.size(); i++) {
       const json &p = placements[i];
-      int start = p["start"]["node"], end = p["end"]["node"], type = p["buffertype"];
+      int start = p["start"]["node"], end = p["end"]["node"], type = p["buffer_type"];
       EXPECT_EQ(lines[lines.size() - placements.size() + i],
                 "start " + std::to_string(start) + "  end " + std::to_string(end) + "  buffertype " +
                     std::to_string(type));
