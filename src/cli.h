@@ -4,8 +4,8 @@
 // of long runs and the JSON run report.
 //
 // Without any of the options -a, -m, -j, --out, -h, -V the command line,
-// prompts and outputs are those of the plain tool. Everything that fails here
-// ends the run with status 1 after a message on standard error.
+// prompts and outputs are those of the plain tool. Nothing here exits: usage
+// errors and unopenable files are thrown for main to print.
 #pragma once
 
 #include <cstdio>
@@ -18,8 +18,10 @@
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
 enum Engine { ENGINE_ASK, ENGINE_LIST, ENGINE_FAST, ENGINE_FLAT };
+enum Action { ACTION_RUN, ACTION_HELP, ACTION_VERSION };
 
 struct Options {
+  Action action = ACTION_RUN;    // -h / -V: print and stop, nothing opened
   File net{nullptr, &std::fclose};
   File lib{nullptr, &std::fclose};
   std::string netname;
@@ -39,13 +41,21 @@ struct Options {
 // output fails every write (the run then fails as with a full disk).
 void guard_standard_streams();
 
-// Opens a file or ends the run with "Cannot open file: NAME".
+// Opens a file ("-": standard input or output, by mode) or throws the
+// InputError "Cannot open file: NAME".
 File open_file(const char *name, const char *mode);
 
 // Parses the command line; files are opened in command-line order as they
-// are met, and the global debug flag is set. -h and -V print and exit with
-// status 0; usage errors exit with status 1.
+// are met, and the global debug flag is set. A usage error is thrown as
+// cmdline::UsageError (its reason for print_usage_error), a file that cannot
+// be opened as InputError; -h and -V open nothing and only set the action.
 Options parse_command_line(int argc, char **argv);
+
+// The texts of -h, -V and a usage error (whose first line names the program
+// as invoked, argv[0]); each returns the exit status.
+int print_help();
+int print_version();
+int print_usage_error(const char *invoked_as, const std::string &reason);
 
 // The first prompt and its answer: 1 selects the list algorithm, anything
 // else (no integer included) the fast one.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
 #include "expiration_list.h"
@@ -38,6 +39,8 @@ static int run(int argc, char **argv) {
   int number_of_buffers = 0;
   reset_globals();
   Options opt = parse_command_line(argc, argv);
+  if (opt.action == ACTION_HELP) return print_help();
+  if (opt.action == ACTION_VERSION) return print_version();
   const int output = opt.output, t = opt.timing;
   filename = opt.netname;
   const std::string &libname = opt.libname;
@@ -201,6 +204,8 @@ int main(int argc, char **argv) {
   guard_standard_streams();
   try {
     return run(argc, argv);
+  } catch (const cmdline::UsageError &e) {
+    return print_usage_error(argv[0], e.what());
   } catch (const InputError &e) {
     return report_input_error(e);
   } catch (const std::bad_alloc &) {
