@@ -277,6 +277,14 @@ std::vector<std::string> library_names(FILE *lib) {
     line.clear();
   };
   int ch;
+  // The reader skips a byte-order mark before the first line; so does this.
+  const unsigned char mark[] = {0xEF, 0xBB, 0xBF};
+  size_t marked = 0;
+  while (marked < 3 && (ch = std::getc(lib)) == mark[marked]) marked++;
+  if (marked < 3) {
+    line.assign(reinterpret_cast<const char *>(mark), marked);
+    if (ch != EOF) std::ungetc(ch, lib);
+  }
   while ((ch = std::getc(lib)) != EOF) {
     if (ch == '\n')
       take();
