@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
 #include "expiration_list.h"
@@ -37,6 +39,8 @@ static int run(int argc, char **argv) {
   int number_of_buffers = 0;
   reset_globals();
   Options opt = parse_command_line(argc, argv);
+  if (opt.action == ACTION_HELP) return print_help();
+  if (opt.action == ACTION_VERSION) return print_version();
   const int output = opt.output, t = opt.timing;
   filename = opt.netname;
   const std::string &libname = opt.libname;
@@ -45,13 +49,16 @@ static int run(int argc, char **argv) {
   const bool use_van = engine == ENGINE_LIST;
   const bool use_flat = engine == ENGINE_FLAT;
 
-  InputLib(opt.lib.get(), libname);
+  WarningPrinter warnings(opt.quiet);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
+  InputLib(opt.lib.get(), libname, warn);
   std::vector<std::string> buffer_names;
   if (!opt.json.empty()) buffer_names = library_names(opt.lib.get());
   opt.lib.reset();
   fp = opt.net.get();
   int segments = opt.segments;
-  Node *root = Input(filename, &segments);
+  Node *root = Input(filename, &segments, warn);
+  warnings.finish();
   opt.net.reset();
   // The output names are derived from filename by replacing what follows its
   // last '.': a base given with --out gets a '.' of its own to be replaced.
@@ -84,6 +91,7 @@ static int run(int argc, char **argv) {
   if (debug == 1) ntree_print(root);
 
   progress_start(root);
+  const double cpu_before = process_cpu_seconds();
   getrusage(RUSAGE_SELF, &timestuff);
   stime = timestuff.ru_utime.tv_sec;
   utime = timestuff.ru_utime.tv_usec;
@@ -97,6 +105,7 @@ static int run(int argc, char **argv) {
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
+  const double algorithm_cpu_time = process_cpu_seconds() - cpu_before;
   progress_stop();
 
   Printoutput(root);
@@ -106,9 +115,7 @@ static int run(int argc, char **argv) {
   if (!placement) {
     // A run that fails leaves no output behind.
     std::remove(finalnet.c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", filename.c_str());
-    std::exit(1);
+    throw InputError(filename, 0, "cannot be created", "Cannot open file: " + filename);
   }
   fp = placement.get();
 
@@ -156,6 +163,12 @@ static int run(int argc, char **argv) {
     std::printf("the memory of composition freezed are %fM bytes \n", megabytes(m_reduced));
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
+  if (!(slack > MINUS_INFINITY_TIME)) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "bufins: no buffer assignment reaches the driver with a finite slack: the slack printed is the "
+                 "start value and the placement file says \"empty tree\"\n");
+  }
   fp = stdout;
   std::vector<std::string> outputs{finalnet, filename};
   if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0) {
@@ -171,7 +184,7 @@ static int run(int argc, char **argv) {
   if (!opt.json.empty()) {
     RunSummary run{opt.netname, libname,          finalnet,       filename,       engine,
                    segments,    slack,            number_of_buffers, winner_from, algorithm_time,
-                   buffer_names};
+                   algorithm_cpu_time, buffer_names};
     if (!write_json_report(opt.json, run)) {
       remove_outputs(outputs);
       return 1;
@@ -191,7 +204,13 @@ int main(int argc, char **argv) {
   guard_standard_streams();
   try {
     return run(argc, argv);
+  } catch (const cmdline::UsageError &e) {
+    return print_usage_error(argv[0], e.what());
   } catch (const InputError &e) {
     return report_input_error(e);
+  } catch (const std::bad_alloc &) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins: out of memory\n");
+    return 1;
   }
 }

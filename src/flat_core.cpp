@@ -1,0 +1,398 @@
+// The flat engines' building blocks (see flat_core.h): the workspace (trace
+// pool, spare arrays, scratch), compaction, the edge and the branch merge of
+// one candidate set.
+#include "flat_core.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace flat_core {
+
+// Thrown, not printed: main reports it, and a caller of the library survives.
+void out_of_memory() { throw std::bad_alloc(); }
+
+// ---- Workspace ----
+
+void Workspace::order_library() {
+  for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
+  least_gate = rd;
+  for (int i = 0; i < n_buffertype; i++) least_gate = std::min(least_gate, rb[i]);
+  least_gate = std::max(least_gate, 0.0);
+  std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
+  for (int i = 0; i < n_buffertype; i++) by_rb[i] = i;
+  std::stable_sort(by_rb, by_rb + n_buffertype, [](int a, int b) { return rb[a] < rb[b]; });
+}
+
+void Workspace::grow_storage(CandArray &a, int need) {
+  int cap = std::max(need, std::max(16, a.cap * 2));
+  auto *p = static_cast<FlatCand *>(std::realloc(a.p, sizeof(FlatCand) * static_cast<size_t>(cap)));
+  if (p == nullptr) out_of_memory();
+  total_solution += static_cast<double>(sizeof(FlatCand)) * cap;
+  reduce_solution += static_cast<double>(sizeof(FlatCand)) * a.cap;
+  a.p = p;
+  a.cap = cap;
+  count_records();
+  peak_check();
+}
+
+void Workspace::free_storage(CandArray &a) {
+  if (a.p != nullptr) {
+    std::free(a.p);
+    reduce_solution += static_cast<double>(sizeof(FlatCand)) * a.cap;
+  }
+  a = CandArray{};
+}
+
+CandArray Workspace::take_array(int need) {
+  CandArray a;
+  if (!spare.empty()) {
+    a = spare.back();
+    spare.pop_back();
+  }
+  a.n = 0;
+  grow(a, need);
+  return a;
+}
+
+void Workspace::recycle(CandArray &a) {
+  if (a.p != nullptr) spare.push_back(a);
+  a = CandArray{};
+}
+
+void Workspace::release_spare() {
+  for (auto &a : spare) free_storage(a);
+  spare.clear();
+}
+
+void Workspace::grow_pool() {
+  int64_t cap = std::max<int64_t>(4096, 2 * static_cast<int64_t>(pool_cap));
+  if (cap > INT32_MAX) out_of_memory();
+  auto *p = static_cast<FlatTrace *>(std::realloc(pool, sizeof(FlatTrace) * static_cast<size_t>(cap)));
+  if (p == nullptr) out_of_memory();
+  pool = p;
+  pool_cap = static_cast<int32_t>(cap);
+}
+
+void Workspace::start_pool(int young) {
+  young_records = std::max(1, young);
+  pool_n = 0;
+  make_trace(0, 0, 0, 0);  // index 0: the empty trace, never counted
+  counted_n = 1;
+  old_n = 1;
+  full_at = young_records;
+}
+
+void Workspace::write_trace(int32_t t, int *count) const {
+  std::vector<int32_t> st{t};
+  while (!st.empty()) {
+    int32_t r = st.back();
+    st.pop_back();
+    const FlatTrace &f = pool[r];
+    if (f.type >= 1) {
+      std::fprintf(fp, "start %d  end %d  buffertype %d\n", f.x, f.right, f.type);
+      *count += 1;
+    } else if (f.right != 0) {
+      st.push_back(f.right);
+    }
+    if (f.left != 0) st.push_back(f.left);
+  }
+}
+
+void Workspace::release_scratch() {
+  std::vector<FlatCand>().swap(sort_a);
+  std::vector<FlatCand>().swap(sort_b);
+  std::vector<FlatCand>().swap(hull_tail);
+  std::vector<int>().swap(runs);
+  std::vector<int32_t>().swap(rename_to);
+}
+
+void Workspace::clear() {
+  release_spare();
+  if (pool_n > 0) count_records();
+  if (pool_n > 1) m_reduced += TRACE_BYTES * (pool_n - 1);
+  std::free(pool);
+  pool = nullptr;
+  pool_n = pool_cap = 0;
+  counted_n = 1;
+  old_n = 1;
+  release_scratch();
+}
+
+// ---- Sets ----
+
+void build_hull(Workspace &ws, FlatSet &s) {
+  CandArray &h = s.hull;
+  if (h.p == nullptr) h = ws.take_array(1);
+  h.n = 0;
+  for (int i = 0; i < s.a.n; i++) {
+    const FlatCand &x = s.a.p[i];
+    while (h.n >= 2 && !above(x, h.p[h.n - 1], h.p[h.n - 2])) h.n--;
+    if (h.n == h.cap) ws.grow(h, h.n + 1);
+    h.p[h.n++] = x;
+  }
+}
+
+void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
+  FlatCand *p = s.a.p;
+  const int n = s.a.n, base = s.base_n, fresh = n - base;
+  // The newcomers sorted by load, largest first, by pairwise merges of
+  // neighbouring sorted runs. The runs are either those of one type each (a
+  // counting sort by type), or the stretches of non-increasing load that the
+  // edges appended (one edge appends its newcomers by decreasing load):
+  // whichever are fewer.
+  std::vector<FlatCand> &sort_a = ws.sort_a, &sort_b = ws.sort_b;
+  std::vector<int> &runs = ws.runs;
+  const FlatCand *nw = nullptr;
+  if (fresh > 0 && fresh <= 8) {
+    // Few newcomers (a merge right after a sink or a short wire): an
+    // insertion sort of the stretches, which are nearly in order.
+    if (sort_a.size() < 8) sort_a.resize(8);
+    FlatCand *x = sort_a.data();
+    for (int i = 0; i < fresh; i++) {
+      const FlatCand y = p[base + i];
+      int k = i;
+      for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+      x[k] = y;
+    }
+    nw = x;
+  } else if (fresh > 0) {
+    const int nb = n_buffertype;
+    int start[MAX_BUFFERTYPES + 1] = {0};
+    for (int i = base; i < n; i++) start[p[i].type + 1]++;
+    int types = 0;
+    for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
+    int stretches = 1;
+    for (int i = base + 1; i < n && stretches <= types; i++) stretches += p[i].c > p[i - 1].c;
+    if (sort_b.size() < static_cast<size_t>(fresh)) {
+      sort_a.resize(2 * static_cast<size_t>(fresh));
+      sort_b.resize(2 * static_cast<size_t>(fresh));
+    }
+    FlatCand *x = sort_a.data(), *y = sort_b.data();
+    runs.clear();
+    runs.push_back(0);
+    if (stretches < types) {
+      int from = base;
+      for (int i = base + 1; i <= n; i++) {
+        if (i < n && !(p[i].c > p[i - 1].c)) continue;
+        std::memcpy(x + runs.back(), p + from, sizeof(FlatCand) * static_cast<size_t>(i - from));
+        runs.push_back(runs.back() + (i - from));
+        from = i;
+      }
+    } else {
+      for (int t = 0; t < nb; t++) start[t + 1] += start[t];
+      for (int t = 0; t < nb; t++)
+        if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
+      for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+    }
+    auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
+    while (runs.size() > 2) {
+      size_t k = 0, r = 0;
+      for (; r + 2 < runs.size(); r += 2) {
+        std::merge(x + runs[r], x + runs[r + 1], x + runs[r + 1], x + runs[r + 2], y + runs[r], larger);
+        runs[k++] = runs[r];
+      }
+      if (r + 1 < runs.size()) {
+        std::memcpy(y + runs[r], x + runs[r], sizeof(FlatCand) * static_cast<size_t>(runs[r + 1] - runs[r]));
+        runs[k++] = runs[r];
+      }
+      runs[k++] = fresh;
+      runs.resize(k);
+      std::swap(x, y);
+    }
+    nw = x;
+  }
+  // Merge of the sorted part and the newcomers from the smallest load, the
+  // survivors written from the back of the array: the write position never
+  // passes the next unread candidate of the sorted part.
+  int i = base - 1, j = fresh - 1;
+  int w = n;  // kept candidates fill [w, n)
+  double last = MINUS_INFINITY_TIME;  // sheared, of the last survivor
+  double lastc = 0.0;
+  const double shear = prune ? s.shear : 0.0;
+  while (i >= 0 || j >= 0) {
+    FlatCand x = (j < 0 || (i >= 0 && p[i].c <= nw[j].c)) ? p[i--] : nw[j--];
+    x.q = real_q(s, x);
+    x.c = real_c(s, x);
+    x.type = -1;
+    const double v = sheared(x.q, x.c, shear);
+    if (!beats(v, last) || !beats(x.q, MINUS_INFINITY_TIME)) continue;
+    if (w < n && lastc == x.c) w++;  // same load, later required time
+    p[--w] = x;
+    last = v;
+    lastc = x.c;
+  }
+  if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n - w));
+  s.a.n = n - w;
+  s.base_n = s.a.n;
+  if (keep_hull) {
+    // Vertices from the large-load end that a vertex of smaller load now
+    // dominates are cut (no slope >= B prefers them); the rest are not
+    // dominated by any candidate.
+    CandArray &h = s.hull;
+    for (int k = 0; k < h.n; k++) {
+      h.p[k].q = real_q(s, h.p[k]);
+      h.p[k].c = real_c(s, h.p[k]);
+    }
+    int f = 0;
+    while (f + 1 < h.n && !(h.p[f].q > h.p[f + 1].q)) f++;
+    if (f > 0) {
+      std::memmove(h.p, h.p + f, sizeof(FlatCand) * static_cast<size_t>(h.n - f));
+      h.n -= f;
+    }
+  } else {
+    s.hull.n = 0;
+  }
+  s.A = s.B = s.D = 0.0;
+}
+
+// The edge's steps are inlined into edge(), the flat engine's innermost
+// loop; the exported names are for the other engines.
+#define FLAT_CORE_INLINE __attribute__((always_inline)) inline
+
+namespace {
+
+FLAT_CORE_INLINE void best_per_type_inline(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt) {
+  const int nb = n_buffertype;
+  const CandArray &h = s.hull;
+  // The slopes B + rb grow in by_rb order and their best vertices move along
+  // the hull towards smaller loads, so a short hull is walked once; a long
+  // one is searched per type.
+  const FlatCand *v = h.p;
+  if (h.n <= 2 * nb + 8) {
+    int at = 0;
+    for (int j = 0; j < nb; j++) {
+      const int i = ws.by_rb[j];
+      const double slope = s.B + rb[i];
+      while (at + 1 < h.n && v[at].q - v[at + 1].q < slope * (v[at].c - v[at + 1].c)) at++;
+      bq[i] = (real_q(s, v[at]) - tb[i]) - (rb[i] * real_c(s, v[at]));
+      bt[i] = v[at].trace;
+    }
+  } else {
+    for (int i = 0; i < nb; i++) {
+      const FlatCand &x = best_vertex(s, s.B + rb[i]);
+      bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
+      bt[i] = x.trace;
+    }
+  }
+}
+
+FLAT_CORE_INLINE void add_buffered_inline(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py,
+                                          bool merging) {
+  CandArray &h = s.hull;
+  ws.grow(s.a, s.a.n + m);
+  // A newcomer is kept unless the hull vertex of largest load not above its
+  // own (`u`, of the hull before this edge) dominates it. Sheared values of
+  // stored points differ from those of real ones by the same constant.
+  const double stored_shear = s.B + s.shear;
+  auto keep = [&](const Buffered &b, const FlatCand *u) {
+    const double sc = b.c - s.A, sq = (b.q + s.B * sc) + s.D;
+    if (u != nullptr && !beats(sq - stored_shear * sc, u->q - stored_shear * u->c)) return false;
+    s.a.p[s.a.n++] = {sc, sq, ws.make_trace(b.below, py, px, b.type + 1), b.type};
+    return true;
+  };
+  if (merging) {
+    for (int j = m - 1; j >= 0; j--) {
+      const int pos = hull_position(h, buf[j].c - s.A);
+      keep(buf[j], pos < h.n ? h.p + pos : nullptr);
+    }
+    return;
+  }
+  // The hull of the old vertices and the kept newcomers, by one monotone
+  // chain from the first old vertex that a newcomer can displace: the
+  // vertices before it stay as they are, those after it are re-read from a
+  // copy, merged with the newcomers by decreasing load.
+  const int p = hull_position(h, buf[m - 1].c - s.A);
+  const int tail_n = h.n - p;
+  std::vector<FlatCand> &hull_tail = ws.hull_tail;
+  if (hull_tail.size() < static_cast<size_t>(tail_n)) hull_tail.resize(2 * static_cast<size_t>(tail_n));
+  FlatCand *tail = hull_tail.data();
+  for (int k = 0; k < tail_n; k++) tail[k] = h.p[p + k];
+  ws.grow(h, h.n + m);
+  FlatCand *w = h.p;
+  int top = p;
+  auto push = [&](const FlatCand &x) {
+    if (top > 0 && w[top - 1].c == x.c) {
+      if (w[top - 1].q >= x.q) return;
+      top--;
+    }
+    while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
+    w[top++] = x;
+  };
+  int o = 0;
+  for (int j = m - 1; j >= 0 || o < tail_n;) {
+    if (j >= 0 && (o == tail_n || buf[j].c - s.A >= tail[o].c)) {
+      if (keep(buf[j], o < tail_n ? tail + o : nullptr)) push(s.a.p[s.a.n - 1]);
+      j--;
+    } else {
+      push(tail[o++]);
+    }
+  }
+  h.n = top;
+}
+
+}  // namespace
+
+void best_per_type(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt) {
+  best_per_type_inline(ws, s, bq, bt);
+}
+
+void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py, bool merging) {
+  add_buffered_inline(ws, s, buf, m, px, py, merging);
+}
+
+void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, double shear) {
+  s.shear = shear;
+  add_wire(s, k);
+  const int nb = n_buffertype;
+  if (nb == 0 || s.a.n == 0) return;
+
+  double bq[MAX_BUFFERTYPES];
+  int32_t bt[MAX_BUFFERTYPES];
+  best_per_type_inline(ws, s, bq, bt);
+
+  // Buffered candidates by input capacitance, those dominated by a newcomer
+  // of smaller load dropped.
+  Buffered buf[MAX_BUFFERTYPES];
+  int m = 0;
+  for (int j = 0; j < nb; j++) {
+    int i = ws.by_cb[j];
+    if (!beats(bq[i], MINUS_INFINITY_TIME)) continue;
+    const double sv = sheared(bq[i], cb[i], shear);
+    if (m > 0 && !beats(sv, buf[m - 1].v)) continue;
+    if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
+    buf[m++] = {cb[i], bq[i], sv, bt[i], i};
+  }
+  if (m == 0) return;
+  add_buffered_inline(ws, s, buf, m, px, py, merging);
+  // Lazily kept dominated candidates: compact once the set has doubled.
+  if (!merging && s.a.n > 2 * s.base_n + 32) compact(ws, s, true);
+}
+
+FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, double shear) {
+  FlatSet M;
+  M.shear = shear;
+  M.a = ws.take_array(L.a.n + R.a.n);
+  FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
+  int w = 0;
+  double last = MINUS_INFINITY_TIME;
+  merge_walk(L.a, R.a, [&](double c, double q, const FlatCand &a, const FlatCand &b) {
+    const double v = sheared(q, c, shear);
+    if (beats(v, last)) {
+      *--out = {c, q, ws.merge_trace(a.trace, b.trace, index), -1};
+      w++;
+      last = v;
+    }
+  });
+  if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
+  M.a.n = w;
+  M.base_n = w;
+  return M;
+}
+
+}  // namespace flat_core

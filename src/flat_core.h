@@ -1,0 +1,377 @@
+// Building blocks of the flat engines: candidate arrays sorted by load with
+// a pending affine wire update, the upper convex hull that gives the best
+// candidate per buffer type, compaction with (sheared) dominance pruning, the
+// two-pointer branch merge, and the 16-byte trace pool with its generational
+// collection. The flat engine (flat.*) is one walk of the routing tree over
+// these; the cost-aware programme (frontier.*) keeps one such set per cost.
+//
+// Central idea: a wire changes every candidate of a set by the same affine
+// map (q -= D + R·c, c += C), so it is kept as one pending update of the
+// whole set (FlatSet) and costs O(1); the update is a shear of the (c, q)
+// plane, so the upper hull of the stored points stays the hull. The best
+// candidate for a buffer of resistance R maximises q - R·c and lies on that
+// hull. Candidates off the hull stay in the set: after a branch merge they
+// can be the best. The hull is kept as a small array of copies of its
+// vertices, so an edge's buffered candidates cost an append to the set and
+// one merge into the hull, whatever their loads; the set is sorted and
+// cleared of dominated candidates lazily (a compaction once it has doubled,
+// and before every merge); meanwhile they never win a buffer. Dominance is
+// taken after a shear by the least resistance that can still drive the
+// node's candidates (see "Pruning"), which drops more of them than plain
+// dominance and keeps the optimum.
+//
+// Traces: small records (FlatTrace, 16 bytes) appended to a pool; index 0 is
+// the empty trace. Only buffer and merge records exist (a wire leaves a
+// candidate's trace unchanged), and a merge with an empty side is no record
+// at all. Records are not freed one by one: a generational collection
+// between two nodes of the walk keeps what the caller's sets still reach
+// (see "Trace pool" in flat_core.cpp).
+//
+// Ownership: a Workspace owns the trace pool, the spare arrays kept for
+// reuse and the scratch of compaction and collection; the arrays of a set
+// belong to whoever holds the set and are given back to the workspace
+// (recycle) or freed (free_storage). One engine run uses one workspace.
+//
+// Memory counters (def.h): total_solution / reduce_solution grow by the
+// bytes of candidate-array storage allocated / released (real capacities, 24
+// bytes a slot); m_used / m_reduced by 16 per trace record made / dropped by
+// a collection. max_space is sampled after every array growth and before
+// every collection, the only moments memory stops growing. Not counted: the
+// pool's capacity beyond its records and the scratch buffers (at most a few
+// words per live candidate or young record).
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cstdint>
+#include <vector>
+
+#include "def.h"
+
+namespace flat_core {
+
+struct FlatCand {
+  double c;
+  double q;
+  int32_t trace;  // index into the pool, 0 for the empty trace
+  int32_t type;   // see FlatSet: the buffer type of a newcomer, else -1
+};
+
+// type >= 1: buffer of library type type-1 at node x on the edge to node
+// `right` (a node index), driving trace `left`; -1: merge of `left` (left
+// branch) and `right` (a trace). A record is always younger (larger index)
+// than the records it names.
+struct FlatTrace {
+  int32_t left;
+  int32_t right;
+  int32_t x;
+  int32_t type;
+};
+constexpr double TRACE_BYTES = sizeof(FlatTrace);
+
+// A candidate array with its own storage, so that its capacity is counted.
+struct CandArray {
+  FlatCand *p = nullptr;
+  int n = 0;
+  int cap = 0;
+};
+
+// The candidates of one subtree. Stored values (c, q) stand for the real load
+// c + A and required time q - B·c - D: a wire of resistance R, capacitance C
+// and own delay Dw composes as D += R·A + Dw, B += R, A += C, in constant
+// time for the whole set.
+//
+// a: [0, base_n) sorted by load, largest first, none dominated (the result of
+// the last compaction, merge or sink); [base_n, n) the buffered candidates
+// added since, in the order the edges made them. Those of one buffer type
+// have non-increasing stored loads (the input capacitance less an A that
+// only grows), so a compaction sorts them by a counting sort on the type and
+// a merge of the runs. Until then a dominated candidate may stay: it never
+// wins a buffer (for resistance >= 0 its dominator does at least as well, at
+// a smaller load), and merges see compacted sets only.
+//
+// hull: copies of the vertices of the upper convex hull of all stored points,
+// loads decreasing, from which q - S·c is maximised for a buffer (its slope S
+// in stored values is B + its resistance). The pending update is a shear and
+// keeps the hull a hull; an edge's newcomers are merged into it. Vertices at
+// the large-load end that a growing B makes dominated stay until the next
+// compaction cuts them: they are real candidates with whole traces (the
+// collection counts the copies as references) and never beat their
+// dominator. Rebuilt after every merge.
+struct FlatSet {
+  CandArray a;
+  CandArray hull;
+  double A = 0.0, B = 0.0, D = 0.0;
+  int base_n = 0;
+  double shear = 0.0;  // least resistance above the set's node (see "Pruning")
+};
+
+inline double real_q(const FlatSet &s, const FlatCand &x) { return (x.q - s.B * x.c) - s.D; }
+inline double real_c(const FlatSet &s, const FlatCand &x) { return x.c + s.A; }
+
+// q - last < 1e-24: no later than the last survivor (which has no larger
+// load), so dominated; the first survivor must beat minus infinity.
+inline bool beats(double q, double last) { return !(q - last < 1e-24); }
+
+// Pruning. Whatever is built above a node, a candidate there reaches the
+// gate that drives it through a path of resistance at least `shear` (the
+// wire to the parent plus the least gate resistance), and the other branches
+// it meets on the way see its load through less resistance. So if u has no
+// larger load than v and q_v - q_u <= shear·(c_v - c_u), any solution built
+// on v is no better with v than with u: v is dropped. This is dominance of
+// the points sheared by q - shear·c, and it implies plain dominance.
+inline double sheared(double q, double c, double shear) { return q - shear * c; }
+
+// x.c < m.c < o.c: m lies strictly above the chord from x to o.
+inline bool above(const FlatCand &x, const FlatCand &m, const FlatCand &o) {
+  return (m.q - o.q) * (x.c - o.c) < (x.q - o.q) * (m.c - o.c);
+}
+
+// First hull vertex with a stored load not above c.
+inline int hull_position(const CandArray &h, double c) {
+  int lo = 0, hi = h.n;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (h.p[mid].c > c)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
+// Vertex maximising q - slope·c (stored values). Along the hull (loads
+// decreasing) moving on improves while the edge's slope is below `slope`.
+inline const FlatCand &best_vertex(const FlatSet &s, double slope) {
+  const FlatCand *v = s.hull.p;
+  int lo = 0, hi = s.hull.n - 1;  // answer in [lo, hi]
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    // (u.q - w.q) / (u.c - w.c) < slope, with u.c > w.c
+    if (v[mid].q - v[mid + 1].q < slope * (v[mid].c - v[mid + 1].c))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return v[lo];
+}
+
+// A buffered candidate about to join a set, in real values.
+struct Buffered {
+  double c;  // real load (the buffer's input capacitance)
+  double q;  // real required time at the buffer's input
+  double v;  // q sheared (see "Pruning")
+  int32_t below;  // trace of the driven candidate
+  int type;       // 0-based
+};
+
+[[noreturn]] void out_of_memory();
+
+// The trace pool, the spare arrays and the scratch of one engine run.
+class Workspace {
+ public:
+  Workspace() = default;
+  Workspace(const Workspace &) = delete;
+  Workspace &operator=(const Workspace &) = delete;
+  ~Workspace() { clear(); }
+
+  // ---- Library order, read from the global tables by order_library() ----
+  // Types sorted by input capacitance, smallest first (insertion by load),
+  // and by resistance, smallest first (best vertices in one walk).
+  int by_cb[MAX_BUFFERTYPES];
+  int by_rb[MAX_BUFFERTYPES];
+  double least_gate = 0.0;  // least driving resistance: the driver's or a buffer's
+  void order_library();
+
+  // ---- Candidate arrays ----
+  void grow(CandArray &a, int need) {
+    if (need > a.cap) grow_storage(a, need);
+  }
+  void free_storage(CandArray &a);
+  // An empty array of capacity >= need, a spare one when there is one.
+  CandArray take_array(int need);
+  // Keeps the array's storage for reuse; a becomes empty.
+  void recycle(CandArray &a);
+  void release_spare();
+
+  // ---- Trace pool ----
+  // Starts an empty pool (index 0: the empty trace, never counted) whose
+  // young generations hold at most young_records records.
+  void start_pool(int young_records);
+  int32_t make_trace(int32_t left, int32_t right, int x, int type) {
+    if (pool_n == pool_cap) grow_pool();
+    pool[pool_n] = {left, right, x, type};
+    return pool_n++;
+  }
+  // The merge record of two traces; an empty side is no record at all.
+  int32_t merge_trace(int32_t left, int32_t right, int x) {
+    if (left == 0) return right;
+    if (right == 0) return left;
+    return make_trace(left, right, x, -1);
+  }
+  // Records are counted in m_used in batches: before every peak sample, and
+  // memory only grows by records between two samples, so the peak is exact.
+  void count_records() {
+    m_used += TRACE_BYTES * (pool_n - counted_n);
+    counted_n = pool_n;
+  }
+  // Young generations grow with the old one up to young_records, so that a
+  // small net touches little fresh memory. Between two nodes of the walk:
+  //   if (ws.collection_due()) ws.collect(ws.full_collection_due(), roots);
+  bool collection_due() const {
+    return pool_n - old_n >= std::max(1, std::min(young_records, std::max(old_n, 4096)));
+  }
+  bool full_collection_due() const { return old_n >= full_at; }
+  // Collection: roots(visit) must call visit(CandArray &) for every array
+  // that holds references to records (hull copies included); on a young
+  // collection it may leave out arrays whose records are all older than the
+  // last collection. The records nothing reaches are dropped and the rest
+  // slide down in their order, so children stay older than their parents.
+  // roots is called twice: to mark, then to rename the references.
+  template <typename Roots>
+  void collect(bool full, Roots &&roots);
+  // The placement lines of trace t on fp ("start X  end Y  buffertype T"),
+  // by an explicit stack; *count grows by the buffers written.
+  void write_trace(int32_t t, int *count) const;
+  const FlatTrace &trace(int32_t t) const { return pool[t]; }
+  int32_t records() const { return pool_n; }
+
+  // Frees the scratch buffers (compaction, hull update, collection).
+  void release_scratch();
+  // Frees everything: pool (its records counted as dropped), spare arrays, scratch.
+  void clear();
+
+  // Scratch of compaction and the hull update (flat_core.cpp).
+  std::vector<FlatCand> sort_a, sort_b, hull_tail;
+  std::vector<int> runs;
+
+ private:
+  void grow_storage(CandArray &a, int need);
+  void grow_pool();
+
+  std::vector<CandArray> spare;  // released arrays kept for reuse
+
+  FlatTrace *pool = nullptr;  // pool[0] unused: index 0 is the empty trace
+  int32_t pool_n = 0;         // records in use (including the unused slot 0)
+  int32_t pool_cap = 0;
+  int32_t counted_n = 1;      // records below counted_n are in m_used
+  int32_t old_n = 1;          // records below old_n have survived a collection
+  int32_t full_at = 0;        // old_n from which the next collection is full
+  int young_records = 1 << 15;
+  std::vector<int32_t> rename_to;  // scratch of the collection
+};
+
+// ---- Operations on one set (flat_core.cpp) ----
+
+// Hull of a compacted set (stored = real values, B = 0).
+void build_hull(Workspace &ws, FlatSet &s);
+
+// Applies the pending update to every candidate and drops the dominated ones
+// (those no later than a candidate of smaller load, and those at or below
+// minus infinity); with `prune`, also those the shear drops (see
+// "Pruning"). With keep_hull the hull's copies take the new values too;
+// otherwise the hull is emptied.
+void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune = true);
+
+// A wire of length k carries the set up: the pending update only.
+inline void add_wire(FlatSet &s, double k) {
+  const double R = r0 * k;
+  s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
+  s.B += R;
+  s.A += k * c0;
+}
+
+// Best driven candidate per buffer type (the set's hull must not be empty):
+// bq[i] the real required time at the input of a buffer of type i driving
+// it, bt[i] its trace.
+void best_per_type(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt);
+
+// Adds buffered candidates (placed at node px on the edge to py) to the set:
+// buf[0..m) sorted by load, smallest first, each beating the previous one
+// sheared by s.shear. A newcomer is kept unless the hull vertex of largest
+// load not above its own dominates it (sheared). With `merging` the hull is
+// left as it is (a merge follows); otherwise the kept newcomers are merged
+// into it.
+void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py, bool merging);
+
+// The edge from node px to its child py of length k: the set carried up the
+// wire, plus one buffered candidate per type at px. With `merging` a branch
+// merge follows (and compacts the set), so the hull is not kept; otherwise
+// the set is compacted once it has doubled.
+void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, double shear);
+
+// Two-pointer walk over two compacted arrays, from their smallest loads: the
+// side with the earlier required time advances; stops when either runs out.
+// emit(c, q, a, b) receives every merged pair (loads increasing), a and b
+// the two candidates, and decides what to keep.
+template <typename Emit>
+inline void merge_walk(const CandArray &L, const CandArray &R, Emit &&emit) {
+  int i = L.n - 1, j = R.n - 1;
+  while (i >= 0 && j >= 0) {
+    const FlatCand &a = L.p[i];
+    const FlatCand &b = R.p[j];
+    const bool adv_a = a.q < b.q;
+    emit(a.c + b.c, adv_a ? a.q : b.q, a, b);
+    if (adv_a)
+      i--;
+    else
+      j--;
+  }
+}
+
+// The merge of the two compacted branch sets at node `index`, pruned by
+// `shear`, compacted (its hull not built).
+FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, double shear);
+
+// ---- Trace pool collection ----
+//
+// Records are appended and never freed one by one: a candidate that is
+// dropped (dominated, or beaten in a merge) leaves its records behind, and a
+// collection between two nodes of the walk, when the caller's sets are the
+// only holders, slides the reachable records to the front and renames the
+// candidates' references. Marking needs no stack: children are older, so one
+// sweep from the youngest record down marks everything reachable. Most
+// records die young (buffered candidates that are soon dominated), and an
+// old record never names a younger one, so a young collection looks only at
+// the records made since the last one and keeps every older record; a full
+// one, once the old records have doubled, looks at all.
+template <typename Roots>
+void Workspace::collect(bool full, Roots &&roots) {
+  count_records();
+  peak_check();
+  const int32_t from = full ? 1 : old_n;
+  std::vector<int32_t> &to = rename_to;  // of record from + i: 1 when reachable, then its new index
+  to.assign(static_cast<size_t>(pool_n - from), 0);
+  auto young = [from](int32_t r) { return r >= from; };
+  roots([&](const CandArray &a) {
+    for (const FlatCand *x = a.p, *e = x + a.n; x < e; x++)
+      if (young(x->trace)) to[static_cast<size_t>(x->trace - from)] = 1;
+  });
+  for (int32_t r = pool_n - 1; r >= from; r--) {
+    if (to[static_cast<size_t>(r - from)] == 0) continue;
+    const FlatTrace &f = pool[r];
+    assert(f.left < r && (f.type >= 0 || f.right < r));  // children are older
+    if (young(f.left)) to[static_cast<size_t>(f.left - from)] = 1;
+    if (f.type < 0 && young(f.right)) to[static_cast<size_t>(f.right - from)] = 1;
+  }
+  auto renamed = [&](int32_t r) { return young(r) ? to[static_cast<size_t>(r - from)] : r; };
+  int32_t n = from;
+  for (int32_t r = from; r < pool_n; r++) {
+    if (to[static_cast<size_t>(r - from)] == 0) continue;
+    FlatTrace f = pool[r];
+    f.left = renamed(f.left);
+    if (f.type < 0) f.right = renamed(f.right);
+    pool[n] = f;
+    to[static_cast<size_t>(r - from)] = n++;
+  }
+  roots([&](CandArray &a) {
+    for (int i = 0; i < a.n; i++) a.p[i].trace = renamed(a.p[i].trace);
+  });
+  m_reduced += TRACE_BYTES * (pool_n - n);
+  pool_n = n;
+  counted_n = n;
+  old_n = n;
+  if (full) full_at = std::max<int32_t>(young_records, 3 * n);
+}
+
+}  // namespace flat_core
