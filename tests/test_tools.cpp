@@ -211,6 +211,15 @@ TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
   RunResult r = d.run("'" + kCheck + "' - demo.lib - < demo.buf");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.rfind("bufins-check: '-' (standard input) may stand for one input file only\n", 0), 0u);
+  // The readers' warnings, as bufins gives them; -q silences them.
+  write_file(d / "warn.lib", read_file(d / "demo.lib") + "BUFX2 20 35 180\n");
+  r = d.run("'" + kCheck + "' demo.net warn.lib demo.buf");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, report);
+  EXPECT_EQ(r.err.rfind("warn.lib:5: warning: ", 0), 0u) << r.err;
+  r = d.run("'" + kCheck + "' -q demo.net warn.lib demo.buf");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, report);
   r = d.run("printf 'start 11  end 12  buffertype 9\\n' | '" + kCheck + "' demo.net demo.lib -");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "(standard input):1: buffer type 9 is outside the library (types 1 to 3)\n");

@@ -2,7 +2,7 @@
 // engines and reports the slack at the driver, the buffers by type, their total
 // input capacitance and the worst sinks.
 //
-//   bufins-check [-s S] [-m M] [-h] [-V] NET LIB PLACEMENT
+//   bufins-check [-s S] [-m M] [-q] [-h] [-V] NET LIB PLACEMENT
 //
 // Exit status: 0 when the placement fits the net (and, with --slack, its slack
 // is S); 1 for a usage error, a file that cannot be opened, or any error in the
@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli.h"
 #include "cmdline.h"
 #include "def.h"
 #include "io.h"
@@ -37,7 +38,8 @@ const cmdline::Program kProgram{
       "two differ by more than 1e-9 relative"},
      {'m', 'm', "segments", "M",
       "cut every wire into M + 1 pieces first, as a bufins run\n"
-      "with -m M does, for the original net file (default 0)"}},
+      "with -m M does, for the original net file (default 0)"},
+     {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
     "Exit status: 0 when the placement fits the net (and matches --slack); 1 for a\n"
     "usage error, a file that cannot be opened, or an error in any of the three files\n"
     "(\"file:line: what is wrong\"); 2 when the computed slack is not S."};
@@ -46,6 +48,7 @@ struct Request {
   bool want_slack = false;
   double expected = 0.0;
   int segments = 0;
+  bool quiet = false;
   std::string net, lib, placement;
 };
 
@@ -58,6 +61,8 @@ Request read_request(const cmdline::Parsed &parsed) {
       r.want_slack = true;
     } else if (o.key == 'm') {
       r.segments = static_cast<int>(cmdline::integer_value(o, 0, MAX_NODES));
+    } else if (o.key == 'q') {
+      r.quiet = true;
     }
   }
   const std::vector<std::string> &files = parsed.operands;
@@ -75,14 +80,17 @@ Request read_request(const cmdline::Parsed &parsed) {
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
 PlacementFile load_inputs(const Request &r) {
+  WarningPrinter warnings(r.quiet);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   {
-    cmdline::Stream l = open_input(r.lib);
-    InputLib(l.get(), cmdline::display_name(r.lib));
+    File l = open_file(r.lib.c_str(), "r");
+    InputLib(l.get(), cmdline::display_name(r.lib), warn);
   }
   {
-    cmdline::Stream n = open_input(r.net);
-    read_net(n.get(), cmdline::display_name(r.net));
+    File n = open_file(r.net.c_str(), "r");
+    read_net(n.get(), cmdline::display_name(r.net), warn);
   }
+  warnings.finish();
   if (r.segments) wire_segment(r.segments);
   return read_placement(r.placement, true);
 }

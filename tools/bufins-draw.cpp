@@ -1,6 +1,6 @@
 // bufins-draw: a picture of a buffered net, as SVG or PNG, drawn with cairo.
 //
-//   bufins-draw [-p FILE] [-F FORMAT] [-o FILE] [-h] [-V] NET PLACEMENT [LIB]
+//   bufins-draw [-p FILE] [-F FORMAT] [-o FILE] [-q] [-h] [-V] NET PLACEMENT [LIB]
 //
 // Wires follow their rectilinear route (vertical leg first, as segmentation
 // places its nodes), the driver is a black square, sinks are dots coloured by
@@ -63,7 +63,8 @@ const cmdline::Program kProgram{
      {'F', 'F', "format", "FORMAT", "svg or png, whatever the picture's name"},
      {'o', 'o', "output", "FILE",
       "deprecated: the same as --picture (in bufins -o is a flag;\n"
-      "this one warns)"}},
+      "this one warns)"},
+     {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
     "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
     "cannot be opened, an error in the input files (\"file:line: what is wrong\"),\n"
     "or a failed write (no partial picture is left)."};
@@ -72,6 +73,7 @@ struct Request {
   std::string net, placement, lib;  // lib empty: none given
   std::string picture;
   bool svg = true;
+  bool quiet = false;
 };
 
 bool ends_with(const std::string &s, const char *suffix) {
@@ -89,6 +91,8 @@ Request read_request(const cmdline::Parsed &parsed) {
     if (o.key == 'p' || o.key == 'o') {
       if (o.value.empty()) throw cmdline::UsageError(o.name + " needs a file name");
       r.picture = o.value;
+    } else if (o.key == 'q') {
+      r.quiet = true;
     } else if (o.key == 'F') {
       format = o.value;
       if (format != "svg" && format != "png")
@@ -138,15 +142,18 @@ cmdline::Stream rereadable(cmdline::Stream in, const std::string &name) {
 // placement file. Input errors leave as InputError, which main reports.
 Inputs load_inputs(const Request &r) {
   Inputs in;
+  WarningPrinter warnings(r.quiet);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   if (!r.lib.empty()) {
-    cmdline::Stream l = rereadable(open_input(r.lib), r.lib);
-    InputLib(l.get(), cmdline::display_name(r.lib));
+    cmdline::Stream l = rereadable(open_file(r.lib.c_str(), "r"), r.lib);
+    InputLib(l.get(), cmdline::display_name(r.lib), warn);
     in.names = library_names(l.get());
   }
   {
-    cmdline::Stream n = open_input(r.net);
-    read_net(n.get(), cmdline::display_name(r.net));
+    File n = open_file(r.net.c_str(), "r");
+    read_net(n.get(), cmdline::display_name(r.net), warn);
   }
+  warnings.finish();
   in.placement = read_placement(r.placement, !r.lib.empty());
   return in;
 }

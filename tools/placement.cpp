@@ -7,6 +7,8 @@
 // engines, so an answer that both reproduce is checked twice.
 #include "placement.h"
 
+#include "cli.h"
+#include "cmdline.h"
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -48,15 +50,6 @@ bool to_int(const std::string &word, int *value) {
 
 }  // namespace
 
-cmdline::Stream open_input(const std::string &name) {
-  cmdline::Stream f = cmdline::open_stream(name, "r");
-  if (!f) {
-    const std::string text = "Cannot open file: " + name;
-    throw InputError(name, 0, text, text);
-  }
-  return f;
-}
-
 void tree_order(std::vector<int> &order, std::vector<int> &parent) {
   const int in_use = n_sinks + n_candidates;
   order.clear();
@@ -78,7 +71,7 @@ void tree_order(std::vector<int> &order, std::vector<int> &parent) {
 }
 
 PlacementFile read_placement(const std::string &file, bool check_types) {
-  cmdline::Stream in = open_input(file);
+  File in = open_file(file.c_str(), "r");
   const std::string name = cmdline::display_name(file);
 
   const int in_use = n_sinks + n_candidates;

@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "cmdline.h"
-
 struct PlacedBuffer {
   int start;  // index of the candidate node the buffer stands at
   int end;    // index of the child at the other end of the driven wire
@@ -24,10 +22,6 @@ struct PlacementFile {
   std::vector<int> buffer_on;            // by table position of the child: 0 or the type
   bool empty_tree = false;               // the file says "empty tree"
 };
-
-// Opens an input file of a tool for reading; "-" is standard input. Throws the
-// InputError "Cannot open file: NAME" when it cannot be opened.
-cmdline::Stream open_input(const std::string &name);
 
 // Reads and checks the placement file `name` ("-": standard input). Every line must be a placement
 // ("start A  end B  buffertype T") of a wire of the tree reached from the
