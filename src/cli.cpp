@@ -347,9 +347,9 @@ nlohmann::ordered_json node_json(const std::unordered_map<int, const Node *> &by
 
 }  // namespace
 
-bool write_json_report(const std::string &path, const RunSummary &run) {
+bool write_json_report(OutputFile &out, const RunSummary &run) {
   std::vector<Placement> placements;
-  if (!read_placements(run.placement_file, run.winner_from, &placements)) {
+  if (!read_placements(run.placement_path, run.winner_from, &placements)) {
     std::fflush(stdout);
     std::fprintf(stderr, "bufins: cannot read back %s for the JSON report\n", run.placement_file.c_str());
     return false;
@@ -404,19 +404,10 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
 
   // File names and buffer names are bytes, not necessarily UTF-8.
   const std::string text = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  File f(std::fopen(path.c_str(), "w"), &std::fclose);
-  if (!f) {
+  if (std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", path.c_str());
+    std::fprintf(stderr, "bufins: cannot write %s\n", out.name().c_str());
     return false;
   }
-  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = !std::ferror(f.get()) && ok;
-  if (std::fclose(f.release()) != 0) ok = false;
-  if (!ok) {
-    std::remove(path.c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: cannot write %s\n", path.c_str());
-  }
-  return ok;
+  return true;
 }

@@ -14,8 +14,11 @@
 // Every buffer triangle is one closed three-point subpath, and so is each
 // buffer-type swatch of the legend; nothing else drawn is (tests count them).
 //
-// Exit status: 0 when the picture is written; 1 for a usage error, a file that
-// cannot be opened, an error in the input files, or a failed write.
+// Exit status: 0 when the picture is written; 1 for a usage error, a picture
+// that would replace an input, a file that cannot be opened, an error in the
+// input files, or a failed write. The picture is written to a temporary and
+// put in place only when whole (output_file.h): a failed run leaves an
+// earlier picture of the same name as it was.
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <getopt.h>
@@ -26,12 +29,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "def.h"
 #include "io.h"
+#include "output_file.h"
 #include "placement.h"
 
 // Fontconfig, under cairo's text, keeps its configuration for the life of the
@@ -145,6 +150,13 @@ int main(int argc, char **argv) {
   }
   const std::string net_name = argv[optind];
   const bool have_lib = rest == 3;
+  const std::string replaced = replaced_file(
+      {{net_name, "net file"}, {argv[optind + 1], "placement file"}, {have_lib ? argv[optind + 2] : "", "library file"}},
+      {{out, "picture"}});
+  if (!replaced.empty()) {
+    std::fprintf(stderr, "bufins-draw: %s; choose another name with -o\n", replaced.c_str());
+    return 1;
+  }
 
   reset_globals();
   PlacementFile pf;
@@ -193,7 +205,15 @@ int main(int argc, char **argv) {
   double legend_h = line * (9 + types.size());
   double W = MARGIN + plot_w + MARGIN + LEGEND;
   double H = std::max(plot_h + 2 * MARGIN, legend_h + 2 * MARGIN);
-  cairo_surface_t *surface = svg ? cairo_svg_surface_create(out.c_str(), W, H)
+  std::optional<OutputFile> picture;
+  try {
+    picture.emplace(out);
+  } catch (const OutputError &e) {
+    std::fprintf(stderr, "bufins-draw: %s\n", e.what());
+    return 1;
+  }
+  // cairo writes the temporary by its name.
+  cairo_surface_t *surface = svg ? cairo_svg_surface_create(picture->path().c_str(), W, H)
                                  : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(W)),
                                                               static_cast<int>(std::ceil(H)));
   cairo_t *cr = cairo_create(surface);
@@ -392,12 +412,17 @@ int main(int argc, char **argv) {
     status = cairo_surface_status(surface);
   } else {
     status = cairo_surface_status(surface);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, out.c_str());
+    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, picture->path().c_str());
   }
   cairo_surface_destroy(surface);
   if (status != CAIRO_STATUS_SUCCESS) {
-    std::remove(out.c_str());
     std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", out.c_str(), cairo_status_to_string(status));
+    return 1;
+  }
+  try {
+    picture->commit();
+  } catch (const OutputError &e) {
+    std::fprintf(stderr, "bufins-draw: %s\n", e.what());
     return 1;
   }
   return 0;
