@@ -77,8 +77,9 @@ void print_help(const char *program) {
       "it has none); with --out, BASE.finalnet and BASE.buf. The JSON report only with -j.\n"
       "\n"
       "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
-      "created, an error in the input files or answers, or a failed write (the run's output\n"
-      "files are then removed).\n",
+      "created, an output that would replace an input, an error in the input files or answers,\n"
+      "or a failed write. Outputs are put in place only when the whole run has succeeded: a\n"
+      "failed or interrupted run leaves files of earlier runs as they were.\n",
       program);
 }
 
