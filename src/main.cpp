@@ -115,6 +115,14 @@ static int run(int argc, char **argv) {
 
   if (debug == 1) ntree_print(root);
 
+  // The output files are temporaries from here until commit_outputs at the
+  // end of the run (write errors show there). They are made before the
+  // algorithm runs, so a folder that cannot take them fails the run early.
+  const std::string finalnet = output_name(opt, "finalnet");
+  OutputFile final_net(finalnet);
+  filename = output_name(opt, "buf");
+  OutputFile placement(filename);
+
   progress_start(root);
   getrusage(RUSAGE_SELF, &timestuff);
   stime = timestuff.ru_utime.tv_sec;
@@ -131,13 +139,7 @@ static int run(int argc, char **argv) {
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
   progress_stop();
 
-  // Outputs are temporaries until commit_outputs at the end of the run.
-  const std::string finalnet = output_name(opt, "finalnet");
-  OutputFile final_net(finalnet);
   Printoutput(root, final_net.stream());
-  final_net.close();
-  filename = output_name(opt, "buf");
-  OutputFile placement(filename);
   fp = placement.stream();
 
   if (output) {

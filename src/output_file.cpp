@@ -121,17 +121,16 @@ void release_slot(int i) {
   if (i >= 0) pending.slots[i].used = 0;
 }
 
-// Six characters for a temporary's name: mkstemp's alphabet, from a generator
-// seeded by the clock and the process id (O_EXCL settles any clash).
-std::string random_suffix() {
+// Six characters for a temporary's name: mkstemp's alphabet, from the clock,
+// the process id and the attempt (O_EXCL settles any clash).
+std::string random_suffix(int attempt) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static unsigned long long state = 0;
-  if (state == 0) {
-    timespec t;
-    clock_gettime(CLOCK_REALTIME, &t);
-    state = (static_cast<unsigned long long>(t.tv_nsec) << 20) ^ static_cast<unsigned long long>(t.tv_sec) ^
-            (static_cast<unsigned long long>(getpid()) << 40) ^ 0x9E3779B97F4A7C15ull;
-  }
+  timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  unsigned long long state = (static_cast<unsigned long long>(t.tv_nsec) << 20) ^
+                             static_cast<unsigned long long>(t.tv_sec) ^
+                             (static_cast<unsigned long long>(getpid()) << 40) ^
+                             (static_cast<unsigned long long>(attempt) + 1) * 0x9E3779B97F4A7C15ull;
   std::string s(6, 'X');
   for (char &c : s) {
     state ^= state << 13;
@@ -182,7 +181,7 @@ OutputFile::OutputFile(std::string name) : name_(std::move(name)), target_(name_
   install_handlers();
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; attempt++) {
-    std::string temp = folder + "." + base + "." + random_suffix();
+    std::string temp = folder + "." + base + "." + random_suffix(attempt);
     if (temp.size() >= PATH_MAX) throw OutputError(OutputError::CANNOT_CREATE, name_, ENAMETOOLONG);
     SignalsHeld held;
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);  // the umask applies, as for fopen
@@ -202,8 +201,10 @@ OutputFile::OutputFile(std::string name) : name_(std::move(name)), target_(name_
   if (exists) {
     // As fopen(name, "w") would leave it: the replaced file's permissions
     // and, where the process may set them, its owner and group.
-    // A process that may not give files away keeps its own.
-    if ((st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0) errno = 0;
+    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+      // Only a privileged process may give a file away; others keep their own.
+      [[maybe_unused]] const int given = fchown(fd, st.st_uid, st.st_gid);
+    }
     fchmod(fd, st.st_mode & 0777);
   }
   stream_ = fdopen(fd, "w");
