@@ -1,6 +1,6 @@
 // End-to-end tests of how bufins puts its output files in place: a failed run
 // (lost report, output that cannot be created, late input error, SIGTERM
-// while the outputs are being written) leaves the folder exactly as it found
+// in the middle of the run) leaves the folder exactly as it found
 // it, earlier outputs byte for byte and no temporary; an output that would
 // replace an input is refused before anything is read; a replaced file keeps
 // its permissions and a symbolic link stays a link.
@@ -132,9 +132,10 @@ TEST(Outputs, ReplacedFilesKeepPermissionsAndLinks) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
-TEST(Outputs, TerminatedWhileWritingLeavesNoTemporary) {
-  // A chain long enough that its final net takes a while to write; SIGTERM is
-  // sent as soon as a temporary shows up in the folder.
+TEST(Outputs, TerminatedMidRunLeavesNoTemporary) {
+  // A chain long enough that the run takes a while; SIGTERM is sent as soon
+  // as a temporary shows up in the folder (they are made before the
+  // algorithm runs and live until the outputs are committed).
   Folder f;
   const int n = 300000;
   std::string net = "wire_res_per_unit 0.000001\nwire_cap_per_unit 0.001\ndriver 0 0 200\n";
