@@ -59,8 +59,9 @@ const char *const kEpilogue =
     "a missing wire constant, an empty library) go to standard error; -q silences them.\n"
     "\n"
     "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
-    "created, an error in the input files or answers, or a failed write (the run's output\n"
-    "files are then removed).";
+    "created, an output that would replace an input, an error in the input files or answers,\n"
+    "or a failed write. Outputs are put in place only when the whole run has succeeded: a\n"
+    "failed or interrupted run leaves files of earlier runs as they were.";
 
 const cmdline::Program &program_table() {
   static const cmdline::Program table{
@@ -410,9 +411,9 @@ nlohmann::ordered_json node_json(const std::unordered_map<int, const Node *> &by
 
 }  // namespace
 
-bool write_json_report(const std::string &path, const RunSummary &run) {
+bool write_json_report(OutputFile &out, const RunSummary &run) {
   std::vector<Placement> placements;
-  if (!read_placements(run.placement_file, run.winner_from, &placements)) {
+  if (!read_placements(run.placement_path, run.winner_from, &placements)) {
     std::fflush(stdout);
     std::fprintf(stderr, "bufins: cannot read back %s for the JSON report\n", run.placement_file.c_str());
     return false;
@@ -469,24 +470,10 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
 
   // File names and buffer names are bytes, not necessarily UTF-8.
   const std::string text = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (cmdline::is_standard(path)) {
-    // Checked with the rest of standard output at the end of the run.
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return true;
-  }
-  File f(std::fopen(path.c_str(), "w"), &std::fclose);
-  if (!f) {
+  if (std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", path.c_str());
+    std::fprintf(stderr, "bufins: cannot write %s\n", out.name().c_str());
     return false;
   }
-  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = !std::ferror(f.get()) && ok;
-  if (std::fclose(f.release()) != 0) ok = false;
-  if (!ok) {
-    std::remove(path.c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: cannot write %s\n", path.c_str());
-  }
-  return ok;
+  return true;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "def.h"
+#include "output_file.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
@@ -95,6 +96,7 @@ class WarningPrinter {
 
 struct RunSummary {
   std::string netname, libname, finalnet, placement_file;
+  std::string placement_path;  // where the placement lines are until the run commits its outputs
   Engine engine;
   int segments;
   double slack;
@@ -105,6 +107,6 @@ struct RunSummary {
   std::vector<std::string> buffer_names;
 };
 
-// Writes the JSON run report. On failure prints why, removes the partial
-// file and returns false.
-bool write_json_report(const std::string &path, const RunSummary &run);
+// Writes the JSON run report to `out` (the caller commits it). On failure
+// prints why and returns false.
+bool write_json_report(OutputFile &out, const RunSummary &run);

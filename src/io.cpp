@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "output_file.h"
 #include "wire_segment.h"
 
 namespace {
@@ -962,9 +963,13 @@ void edge_print(FILE *stream, Node *p) {
 
 void Printoutput(Node *p) {
   replace_extension(filename, "finalnet");
-  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(filename.c_str(), "w"), &std::fclose);
-  if (!file) throw InputError(filename, 0, "cannot be created", "Cannot open file: " + filename);
-  Out o{file.get(), std::vector<char>(OUT_BLOCK), 0};
+  OutputFile file(filename);
+  Printoutput(p, file.stream());
+  file.commit();
+}
+
+void Printoutput(Node *p, FILE *stream) {
+  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
   out_literal(o, "wire_res_per_unit ");
   out_fixed(o, r0);
   out_literal(o, "\nwire_cap_per_unit ");
@@ -1012,9 +1017,4 @@ void Printoutput(Node *p) {
   out_literal(o, "\n");
   edge_lines(o, p);
   out_flush(o);
-  FILE *f = file.get();
-  if (std::ferror(f) || std::fclose(file.release()) != 0) {
-    std::remove(filename.c_str());  // never leave a truncated net behind
-    fatal("cannot write %s", filename.c_str());
-  }
 }

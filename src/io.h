@@ -115,8 +115,13 @@ void ntree_print(Node *p);
 void replace_extension(std::string &name, const char *suffix);
 
 // Writes the final net file (name derived from the global filename, which is
-// rewritten in place) with the tree as it stands, segment nodes included.
+// rewritten in place) with the tree as it stands, segment nodes included; the
+// file is replaced only once it is written whole (output_file.h), failures
+// throw OutputError.
 void Printoutput(Node *p);
+
+// The final net's text, written to an open stream (the caller checks it).
+void Printoutput(Node *p, FILE *stream);
 
 // Writes the edge lines of the subtree at p in pre-order, both edges of a
 // branching node before either subtree.

@@ -2,8 +2,9 @@
 // under a user-CPU-time measurement, the output files and the run report.
 //
 // Exit status: 0 for a normal run, 1 for a usage error, a file that cannot be
-// opened, any input error, or a failed write; a failed run removes the output
-// files it has written.
+// opened, an output that would replace an input, any input error, or a failed
+// write. Outputs go through output_file.h: a failed run leaves every file as
+// it was.
 #include <sys/resource.h>
 #include <sys/time.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "expiration_list.h"
 #include "fastins.h"
 #include "flat.h"
+#include "output_file.h"
 #include "tree.h"
 #include "van.h"
 
@@ -28,8 +31,39 @@ namespace {
 
 double megabytes(double bytes) { return static_cast<float>(bytes) / 1048576.0f; }
 
-void remove_outputs(const std::vector<std::string> &names) {
-  for (const std::string &name : names) std::remove(name.c_str());
+// An output's name: the net file's name, or --out's base given a '.' of its
+// own to be replaced, with what follows its last '.' replaced by `suffix`.
+std::string output_name(const Options &opt, const char *suffix) {
+  std::string name = opt.out_base.empty() ? opt.netname : opt.out_base + ".net";
+  replace_extension(name, suffix);
+  return name;
+}
+
+// Before anything is read or written: true, after saying why, when an output
+// would replace an input or an earlier output.
+bool outputs_replace_files(const Options &opt) {
+  std::vector<RunFile> inputs{{opt.netname, "net file"}, {opt.libname, "library file"}};
+  const std::vector<RunFile> named{{output_name(opt, "finalnet"), "final net"},
+                                   {output_name(opt, "buf"), "placement file"}};
+  std::string why = replaced_file(inputs, named);
+  const char *advice = "choose other output names with --out=BASE";
+  if (why.empty()) {
+    inputs.insert(inputs.end(), named.begin(), named.end());
+    why = replaced_file(inputs, {{opt.json, "JSON report"}});
+    advice = "choose another name with --json=FILE";
+  }
+  if (why.empty()) return false;
+  std::fprintf(stderr, "bufins: %s; %s\n", why.c_str(), advice);
+  return true;
+}
+
+int report_output_error(const OutputError &e) {
+  std::fflush(stdout);
+  if (e.kind == OutputError::CANNOT_CREATE)
+    std::fprintf(stderr, "Cannot open file: %s\n", e.name.c_str());
+  else
+    std::fprintf(stderr, "bufins: %s\n", e.what());
+  return 1;
 }
 
 }  // namespace
@@ -41,6 +75,7 @@ static int run(int argc, char **argv) {
   Options opt = parse_command_line(argc, argv);
   if (opt.action == ACTION_HELP) return print_help();
   if (opt.action == ACTION_VERSION) return print_version();
+  if (outputs_replace_files(opt)) return 1;
   const int output = opt.output, t = opt.timing;
   filename = opt.netname;
   const std::string &libname = opt.libname;
@@ -60,9 +95,6 @@ static int run(int argc, char **argv) {
   Node *root = Input(filename, &segments, warn);
   warnings.finish();
   opt.net.reset();
-  // The output names are derived from filename by replacing what follows its
-  // last '.': a base given with --out gets a '.' of its own to be replaced.
-  if (!opt.out_base.empty()) filename = opt.out_base + ".net";
   // Debug placement lines written while the algorithm runs go to standard
   // output, under the candidate they belong to.
   fp = stdout;
@@ -90,6 +122,14 @@ static int run(int argc, char **argv) {
 
   if (debug == 1) ntree_print(root);
 
+  // The output files are temporaries from here until commit_outputs at the
+  // end of the run (write errors show there). They are made before the
+  // algorithm runs, so a folder that cannot take them fails the run early.
+  const std::string finalnet = output_name(opt, "finalnet");
+  OutputFile final_net(finalnet);
+  filename = output_name(opt, "buf");
+  OutputFile placement(filename);
+
   progress_start(root);
   const double cpu_before = process_cpu_seconds();
   getrusage(RUSAGE_SELF, &timestuff);
@@ -108,16 +148,8 @@ static int run(int argc, char **argv) {
   const double algorithm_cpu_time = process_cpu_seconds() - cpu_before;
   progress_stop();
 
-  Printoutput(root);
-  const std::string finalnet = filename;
-  replace_extension(filename, "buf");
-  File placement(std::fopen(filename.c_str(), "w"), &std::fclose);
-  if (!placement) {
-    // A run that fails leaves no output behind.
-    std::remove(finalnet.c_str());
-    throw InputError(filename, 0, "cannot be created", "Cannot open file: " + filename);
-  }
-  fp = placement.get();
+  Printoutput(root, final_net.stream());
+  fp = placement.stream();
 
   if (output) {
     std::printf("Nonredundant qc list before the source node:\n");
@@ -132,7 +164,7 @@ static int run(int argc, char **argv) {
 
   // With -o -d the listing above has written placements too: the winner's
   // start here.
-  const long winner_from = std::ftell(placement.get());
+  const long winner_from = std::ftell(placement.stream());
   double slack;
   if (use_van) {
     slack = van_answer;
@@ -170,33 +202,28 @@ static int run(int argc, char **argv) {
                  "start value and the placement file says \"empty tree\"\n");
   }
   fp = stdout;
-  std::vector<std::string> outputs{finalnet, filename};
-  if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0) {
-    remove_outputs(outputs);
-    fatal("cannot write %s", filename.c_str());
-  }
+  placement.close();
   if (t) {
     std::printf("Maximum memory usage is %fM bytes \n", megabytes(max_space));
     std::printf("Algorithm time is : %f seconds\n", algorithm_time);
   }
   if (!use_van && !use_flat) nil_free();
 
+  std::optional<OutputFile> json;
   if (!opt.json.empty()) {
-    RunSummary run{opt.netname, libname,          finalnet,       filename,       engine,
-                   segments,    slack,            number_of_buffers, winner_from, algorithm_time,
-                   algorithm_cpu_time, buffer_names};
-    if (!write_json_report(opt.json, run)) {
-      remove_outputs(outputs);
-      return 1;
-    }
-    outputs.push_back(opt.json);
+    json.emplace(opt.json);
+    RunSummary run{opt.netname,      libname,        finalnet,          filename,
+                   placement.path(), engine,         segments,          slack,
+                   number_of_buffers, winner_from,   algorithm_time,    algorithm_cpu_time,
+                   buffer_names};
+    if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    // A run whose report is lost has failed: it leaves no output behind.
-    remove_outputs(outputs);
+    // A run whose report is lost has failed: its outputs are discarded.
     std::fprintf(stderr, "bufins: cannot write the report to standard output\n");
     return 1;
   }
+  commit_outputs({&final_net, &placement, json ? &*json : nullptr});
   return 0;
 }
 
@@ -208,6 +235,8 @@ int main(int argc, char **argv) {
     return print_usage_error(argv[0], e.what());
   } catch (const InputError &e) {
     return report_input_error(e);
+  } catch (const OutputError &e) {
+    return report_output_error(e);
   } catch (const std::bad_alloc &) {
     std::fflush(stdout);
     std::fprintf(stderr, "bufins: out of memory\n");

@@ -14,8 +14,11 @@
 // Every buffer triangle is one closed three-point subpath, and so is each
 // buffer-type swatch of the legend; nothing else drawn is (tests count them).
 //
-// Exit status: 0 when the picture is written; 1 for a usage error, a file that
-// cannot be opened, an error in the input files, or a failed write.
+// Exit status: 0 when the picture is written; 1 for a usage error, a picture
+// that would replace an input, a file that cannot be opened, an error in the
+// input files, or a failed write. The picture is written to a temporary and
+// put in place only when whole (output_file.h): a failed run leaves an
+// earlier picture of the same name as it was.
 #include <cairo-svg.h>
 #include <cairo.h>
 #include <strings.h>
@@ -27,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +38,7 @@
 #include "cmdline.h"
 #include "def.h"
 #include "io.h"
+#include "output_file.h"
 #include "placement.h"
 
 // Fontconfig, under cairo's text, keeps its configuration for the life of the
@@ -504,6 +509,16 @@ int main(int argc, char **argv) {
     return cmdline::print_usage_error(kProgram, e.what());
   }
 
+  // Before anything is read: a picture that would replace an input.
+  const std::string replaced = replaced_file(
+      {{request.net, "net file"}, {request.placement, "placement file"}, {request.lib, "library file"}},
+      {{request.picture, "picture"}});
+  if (!replaced.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-draw: %s; choose another name with --picture\n", replaced.c_str());
+    return 1;
+  }
+
   reset_globals();
   Inputs inputs;
   try {
@@ -512,34 +527,23 @@ int main(int argc, char **argv) {
     return report_input_error(e);
   }
 
-  // The picture is created only now, so that an input error leaves no file.
+  // The picture is created only now, so that an input error leaves no file;
+  // it is written to a temporary put in place when complete (a device or a
+  // pipe named as the picture is written in place and never removed).
   const std::string shown = cmdline::display_name(request.picture, "w");
-  cmdline::Stream out = cmdline::open_stream(request.picture, "wb");
-  if (!out) {
+  std::optional<OutputFile> picture;
+  try {
+    picture.emplace(request.picture);
+    const cairo_status_t status = render(request, inputs, picture->stream());
+    if (status != CAIRO_STATUS_SUCCESS) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(), cairo_status_to_string(status));
+      return 1;
+    }
+    picture->commit();
+  } catch (const OutputError &e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(), std::strerror(errno));
-    return 1;
-  }
-  // Only a regular file is removed after a failed write: a device or a pipe
-  // named as the picture (/dev/full, say) must stay where it is.
-  struct stat st;
-  const bool regular = fstat(fileno(out.get()), &st) == 0 && S_ISREG(st.st_mode);
-  const cairo_status_t status = render(request, inputs, out.get());
-  bool ok = status == CAIRO_STATUS_SUCCESS;
-  int saved_errno = 0;
-  if (ok && (std::fflush(out.get()) != 0 || std::ferror(out.get()))) {
-    ok = false;
-    saved_errno = errno;
-  }
-  if (!cmdline::is_standard(request.picture) && std::fclose(out.release()) != 0 && ok) {
-    ok = false;
-    saved_errno = errno;
-  }
-  if (!ok) {
-    if (regular && !cmdline::is_standard(request.picture)) std::remove(request.picture.c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(),
-                 status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status) : std::strerror(saved_errno));
+    std::fprintf(stderr, "bufins-draw: %s\n", e.what());
     return 1;
   }
   return 0;
