@@ -184,12 +184,11 @@ bool parse(int argc, char **argv, RouteOptions &o) {
         o.verbose = true;
         break;
       case ':':
-        throw UsageError{std::string("option ") +
-                         (optopt ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1])) +
-                         " needs a value"};
+        throw UsageError{std::string("option ") + argv[optind - 1] + " needs a value"};
       default:
         throw UsageError{std::string("unknown option ") +
-                         (optopt ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1]))};
+                         (std::strncmp(argv[optind - 1], "--", 2) == 0 || !optopt ? std::string(argv[optind - 1])
+                                                                                  : std::string("-") + static_cast<char>(optopt))};
     }
   }
   if (optind == argc) throw UsageError{"no INPUT given"};
