@@ -658,6 +658,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
                            " nodes, the most bufins reads" + (req.pitch > 0 ? " (use a larger --pitch)" : ""),
                        ERROR_TO_STDERR, 2);
   };
+  fits(0);
   std::vector<Wire> plain;
   for (const Wire &w : wires) {
     const NetNode &a = net.nodes[w.from], &b = net.nodes[w.to];
