@@ -9,7 +9,6 @@
 #include "cli.h"
 
 #include <fcntl.h>
-#include <getopt.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
+#include "cmdline.h"
 #include "io.h"
 #include "wire_segment.h"
 
@@ -32,63 +32,68 @@
 
 namespace {
 
+// The usage line every version of the tool has printed, kept as it was; the
+// generated line with every option follows it.
 const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n";
 
-[[noreturn]] void usage(const char *program) {
-  std::fflush(stdout);
-  std::fprintf(stderr, kUsageLine, program);
-  std::exit(1);
-}
+enum Key { KEY_OUT = 300, KEY_MAX_CAP, KEY_MAX_SLEW };
 
-[[noreturn]] void bad_value(const char *program, const char *format, const char *value) {
-  std::fflush(stdout);
-  std::fputs("bufins: ", stderr);
-  std::fprintf(stderr, format, value);
-  std::fputc('\n', stderr);
-  usage(program);
-}
+const char *const kSummary =
+    "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
+    "under the Elmore delay model.";
 
-void print_help(const char *program) {
-  std::printf(kUsageLine, program);
-  std::printf(
-      "       %s -f netfile -b libraryfile [-a ALG] [-m M] [-j FILE] [--out=BASE] [--max-cap=V]\n"
-      "              [--max-slew=S] [-d] [-t] [-o]\n"
-      "\n"
-      "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
-      "under the Elmore delay model.\n"
-      "\n"
-      "Options:\n"
-      "  -f FILE              the net to read (required)\n"
-      "  -b FILE              the buffer library (required)\n"
-      "  -a, --algorithm=ALG  answer the first prompt: an integer (1 list, any other fast), or list, fast, flat\n"
-      "  -m, --segments=M     answer the coefficient prompt: M >= 0 new nodes on every wire (0: none)\n"
-      "  -o                   list the candidates at the driver's child, the node count and four memory lines\n"
-      "  -t                   print the peak memory figure and the algorithm's user CPU time\n"
-      "  -d                   list the routing tree after reading and print the algorithms' debug listings\n"
-      "  -j, --json=FILE      write a JSON report of the run to FILE\n"
-      "      --out=BASE       write BASE.finalnet and BASE.buf instead of names derived from the net file\n"
-      "      --max-cap=V      no gate without a max_cap of its own drives a load above V (files' unit)\n"
-      "      --max-slew=S     no stage has a slew above S at any end point (ln 9 x Elmore time constant)\n"
-      "  -h, --help           print this help and exit\n"
-      "  -V, --version        print the name and version and exit\n"
-      "\n"
-      "Prompts on standard output, answered on standard input unless -a or -m answers them:\n"
-      "  Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? \n"
-      "  Wire Segmenting coef (0 means no segmenting:) \n"
-      "\n"
-      "Output files: NAME.finalnet (the net as used, segment nodes included) and NAME.buf (the\n"
-      "buffer placements), NAME being the net file name up to its last '.' (the whole name when\n"
-      "it has none); with --out, BASE.finalnet and BASE.buf. The JSON report only with -j.\n"
-      "\n"
-      "Limits (--max-cap, --max-slew, max_cap= fields of the library and the driver line) are\n"
-      "met by the flat algorithm, which the two options select; -a list or fast with them is a\n"
-      "usage error.\n"
-      "\n"
-      "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
-      "created, an error in the input files or answers, or a failed write (the run's output\n"
-      "files are then removed); 2 when no buffer assignment meets the limits (no output file\n"
-      "is written).\n",
-      program);
+const char *const kEpilogue =
+    "Prompts on standard output, answered on standard input unless -a or -m answers them:\n"
+    "  Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? \n"
+    "  Wire Segmenting coef (0 means no segmenting:) \n"
+    "The first answer may also be a name: list, fast or flat.\n"
+    "\n"
+    "A FILE given as '-' is standard input (for -f or -b, one of them; the prompts must then be\n"
+    "answered with -a and -m, and a net on standard input needs --out) or, for -j, standard\n"
+    "output (the JSON report then follows the report lines).\n"
+    "\n"
+    "Output files: NAME.finalnet (the net as used, segment nodes included) and NAME.buf (the\n"
+    "buffer placements), NAME being the net file name up to its last '.' (the whole name when\n"
+    "it has none); with --out, BASE.finalnet and BASE.buf. The JSON report only with -j.\n"
+    "\n"
+    "Warnings (lines of the input files that are not read but look as if they were meant to be,\n"
+    "a missing wire constant, an empty library) go to standard error; -q silences them.\n"
+    "\n"
+    "Electrical limits (--max-cap, --max-slew, max_cap= fields of the library and the driver\n"
+    "line) are met by the flat algorithm, which the two options select; -a list or fast with\n"
+    "them is a usage error. A stage is a gate with the wires it drives down to the next\n"
+    "buffers and the sinks; its slew at an end point is ln 9 x (gate resistance x stage load\n"
+    "+ Elmore delay of the wires on the way).\n"
+    "\n"
+    "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
+    "created, an output that would replace an input, an error in the input files or answers,\n"
+    "or a failed write; 2 when no buffer assignment meets the limits (nothing is written).\n"
+    "Outputs are put in place only when the whole run has succeeded: a failed or interrupted\n"
+    "run leaves files of earlier runs as they were.";
+
+const cmdline::Program &program_table() {
+  static const cmdline::Program table{
+      "bufins",
+      "",
+      kSummary,
+      {
+          {'f', 'f', "net", "FILE", "the net to read (required)"},
+          {'b', 'b', "library", "FILE", "the buffer library (required)"},
+          {'a', 'a', "algorithm", "ALG",
+           "answer the first prompt: an integer (1 list, any other fast), or list, fast, flat"},
+          {'m', 'm', "segments", "M", "answer the coefficient prompt: M >= 0 new nodes on every wire (0: none)"},
+          {'o', 'o', "list", nullptr, "list the candidates at the driver's child, the node count and four memory lines"},
+          {'t', 't', "timing", nullptr, "print the peak memory figure and the algorithm's user CPU time"},
+          {'d', 'd', "debug", nullptr, "list the routing tree after reading and print the algorithms' debug listings"},
+          {'j', 'j', "json", "FILE", "write a JSON report of the run to FILE ('-': standard output)"},
+          {KEY_OUT, 0, "out", "BASE", "write BASE.finalnet and BASE.buf instead of names derived from the net file"},
+          {'q', 'q', "quiet", nullptr, "print no warnings about the input files"},
+          {KEY_MAX_CAP, 0, "max-cap", "V",
+           "no gate without a max_cap of its own drives a load above V (files' capacitance unit)"},
+          {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage has a slew above S at any of its end points"},
+      },
+      kEpilogue};
+  return table;
 }
 
 // An integer as the prompts read it (optional sign, digits), but the whole
@@ -106,36 +111,24 @@ bool parse_integer(const char *text, int *value, bool *out_of_range) {
   return true;
 }
 
-Engine parse_engine(const char *program, const char *text) {
+Engine parse_engine(const cmdline::Option &option) {
+  const char *text = option.value.c_str();
   if (std::strcmp(text, "list") == 0) return ENGINE_LIST;
   if (std::strcmp(text, "fast") == 0) return ENGINE_FAST;
   if (std::strcmp(text, "flat") == 0) return ENGINE_FLAT;
   int value = 0;
   bool out_of_range = false;
   if (!parse_integer(text, &value, &out_of_range))
-    bad_value(program, "-a: '%s' is not an algorithm (an integer, list, fast or flat)", text);
+    throw cmdline::UsageError(option.name + ": '" + option.value + "' is not an algorithm (an integer, list, fast or flat)");
   // As at the prompt: 1 is the list algorithm, every other integer the fast one.
   return !out_of_range && value == 1 ? ENGINE_LIST : ENGINE_FAST;
 }
 
 // A limit: a finite number >= 0.
-double parse_limit(const char *program, const char *option, const char *text) {
-  char *end;
-  const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: %s: '%s' is not a limit (a finite number >= 0)\n", option, text);
-    usage(program);
-  }
+double parse_limit(const cmdline::Option &option) {
+  const double v = cmdline::real_value(option);
+  if (v < 0.0) throw cmdline::UsageError(option.name + ": '" + option.value + "' is not a limit (a number >= 0)");
   return v;
-}
-
-int parse_segments(const char *program, const char *text) {
-  int value = 0;
-  bool out_of_range = false;
-  if (!parse_integer(text, &value, &out_of_range) || out_of_range || value < 0)
-    bad_value(program, "-m: '%s' is not a wire-segmenting coefficient (an integer from 0 up)", text);
-  return value;
 }
 
 }  // namespace
@@ -152,53 +145,53 @@ void guard_standard_streams() {
 }
 
 File open_file(const char *name, const char *mode) {
-  File f(std::fopen(name, mode), &std::fclose);
-  if (!f) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name);
-    std::exit(1);
-  }
+  File f = cmdline::open_stream(name, mode);
+  if (!f) throw InputError(name, 0, "cannot be opened", std::string("Cannot open file: ") + name);
   return f;
 }
 
 Options parse_command_line(int argc, char **argv) {
-  static const option long_options[] = {
-      {"algorithm", required_argument, nullptr, 'a'},
-      {"segments", required_argument, nullptr, 'm'},
-      {"json", required_argument, nullptr, 'j'},
-      {"out", required_argument, nullptr, 'O'},
-      {"max-cap", required_argument, nullptr, 'C'},
-      {"max-slew", required_argument, nullptr, 'S'},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},
-      {nullptr, 0, nullptr, 0},
-  };
-  const char *program = argv[0];
-  // Fewer than three arguments is a usage error as it always was (no file
-  // opened, no diagnostic but the usage line), unless it asks for the help
-  // or the version: only those are looked at then.
-  const bool only_help = argc < 4;
-  opterr = only_help ? 0 : 1;
+  const cmdline::Program &table = program_table();
+  cmdline::Parsed parsed = cmdline::parse(table, argc, argv);
   Options o;
-  int opt;
-  while ((opt = getopt_long(argc, argv, "f:b:toda:m:j:hV", long_options, nullptr)) != -1) {
-    if (opt == 'h') {
-      print_help(program);
-      std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1);
+  if (parsed.action == cmdline::Parsed::HELP) {
+    o.action = ACTION_HELP;
+    return o;
+  }
+  if (parsed.action == cmdline::Parsed::VERSION) {
+    o.action = ACTION_VERSION;
+    return o;
+  }
+  // Fewer than three arguments was always a usage error with nothing opened.
+  if (argc < 4) throw cmdline::UsageError("the net (-f FILE) and the library (-b FILE) are required");
+  if (!parsed.operands.empty()) throw cmdline::UsageError("unexpected argument '" + parsed.operands[0] + "'");
+  // Checked before any file is opened: what standard input may stand for.
+  std::vector<std::string> inputs;
+  bool answered_engine = false, answered_segments = false;
+  for (const cmdline::Option &opt : parsed.options) {
+    if (opt.key == 'f' || opt.key == 'b') inputs.push_back(opt.value);
+    answered_engine |= opt.key == 'a';
+    answered_segments |= opt.key == 'm';
+  }
+  cmdline::at_most_one_standard_input(inputs);
+  for (const cmdline::Option &opt : parsed.options)
+    if (opt.key == 'f' || opt.key == 'b') {
+      if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a file name");
+      if (cmdline::is_standard(opt.value) && !(answered_engine && answered_segments))
+        throw cmdline::UsageError("standard input holds the " + std::string(opt.key == 'f' ? "net" : "library") +
+                                  ": answer the prompts with -a and -m");
     }
-    if (opt == 'V') {
-      std::printf("bufins %s\n", BUFINS_VERSION);
-      std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1);
-    }
-    if (only_help) continue;
-    switch (opt) {
+  // Files are opened in command-line order, so the first name that cannot be
+  // opened is the one reported.
+  for (const cmdline::Option &opt : parsed.options) {
+    switch (opt.key) {
       case 'f':
-        o.net = open_file(optarg, "r");
-        o.netname = optarg;
+        o.net = open_file(opt.value.c_str(), "r");
+        o.netname = opt.value;
         break;
       case 'b':
-        o.lib = open_file(optarg, "r");
-        o.libname = optarg;
+        o.lib = open_file(opt.value.c_str(), "r");
+        o.libname = opt.value;
         break;
       case 't':
         o.timing = 1;
@@ -209,48 +202,82 @@ Options parse_command_line(int argc, char **argv) {
       case 'd':
         debug = 1;
         break;
+      case 'q':
+        o.quiet = true;
+        break;
       case 'a':
-        o.engine = parse_engine(program, optarg);
+        o.engine = parse_engine(opt);
         break;
       case 'm':
-        o.segments = parse_segments(program, optarg);
+        o.segments = static_cast<int>(cmdline::integer_value(opt, 0, INT_MAX));
         break;
       case 'j':
-        if (*optarg == '\0') bad_value(program, "-j needs a file name%s", "");
-        o.json = optarg;
+        if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a file name");
+        o.json = opt.value;
         break;
-      case 'O':
-        if (*optarg == '\0') bad_value(program, "--out needs a base name%s", "");
-        o.out_base = optarg;
+      case KEY_OUT:
+        if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a base name");
+        o.out_base = opt.value;
         break;
-      case 'C':
-        o.limits.max_cap = parse_limit(program, "--max-cap", optarg) / 1000.0;
+      case KEY_MAX_CAP:
+        o.limits.max_cap = parse_limit(opt) / 1000.0;
         break;
-      case 'S':
-        o.limits.max_slew = parse_limit(program, "--max-slew", optarg);
+      case KEY_MAX_SLEW:
+        o.limits.max_slew = parse_limit(opt);
         break;
       default:
-        usage(program);
+        break;
     }
   }
-  if (only_help || !o.net || !o.lib) usage(program);
+  if (!o.net) throw cmdline::UsageError("the net (-f FILE) is required");
+  if (!o.lib) throw cmdline::UsageError("the library (-b FILE) is required");
+  if (cmdline::is_standard(o.netname) && o.out_base.empty())
+    throw cmdline::UsageError("the net comes from standard input: name the output files with --out=BASE");
   // The limits are met by the flat engine alone: they select it, and the
   // other two refuse them.
   if (o.limits.max_cap < NO_LIMIT || o.limits.max_slew < NO_LIMIT) {
     if (o.engine == ENGINE_ASK) o.engine = ENGINE_FLAT;
     if (o.engine != ENGINE_FLAT)
-      bad_value(program, "--max-cap and --max-slew need the flat algorithm (-a flat); the %s algorithm knows no limits",
-                engine_name(o.engine));
+      throw cmdline::UsageError(std::string("--max-cap and --max-slew need the flat algorithm (-a flat); the ") +
+                                engine_name(o.engine) + " algorithm knows no limits");
   }
   return o;
+}
+
+int print_help() {
+  return cmdline::print_help(program_table());
+}
+
+int print_version() { return cmdline::print_version(program_table(), BUFINS_VERSION); }
+
+int print_usage_error(const char *invoked_as, const std::string &reason) {
+  std::fflush(stdout);
+  std::fprintf(stderr, kUsageLine, invoked_as);
+  const std::string all = cmdline::usage_line(program_table());
+  std::fprintf(stderr, "       %s\nbufins: %s\nTry 'bufins --help' for more information.\n",
+               all.c_str() + std::strlen("Usage: "), reason.c_str());
+  return 1;
 }
 
 Engine ask_engine() {
   std::printf("Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? ");
   // Any answer but the integer 1, none or one too large for an int included,
-  // selects the fast algorithm.
+  // selects the fast algorithm; so does any word but the three names. An
+  // integer leaves the rest of its line to the next prompt, as "%d" would; a
+  // word takes its whole line, so the next answer is read from the next one.
   int choice = 0;
-  return read_answer(&choice) == ANSWER_INT && choice == 1 ? ENGINE_LIST : ENGINE_FAST;
+  const AnswerKind got = read_answer(&choice);
+  if (got == ANSWER_INT) return choice == 1 ? ENGINE_LIST : ENGINE_FAST;
+  if (got == ANSWER_OUT_OF_RANGE) return ENGINE_FAST;
+  std::string line;
+  int ch;
+  while ((ch = std::getchar()) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
+  size_t b = line.find_first_not_of(" \t\r\f\v");
+  size_t e = line.find_last_not_of(" \t\r\f\v");
+  const std::string word = b == std::string::npos ? "" : line.substr(b, e - b + 1);
+  if (word == "list") return ENGINE_LIST;
+  if (word == "flat") return ENGINE_FLAT;
+  return ENGINE_FAST;
 }
 
 const char *engine_name(Engine engine) {
@@ -283,6 +310,14 @@ std::vector<std::string> library_names(FILE *lib) {
     line.clear();
   };
   int ch;
+  // The reader skips a byte-order mark before the first line; so does this.
+  const unsigned char mark[] = {0xEF, 0xBB, 0xBF};
+  size_t marked = 0;
+  while (marked < 3 && (ch = std::getc(lib)) == mark[marked]) marked++;
+  if (marked < 3) {
+    line.assign(reinterpret_cast<const char *>(mark), marked);
+    if (ch != EOF) std::ungetc(ch, lib);
+  }
   while ((ch = std::getc(lib)) != EOF) {
     if (ch == '\n')
       take();
@@ -292,6 +327,30 @@ std::vector<std::string> library_names(FILE *lib) {
   take();
   if (std::ferror(lib) || names.size() != static_cast<size_t>(n_buffertype)) names.clear();
   return names;
+}
+
+double process_cpu_seconds() {
+  timespec t;
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t) != 0) return 0.0;
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void WarningPrinter::print(const std::string &text) {
+  if (quiet_) return;
+  if (shown_ >= 100) {
+    hidden_++;
+    return;
+  }
+  shown_++;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void WarningPrinter::finish() {
+  if (hidden_ == 0) return;
+  std::fflush(stdout);
+  std::fprintf(stderr, "bufins: %ld more warnings not shown\n", hidden_);
+  hidden_ = 0;
 }
 
 // ---- Progress line ----
@@ -384,9 +443,9 @@ nlohmann::ordered_json node_json(const std::unordered_map<int, const Node *> &by
 
 }  // namespace
 
-bool write_json_report(const std::string &path, const RunSummary &run) {
+bool write_json_report(OutputFile &out, const RunSummary &run) {
   std::vector<Placement> placements;
-  if (!read_placements(run.placement_file, run.winner_from, &placements)) {
+  if (!read_placements(run.placement_path, run.winner_from, &placements)) {
     std::fflush(stdout);
     std::fprintf(stderr, "bufins: cannot read back %s for the JSON report\n", run.placement_file.c_str());
     return false;
@@ -411,14 +470,14 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
   j["candidates"] = n_candidates;
   j["buffer_types"] = n_buffertype;
   j["slack"] = run.slack;
-  j["solution_found"] = run.slack > MINUS_INFINITY_TIME;
+  j["feasible"] = run.slack > MINUS_INFINITY_TIME;
   j["buffers"] = run.buffers;
   ordered_json list = ordered_json::array();
   for (const Placement &p : placements) {
     ordered_json e;
     e["start"] = node_json(by_index, p.start);
     e["end"] = node_json(by_index, p.end);
-    e["buffertype"] = p.buffertype;
+    e["buffer_type"] = p.buffertype;
     const size_t type = static_cast<size_t>(p.buffertype - 1);
     if (p.buffertype >= 1 && type < run.buffer_names.size())
       e["buffer_name"] = run.buffer_names[type];
@@ -456,32 +515,25 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
     j["stages"] = stages;
   }
   ordered_json memory;
-  memory["solutions_opened"] = total_solution;
-  memory["solutions_freed"] = reduce_solution;
-  memory["traces_opened"] = m_used;
-  memory["traces_freed"] = m_reduced;
-  memory["peak"] = max_space;
+  // The counters hold whole byte counts in doubles (exact below 2^53).
+  auto bytes = [](double v) { return static_cast<long long>(v); };
+  memory["solutions_opened"] = bytes(total_solution);
+  memory["solutions_freed"] = bytes(reduce_solution);
+  memory["traces_opened"] = bytes(m_used);
+  memory["traces_freed"] = bytes(m_reduced);
+  memory["peak"] = bytes(max_space);
   j["memory_bytes"] = memory;
-  j["algorithm_time_s"] = run.algorithm_time;
+  j["algorithm_time_s"] = run.algorithm_cpu_time;
   rusage usage;
   getrusage(RUSAGE_SELF, &usage);
-  j["peak_rss_kib"] = usage.ru_maxrss;
+  j["peak_rss_kib"] = static_cast<long long>(usage.ru_maxrss);
 
   // File names and buffer names are bytes, not necessarily UTF-8.
   const std::string text = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  File f(std::fopen(path.c_str(), "w"), &std::fclose);
-  if (!f) {
+  if (std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", path.c_str());
+    std::fprintf(stderr, "bufins: cannot write %s\n", out.name().c_str());
     return false;
   }
-  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = !std::ferror(f.get()) && ok;
-  if (std::fclose(f.release()) != 0) ok = false;
-  if (!ok) {
-    std::remove(path.c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: cannot write %s\n", path.c_str());
-  }
-  return ok;
+  return true;
 }

@@ -4,8 +4,8 @@
 // of long runs and the JSON run report.
 //
 // Without any of the options -a, -m, -j, --out, -h, -V the command line,
-// prompts and outputs are those of the plain tool. Everything that fails here
-// ends the run with status 1 after a message on standard error.
+// prompts and outputs are those of the plain tool. Nothing here exits: usage
+// errors and unopenable files are thrown for main to print.
 #pragma once
 
 #include <cstdio>
@@ -14,19 +14,23 @@
 #include <vector>
 
 #include "def.h"
+#include "output_file.h"
 #include "stage_limits.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
 enum Engine { ENGINE_ASK, ENGINE_LIST, ENGINE_FAST, ENGINE_FLAT };
+enum Action { ACTION_RUN, ACTION_HELP, ACTION_VERSION };
 
 struct Options {
+  Action action = ACTION_RUN;    // -h / -V: print and stop, nothing opened
   File net{nullptr, &std::fclose};
   File lib{nullptr, &std::fclose};
   std::string netname;
   std::string libname;
   int output = 0;                // -o
   int timing = 0;                // -t
+  bool quiet = false;            // -q: no warnings
   Engine engine = ENGINE_ASK;    // -a; ENGINE_ASK: the first prompt decides
   int segments = -1;             // -m; -1: the coefficient prompt decides
   std::string json;              // -j; empty: no JSON report
@@ -40,13 +44,21 @@ struct Options {
 // output fails every write (the run then fails as with a full disk).
 void guard_standard_streams();
 
-// Opens a file or ends the run with "Cannot open file: NAME".
+// Opens a file ("-": standard input or output, by mode) or throws the
+// InputError "Cannot open file: NAME".
 File open_file(const char *name, const char *mode);
 
 // Parses the command line; files are opened in command-line order as they
-// are met, and the global debug flag is set. -h and -V print and exit with
-// status 0; usage errors exit with status 1.
+// are met, and the global debug flag is set. A usage error is thrown as
+// cmdline::UsageError (its reason for print_usage_error), a file that cannot
+// be opened as InputError; -h and -V open nothing and only set the action.
 Options parse_command_line(int argc, char **argv);
+
+// The texts of -h, -V and a usage error (whose first line names the program
+// as invoked, argv[0]); each returns the exit status.
+int print_help();
+int print_version();
+int print_usage_error(const char *invoked_as, const std::string &reason);
 
 // The first prompt and its answer: 1 selects the list algorithm, anything
 // else (no integer included) the fast one.
@@ -64,20 +76,42 @@ std::vector<std::string> library_names(FILE *lib);
 void progress_start(Node *root);
 void progress_stop();
 
+// CPU seconds used by the process so far, from a clock of nanosecond
+// resolution (the user-time figure of getrusage only moves with the tick on
+// some kernels, so a run of a few milliseconds would read 0).
+double process_cpu_seconds();
+
+// Prints the readers' warnings on standard error (standard output flushed
+// first, so they follow what was printed before) unless quiet; after a
+// hundred, counts the rest and says how many at finish().
+class WarningPrinter {
+ public:
+  explicit WarningPrinter(bool quiet) : quiet_(quiet) {}
+  void print(const std::string &text);
+  void finish();
+
+ private:
+  bool quiet_;
+  long shown_ = 0;
+  long hidden_ = 0;
+};
+
 struct RunSummary {
   std::string netname, libname, finalnet, placement_file;
+  std::string placement_path;  // where the placement lines are until the run commits its outputs
   Engine engine;
   int segments;
   double slack;
   int buffers;
   long winner_from;  // offset in the placement file where the winner's lines start
-  double algorithm_time;
+  double algorithm_time;      // user CPU seconds as -t reports them (getrusage)
+  double algorithm_cpu_time;  // CPU seconds of the process, nanosecond clock
   std::vector<std::string> buffer_names;
   // With limits in force, the report adds the limits and the winner's stages.
   bool with_limits = false;
   Limits limits;
 };
 
-// Writes the JSON run report. On failure prints why, removes the partial
-// file and returns false.
-bool write_json_report(const std::string &path, const RunSummary &run);
+// Writes the JSON run report to `out` (the caller commits it). On failure
+// prints why and returns false.
+bool write_json_report(OutputFile &out, const RunSummary &run);

@@ -9,14 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace flat_core {
 
-void out_of_memory() {
-  std::fprintf(stderr, "bufins: out of memory\n");
-  std::exit(1);
-}
+// Thrown, not printed: main reports it, and a caller of the library survives.
+void out_of_memory() { throw std::bad_alloc(); }
 
 // ---- Workspace ----
 

@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include "output_file.h"
 #include "wire_segment.h"
 
 namespace {
@@ -67,13 +68,6 @@ void line_reset(LineTable &t, size_t capacity) {
 LineTable node_line;  // of each node record
 LineTable edge_line;  // of each edge record
 
-void vreport(const char *prefix, const char *format, va_list ap) {
-  std::fflush(stdout);
-  std::fputs(prefix, stderr);
-  std::vfprintf(stderr, format, ap);
-  std::fputc('\n', stderr);
-}
-
 std::string vformat(const char *format, va_list ap) {
   va_list copy;
   va_copy(copy, ap);
@@ -100,6 +94,12 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
   size_t kept = 0;  // bytes of an unfinished line at the front of buf
   long number = 1;
   auto deliver = [&](const char *b, const char *e, bool nul) {
+    // A UTF-8 byte-order mark, as some editors write one, is not part of the
+    // first line's keyword.
+    if (number == 1 && e - b >= 3 && std::memcmp(b, "\xEF\xBB\xBF", 3) == 0) {
+      b += 3;
+      if (b == e) return;
+    }
     if (nul) {
       const void *z = std::memchr(b, '\0', e - b);
       if (z) e = static_cast<const char *>(z);
@@ -499,9 +499,9 @@ int report_input_error(const InputError &e) {
 void fatal(const char *format, ...) {
   va_list ap;
   va_start(ap, format);
-  vreport("bufins: ", format, ap);
+  std::string message = vformat(format, ap);
   va_end(ap);
-  std::exit(1);
+  throw InputError("bufins", 0, message, "bufins: " + message);
 }
 
 void input_error(const std::string &file, long line, const char *format, ...) {
@@ -635,12 +635,81 @@ int node_index_find(const NodeIndex &ix, int number) {
   return k >= 0 && k < static_cast<int64_t>(ix.dense.size()) ? ix.dense[static_cast<size_t>(k)] : -1;
 }
 
+// ---- Warnings of the readers ----
+
+namespace {
+
+void warn_at(const Warn &warn, const std::string &file, long line, const std::string &message) {
+  if (!warn) return;
+  std::string text = file + ":";
+  if (line > 0) text += std::to_string(line) + ":";
+  warn(text + " warning: " + message);
+}
+
+std::string shortest(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  for (int digits = 1; digits < 17; digits++) {
+    char shorter[32];
+    std::snprintf(shorter, sizeof shorter, "%.*g", digits, v);
+    if (std::strtod(shorter, nullptr) == v) return shorter;
+  }
+  return text;
+}
+
+inline bool is_word_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+
+// A word followed by at least three numbers: the shape of a buffer line that
+// the reader did not take (the name lacks "buff", or does not start the line).
+bool looks_like_buffer(const char *b, const char *e) {
+  const char *p = b;
+  while (p < e && is_space(*p)) p++;
+  if (p == e || !is_word_start(*p)) return false;
+  while (p < e && !is_space(*p)) p++;
+  int numbers = 0;
+  for (double v; numbers < 3; numbers++) {
+    const char *stop = real_at(p, e, &v);
+    if (stop == p || (stop < e && !is_space(*stop))) break;
+    p = stop;
+  }
+  return numbers == 3;
+}
+
+// The keyword a net line would have been read by if it were in lower case and
+// started the line, or nullptr.
+const char *near_net_keyword(const char *b, const char *e) {
+  static const char *const keywords[] = {"wire_res_per_unit", "wire_cap_per_unit", "driver", "sink", "candidate", "edge"};
+  static const size_t matched[] = {7, 7, 4, 4, 4, 4};  // characters the reader compares
+  const char *p = b;
+  while (p < e && is_space(*p)) p++;
+  for (size_t k = 0; k < sizeof keywords / sizeof *keywords; k++) {
+    if (static_cast<size_t>(e - p) < matched[k]) continue;
+    size_t i = 0;
+    while (i < matched[k] && std::tolower(static_cast<unsigned char>(p[i])) == keywords[k][i]) i++;
+    if (i < matched[k]) continue;
+    // Prose that happens to begin with such a word is not a node line: the
+    // word must be followed by a number.
+    const char *q = p + i;
+    while (q < e && !is_space(*q)) q++;
+    double v;
+    if (real_at(q, e, &v) != q) return keywords[k];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 // ---- Readers ----
 
-void InputLib(FILE *flib, const std::string &name) {
+void InputLib(FILE *flib, const std::string &name, const Warn &warn) {
   n_buffertype = 0;
   for_each_line(flib, name, [&](const char *b, const char *e, long number) {
-    if (!starts_with(b, e, "buff", 4)) return;
+    if (!starts_with(b, e, "buff", 4)) {
+      if (warn && looks_like_buffer(b, e))
+        warn_at(warn, name, number,
+                "line not read as a buffer type (a buffer line begins with \"buff\" in its first column)");
+      return;
+    }
     if (n_buffertype >= MAX_BUFFERTYPES)
       input_error(name, number, "more than %d buffer types: the library limit is %d", MAX_BUFFERTYPES,
                   MAX_BUFFERTYPES);
@@ -663,9 +732,11 @@ void InputLib(FILE *flib, const std::string &name) {
     });
     n_buffertype++;
   });
+  if (n_buffertype == 0)
+    warn_at(warn, name, 0, "no buffer type read (a buffer line begins with \"buff\"): no buffer can be inserted");
 }
 
-Node *read_net(FILE *in, const std::string &name) {
+Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
   n_sinks = n_nodes = n_edges = 0;
   nodes.clear();
   edges.clear();
@@ -675,15 +746,30 @@ Node *read_net(FILE *in, const std::string &name) {
   line_reset(node_line, 4096);
   line_reset(edge_line, 4096);
   bool seen_candidate = false;
+  long res_line = 0, cap_line = 0;  // line of the wire constant in use, 0 before one
   for_each_line(in, name, [&](const char *b, const char *e, long number) {
     switch (*b) {
       case 'w':
         if (starts_with(b, e, "wire_re", 7)) {
           Fields f(name, number, "wire resistance line", b, e, 7);
           r0 = f.non_negative("wire resistance per unit length");
-        } else if (starts_with(b, e, "wire_ca", 7)) {
+          if (res_line > 0)
+            warn_at(warn, name, number,
+                    "second wire resistance line: its value " + shortest(r0) + " replaces the one of line " +
+                        std::to_string(res_line));
+          res_line = number;
+          return;
+        }
+        if (starts_with(b, e, "wire_ca", 7)) {
           Fields f(name, number, "wire capacitance line", b, e, 7);
-          c0 = f.non_negative("wire capacitance per unit length") / 1000.0;
+          double c = f.non_negative("wire capacitance per unit length");
+          c0 = c / 1000.0;
+          if (cap_line > 0)
+            warn_at(warn, name, number,
+                    "second wire capacitance line: its value " + shortest(c) + " replaces the one of line " +
+                        std::to_string(cap_line));
+          cap_line = number;
+          return;
         }
         break;
       case 'd':
@@ -706,6 +792,7 @@ Node *read_net(FILE *in, const std::string &name) {
           dx = x;
           dy = y;
           n_sinks++;
+          return;
         }
         break;
       case 's':
@@ -725,6 +812,7 @@ Node *read_net(FILE *in, const std::string &name) {
           n.time = time;
           add_node(name, number, n);
           n_sinks++;
+          return;
         }
         break;
       case 'c':
@@ -738,6 +826,7 @@ Node *read_net(FILE *in, const std::string &name) {
             input_error(name, number, "candidate line before the driver line: the driver comes first");
           seen_candidate = true;
           add_node(name, number, blank_node(index, x, y, NODE_CANDIDATE));
+          return;
         }
         break;
       case 'e':
@@ -750,14 +839,24 @@ Node *read_net(FILE *in, const std::string &name) {
           edges.push_back(Edge{s, t});
           line_push(edge_line, number);
           n_edges++;
+          return;
         }
         break;
       default:
         break;
     }
+    if (warn) {
+      if (const char *keyword = near_net_keyword(b, e))
+        warn_at(warn, name, number,
+                std::string("line not read: it would be a ") + keyword +
+                    " line, but a keyword is read in lower case from the line's first column");
+    }
   });
   n_candidates = n_nodes - n_sinks;
   check_and_link(name);
+  // After the checks: a net that fails them needs no word on its constants.
+  if (res_line == 0) warn_at(warn, name, 0, "no wire resistance line (wire_res_per_unit): 0 is used");
+  if (cap_line == 0) warn_at(warn, name, 0, "no wire capacitance line (wire_cap_per_unit): 0 is used");
   // The line tables serve only the checks' messages.
   line_reset(node_line, 0);
   line_reset(edge_line, 0);
@@ -786,9 +885,9 @@ AnswerKind read_answer(int *value) {
   return ANSWER_INT;
 }
 
-Node *Input(const std::string &name, int *segments) {
+Node *Input(const std::string &name, int *segments, const Warn &warn) {
   std::printf("Parsing the input tree file....\n");
-  Node *root = read_net(fp, name);
+  Node *root = read_net(fp, name, warn);
   int coef = segments != nullptr ? *segments : -1;
   if (coef < 0) {
     std::printf("Wire Segmenting coef (0 means no segmenting:) ");
@@ -864,12 +963,13 @@ void edge_print(FILE *stream, Node *p) {
 
 void Printoutput(Node *p) {
   replace_extension(filename, "finalnet");
-  std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(filename.c_str(), "w"), &std::fclose);
-  if (!file) {
-    std::fprintf(stderr, "Cannot open file: %s\n", filename.c_str());
-    std::exit(1);
-  }
-  Out o{file.get(), std::vector<char>(OUT_BLOCK), 0};
+  OutputFile file(filename);
+  Printoutput(p, file.stream());
+  file.commit();
+}
+
+void Printoutput(Node *p, FILE *stream) {
+  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
   out_literal(o, "wire_res_per_unit ");
   out_fixed(o, r0);
   out_literal(o, "\nwire_cap_per_unit ");
@@ -917,9 +1017,4 @@ void Printoutput(Node *p) {
   out_literal(o, "\n");
   edge_lines(o, p);
   out_flush(o);
-  FILE *f = file.get();
-  if (std::ferror(f) || std::fclose(file.release()) != 0) {
-    std::remove(filename.c_str());  // never leave a truncated net behind
-    fatal("cannot write %s", filename.c_str());
-  }
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -41,19 +42,28 @@ struct InputError : std::runtime_error {
 // message follows everything printed before it) and returns its exit status.
 int report_input_error(const InputError &e);
 
+// Receives each warning of a reader as one finished line of text,
+// "file:line: warning: what" (without the newline). A warning never changes
+// what is read; an empty Warn drops them.
+using Warn = std::function<void(const std::string &)>;
+
 // Reads the buffer library from an open stream; `name` is used in messages.
-void InputLib(FILE *flib, const std::string &name);
+// Warns of a line shaped like a buffer line that is not read as one and of a
+// library without any buffer type.
+void InputLib(FILE *flib, const std::string &name, const Warn &warn = {});
 
 // Reads the net from `in`: fills the node and edge tables and the wire and
 // driver constants, links the tree and checks its shape. Returns the root.
-Node *read_net(FILE *in, const std::string &name);
+// Warns of a missing or repeated wire constant line and of a line that would
+// be read but for the case of its keyword or blanks before it.
+Node *read_net(FILE *in, const std::string &name, const Warn &warn = {});
 
 // The whole net reading step of a run: prints the parsing banner, reads the net
 // from the global fp, asks for the wire-segmenting coefficient on standard
 // input and segments when it is not 0. Returns the root.
 // With `segments` given and >= 0 that coefficient is used and nothing is asked;
 // otherwise the answer read is stored there.
-Node *Input(const std::string &name, int *segments = nullptr);
+Node *Input(const std::string &name, int *segments = nullptr, const Warn &warn = {});
 
 // Reads one integer answer from standard input as "%d" does, without letting a
 // value that does not fit an int wrap into another one.
@@ -105,15 +115,21 @@ void ntree_print(Node *p);
 void replace_extension(std::string &name, const char *suffix);
 
 // Writes the final net file (name derived from the global filename, which is
-// rewritten in place) with the tree as it stands, segment nodes included.
+// rewritten in place) with the tree as it stands, segment nodes included; the
+// file is replaced only once it is written whole (output_file.h), failures
+// throw OutputError.
 void Printoutput(Node *p);
+
+// The final net's text, written to an open stream (the caller checks it).
+void Printoutput(Node *p, FILE *stream);
 
 // Writes the edge lines of the subtree at p in pre-order, both edges of a
 // branching node before either subtree.
 void edge_print(FILE *stream, Node *p);
 
-// Prints "bufins: <message>" on standard error and ends the run with status 1.
-// For the driver's own failures; the readers throw instead.
+// Throws the InputError "bufins: <message>" for standard error, status 1: the
+// driver's own failures (an output that cannot be written, a library the
+// chosen algorithm cannot use).
 [[noreturn]] void fatal(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Throws the InputError "<file>:<line>: <message>" ("<file>: <message>" when

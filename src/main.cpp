@@ -2,18 +2,22 @@
 // under a user-CPU-time measurement, the output files and the run report.
 //
 // Exit status: 0 for a normal run, 1 for a usage error, a file that cannot be
-// opened, any input error, or a failed write; a failed run removes the output
-// files it has written.
+// opened, an output that would replace an input, any input error, or a failed
+// write; 2 when no buffer assignment meets the electrical limits. Outputs go
+// through output_file.h: a failed run leaves every file as it was.
 #include <sys/resource.h>
 #include <sys/time.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
 #include "expiration_list.h"
@@ -21,6 +25,7 @@
 #include "flat.h"
 #include "flat_limits.h"
 #include "stage_limits.h"
+#include "output_file.h"
 #include "tree.h"
 #include "van.h"
 
@@ -28,8 +33,39 @@ namespace {
 
 double megabytes(double bytes) { return static_cast<float>(bytes) / 1048576.0f; }
 
-void remove_outputs(const std::vector<std::string> &names) {
-  for (const std::string &name : names) std::remove(name.c_str());
+// An output's name: the net file's name, or --out's base given a '.' of its
+// own to be replaced, with what follows its last '.' replaced by `suffix`.
+std::string output_name(const Options &opt, const char *suffix) {
+  std::string name = opt.out_base.empty() ? opt.netname : opt.out_base + ".net";
+  replace_extension(name, suffix);
+  return name;
+}
+
+// Before anything is read or written: true, after saying why, when an output
+// would replace an input or an earlier output.
+bool outputs_replace_files(const Options &opt) {
+  std::vector<RunFile> inputs{{opt.netname, "net file"}, {opt.libname, "library file"}};
+  const std::vector<RunFile> named{{output_name(opt, "finalnet"), "final net"},
+                                   {output_name(opt, "buf"), "placement file"}};
+  std::string why = replaced_file(inputs, named);
+  const char *advice = "choose other output names with --out=BASE";
+  if (why.empty()) {
+    inputs.insert(inputs.end(), named.begin(), named.end());
+    why = replaced_file(inputs, {{opt.json, "JSON report"}});
+    advice = "choose another name with --json=FILE";
+  }
+  if (why.empty()) return false;
+  std::fprintf(stderr, "bufins: %s; %s\n", why.c_str(), advice);
+  return true;
+}
+
+int report_output_error(const OutputError &e) {
+  std::fflush(stdout);
+  if (e.kind == OutputError::CANNOT_CREATE)
+    std::fprintf(stderr, "Cannot open file: %s\n", e.name.c_str());
+  else
+    std::fprintf(stderr, "bufins: %s\n", e.what());
+  return 1;
 }
 
 }  // namespace
@@ -39,6 +75,9 @@ static int run(int argc, char **argv) {
   int number_of_buffers = 0;
   reset_globals();
   Options opt = parse_command_line(argc, argv);
+  if (opt.action == ACTION_HELP) return print_help();
+  if (opt.action == ACTION_VERSION) return print_version();
+  if (outputs_replace_files(opt)) return 1;
   const int output = opt.output, t = opt.timing;
   filename = opt.netname;
   const std::string &libname = opt.libname;
@@ -47,17 +86,20 @@ static int run(int argc, char **argv) {
   const bool use_van = engine == ENGINE_LIST;
   const bool use_flat = engine == ENGINE_FLAT;
 
-  InputLib(opt.lib.get(), libname);
+  WarningPrinter warnings(opt.quiet);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
+  InputLib(opt.lib.get(), libname, warn);
   std::vector<std::string> buffer_names;
   if (!opt.json.empty()) buffer_names = library_names(opt.lib.get());
   opt.lib.reset();
   fp = opt.net.get();
   int segments = opt.segments;
-  Node *root = Input(filename, &segments);
+  Node *root = Input(filename, &segments, warn);
+  if (!use_flat && limits_in_force(opt.limits))
+    warnings.print(std::string("bufins: warning: the ") + engine_name(engine) +
+                   " algorithm ignores the max_cap fields of the library and the driver line; -a flat meets them");
+  warnings.finish();
   opt.net.reset();
-  // The output names are derived from filename by replacing what follows its
-  // last '.': a base given with --out gets a '.' of its own to be replaced.
-  if (!opt.out_base.empty()) filename = opt.out_base + ".net";
   // Debug placement lines written while the algorithm runs go to standard
   // output, under the candidate they belong to.
   fp = stdout;
@@ -87,17 +129,21 @@ static int run(int argc, char **argv) {
   // driver line): met by the flat engine alone. Limits that cannot bind on
   // this net leave the run limit-free, so its outputs are those without them.
   const bool with_limits = limits_in_force(opt.limits);
-  if (with_limits && !use_flat) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: warning: the %s algorithm ignores the max_cap fields of %s; -a flat meets them\n",
-                 engine_name(engine), driver_max_cap < NO_LIMIT ? filename.c_str() : libname.c_str());
-  }
   std::unique_ptr<FlatLimited> limited;
   if (use_flat && with_limits && !limits_cannot_bind(opt.limits)) limited.reset(new FlatLimited(opt.limits));
 
   if (debug == 1) ntree_print(root);
 
+  // The output files are temporaries from here until commit_outputs at the
+  // end of the run (write errors show there). They are made before the
+  // algorithm runs, so a folder that cannot take them fails the run early.
+  const std::string finalnet = output_name(opt, "finalnet");
+  OutputFile final_net(finalnet);
+  filename = output_name(opt, "buf");
+  OutputFile placement(filename);
+
   progress_start(root);
+  const double cpu_before = process_cpu_seconds();
   getrusage(RUSAGE_SELF, &timestuff);
   stime = timestuff.ru_utime.tv_sec;
   utime = timestuff.ru_utime.tv_usec;
@@ -118,20 +164,11 @@ static int run(int argc, char **argv) {
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
+  const double algorithm_cpu_time = process_cpu_seconds() - cpu_before;
   progress_stop();
 
-  Printoutput(root);
-  const std::string finalnet = filename;
-  replace_extension(filename, "buf");
-  File placement(std::fopen(filename.c_str(), "w"), &std::fclose);
-  if (!placement) {
-    // A run that fails leaves no output behind.
-    std::remove(finalnet.c_str());
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", filename.c_str());
-    std::exit(1);
-  }
-  fp = placement.get();
+  Printoutput(root, final_net.stream());
+  fp = placement.stream();
 
   if (output) {
     std::printf("Nonredundant qc list before the source node:\n");
@@ -148,7 +185,7 @@ static int run(int argc, char **argv) {
 
   // With -o -d the listing above has written placements too: the winner's
   // start here.
-  const long winner_from = std::ftell(placement.get());
+  const long winner_from = std::ftell(placement.stream());
   double slack;
   if (use_van) {
     slack = van_answer;
@@ -184,34 +221,35 @@ static int run(int argc, char **argv) {
     std::printf("the memory of composition freezed are %fM bytes \n", megabytes(m_reduced));
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
-  fp = stdout;
-  std::vector<std::string> outputs{finalnet, filename};
-  if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0) {
-    remove_outputs(outputs);
-    fatal("cannot write %s", filename.c_str());
+  if (!(slack > MINUS_INFINITY_TIME)) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "bufins: no buffer assignment reaches the driver with a finite slack: the slack printed is the "
+                 "start value and the placement file says \"empty tree\"\n");
   }
+  fp = stdout;
+  placement.close();
   if (t) {
     std::printf("Maximum memory usage is %fM bytes \n", megabytes(max_space));
     std::printf("Algorithm time is : %f seconds\n", algorithm_time);
   }
   if (!use_van && !use_flat) nil_free();
 
+  std::optional<OutputFile> json;
   if (!opt.json.empty()) {
-    RunSummary run{opt.netname, libname,          finalnet,       filename,       engine,
-                   segments,    slack,            number_of_buffers, winner_from, algorithm_time,
-                   buffer_names,   use_flat && with_limits, opt.limits};
-    if (!write_json_report(opt.json, run)) {
-      remove_outputs(outputs);
-      return 1;
-    }
-    outputs.push_back(opt.json);
+    json.emplace(opt.json);
+    RunSummary run{opt.netname,      libname,        finalnet,          filename,
+                   placement.path(), engine,         segments,          slack,
+                   number_of_buffers, winner_from,   algorithm_time,    algorithm_cpu_time,
+                   buffer_names,     use_flat && with_limits, opt.limits};
+    if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    // A run whose report is lost has failed: it leaves no output behind.
-    remove_outputs(outputs);
+    // A run whose report is lost has failed: its outputs are discarded.
     std::fprintf(stderr, "bufins: cannot write the report to standard output\n");
     return 1;
   }
+  commit_outputs({&final_net, &placement, json ? &*json : nullptr});
   return 0;
 }
 
@@ -219,7 +257,15 @@ int main(int argc, char **argv) {
   guard_standard_streams();
   try {
     return run(argc, argv);
+  } catch (const cmdline::UsageError &e) {
+    return print_usage_error(argv[0], e.what());
   } catch (const InputError &e) {
     return report_input_error(e);
+  } catch (const OutputError &e) {
+    return report_output_error(e);
+  } catch (const std::bad_alloc &) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins: out of memory\n");
+    return 1;
   }
 }

@@ -25,6 +25,7 @@ const std::string kAlgorithmPrompt = "Van Ginneken (1) or FBI ( Fast Buffer Inse
 const std::string kParsing = "Parsing the input tree file....\n";
 const std::string kCoefficientPrompt = "Wire Segmenting coef (0 means no segmenting:) ";
 const std::string kUsage = std::string("Usage: ") + BUFINS_BINARY + " -f netfile -b libraryfile [-d] [-t] [-o]\n";
+const std::string kHelpHint = "Try 'bufins --help' for more information.\n";
 const std::string kDemoReport =
     "The slack after buffer insertion :    394.745\n"
     "The number of inserted buffer is : 10\n";
@@ -116,12 +117,18 @@ TEST(DriverCommandLine, UsageErrorsFailAndTouchNothing) {
     RunResult r = box.run(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(ends_with(r.err, kUsage)) << r.err;
+    // The usage line of every version first, then every option, the reason
+    // and the hint.
+    EXPECT_EQ(r.err.rfind(kUsage, 0), 0u) << r.err;
+    EXPECT_TRUE(ends_with(r.err, kHelpHint)) << r.err;
     EXPECT_EQ(box.files(), before);
   }
-  EXPECT_EQ(box.run("").err, kUsage);
-  EXPECT_NE(box.run("-f demo.net -b demo.lib -x").err.find("invalid option"), std::string::npos);
-  EXPECT_NE(box.run("-f demo.net -b").err.find("requires an argument"), std::string::npos);
+  EXPECT_NE(box.run("").err.find("bufins: the net (-f FILE) and the library (-b FILE) are required\n"), std::string::npos);
+  EXPECT_NE(box.run("-f demo.net -b demo.lib -x").err.find("bufins: unknown option '-x'\n"), std::string::npos);
+  EXPECT_NE(box.run("-f demo.net -b").err.find("needs an argument"), std::string::npos);
+  // A stray word (an output name for another program, say) is refused, not ignored.
+  EXPECT_NE(box.run("-f demo.net -b demo.lib -o result.txt").err.find("unexpected argument 'result.txt'"),
+            std::string::npos);
 }
 
 TEST(DriverCommandLine, FilesThatCannotBeOpenedOrReadFail) {

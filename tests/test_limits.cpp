@@ -95,8 +95,8 @@ TestNet far_sink_net(std::mt19937 &rng) {
       const double l2 = uni(100, 1500);
       net.sinks.push_back({1, l0 + l1, 0, real(1, 20), real(900, 1100)});
       net.sinks.push_back({2, l0, l2, real(1, 20), real(900, 1100)});
-      net.cands.push_back({1001, l0 + uni(0, static_cast<int>(l1)), 0});
-      net.cands.push_back({1002, l0, uni(0, static_cast<int>(l2))});
+      net.cands.push_back({1001, l0 + static_cast<double>(uni(0, static_cast<int>(l1))), 0});
+      net.cands.push_back({1002, l0, static_cast<double>(uni(0, static_cast<int>(l2)))});
       net.edges = {{0, 1000}, {1000, 1001}, {1000, 1002}, {1001, 1}, {1002, 2}};
       break;
     }
@@ -311,7 +311,7 @@ TEST(LimitsTest, EndToEnd) {
     ASSERT_EQ(r.status, 0) << r.err;
     met++;
     const double s = slack_of(r.out);
-    RunResult c = run_shell("cd '" + dir + "' && '" + checker + "' --segment 1 --slack " + number(s) + limits +
+    RunResult c = run_shell("cd '" + dir + "' && '" + checker + "' --segments 1 --slack " + number(s) + limits +
                             " n.net n.lib n.buf");
     EXPECT_EQ(c.status, 0) << c.out << c.err;
     EXPECT_NE(c.out.find("Limit violations : 0\n"), std::string::npos) << c.out;

@@ -4,25 +4,21 @@
 // --max-slew, max_cap fields of the library or the driver line) also the
 // stages' loads and slews (stage_limits.h) and every stage over a limit.
 //
-//   bufins-check [--slack S] [--segment M] [--max-cap V] [--max-slew S] [--stages] NET LIB BUF
+//   bufins-check [-s S] [-m M] [--max-cap V] [--max-slew S] [--stages] [-q] [-h] [-V] NET LIB PLACEMENT
 //
 // Exit status: 0 when the placement fits the net (and, with --slack, its slack
 // is S, and every stage is within the limits); 1 for a usage error, a file
 // that cannot be opened, or any error in the three files; 2 when the computed
 // slack is not S or a stage breaks a limit.
-#include <getopt.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
 #include "stage_limits.h"
@@ -33,27 +29,100 @@ namespace {
 
 constexpr int WORST_SINKS = 5;
 
-[[noreturn]] void usage(const char *program) {
-  std::fflush(stdout);
-  std::fprintf(stderr,
-               "Usage: %s [--slack S] [--segment M] [--max-cap V] [--max-slew S] [--stages] netfile libraryfile "
-               "placementfile\n",
-               program);
-  std::exit(1);
+enum Key { KEY_MAX_CAP = 300, KEY_MAX_SLEW, KEY_STAGES };
+
+const cmdline::Program kProgram{
+    "bufins-check",
+    "NET LIB PLACEMENT",
+    "Evaluates the buffer placement PLACEMENT (a .buf file) on the net NET with the\n"
+    "buffer library LIB under the Elmore delay model, independently of the engines,\n"
+    "and prints the slack at the driver, the buffers by type, their total input\n"
+    "capacitance and the sinks with the worst slack. One of the three files may be\n"
+    "'-', standard input.",
+    {{'s', 's', "slack", "S",
+      "compare the computed slack with S: status 2 when the\n"
+      "two differ by more than 1e-9 relative"},
+     {'m', 'm', "segments", "M",
+      "cut every wire into M + 1 pieces first, as a bufins run\n"
+      "with -m M does, for the original net file (default 0)"},
+     {KEY_MAX_CAP, 0, "max-cap", "V",
+      "no gate without a max_cap of its own may drive a load\n"
+      "above V (files' capacitance unit)"},
+     {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage may have a slew above S at an end point"},
+     {KEY_STAGES, 0, "stages", nullptr, "list every stage's load and worst slew"},
+     {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
+    "Stages: a gate (the driver or a buffer) with the wires it drives down to the next\n"
+    "buffers' inputs and the sinks; its load is their capacitance, its slew at an end\n"
+    "point ln 9 x (gate resistance x load + Elmore delay of the wires on the way). With\n"
+    "limits (--max-cap, --max-slew, max_cap= fields of LIB's buffer lines or of NET's\n"
+    "driver line) the report adds the stage count, the worst load and slew and one line\n"
+    "per stage over a limit (beyond 1e-9 relative).\n"
+    "\n"
+    "Exit status: 0 when the placement fits the net (and matches --slack, and meets\n"
+    "the limits); 1 for a usage error, a file that cannot be opened, or an error in\n"
+    "any of the three files (\"file:line: what is wrong\"); 2 when the computed slack\n"
+    "is not S or a stage breaks a limit."};
+
+struct Request {
+  bool want_slack = false;
+  double expected = 0.0;
+  int segments = 0;
+  bool quiet = false;
+  Limits limits;
+  bool list_stages = false;
+  std::string net, lib, placement;
+};
+
+// The run the command line asks for; throws cmdline::UsageError.
+Request read_request(const cmdline::Parsed &parsed) {
+  Request r;
+  for (const cmdline::Option &o : parsed.options) {
+    if (o.key == 's') {
+      r.expected = cmdline::real_value(o);
+      r.want_slack = true;
+    } else if (o.key == 'm') {
+      r.segments = static_cast<int>(cmdline::integer_value(o, 0, MAX_NODES));
+    } else if (o.key == 'q') {
+      r.quiet = true;
+    } else if (o.key == KEY_MAX_CAP || o.key == KEY_MAX_SLEW) {
+      const double v = cmdline::real_value(o);
+      if (v < 0.0) throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a limit (a number >= 0)");
+      if (o.key == KEY_MAX_CAP)
+        r.limits.max_cap = v / 1000.0;
+      else
+        r.limits.max_slew = v;
+    } else if (o.key == KEY_STAGES) {
+      r.list_stages = true;
+    }
+  }
+  const std::vector<std::string> &files = parsed.operands;
+  if (files.size() > 3) throw cmdline::UsageError("unexpected argument '" + files[3] + "'");
+  if (files.size() < 3)
+    throw cmdline::UsageError("needs three files, NET LIB PLACEMENT (got " + std::to_string(files.size()) + ")");
+  cmdline::at_most_one_standard_input(files);
+  r.net = files[0];
+  r.lib = files[1];
+  r.placement = files[2];
+  return r;
 }
 
 // All reading of the run happens here: the library, the net (segmented as the
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
-PlacementFile load_inputs(const std::string &net, const std::string &lib, const std::string &buf, int segment) {
-  File l = open_file(lib.c_str(), "r");
-  InputLib(l.get(), lib);
-  l.reset();
-  File n = open_file(net.c_str(), "r");
-  read_net(n.get(), net);
-  n.reset();
-  if (segment) wire_segment(segment);
-  return read_placement(buf, true);
+PlacementFile load_inputs(const Request &r) {
+  WarningPrinter warnings(r.quiet);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
+  {
+    File l = open_file(r.lib.c_str(), "r");
+    InputLib(l.get(), cmdline::display_name(r.lib), warn);
+  }
+  {
+    File n = open_file(r.net.c_str(), "r");
+    read_net(n.get(), cmdline::display_name(r.net), warn);
+  }
+  warnings.finish();
+  if (r.segments) wire_segment(r.segments);
+  return read_placement(r.placement, true);
 }
 
 // Slacks within 1e-9 of each other relative to the larger (absolute below 1).
@@ -62,17 +131,6 @@ PlacementFile load_inputs(const std::string &net, const std::string &lib, const 
 bool same_slack(double a, double b) {
   if (a <= MINUS_INFINITY_TIME && b <= MINUS_INFINITY_TIME) return true;
   return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)});
-}
-
-// A limit given on the command line: a finite number >= 0.
-double limit_value(const char *program, const char *option, const char *text) {
-  char *end;
-  const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(v) || v < 0.0) {
-    std::fprintf(stderr, "bufins-check: %s needs a finite number >= 0, not \"%s\"\n", option, text);
-    usage(program);
-  }
-  return v;
 }
 
 // One stage for the listings: its gate, where it stands, the wire it drives.
@@ -114,59 +172,20 @@ size_t report_stages(const std::vector<int> &buffer_on, const Limits &lim, bool 
 }  // namespace
 
 int main(int argc, char **argv) {
-  bool want_slack = false;
-  double expected = 0.0;
-  int segment = 0;
-  Limits lim;
-  bool list_stages = false;
-  static const option longopts[] = {{"slack", required_argument, nullptr, 's'},
-                                    {"segment", required_argument, nullptr, 'm'},
-                                    {"max-cap", required_argument, nullptr, 'C'},
-                                    {"max-slew", required_argument, nullptr, 'S'},
-                                    {"stages", no_argument, nullptr, 'L'},
-                                    {nullptr, 0, nullptr, 0}};
-  int opt;
-  while ((opt = getopt_long(argc, argv, "", longopts, nullptr)) != -1) {
-    char *end;
-    errno = 0;
-    switch (opt) {
-      case 's':
-        expected = std::strtod(optarg, &end);
-        if (end == optarg || *end != '\0' || !std::isfinite(expected)) {
-          std::fprintf(stderr, "bufins-check: --slack needs a finite number, not \"%s\"\n", optarg);
-          usage(argv[0]);
-        }
-        want_slack = true;
-        break;
-      case 'm': {
-        long m = std::strtol(optarg, &end, 10);
-        if (end == optarg || *end != '\0' || errno == ERANGE || m < 0 || m > MAX_NODES) {
-          std::fprintf(stderr, "bufins-check: --segment needs a coefficient from 0 to %d, not \"%s\"\n", MAX_NODES,
-                       optarg);
-          usage(argv[0]);
-        }
-        segment = static_cast<int>(m);
-        break;
-      }
-      case 'C':
-        lim.max_cap = limit_value(argv[0], "--max-cap", optarg) / 1000.0;
-        break;
-      case 'S':
-        lim.max_slew = limit_value(argv[0], "--max-slew", optarg);
-        break;
-      case 'L':
-        list_stages = true;
-        break;
-      default:
-        usage(argv[0]);
-    }
+  Request request;
+  try {
+    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
+    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
+    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
+    request = read_request(parsed);
+  } catch (const cmdline::UsageError &e) {
+    return cmdline::print_usage_error(kProgram, e.what());
   }
-  if (argc - optind != 3) usage(argv[0]);
 
   reset_globals();
   PlacementFile pf;
   try {
-    pf = load_inputs(argv[optind], argv[optind + 1], argv[optind + 2], segment);
+    pf = load_inputs(request);
   } catch (const InputError &e) {
     return report_input_error(e);
   }
@@ -192,14 +211,15 @@ int main(int argc, char **argv) {
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);
   size_t violations = 0;
-  if (list_stages || limits_in_force(lim)) violations = report_stages(pf.buffer_on, lim, list_stages);
+  if (request.list_stages || limits_in_force(request.limits))
+    violations = report_stages(pf.buffer_on, request.limits, request.list_stages);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "bufins-check: cannot write the report to standard output\n");
     return 1;
   }
   int status = 0;
-  if (want_slack && !same_slack(t.slack, expected)) {
-    std::fprintf(stderr, "bufins-check: the slack is %.17g, not %.17g\n", t.slack, expected);
+  if (request.want_slack && !same_slack(t.slack, request.expected)) {
+    std::fprintf(stderr, "bufins-check: the slack is %.17g, not %.17g\n", t.slack, request.expected);
     status = 2;
   }
   if (violations > 0) {

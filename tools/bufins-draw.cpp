@@ -1,37 +1,44 @@
-// bufins-draw: a picture of a buffered net, as SVG or PNG (by the output name's
-// extension), drawn with cairo.
+// bufins-draw: a picture of a buffered net, as SVG or PNG, drawn with cairo.
 //
-//   bufins-draw NET BUF [LIB] -o FILE.svg|FILE.png
+//   bufins-draw [-p FILE] [-F FORMAT] [-o FILE] [-q] [-h] [-V] NET PLACEMENT [LIB]
 //
 // Wires follow their rectilinear route (vertical leg first, as segmentation
 // places its nodes), the driver is a black square, sinks are dots coloured by
 // their Elmore slack (red worst, green best; plain when no library is given),
-// buffers are triangles at their candidate node pointing down the wire they
-// drive, coloured by type, with a legend. Marks shrink and node labels vanish
-// as the net grows; shapes of one colour go into one path, so a million-node
-// net is a few large fills and strokes rather than millions of small ones.
+// buffers are triangles a little way down the wire they drive, pointing along
+// it, coloured by type, with a legend that names each type as the library
+// does. Marks shrink and node labels vanish as the net grows; shapes of one
+// colour go into one path, so a million-node net is a few large fills and
+// strokes rather than millions of small ones.
 //
 // Every buffer triangle is one closed three-point subpath, and so is each
 // buffer-type swatch of the legend; nothing else drawn is (tests count them).
 //
-// Exit status: 0 when the picture is written; 1 for a usage error, a file that
-// cannot be opened, an error in the input files, or a failed write.
+// Exit status: 0 when the picture is written; 1 for a usage error, a picture
+// that would replace an input, a file that cannot be opened, an error in the
+// input files, or a failed write. The picture is written to a temporary and
+// put in place only when whole (output_file.h): a failed run leaves an
+// earlier picture of the same name as it was.
 #include <cairo-svg.h>
 #include <cairo.h>
-#include <getopt.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
+#include "output_file.h"
 #include "placement.h"
 
 // Fontconfig, under cairo's text, keeps its configuration for the life of the
@@ -47,28 +54,113 @@ constexpr int LABEL_LIMIT = 150;   // node labels only for nets up to this size
 constexpr int SLACK_SHADES = 64;   // sinks are filled in this many colour steps
 constexpr int BATCH = 20000;       // wire pieces per stroke
 
-[[noreturn]] void usage(const char *program) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "Usage: %s netfile placementfile [libraryfile] -o picture.svg|picture.png\n", program);
-  std::exit(1);
-}
+const cmdline::Program kProgram{
+    "bufins-draw",
+    "NET PLACEMENT [LIB]",
+    "Draws the net NET with the buffers of PLACEMENT (a .buf file): wires, the driver,\n"
+    "the sinks (coloured by their Elmore slack when the buffer library LIB is given)\n"
+    "and one triangle per buffer, coloured by type, with a legend that names the\n"
+    "types as LIB does. One input file may be '-', standard input.",
+    {{'p', 'p', "picture", "FILE",
+      "write the picture to FILE, required; its format follows the\n"
+      "name's ending, .svg or .png; '-' is standard output (SVG\n"
+      "unless --format says otherwise)"},
+     {'F', 'F', "format", "FORMAT", "svg or png, whatever the picture's name"},
+     {'o', 'o', "output", "FILE",
+      "deprecated: the same as --picture (in bufins -o is a flag;\n"
+      "this one warns)"},
+     {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
+    "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
+    "cannot be opened, an error in the input files (\"file:line: what is wrong\"),\n"
+    "or a failed write (no partial picture is left)."};
 
-// All reading happens here: the library (when given), the net and the
-// placement file. Input errors leave as InputError, which main reports.
-PlacementFile load_inputs(const std::string &net, const std::string &buf, const std::string &lib) {
-  if (!lib.empty()) {
-    File l = open_file(lib.c_str(), "r");
-    InputLib(l.get(), lib);
-  }
-  File n = open_file(net.c_str(), "r");
-  read_net(n.get(), net);
-  n.reset();
-  return read_placement(buf, !lib.empty());
-}
+struct Request {
+  std::string net, placement, lib;  // lib empty: none given
+  std::string picture;
+  bool svg = true;
+  bool quiet = false;
+};
 
 bool ends_with(const std::string &s, const char *suffix) {
   size_t n = std::char_traits<char>::length(suffix);
   return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
+}
+
+// The run the command line asks for; throws cmdline::UsageError.
+Request read_request(const cmdline::Parsed &parsed) {
+  Request r;
+  std::string format;
+  for (const cmdline::Option &o : parsed.options) {
+    if (o.key == 'o')
+      std::fprintf(stderr, "bufins-draw: warning: %s is deprecated, use -p/--picture\n", o.name.c_str());
+    if (o.key == 'p' || o.key == 'o') {
+      if (o.value.empty()) throw cmdline::UsageError(o.name + " needs a file name");
+      r.picture = o.value;
+    } else if (o.key == 'q') {
+      r.quiet = true;
+    } else if (o.key == 'F') {
+      format = o.value;
+      if (format != "svg" && format != "png")
+        throw cmdline::UsageError(o.name + ": '" + format + "' is not a picture format (svg or png)");
+    }
+  }
+  const std::vector<std::string> &files = parsed.operands;
+  if (files.size() > 3) throw cmdline::UsageError("unexpected argument '" + files[3] + "'");
+  if (files.size() < 2)
+    throw cmdline::UsageError("needs the files NET and PLACEMENT, and LIB if the sinks are to show their slack");
+  cmdline::at_most_one_standard_input(files);
+  if (r.picture.empty()) throw cmdline::UsageError("no picture file named (-p FILE)");
+  if (!format.empty())
+    r.svg = format == "svg";
+  else if (ends_with(r.picture, ".png"))
+    r.svg = false;
+  else if (!ends_with(r.picture, ".svg") && !cmdline::is_standard(r.picture))
+    throw cmdline::UsageError("the picture's name must end in .svg or .png (or give --format): " + r.picture);
+  r.net = files[0];
+  r.placement = files[1];
+  if (files.size() == 3) r.lib = files[2];
+  return r;
+}
+
+// The library's buffer names, by type, for the legend; empty when unknown.
+struct Inputs {
+  PlacementFile placement;
+  std::vector<std::string> names;
+};
+
+// A stream that can be read twice: the library itself when it is a file that
+// can seek, else a copy of it (standard input, a pipe) in a temporary file.
+cmdline::Stream rereadable(cmdline::Stream in, const std::string &name) {
+  if (std::fseek(in.get(), 0, SEEK_CUR) == 0) return in;
+  cmdline::Stream copy(std::tmpfile(), &std::fclose);
+  if (!copy) input_error(cmdline::display_name(name), 0, "cannot copy the library: %s", std::strerror(errno));
+  char buf[1 << 14];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, in.get())) > 0)
+    if (std::fwrite(buf, 1, got, copy.get()) != got) break;
+  if (std::ferror(in.get()) || std::ferror(copy.get()) || std::fseek(copy.get(), 0, SEEK_SET) != 0)
+    input_error(cmdline::display_name(name), 0, "cannot read the file: %s", std::strerror(errno));
+  return copy;
+}
+
+// All reading happens here: the library (when given), the net and the
+// placement file. Input errors leave as InputError, which main reports.
+Inputs load_inputs(const Request &r) {
+  Inputs in;
+  WarningPrinter warnings(r.quiet);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
+  if (!r.lib.empty()) {
+    cmdline::Stream l = rereadable(open_file(r.lib.c_str(), "r"), r.lib);
+    InputLib(l.get(), cmdline::display_name(r.lib), warn);
+    in.names = library_names(l.get());
+  }
+  {
+    File n = open_file(r.net.c_str(), "r");
+    read_net(n.get(), cmdline::display_name(r.net), warn);
+  }
+  warnings.finish();
+  in.placement = read_placement(r.placement, !r.lib.empty());
+  return in;
 }
 
 struct Rgb {
@@ -111,48 +203,37 @@ void triangle(cairo_t *cr, double x, double y, double ux, double uy, double s) {
   cairo_close_path(cr);
 }
 
-// Unit vector, in picture coordinates, of the first leg of the wire from a to
-// b: vertical first, then horizontal; to the right for a wire of length 0.
-void first_leg(const Node &a, const Node &b, double *ux, double *uy) {
-  *ux = *uy = 0;
-  if (b.y != a.y)
-    *uy = b.y > a.y ? -1 : 1;  // the picture's y runs downwards
-  else if (b.x != a.x)
-    *ux = b.x > a.x ? 1 : -1;
-  else
-    *ux = 1;
+// A point on a wire as drawn, and the wire's direction there.
+struct Mark {
+  double x, y, ux, uy;
+};
+
+// The point `d` pixels down the wire drawn from (ax, ay) to (bx, by), picture
+// coordinates: its vertical leg first, then its horizontal one, and on past b
+// in the last leg's direction. A leg shorter than d is passed, however short,
+// so a wire whose vertical leg is a fraction of a pixel points along its
+// horizontal one, as it looks. A wire of no drawn length points right.
+Mark along_wire(double ax, double ay, double bx, double by, double d) {
+  const double vertical = std::fabs(by - ay), horizontal = std::fabs(bx - ax);
+  const double uy = by > ay ? 1 : -1, ux = bx > ax ? 1 : -1;
+  if (vertical == 0 && horizontal == 0) return {ax + d, ay, 1, 0};
+  if (d <= vertical || horizontal == 0) return {ax, ay + uy * d, 0, uy};
+  return {ax + ux * (d - vertical), by, ux, 0};
 }
 
 double clamp(double v, double lo, double hi) { return std::max(lo, std::min(hi, v)); }
 
-}  // namespace
 
-int main(int argc, char **argv) {
-  std::string out;
-  int opt;
-  while ((opt = getopt(argc, argv, "o:")) != -1) {
-    if (opt == 'o')
-      out = optarg;
-    else
-      usage(argv[0]);
-  }
-  int rest = argc - optind;
-  if (out.empty() || rest < 2 || rest > 3) usage(argv[0]);
-  bool svg = ends_with(out, ".svg");
-  if (!svg && !ends_with(out, ".png")) {
-    std::fprintf(stderr, "bufins-draw: the picture's name must end in .svg or .png: %s\n", out.c_str());
-    usage(argv[0]);
-  }
-  const std::string net_name = argv[optind];
-  const bool have_lib = rest == 3;
+cairo_status_t write_to(void *closure, const unsigned char *data, unsigned int length) {
+  return std::fwrite(data, 1, length, static_cast<FILE *>(closure)) == length ? CAIRO_STATUS_SUCCESS
+                                                                              : CAIRO_STATUS_WRITE_ERROR;
+}
 
-  reset_globals();
-  PlacementFile pf;
-  try {
-    pf = load_inputs(net_name, argv[optind + 1], have_lib ? argv[optind + 2] : "");
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  }
+// Draws the picture the request asks for onto `out`; cairo's status at the end.
+cairo_status_t render(const Request &request, const Inputs &in, FILE *out) {
+  const PlacementFile &pf = in.placement;
+  const bool have_lib = !request.lib.empty();
+  const bool svg = request.svg;
   std::vector<int> order, parent;
   tree_order(order, parent);
   Timing timing;
@@ -193,7 +274,7 @@ int main(int argc, char **argv) {
   double legend_h = line * (9 + types.size());
   double W = MARGIN + plot_w + MARGIN + LEGEND;
   double H = std::max(plot_h + 2 * MARGIN, legend_h + 2 * MARGIN);
-  cairo_surface_t *surface = svg ? cairo_svg_surface_create(out.c_str(), W, H)
+  cairo_surface_t *surface = svg ? cairo_svg_surface_create_for_stream(write_to, out, W, H)
                                  : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(W)),
                                                               static_cast<int>(std::ceil(H)));
   cairo_t *cr = cairo_create(surface);
@@ -273,22 +354,33 @@ int main(int argc, char **argv) {
   // Buffers, one path per type, each triangle a little way down its wire.
   double tri = clamp(150.0 / std::sqrt(static_cast<double>(pf.buffers.size()) + 1.0), 1.5, 7.0);
   std::vector<std::vector<int>> by_type(types.size());
+  // Each mark stands 1.6 sizes down its wire. When both wires of a branch
+  // carry a buffer and the two marks would touch (the wires leave along one
+  // leg, or along legs too short to tell apart), the second child's mark
+  // moves further down its own wire until the two stand apart: a triangle
+  // reaches at most 1.35 sizes from its centre.
+  auto mark_at = [&](int k, double d) {
+    const Node &a = nodes[parent[k]], &b = nodes[k];
+    return along_wire(X(a.x), Y(a.y), X(b.x), Y(b.y), d * tri);
+  };
+  auto buffer_mark = [&](int k) {
+    Mark m = mark_at(k, 1.6);
+    const Node &a = nodes[parent[k]];
+    if (a.right != &nodes[k] || a.left == nullptr) return m;
+    const int sibling = static_cast<int>(a.left - nodes.data());
+    if (!pf.buffer_on[sibling]) return m;
+    const Mark s = mark_at(sibling, 1.6);
+    for (int step = 1; step <= 4 && std::hypot(m.x - s.x, m.y - s.y) < 2.75 * tri; step++)
+      m = mark_at(k, 1.6 + 2.8 * step);
+    return m;
+  };
   for (int k : order)
     if (pf.buffer_on[k])
       by_type[std::lower_bound(types.begin(), types.end(), pf.buffer_on[k]) - types.begin()].push_back(k);
   for (size_t ti = 0; ti < types.size(); ti++) {
     for (int k : by_type[ti]) {
-      const Node &a = nodes[parent[k]];
-      double ux, uy, vx, vy;
-      first_leg(a, nodes[k], &ux, &uy);
-      // Both wires of a branch may leave along the same leg: the second
-      // child's buffer then stands further out so that neither hides the other.
-      double at = 1.6;
-      if (a.right == &nodes[k]) {
-        first_leg(a, *a.left, &vx, &vy);
-        if (vx == ux && vy == uy) at = 4.0;
-      }
-      triangle(cr, X(a.x) + ux * at * tri, Y(a.y) + uy * at * tri, ux, uy, tri);
+      const Mark m = buffer_mark(k);
+      triangle(cr, m.x, m.y, m.ux, m.uy, tri);
     }
     set(cr, type_colour(types[ti]));
     if (pf.buffers.size() <= 500) {
@@ -321,6 +413,7 @@ int main(int argc, char **argv) {
     cairo_show_text(cr, s);
   };
   cairo_set_font_size(cr, 13);
+  const std::string net_name = cmdline::display_name(request.net);
   std::string title = net_name.substr(net_name.find_last_of('/') == std::string::npos ? 0
                                                                                       : net_name.find_last_of('/') + 1);
   if (title.size() > 36) title = title.substr(0, 33) + "...";
@@ -366,7 +459,7 @@ int main(int argc, char **argv) {
     say(lx + 16, "sink");
   }
   ly += line * 1.5;
-  say(lx, types.empty() ? "no buffers" : have_lib ? "buffers: type, count (cap / delay / res)" : "buffers: type, count");
+  say(lx, types.empty() ? "no buffers" : have_lib ? "buffers: count (cap / delay / res)" : "buffers: type, count");
   ly += line;
   for (size_t ti = 0; ti < types.size(); ti++) {
     int type = types[ti];
@@ -376,9 +469,14 @@ int main(int argc, char **argv) {
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 0.5);
     cairo_stroke(cr);
+    // The library's own name for the type; its number when the names could
+    // not be read back, and shortened when it would overrun the legend.
+    std::string name = static_cast<size_t>(type) <= in.names.size() ? in.names[static_cast<size_t>(type) - 1]
+                                                                     : "type " + std::to_string(type);
+    if (name.size() > 24) name = name.substr(0, 21) + "...";
     if (have_lib)
-      std::snprintf(text, sizeof text, "type %d: %d  (%g / %g / %g)", type, type_count[ti], cb[type - 1] * 1000.0,
-                    tb[type - 1], rb[type - 1]);
+      std::snprintf(text, sizeof text, "%s: %d  (%g / %g / %g)", name.c_str(), type_count[ti],
+                    cb[type - 1] * 1000.0, tb[type - 1], rb[type - 1]);
     else
       std::snprintf(text, sizeof text, "type %d: %d", type, type_count[ti]);
     say(lx + 16, text);
@@ -392,12 +490,60 @@ int main(int argc, char **argv) {
     status = cairo_surface_status(surface);
   } else {
     status = cairo_surface_status(surface);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, out.c_str());
+    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png_stream(surface, write_to, out);
   }
   cairo_surface_destroy(surface);
-  if (status != CAIRO_STATUS_SUCCESS) {
-    std::remove(out.c_str());
-    std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", out.c_str(), cairo_status_to_string(status));
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Request request;
+  try {
+    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
+    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
+    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
+    request = read_request(parsed);
+  } catch (const cmdline::UsageError &e) {
+    return cmdline::print_usage_error(kProgram, e.what());
+  }
+
+  // Before anything is read: a picture that would replace an input.
+  const std::string replaced = replaced_file(
+      {{request.net, "net file"}, {request.placement, "placement file"}, {request.lib, "library file"}},
+      {{request.picture, "picture"}});
+  if (!replaced.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-draw: %s; choose another name with --picture\n", replaced.c_str());
+    return 1;
+  }
+
+  reset_globals();
+  Inputs inputs;
+  try {
+    inputs = load_inputs(request);
+  } catch (const InputError &e) {
+    return report_input_error(e);
+  }
+
+  // The picture is created only now, so that an input error leaves no file;
+  // it is written to a temporary put in place when complete (a device or a
+  // pipe named as the picture is written in place and never removed).
+  const std::string shown = cmdline::display_name(request.picture, "w");
+  std::optional<OutputFile> picture;
+  try {
+    picture.emplace(request.picture);
+    const cairo_status_t status = render(request, inputs, picture->stream());
+    if (status != CAIRO_STATUS_SUCCESS) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(), cairo_status_to_string(status));
+      return 1;
+    }
+    picture->commit();
+  } catch (const OutputError &e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-draw: %s\n", e.what());
     return 1;
   }
   return 0;

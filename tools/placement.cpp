@@ -8,7 +8,7 @@
 #include "placement.h"
 
 #include "cli.h"
-
+#include "cmdline.h"
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -70,8 +70,9 @@ void tree_order(std::vector<int> &order, std::vector<int> &parent) {
   }
 }
 
-PlacementFile read_placement(const std::string &name, bool check_types) {
-  File in = open_file(name.c_str(), "r");
+PlacementFile read_placement(const std::string &file, bool check_types) {
+  File in = open_file(file.c_str(), "r");
+  const std::string name = cmdline::display_name(file);
 
   const int in_use = n_sinks + n_candidates;
   std::unordered_map<int, int> position;

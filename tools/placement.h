@@ -3,7 +3,8 @@
 // Elmore evaluation of the buffered tree that owes nothing to the engines.
 //
 // Both work on the tables that read_net (and possibly wire_segment) filled.
-// Input errors go through input_error ("file:line: what is wrong").
+// Input errors are thrown as InputError ("file:line: what is wrong"); nothing
+// here prints or ends the process.
 #pragma once
 
 #include <string>
@@ -22,7 +23,7 @@ struct PlacementFile {
   bool empty_tree = false;               // the file says "empty tree"
 };
 
-// Reads and checks the placement file `name`. Every line must be a placement
+// Reads and checks the placement file `name` ("-": standard input). Every line must be a placement
 // ("start A  end B  buffertype T") of a wire of the tree reached from the
 // driver that leaves a candidate node, at most one per wire, or the single line
 // "empty tree"; blank lines are ignored. A file without any line holds no

@@ -1,0 +1,405 @@
+// Tests of bufins-route and its Steiner trees: the heuristic against exact
+// rectilinear Steiner trees (Dreyfus-Wagner over the Hanan grid) on random
+// pin sets, every written net read back by the library's reader as a tree
+// with every pin a sink, a routed tree's lengths reproduced, and bad input
+// end to end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "def.h"
+#include "io.h"
+#include "steiner.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+using steiner::Point;
+
+namespace {
+
+const std::string kRoute = BUFINS_ROUTE_BINARY;
+const std::string kCheck = BUFINS_CHECK_BINARY;
+const std::string kNets = BUFINS_BENCH_NETS;
+
+struct Dir {
+  std::string path = make_temp_dir();
+  ~Dir() { fs::remove_all(path); }
+  std::string operator/(const std::string &name) const { return path + "/" + name; }
+  RunResult run(const std::string &command, const std::string &input = "") const {
+    return run_shell("cd '" + path + "' && " + command, input);
+  }
+};
+
+// Length of a rectilinear Steiner minimal tree: Dreyfus-Wagner over the Hanan
+// grid, whose shortest paths are rectilinear distances.
+double exact_steiner(const std::vector<Point> &pins) {
+  std::vector<double> xs, ys;
+  for (const Point &p : pins) xs.push_back(p.x), ys.push_back(p.y);
+  std::sort(xs.begin(), xs.end());
+  xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+  std::sort(ys.begin(), ys.end());
+  ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+  std::vector<Point> grid;
+  for (double x : xs)
+    for (double y : ys) grid.push_back({x, y});
+  const size_t k = pins.size(), v = grid.size(), full = (size_t{1} << k) - 1;
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<std::vector<double>> dp(full + 1, std::vector<double>(v, inf));
+  for (size_t i = 0; i < k; i++)
+    for (size_t g = 0; g < v; g++) dp[size_t{1} << i][g] = steiner::manhattan(pins[i], grid[g]);
+  for (size_t s = 1; s <= full; s++) {
+    if ((s & (s - 1)) == 0) continue;
+    for (size_t g = 0; g < v; g++)
+      for (size_t t = (s - 1) & s; t > 0; t = (t - 1) & s)
+        if (t < (s ^ t)) dp[s][g] = std::min(dp[s][g], dp[t][g] + dp[s ^ t][g]);
+    std::vector<double> relaxed(dp[s]);
+    for (size_t g = 0; g < v; g++)
+      for (size_t h = 0; h < v; h++) relaxed[g] = std::min(relaxed[g], dp[s][h] + steiner::manhattan(grid[h], grid[g]));
+    dp[s] = relaxed;
+  }
+  return *std::min_element(dp[full].begin(), dp[full].end());
+}
+
+std::vector<Point> random_pins(std::mt19937 &rng, int n, int grid) {
+  std::uniform_int_distribution<int> c(0, grid);
+  std::vector<Point> p(static_cast<size_t>(n));
+  for (Point &q : p) q = {static_cast<double>(c(rng)), static_cast<double>(c(rng))};
+  return p;
+}
+
+// The net in the global tables, read by the library's reader.
+struct ReadBack {
+  std::string error;
+  std::map<int, const Node *> sink;  // by index
+  std::vector<const Node *> parent;  // by table position
+  double length = 0.0;
+};
+
+ReadBack read_back(const std::string &path) {
+  ReadBack rb;
+  reset_globals();
+  FILE *f = std::fopen(path.c_str(), "r");
+  if (!f) {
+    rb.error = "cannot open " + path;
+    return rb;
+  }
+  try {
+    read_net(f, path);
+  } catch (const InputError &e) {
+    rb.error = e.what();
+  }
+  std::fclose(f);
+  if (!rb.error.empty()) return rb;
+  rb.parent.assign(nodes.size(), nullptr);
+  std::vector<const Node *> stack{&nodes[0]};
+  while (!stack.empty()) {
+    const Node *n = stack.back();
+    stack.pop_back();
+    for (const Node *c : {n->left, n->right})
+      if (c) {
+        rb.parent[c - nodes.data()] = n;
+        rb.length += distance(n, c);
+        stack.push_back(c);
+      }
+  }
+  for (int i = 1; i < n_sinks; i++) rb.sink[nodes[i].index] = &nodes[i];
+  return rb;
+}
+
+// Every pin is a sink with its place, load and time; each sink hangs behind a
+// zero-length wire from a candidate node; the driver drives a candidate.
+void expect_pins_kept(const ReadBack &rb, const std::vector<Point> &pins, double pitch) {
+  ASSERT_EQ(rb.error, "");
+  ASSERT_EQ(rb.sink.size(), pins.size() - 1);
+  EXPECT_EQ(nodes[0].x, pins[0].x);
+  EXPECT_EQ(nodes[0].y, pins[0].y);
+  ASSERT_NE(nodes[0].left, nullptr);
+  EXPECT_EQ(nodes[0].left->type, NODE_CANDIDATE);
+  for (size_t i = 1; i < pins.size(); i++) {
+    auto it = rb.sink.find(static_cast<int>(i));
+    ASSERT_NE(it, rb.sink.end()) << "sink " << i;
+    const Node *s = it->second;
+    EXPECT_EQ(s->x, pins[i].x);
+    EXPECT_EQ(s->y, pins[i].y);
+    EXPECT_EQ(s->cap * 1000.0, static_cast<double>(i % 7 + 1));
+    EXPECT_EQ(s->time, 100.0 * static_cast<double>(i));
+    const Node *up = rb.parent[s - nodes.data()];
+    ASSERT_NE(up, nullptr);
+    EXPECT_EQ(up->type, NODE_CANDIDATE);
+    EXPECT_EQ(distance(up, s), 0.0);
+  }
+  if (pitch > 0)
+    for (size_t i = 1; i < rb.parent.size(); i++)
+      if (rb.parent[i]) {
+        EXPECT_LE(distance(rb.parent[i], &nodes[i]), pitch * (1 + 1e-12));
+      }
+}
+
+std::string pin_file(const std::vector<Point> &pins) {
+  std::ostringstream o;
+  o.precision(17);
+  o << "# pins\nwire_res_per_unit 0.08\nwire_cap_per_unit 0.2\ndriver " << pins[0].x << " " << pins[0].y << " 150\n";
+  for (size_t i = 1; i < pins.size(); i++)
+    o << "sink " << i << " " << pins[i].x << " " << pins[i].y << " " << (i % 7 + 1) << " " << 100 * i << "\n";
+  return o.str();
+}
+
+// The length in the header line "Wire length L (...".
+double header_length(const std::string &text) {
+  const size_t at = text.find("# Wire length ");
+  return at == std::string::npos ? -1.0 : std::stod(text.substr(at + 14));
+}
+
+}  // namespace
+
+// The heuristic against the exact length on random sets of 4 to 9 pins (some
+// on a tiny grid, so with coincident and collinear pins), and its invariants
+// and the Prim-Dijkstra variant on larger sets.
+TEST(RouteSteiner, NearExactOnSmallNetsAndValidOnLarge) {
+  std::mt19937 rng(2222);
+  double sum = 0.0, worst = 0.0;
+  const int trials = 400;
+  for (int trial = 0; trial < trials; trial++) {
+    const std::vector<Point> pins = random_pins(rng, 4 + trial % 6, trial % 10 == 0 ? 3 : 100);
+    const steiner::Tree t = steiner::steiner_tree(pins);
+    ASSERT_EQ(steiner::check(t), "") << "trial " << trial;
+    ASSERT_EQ(t.terminals, static_cast<int>(pins.size()));
+    const double exact = exact_steiner(pins);
+    const double ratio = exact > 0 ? steiner::length(t) / exact : 1.0;
+    ASSERT_GE(ratio, 1.0 - 1e-12) << "trial " << trial << ": shorter than the exact tree";
+    sum += ratio;
+    worst = std::max(worst, ratio);
+    if (ratio > 1.03) {
+      std::string text;
+      for (const Point &p : pins) text += std::to_string(p.x) + "," + std::to_string(p.y) + " ";
+      ADD_FAILURE() << "trial " << trial << ": " << ratio << " of the exact length for " << text;
+    }
+  }
+  EXPECT_LE(sum / trials, 1.005);
+  EXPECT_LE(worst, 1.03);
+  std::printf("[ mean %.5f, worst %.5f of the exact length over %d pin sets ]\n", sum / trials, worst, trials);
+
+  for (int n : {11, 13, 60, 700, 3000}) {
+    const std::vector<Point> pins = random_pins(rng, n, n < 100 ? 10 : 100000);
+    const steiner::Tree t = steiner::steiner_tree(pins);
+    ASSERT_EQ(steiner::check(t), "") << n << " pins";
+    const double mst = steiner::length({pins, n, steiner::spanning_tree(pins)});
+    EXPECT_LE(steiner::length(t), mst);
+    if (n >= 700) {
+      EXPECT_LE(steiner::length(t), 0.92 * mst);
+    }
+    for (double alpha : {0.0, 0.4, 1.0}) {
+      const steiner::Tree a = steiner::timing_tree(t, 0, alpha);
+      ASSERT_EQ(steiner::check(a), "") << n << " pins, alpha " << alpha;
+      ASSERT_EQ(a.terminals, n);
+      if (alpha == 0.0) {
+        EXPECT_LE(steiner::length(a), steiner::length(t) * (1 + 1e-12));
+      }
+    }
+  }
+}
+
+// Random pin files, with coincident and collinear pins and sinks on the
+// driver, with and without a pitch and alpha: each net written reads back as
+// a tree with every pin a sink; a few are buffered by bufins and the
+// placement re-evaluated by bufins-check.
+TEST(RouteEndToEnd, PinFilesReadBackAsNets) {
+  std::mt19937 rng(77);
+  Dir d;
+  fs::copy_file(std::string(BUFINS_SOURCE_DIR) + "/examples/demo.lib", d / "demo.lib");
+  for (int trial = 0; trial < 14; trial++) {
+    const int n = trial < 3 ? trial + 2 : 5 + static_cast<int>(rng() % 120);
+    std::vector<Point> pins = random_pins(rng, n, trial % 3 == 0 ? 4 : 5000);
+    if (trial % 4 == 1) pins[1] = pins[0];                       // a sink on the driver
+    if (trial % 5 == 2) {
+      for (Point &p : pins) p.y = pins[0].y;  // all on one line
+    }
+    write_file(d / "pins.net", pin_file(pins));
+    const double pitch = trial % 2 ? 300.0 : 0.0;
+    std::string args = "pins.net -o out.net";
+    if (pitch > 0) args += " --pitch=300";
+    if (trial % 3 == 1) args += " --alpha=" + std::to_string((trial % 7) / 6.0);
+    SCOPED_TRACE("trial " + std::to_string(trial) + ": " + args + "\n" + pin_file(pins));
+    RunResult r = d.run("'" + kRoute + "' " + args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.err, "");
+    const ReadBack rb = read_back(d / "out.net");
+    expect_pins_kept(rb, pins, pitch);
+    EXPECT_NEAR(rb.length, header_length(read_file(d / "out.net")), 1e-9 * rb.length + 1e-9);
+    if (trial % 4 == 0) {
+      RunResult b = d.run("'" + std::string(BUFINS_BINARY) + "' -f out.net -b demo.lib -a flat -m 0");
+      ASSERT_EQ(b.status, 0) << b.err;
+      const size_t at = b.out.find("The slack after buffer insertion :");
+      ASSERT_NE(at, std::string::npos) << b.out;
+      const std::string slack = b.out.substr(at + 35, b.out.find('\n', at) - at - 35);
+      RunResult c = d.run("'" + kCheck + "' --slack " + slack + " out.net demo.lib out.buf");
+      EXPECT_EQ(c.status, 0) << c.out << c.err;
+    }
+  }
+  // Standard input and output: the same net but for the header's file name.
+  RunResult r = d.run("'" + kRoute + "' pins.net | grep -v '^#' > file.net && '" + kRoute +
+                      "' - < pins.net | grep -v '^#' > piped.net && cmp file.net piped.net");
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// The public sink lists become nets (sink id k is node k + 1, loads in fF),
+// and the routed tree of r1 keeps every wire's routed length.
+TEST(RouteEndToEnd, SinkListAndRoutedTree) {
+  Dir d;
+  RunResult r = d.run("'" + kRoute + "' '" + kNets + "/r1' -o r1.net --required=500");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ReadBack rb = read_back(d / "r1.net");
+  ASSERT_EQ(rb.error, "");
+  ASSERT_EQ(rb.sink.size(), 267u);
+  EXPECT_EQ(rb.sink[1]->x, 29322.0);  // "Sink : 0", "Coordinate : 29322 41420", 5.9e-14 F
+  EXPECT_EQ(rb.sink[1]->y, 41420.0);
+  EXPECT_NEAR(rb.sink[1]->cap * 1000.0, 59.0, 1e-12);
+  EXPECT_EQ(rb.sink[1]->time, 500.0);
+  EXPECT_NEAR(r0, 0.003, 1e-15);
+  EXPECT_NEAR(c0 * 1000.0, 0.02, 1e-15);
+
+  r = d.run("'" + kRoute + "' '" + kNets + "/r1.xg_B0' --loads='" + kNets + "/r1' -o xg.net");
+  ASSERT_EQ(r.status, 0) << r.err;
+  rb = read_back(d / "xg.net");
+  ASSERT_EQ(rb.error, "");
+  ASSERT_EQ(rb.sink.size(), 267u);
+  // Routed length from the source to every sink, from the file's records.
+  struct Rec {
+    int parent;
+    double len, x, y;
+  };
+  std::map<int, Rec> rec;
+  std::ifstream in(kNets + "/r1.xg_B0");
+  std::string line;
+  bool tree = false;
+  int detoured = 0;
+  Point above{};
+  int last = -1;
+  auto finish = [&] {
+    if (last < 0) return;
+    Rec &r = rec[last];
+    if (r.len - (std::fabs(r.x - above.x) + std::fabs(r.y - above.y)) > 0.07) detoured++;
+  };
+  while (std::getline(in, line)) {
+    if (line[0] == '"') {
+      if (tree) break;
+      tree = line.rfind("\"tree", 0) == 0;
+      continue;
+    }
+    if (!tree) continue;
+    if (line.rfind("move", 0) == 0) {
+      finish();
+      Rec r{};
+      std::sscanf(line.c_str(), "move %lf %lf", &r.x, &r.y);
+      int id;
+      std::sscanf(line.substr(line.find("id:")).c_str(), "id:%d", &id);
+      std::sscanf(line.substr(line.find("par:")).c_str(), "par:%d", &r.parent);
+      std::sscanf(line.substr(line.find("len:")).c_str(), "len:%lf", &r.len);
+      rec[id] = r;
+      last = id;
+    } else if (line[0] == ' ') {
+      std::sscanf(line.c_str(), "%lf %lf", &above.x, &above.y);
+    }
+  }
+  finish();
+  ASSERT_EQ(rec.size(), 532u);
+  EXPECT_EQ(detoured, 1);  // sink 219's wire snakes 98 units beyond its ends' distance
+  for (const auto &[id, r0rec] : rec) {
+    if (id > 266) continue;
+    double routed = 0.0;
+    int depth = 0;
+    for (int v = id; rec.count(v); v = rec[v].parent, depth++) routed += std::max(rec[v].len, 0.0);
+    double net_path = 0.0;
+    for (const Node *v = rb.sink[id + 1]; rb.parent[v - nodes.data()]; v = rb.parent[v - nodes.data()])
+      net_path += distance(rb.parent[v - nodes.data()], v);
+    // Each wire within the rounding of its printed length (0.05) and of the
+    // four coordinates (0.005 each) that give the distance it is measured by.
+    EXPECT_NEAR(net_path, routed, 0.07 * depth + 1e-6) << "sink " << id;
+  }
+  // The detoured wire alone: exactly its routed length.
+  const Node *s219 = rb.sink[220];
+  const Node *front = rb.parent[s219 - nodes.data()];
+  const Node *detour = rb.parent[front - nodes.data()];
+  const Node *junction = rb.parent[detour - nodes.data()];
+  EXPECT_NEAR(distance(junction, detour) + distance(detour, front), 3283.2, 1e-9);
+}
+
+// Usage errors, faulty inputs and limits: the message and the status.
+TEST(RouteEndToEnd, BadInput) {
+  Dir d;
+  const std::string pins = "wire_res_per_unit 1\nwire_cap_per_unit 1\ndriver 0 0 10\nsink 1 5 5 1 0\n";
+  struct Case {
+    std::string file, args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"", "in", 1, "in: neither a pin file, a sink list nor a routed tree"},
+      {"driver 0 0 1\n", "in", 1, "in: no sink line"},
+      {pins + "sink 1 7 7 1 0\n", "in", 1, "in:5: sink line: index 1 is already used by the sink at line 4"},
+      {pins + "sink 0 7 7 1 0\n", "in", 1, "in:5: sink line: index 0 is the driver's"},
+      {pins + "sink 2 7 x 1 0\n", "in", 1, "in:5: sink line: missing or unreadable y coordinate"},
+      {pins + "sink 2 7 7 -1 0\n", "in", 1, "in:5: sink line: load capacitance must not be negative"},
+      {pins + "sink 2 7 7 1\n", "in", 1, "in:5: sink line: missing required arrival time (or give --required=T)"},
+      {pins + "driver 1 1 1\n", "in", 1, "in:5: driver line: a second driver line (the first is at line 3)"},
+      {"driver 0 0 1 speed=3\nsink 1 5 5 1 0\n", "in", 1, "in:1: driver line: unknown field speed"},
+      {"driver 0 0 1\nsink 1 5 5 1 0\n", "in", 1, "in: no wire resistance per unit length"},
+      {"NumPins : 2\nSink : 0\n Coordinate : 1 2\n Capacitive Load : 1e-15\n", "in", 1, "in:1: NumPins says 2, but the file lists 1 sinks"},
+      {"NumPins : 1\n Coordinate : 1 2\nSink : 0\n", "in", 1, "in:2: Coordinate line before the first Sink line"},
+      {"PerUnitResistance : 1\nPerUnitCapacitance : 1e-15\nSink : 0\n Coordinate : 1 2\n", "in", 1, "in:3: sink 0 has no Capacitive Load line"},
+      {"\"tree0\nmove 5 5 id:0 child:-1 -1 par:9 len:10.0\n 0 0 delay:\n", "in", 1, "in: a routed tree carries no sink loads"},
+      {"\"tree0\nmove 5.00 5.00 id:0 child:-1 -1 par:9 len:9.9\n 0.00 0.00 delay:\n", "in --loads=list", 1,
+       "in:2: move line: the routed length 9.9 is shorter than the distance 10"},
+      {"\"tree0\nmove 5.00 5.10 id:0 child:-1 -1 par:9 len:10.1\n 0.00 0.00 delay:\n", "in --loads=list", 1,
+       "in:2: sink 0 lies at 5 5.1 in the routed tree but at 5 5 in list (line 3)"},
+      {"\"tree0\nmove 5 5 id:0 child:-1 -1 par:9 len:10\n 0 0\nmove 6 6 id:1 child:2 -1 par:2 len:0\n 6 6\nmove 6 6 id:2 child:1 -1 par:1 len:0\n 6 6\n",
+       "in --loads=list", 1,
+       "in: the move lines do not form one tree"},
+      {pins, "in --loads=list", 1, "in: --loads applies to a routed tree, and this is a pin file"},
+      {pins, "in --pitch=1e-6", 2, "bufins-route: the net would have more than 1600000 nodes"},
+      {pins, "missing", 1, "bufins-route: cannot open missing: No such file or directory"},
+      {pins, "in -o nodir/out.net", 1, "bufins-route: cannot create nodir/out.net"},
+      {pins, "in --alpha=2", 1, "bufins-route: --alpha needs a number from 0 to 1, not \"2\""},
+      {pins, "in --pitch=0", 1, "bufins-route: --pitch needs a length above 0"},
+      {pins, "in --driver=3", 1, "bufins-route: --driver needs X,Y, not \"3\""},
+      {pins, "in -f x", 1, "bufins-route: unknown option -f"},
+      {pins, "in --segments=3", 1, "bufins-route: unknown option --segments=3"},
+      {pins, "in --pitch", 1, "bufins-route: option --pitch needs a value"},
+      {pins, "in out.net", 1, "bufins-route: unexpected argument \"out.net\""},
+      {pins, "", 1, "bufins-route: no INPUT given"},
+  };
+  write_file(d / "list", "PerUnitResistance : 1\nPerUnitCapacitance : 1e-15\nSink : 0\n Coordinate : 5 5\n Capacitive Load : 1e-15\n");
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.args + "\n" + c.file);
+    write_file(d / "in", c.file);
+    RunResult r = d.run("'" + kRoute + "' " + c.args);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(c.message, 0), 0u) << r.err;
+    if (c.message.rfind("bufins-route: ", 0) == 0 && c.status == 1 && c.message.find("cannot") == std::string::npos) {
+      EXPECT_NE(r.err.find("Try 'bufins-route --help' for more information."), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_FALSE(file_exists(d / "nodir"));
+  // A pin file that was a routed net: its routing is ignored, with a warning
+  // (which -q silences).
+  write_file(d / "in", pins + "candidate 9 5 0\nedge 0 9\nedge 9 1\n");
+  RunResult r = d.run("'" + kRoute + "' in");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "in:5: candidate and edge lines are ignored: the sinks are routed anew\n");
+  EXPECT_EQ(d.run("'" + kRoute + "' -q in").err, "");
+  r = d.run("'" + kRoute + "' --help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--alpha=A"), std::string::npos);
+  r = d.run("'" + kRoute + "' -V");
+  EXPECT_EQ(r.out, std::string("bufins-route ") + BUFINS_VERSION + "\n");
+}

@@ -1,0 +1,128 @@
+// From pins to a net: the readers of bufins-route's three inputs (a pin file,
+// a public sink list, a routed tree), the shaping of a routing tree into the
+// binary net bufins reads (candidate nodes, detours, pitch) and the net writer.
+//
+// Readers throw InputError ("file:line: what is wrong") as the library's
+// readers do; only main prints. Everything is held in value types owned by
+// the caller; nothing touches the library's global tables.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "steiner.h"
+
+namespace route {
+
+enum class InputKind { PIN_FILE, SINK_LIST, ROUTED_TREE };
+
+const char *kind_name(InputKind kind);
+
+struct Sink {
+  int index = 0;       // node number in the net written
+  double x = 0.0, y = 0.0;
+  double cap = 0.0;    // load, in the net file's capacitance unit
+  double time = 0.0;   // required arrival time
+  long line = 0;
+};
+
+// One node of a routed tree: an internal node or a sink, joined to its parent
+// (another record, or the source) by a wire of the routed length.
+struct RoutedNode {
+  int id = 0;
+  double x = 0.0, y = 0.0;
+  int parent = -1;       // record position of the parent, -1 for the source
+  int sink = -1;         // position in Input::sinks, -1 for an internal node
+  double length = 0.0;   // routed length of the wire from the parent
+  double slack = 0.0;    // how far the routed length may fall short of the
+                         // distance between the ends by the file's rounding
+  long line = 0;
+};
+
+struct Input {
+  InputKind kind = InputKind::PIN_FILE;
+  std::string name;
+  std::optional<double> r0, c0;     // wire resistance, capacitance per unit length
+  std::optional<steiner::Point> driver;
+  std::optional<double> driver_res;
+  std::optional<double> driver_max_cap;
+  std::vector<Sink> sinks;           // in file order
+  std::vector<bool> sink_has_time;   // by sink: the file gave a required time
+  std::vector<double> downstream;    // by sink: delay below the pin (sink lists)
+  std::vector<RoutedNode> routed;    // routed tree only
+};
+
+// Recognises the input by its content and reads it. cap_unit converts the
+// sink lists' farads to the net file's capacitance unit (file value = farads
+// / cap_unit); time_unit is the net's unit of time in seconds. Warnings
+// ("file:line: ...") are appended to `warnings`.
+Input read_input(const std::string &text, const std::string &name, double cap_unit, double time_unit,
+                 std::vector<std::string> &warnings);
+
+// Gives the sinks of a routed tree their loads (and the net its wire constants
+// where the tree has none) from the public sink list it was routed over,
+// matching the tree's sink ids with the list's.
+void attach_loads(Input &tree, const Input &list);
+
+// A rooted tree over points before it becomes a net: point 0 is the driver,
+// points 1 .. sinks are the sinks in Input order, later points are junctions
+// (Steiner points, internal nodes of a routed tree).
+struct Shape {
+  std::vector<steiner::Point> points;
+  std::vector<int> parent;      // -1 for the driver
+  std::vector<double> wire;     // routed length from the parent (>= distance)
+};
+
+// The routed tree's own shape.
+Shape routed_shape(const Input &in, const steiner::Point &driver);
+
+// Statistics of the tree construction, for the header.
+struct SteinerReport {
+  double spanning_length = 0.0;  // rectilinear minimum spanning tree of the pins
+};
+
+// A Steiner tree over the driver and the sinks, with the Prim-Dijkstra
+// trade-off alpha (0 to 1).
+Shape steiner_shape(const Input &in, const steiner::Point &driver, double alpha, SteinerReport *report);
+
+struct NetNode {
+  int index = 0;
+  int type = 0;  // NODE_DRIVER, NODE_CANDIDATE, NODE_SINK
+  double x = 0.0, y = 0.0;
+  std::vector<int> children;  // positions in Net::nodes, at most two
+};
+
+// The binary net: nodes[0] is the driver, nodes[1 .. sinks] the sinks in
+// Input order, then the candidate nodes in pre-order from the driver.
+struct Net {
+  std::vector<NetNode> nodes;
+  int sinks = 0;
+  double wire_length = 0.0;     // total
+  double longest_path = 0.0;    // driver to the farthest sink, along the wires
+  int detours = 0;
+};
+
+struct NetRequest {
+  double pitch = 0.0;           // 0: no pitch
+  long max_nodes = 0;           // node limit of bufins
+};
+
+// Makes the net: candidate nodes at every junction, at the driver's child and
+// in front of every sink (a zero-length wire), two or more at one place where
+// more than two wires leave it, a detour node on every wire whose routed length
+// exceeds the distance between its ends, and with a pitch at most that far
+// apart along every wire. Throws InputError with status 2 when the net would
+// exceed max_nodes.
+Net make_net(const Shape &shape, const Input &in, const NetRequest &req);
+
+// The net file text: header lines (each written behind "# "), the wire
+// constants, the driver, the sinks, the candidates and the edges in
+// pre-order, both edges of a branching node before either subtree.
+std::string net_text(const Net &net, const Input &in, double r0, double c0, const steiner::Point &driver,
+                     double driver_res, const std::vector<std::string> &header);
+
+// Shortest text that reads back as the same figure within 15 digits.
+std::string figure(double v);
+
+}  // namespace route
