@@ -506,7 +506,7 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
       ordered_json e;
       e["node"] = nodes[st.gate].index;
       e["end"] = st.child >= 0 ? ordered_json(nodes[st.child].index) : ordered_json(nullptr);
-      e["buffertype"] = st.type;
+      e["buffer_type"] = st.type;
       e["load"] = st.load * 1000.0;
       e["slew"] = st.slew;
       e["max_cap"] = limit_json(gate_max_cap(st.type, run.limits), 1000.0);
