@@ -101,7 +101,19 @@ inline bool sweep_order(const LimCand &u, const LimCand &v) {
 
 }  // namespace
 
-struct FlatLimited::Impl {
+namespace {
+
+// A buffered candidate about to join a set: real load and required time,
+// the required time sheared, the trace it drives and its 0-based type.
+struct New {
+  double c, q, v;
+  int32_t below;
+  int type;
+};
+
+// The building blocks of both limited programmes (the maximum slack, and the
+// slack-cost frontier): the workspace, the gates, the set operations.
+struct LimCore {
   Limits lim;
   double max_slew;
   int young;
@@ -111,12 +123,6 @@ struct FlatLimited::Impl {
   std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
   std::vector<Gate> driver_only;  // the driver
   std::vector<LimArray> spare;
-  std::vector<LimSet> sets;  // finished subtrees awaiting their parent
-  LimSet final_set;
-  int winner = -1;
-  bool child_is_sink = false;
-  double answer = MINUS_INFINITY_TIME;
-  int dead = -1;
   // Scratch.
   std::vector<LimCand> sorted, fresh;
   std::vector<std::pair<double, double>> stairs;
@@ -124,8 +130,36 @@ struct FlatLimited::Impl {
   std::vector<Pair> pairs;
   std::vector<double> prefix_q, suffix_p;
 
-  Impl(const Limits &l, int young_records) : lim(l), max_slew(l.max_slew), young(young_records) {}
-  ~Impl() { clear(); }
+  LimCore(const Limits &l, int young_records) : lim(l), max_slew(l.max_slew), young(young_records) {}
+
+  // A run starts: an empty pool, the library's order and the gates.
+  void start() {
+    ws.start_pool(young);
+    ws.order_library();
+    driver_gate = {rd, gate_max_cap(0, lim)};
+    any_gate.clear();
+    driver_only.assign(1, driver_gate);
+    std::vector<Gate> all{driver_gate};
+    for (int i = 0; i < n_buffertype; i++) {
+      type_gate[i] = {rb[i], gate_max_cap(i + 1, lim)};
+      all.push_back(type_gate[i]);
+    }
+    for (const Gate &g : all) {
+      bool beaten = false;
+      for (const Gate &o : all)
+        if (&o != &g && o.r <= g.r && o.cap >= g.cap && (o.r < g.r || o.cap > g.cap || &o < &g)) beaten = true;
+      if (!beaten) any_gate.push_back(g);
+    }
+  }
+
+  // The least resistance between node t (below `up`) and whatever gate
+  // drives it, and the gates that may drive candidates at t.
+  double shear_at(const Node *up, const Node *t) const {
+    return r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : ws.least_gate);
+  }
+  const std::vector<Gate> &gates_above(const Node *up) const {
+    return up->type == NODE_DRIVER ? driver_only : any_gate;
+  }
 
   bool fits(const Gate &g, double c, double p) const { return c <= g.cap && LN9 * (g.r * c - p) <= max_slew; }
   bool drivable(const std::vector<Gate> &gates, double c, double p) const {
@@ -174,24 +208,23 @@ struct FlatLimited::Impl {
     ws.free_storage(s.hull);
     s = LimSet{};
   }
-  void clear() {
-    for (auto &s : sets) discard(s);
-    sets.clear();
-    discard(final_set);
+  void clear_core() {
     for (auto &a : spare) free_storage(a);
     spare.clear();
     ws.clear();
-    winner = -1;
-    child_is_sink = false;
   }
 
-  void collect(bool full) {
-    ws.collect(full, [this](auto &&visit) {
-      for (LimSet &s : sets) {
-        visit(s.a);
-        visit(s.hull);
-      }
-    });
+  // Storage no longer needed once the answer is known.
+  void release_scratch() {
+    ws.count_records();
+    peak_check();
+    for (auto &a : spare) free_storage(a);
+    spare.clear();
+    ws.release_spare();
+    ws.release_scratch();
+    std::vector<LimCand>().swap(sorted);
+    std::vector<LimCand>().swap(fresh);
+    std::vector<Pair>().swap(pairs);
   }
 
   // ---- Hull ----
@@ -366,34 +399,43 @@ struct FlatLimited::Impl {
   }
 
   // ---- Edge and merge ----
-  // The edge from node px to its child py of length k: the set carried up
-  // the wire, plus one buffered candidate per type at px that has a
-  // drivable candidate. `above`: the gates that may drive the set at px.
-  void edge(LimSet &s, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
-    s.shear = shear;
+  // A wire of length k carries the set up: the pending update only.
+  static void add_wire(LimSet &s, double k) {
     const double R = r0 * k;
     s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
     s.B += R;
     s.A += k * c0;
-    const int nb = n_buffertype;
-    if (nb == 0 || s.a.n == 0) return;
-    struct New {
-      double c, q, v;
-      int32_t below;
-      int type;
-    } buf[MAX_BUFFERTYPES];
+  }
+
+  // The buffered candidates at px of the set (one per type that may drive
+  // one of its candidates, and that a gate of `above` may drive in turn),
+  // by increasing load, each beating the previous one sheared: into buf,
+  // their number returned. best[i] (none: MINUS_INFINITY_TIME) is raised to
+  // each type's required time; a type whose best is no later than best[i]
+  // is left out (a cheaper level's buffer does as well).
+  int buffered(const LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best) const {
     int m = 0;
-    for (int j = 0; j < nb; j++) {
+    for (int j = 0; j < n_buffertype; j++) {
       const int i = ws.by_cb[j];
       double bq;
       int32_t bt;
-      if (!best_for_type(s, i, &bq, &bt)) continue;
-      if (!drivable(above, cb[i], 0.0)) continue;
+      if (!drivable(above, cb[i], 0.0) || !best_for_type(s, i, &bq, &bt)) continue;
+      if (best != nullptr) {
+        if (!beats(bq, best[i])) continue;
+        best[i] = bq;
+      }
       const double v = bq - shear * cb[i];
       if (m > 0 && !beats(v, buf[m - 1].v)) continue;
       if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
       buf[m++] = {cb[i], bq, v, bt, i};
     }
+    return m;
+  }
+
+  // Appends buf[0..m) (by increasing load) to the set as buffers at node px
+  // on the wire to py. Without `merging` (a merge compacts next) the hull
+  // takes them and the set is compacted once it has doubled.
+  void append(LimSet &s, const New *buf, int m, int px, int py, bool merging, const std::vector<Gate> &above) {
     if (m == 0) return;
     grow(s.a, s.a.n + m);
     const int from = s.a.n;
@@ -405,7 +447,18 @@ struct FlatLimited::Impl {
     }
     if (merging) return;
     add_to_hull(s, from);
-    if (s.a.n > 2 * s.base_n + 32) compact(s, above, shear);
+    if (s.a.n > 2 * s.base_n + 32) compact(s, above, s.shear);
+  }
+
+  // The edge from node px to its child py of length k: the set carried up
+  // the wire, plus one buffered candidate per type at px that has a
+  // drivable candidate. `above`: the gates that may drive the set at px.
+  void edge(LimSet &s, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
+    s.shear = shear;
+    add_wire(s, k);
+    if (n_buffertype == 0 || s.a.n == 0) return;
+    New buf[MAX_BUFFERTYPES];
+    append(s, buf, buffered(s, shear, above, buf, nullptr), px, py, merging, above);
   }
 
   // Merge of two compacted sets at node `index` (table position `at`).
@@ -465,27 +518,46 @@ struct FlatLimited::Impl {
     }
   }
 
-  // ---- The walk ----
+};
+
+}  // namespace
+
+// ---- The maximum slack under limits ----
+
+struct FlatLimited::Impl : LimCore {
+  std::vector<LimSet> sets;  // finished subtrees awaiting their parent
+  LimSet final_set;
+  int winner = -1;
+  bool child_is_sink = false;
+  double answer = MINUS_INFINITY_TIME;
+  int dead = -1;
+
+  Impl(const Limits &l, int young_records) : LimCore(l, young_records) {}
+  ~Impl() { clear(); }
+
+  void clear() {
+    for (auto &s : sets) discard(s);
+    sets.clear();
+    discard(final_set);
+    clear_core();
+    winner = -1;
+    child_is_sink = false;
+  }
+
+  void collect(bool full) {
+    ws.collect(full, [this](auto &&visit) {
+      for (LimSet &s : sets) {
+        visit(s.a);
+        visit(s.hull);
+      }
+    });
+  }
+
   bool run(Node *root) {
     clear();
     answer = MINUS_INFINITY_TIME;
     dead = -1;
-    ws.start_pool(young);
-    ws.order_library();
-    driver_gate = {rd, gate_max_cap(0, lim)};
-    any_gate.clear();
-    driver_only.assign(1, driver_gate);
-    std::vector<Gate> all{driver_gate};
-    for (int i = 0; i < n_buffertype; i++) {
-      type_gate[i] = {rb[i], gate_max_cap(i + 1, lim)};
-      all.push_back(type_gate[i]);
-    }
-    for (const Gate &g : all) {
-      bool beaten = false;
-      for (const Gate &o : all)
-        if (&o != &g && o.r <= g.r && o.cap >= g.cap && (o.r < g.r || o.cap > g.cap || &o < &g)) beaten = true;
-      if (!beaten) any_gate.push_back(g);
-    }
+    start();
 
     struct Frame {
       Node *t;
@@ -523,9 +595,8 @@ struct FlatLimited::Impl {
       stack.pop_back();
       if (t->type == NODE_DRIVER) return finish(t);
       const Node *up = stack.back().t;
-      const bool driver_above = up->type == NODE_DRIVER;
-      const double shear = r0 * distance(up, t) + (driver_above ? rd : ws.least_gate);
-      const std::vector<Gate> &above = driver_above ? driver_only : any_gate;
+      const double shear = shear_at(up, t);
+      const std::vector<Gate> &above = gates_above(up);
       if (t->right == nullptr) {
         LimSet &s = sets.back();
         edge(s, distance(t, t->left), t->index, t->left->index, false, shear, above);
@@ -563,17 +634,9 @@ struct FlatLimited::Impl {
   }
 
   void release() {
-    ws.count_records();
-    peak_check();
     for (auto &s : sets) discard(s);
     sets.clear();
-    for (auto &a : spare) free_storage(a);
-    spare.clear();
-    ws.release_spare();
-    ws.release_scratch();
-    std::vector<LimCand>().swap(sorted);
-    std::vector<LimCand>().swap(fresh);
-    std::vector<Pair>().swap(pairs);
+    release_scratch();
   }
 
   // At the driver: the driver's wire and gate over its child's candidates.
