@@ -40,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <vector>
 
 #include "flat_core.h"
@@ -85,10 +86,10 @@ struct Gate {
   double cap;
 };
 
-// A candidate the merge made, by the positions of its two parts.
+// A candidate a merge made, with the traces of its left and right parts.
 struct Pair {
   double c, q, p;
-  int a, b;
+  int32_t a, b;
 };
 
 // Order of a compaction's sweep: loads increasing, and at one load the
@@ -409,11 +410,12 @@ struct LimCore {
 
   // The buffered candidates at px of the set (one per type that may drive
   // one of its candidates, and that a gate of `above` may drive in turn),
-  // by increasing load, each beating the previous one sheared: into buf,
-  // their number returned. best[i] (none: MINUS_INFINITY_TIME) is raised to
-  // each type's required time; a type whose best is no later than best[i]
-  // is left out (a cheaper level's buffer does as well).
-  int buffered(const LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best) const {
+  // by increasing load, into buf, their number returned. With `prune` each
+  // beats the previous one sheared (they are of one cost). With best (one
+  // entry per type), a type whose best is no later than best[i] is left out
+  // (a cheaper level's buffer of that type does as well) and best[i] raised.
+  int buffered(const LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best,
+               bool prune = true) const {
     int m = 0;
     for (int j = 0; j < n_buffertype; j++) {
       const int i = ws.by_cb[j];
@@ -425,8 +427,8 @@ struct LimCore {
         best[i] = bq;
       }
       const double v = bq - shear * cb[i];
-      if (m > 0 && !beats(v, buf[m - 1].v)) continue;
-      if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
+      if (prune && m > 0 && !beats(v, buf[m - 1].v)) continue;
+      if (prune && m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
       buf[m++] = {cb[i], bq, v, bt, i};
     }
     return m;
@@ -466,6 +468,12 @@ struct LimCore {
     pairs.clear();
     pair_up(L.a, R.a, false);
     pair_up(R.a, L.a, true);
+    return set_of_pairs(index, shear, above);
+  }
+
+  // The set of the merged candidates in `pairs` at node `index`: sorted,
+  // swept (shear, drivability, dominance), the survivors' traces joined.
+  LimSet set_of_pairs(int index, double shear, const std::vector<Gate> &above) {
     std::sort(pairs.begin(), pairs.end(), [](const Pair &u, const Pair &v) {
       if (u.c != v.c) return u.c < v.c;
       if (u.q != v.q) return u.q > v.q;
@@ -479,7 +487,7 @@ struct LimCore {
     const int n = sweep(sorted.data(), static_cast<int>(pairs.size()), M.a.p, above, shear);
     for (int k = 0; k < n; k++) {
       const Pair &pr = pairs[static_cast<size_t>(M.a.p[k].trace)];
-      M.a.p[k].trace = ws.merge_trace(L.a.p[pr.a].trace, R.a.p[pr.b].trace, index);
+      M.a.p[k].trace = ws.merge_trace(pr.a, pr.b, index);
     }
     M.a.n = n;
     M.base_n = n;
@@ -488,8 +496,8 @@ struct LimCore {
   }
 
   // Every pair (x of X, y of Y) in which x gives the required time (y no
-  // earlier; strictly later when `strict`) and whose p beats every lighter
-  // such partner of x. Pairs name (left, right) positions.
+  // earlier; strictly later when `swapped`) and whose p beats every lighter
+  // such partner of x. `swapped`: X is the right branch.
   void pair_up(const LimArray &X, const LimArray &Y, bool swapped) {
     const int m = Y.n;
     prefix_q.resize(static_cast<size_t>(m));
@@ -510,9 +518,9 @@ struct LimCore {
         if (p <= best_p) continue;
         best_p = p;
         if (swapped)
-          pairs.push_back({x.c + y.c, x.q, p, j, i});
+          pairs.push_back({x.c + y.c, x.q, p, y.trace, x.trace});
         else
-          pairs.push_back({x.c + y.c, x.q, p, i, j});
+          pairs.push_back({x.c + y.c, x.q, p, x.trace, y.trace});
         if (y.p >= x.p) break;
       }
     }
@@ -701,4 +709,408 @@ void FlatLimited::print_buffers(int *count) const {
     return;
   }
   m.ws.write_trace(m.final_set.a.p[m.winner].trace, count);
+}
+
+// ---- The slack-cost frontier under limits ----
+
+namespace {
+
+struct Level {
+  long long cost;
+  LimSet s;
+};
+using Levels = std::vector<Level>;
+
+// A candidate of either branch in a merge's sweep, real values.
+struct SweepItem {
+  double q, c, p;
+  long long cost;
+  int32_t trace;
+  int side;  // 0: left branch, 1: right
+};
+
+// An entry of a branch's set in the sweep: none has another of no larger
+// cost, no larger load and no smaller p.
+struct SideEntry {
+  long long cost;
+  double c, p;
+  int32_t trace;
+};
+
+}  // namespace
+
+struct LimitedFrontier::Impl : LimCore {
+  std::vector<Levels> sets;  // finished subtrees awaiting their parent
+  Levels final_levels;
+  std::vector<LimitedPoint> points;
+  struct Ref {
+    int level, at;
+  };
+  std::vector<Ref> refs;  // of every point
+  bool child_is_sink = false;
+  int dead = -1;
+  long long area[MAX_BUFFERTYPES] = {};
+  // Scratch of the edge and the merge.
+  std::vector<std::pair<long long, New>> made;
+  std::vector<New> group;
+  std::vector<SweepItem> items;
+  std::vector<SideEntry> side[2];
+  std::map<long long, std::vector<Pair>> by_cost;
+  std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
+
+  Impl(const Limits &l, int young_records) : LimCore(l, young_records) {}
+  ~Impl() { clear(); }
+
+  void discard_levels(Levels &ls) {
+    for (Level &l : ls) discard(l.s);
+    ls.clear();
+  }
+  void clear() {
+    for (auto &ls : sets) discard_levels(ls);
+    sets.clear();
+    discard_levels(final_levels);
+    points.clear();
+    refs.clear();
+    clear_core();
+    child_is_sink = false;
+  }
+
+  void collect(bool full) {
+    ws.collect(full, [this](auto &&visit) {
+      for (Levels &ls : sets)
+        for (Level &l : ls) {
+          visit(l.s.a);
+          visit(l.s.hull);
+        }
+    });
+  }
+
+  // Drops the levels a compaction emptied.
+  void drop_empty(Levels &ls) {
+    size_t w = 0;
+    for (size_t k = 0; k < ls.size(); k++) {
+      if (ls[k].s.a.n == 0) {
+        recycle(ls[k].s);
+        continue;
+      }
+      if (w != k) ls[w] = ls[k];
+      w++;
+    }
+    ls.resize(w);
+  }
+
+  // Every level carried up the wire; each level's buffered candidates join
+  // the level of their cost.
+  void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
+    for (Level &l : ls) {
+      l.s.shear = shear;
+      add_wire(l.s, k);
+    }
+    if (n_buffertype > 0) {
+      made.clear();
+      double best[MAX_BUFFERTYPES];
+      std::fill(best, best + n_buffertype, NEG_INF);
+      New buf[MAX_BUFFERTYPES];
+      for (const Level &l : ls) {
+        const int m = buffered(l.s, shear, above, buf, best, false);
+        for (int j = 0; j < m; j++) made.push_back({l.cost + area[buf[j].type], buf[j]});
+      }
+      std::sort(made.begin(), made.end(), [](const auto &u, const auto &v) {
+        if (u.first != v.first) return u.first < v.first;
+        if (u.second.c != v.second.c) return u.second.c < v.second.c;
+        return u.second.q > v.second.q;
+      });
+      Levels fresh_levels;
+      size_t at = 0;
+      for (size_t g = 0; g < made.size();) {
+        const long long cost = made[g].first;
+        // The cost's newcomers by load, those a lighter one dominates left out.
+        group.clear();
+        for (; g < made.size() && made[g].first == cost; g++) {
+          const New &b = made[g].second;
+          if (!group.empty() && !beats(b.v, group.back().v)) continue;
+          if (!group.empty() && group.back().c == b.c) group.pop_back();
+          group.push_back(b);
+        }
+        while (at < ls.size() && ls[at].cost < cost) at++;
+        if (at < ls.size() && ls[at].cost == cost) {
+          append(ls[at].s, group.data(), static_cast<int>(group.size()), px, py, merging, above);
+        } else {
+          Level nl{cost, LimSet{}};
+          nl.s.shear = shear;
+          nl.s.a = take(static_cast<int>(group.size()));
+          append(nl.s, group.data(), static_cast<int>(group.size()), px, py, merging, above);
+          fresh_levels.push_back(nl);
+        }
+      }
+      if (!fresh_levels.empty()) {
+        ls.insert(ls.end(), fresh_levels.begin(), fresh_levels.end());
+        std::stable_sort(ls.begin(), ls.end(), [](const Level &u, const Level &v) { return u.cost < v.cost; });
+      }
+    }
+    drop_empty(ls);
+  }
+
+  // The merge of two branches' levels (compacted) at node `index`: see
+  // flat_limits.h. A pair made when its second part is met keeps the first
+  // part's required time no later than the second's, so each cost keeps a
+  // merged candidate only when no earlier one of that cost has no more load
+  // and no smaller p.
+  Levels merge(const Levels &L, const Levels &R, int index, double shear, const std::vector<Gate> &above) {
+    items.clear();
+    for (int k = 0; k < 2; k++)
+      for (const Level &l : k == 0 ? L : R)
+        for (int i = 0; i < l.s.a.n; i++) {
+          const LimCand &x = l.s.a.p[i];
+          items.push_back({x.q, x.c, x.p, l.cost, x.trace, k});
+        }
+    std::stable_sort(items.begin(), items.end(), [](const SweepItem &u, const SweepItem &v) { return u.q > v.q; });
+    side[0].clear();
+    side[1].clear();
+    by_cost.clear();
+    kept.clear();
+    for (const SweepItem &x : items) {
+      std::vector<SideEntry> &own = side[x.side];
+      bool beaten = false;
+      for (const SideEntry &e : own)
+        if (e.cost <= x.cost && e.c <= x.c && e.p >= x.p) {
+          beaten = true;
+          break;
+        }
+      // Dominated by a candidate of its branch that is no later: every pair
+      // it makes is dominated by that one's.
+      if (beaten) continue;
+      own.erase(std::remove_if(own.begin(), own.end(),
+                               [&](const SideEntry &e) { return x.cost <= e.cost && x.c <= e.c && x.p >= e.p; }),
+                own.end());
+      own.push_back({x.cost, x.c, x.p, x.trace});
+      for (const SideEntry &e : side[1 - x.side]) {
+        const long long cost = x.cost + e.cost;
+        const double c = x.c + e.c, p = std::min(x.p, e.p);
+        std::vector<std::pair<double, double>> &st = kept[cost];
+        // The kept pair of largest load not above c has the largest p of those.
+        auto up = std::upper_bound(st.begin(), st.end(), c,
+                                   [](double v, const std::pair<double, double> &u) { return v < u.first; });
+        if (up != st.begin() && std::prev(up)->second >= p) continue;
+        auto from = std::lower_bound(st.begin(), st.end(), c,
+                                     [](const std::pair<double, double> &u, double v) { return u.first < v; });
+        auto to = from;
+        while (to != st.end() && to->second <= p) ++to;
+        if (from == to) {
+          st.insert(from, {c, p});
+        } else {
+          *from = {c, p};
+          st.erase(from + 1, to);
+        }
+        const int32_t left = x.side == 0 ? x.trace : e.trace, right = x.side == 0 ? e.trace : x.trace;
+        by_cost[cost].push_back({c, x.q, p, left, right});
+      }
+    }
+    Levels M;
+    for (auto &kv : by_cost) {
+      pairs.swap(kv.second);
+      LimSet s = set_of_pairs(index, shear, above);
+      if (s.a.n == 0) {
+        recycle(s);
+      } else {
+        M.push_back({kv.first, s});
+      }
+      pairs.swap(kv.second);
+    }
+    return M;
+  }
+
+  bool fail(int where) {
+    dead = where;
+    points.clear();
+    release();
+    return false;
+  }
+
+  void release() {
+    for (auto &ls : sets) discard_levels(ls);
+    sets.clear();
+    release_scratch();
+    std::vector<SweepItem>().swap(items);
+    by_cost.clear();
+    kept.clear();
+    made.clear();
+  }
+
+  bool run(Node *root) {
+    clear();
+    dead = -1;
+    start();
+    for (int i = 0; i < n_buffertype; i++) area[i] = buffer_area[i];
+    struct Frame {
+      Node *t;
+      int stage;
+    };
+    std::vector<Frame> stack{{root, 0}};
+    auto position = [](const Node *t) { return static_cast<int>(t - nodes.data()); };
+    while (!stack.empty()) {
+      if (ws.collection_due()) collect(ws.full_collection_due());
+      Frame &f = stack.back();
+      Node *t = f.t;
+      if (t->type == NODE_SINK) {
+        stack.pop_back();
+        Level l{0, LimSet{}};
+        l.s.a = take(1);
+        l.s.a.p[0] = {t->cap, t->time, 0.0, 0, -1};
+        l.s.a.n = l.s.base_n = 1;
+        if (n_buffertype > 0) build_hull(l.s);
+        sets.push_back(Levels{l});
+        continue;
+      }
+      if (f.stage == 0) {
+        f.stage = 1;
+        stack.push_back({t->left, 0});
+        continue;
+      }
+      if (f.stage == 1) {
+        f.stage = 2;
+        if (t->right != nullptr && t->type != NODE_DRIVER) {
+          stack.push_back({t->right, 0});
+          continue;
+        }
+      }
+      stack.pop_back();
+      if (t->type == NODE_DRIVER) return finish(t);
+      const Node *up = stack.back().t;
+      const double shear = shear_at(up, t);
+      const std::vector<Gate> &above = gates_above(up);
+      if (t->right == nullptr) {
+        edge(sets.back(), distance(t, t->left), t->index, t->left->index, false, shear, above);
+        if (sets.back().empty()) return fail(position(t));
+        continue;
+      }
+      Levels R = std::move(sets.back());
+      sets.pop_back();
+      Levels L = std::move(sets.back());
+      sets.pop_back();
+      edge(L, distance(t, t->left), t->index, t->left->index, true, shear, above);
+      edge(R, distance(t, t->right), t->index, t->right->index, true, shear, above);
+      for (Levels *b : {&L, &R}) {
+        for (Level &l : *b) compact(l.s, above, shear);
+        drop_empty(*b);
+      }
+      if (L.empty() || R.empty()) {
+        const int where = position(L.empty() ? t->left : t->right);
+        discard_levels(L);
+        discard_levels(R);
+        return fail(where);
+      }
+      Levels M = merge(L, R, t->index, shear, above);
+      discard_levels(L);
+      discard_levels(R);
+      sets.push_back(std::move(M));
+      if (sets.back().empty()) return fail(position(t));
+    }
+    return fail(0);
+  }
+
+  // Buffers of a trace, by an explicit stack.
+  int buffers_of(int32_t t) const {
+    int n = 0;
+    std::vector<int32_t> st{t};
+    while (!st.empty()) {
+      const int32_t r = st.back();
+      st.pop_back();
+      if (r == 0) continue;
+      const flat_core::FlatTrace &f = ws.trace(r);
+      if (f.type >= 1) {
+        n++;
+      } else {
+        st.push_back(f.right);
+      }
+      st.push_back(f.left);
+    }
+    return n;
+  }
+
+  // At the driver: every level's best slack that the driver's gate allows,
+  // and a point wherever it improves on every cheaper level's.
+  bool finish(Node *t) {
+    final_levels = std::move(sets.back());
+    sets.pop_back();
+    for (Level &l : final_levels) compact(l.s, driver_only, 0.0);
+    drop_empty(final_levels);
+    child_is_sink = t->left->type == NODE_SINK;
+    const double k1 = distance(t, t->left);
+    const double wire = (((r0 * 0.5) * c0) * k1) * k1;
+    bool any = false;
+    double best = MINUS_INFINITY_TIME;
+    for (size_t li = 0; li < final_levels.size(); li++) {
+      const LimSet &s = final_levels[li].s;
+      double level_best = MINUS_INFINITY_TIME;
+      int at = -1;
+      for (int i = 0; i < s.a.n; i++) {
+        const LimCand &x = s.a.p[i];
+        const double c = x.c + k1 * c0, p = (x.p - wire) - (r0 * k1) * x.c;
+        if (!fits(driver_gate, c, p)) continue;
+        any = true;
+        const double slack = ((x.q - wire) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
+        if (slack > level_best) {
+          level_best = slack;
+          at = i;
+        }
+      }
+      // An improvement within rounding of the sums is no improvement.
+      if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
+      best = level_best;
+      points.push_back({final_levels[li].cost, buffers_of(s.a.p[at].trace), level_best});
+      refs.push_back({static_cast<int>(li), at});
+    }
+    if (!any) {
+      discard_levels(final_levels);
+      return fail(0);
+    }
+    release();
+    return true;
+  }
+};
+
+LimitedFrontier::LimitedFrontier(const Limits &limits, int young_records) : impl_(new Impl(limits, young_records)) {}
+LimitedFrontier::~LimitedFrontier() = default;
+
+bool LimitedFrontier::run(Node *root) { return impl_->run(root); }
+const std::vector<LimitedPoint> &LimitedFrontier::points() const { return impl_->points; }
+int LimitedFrontier::dead_end() const { return impl_->dead; }
+
+void LimitedFrontier::write_placements(int point, int *count) const {
+  const Impl &m = *impl_;
+  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) {
+    std::fprintf(fp, "empty tree\n");
+    return;
+  }
+  const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
+  m.ws.write_trace(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.at].trace, count);
+}
+
+void LimitedFrontier::print_list(int point) const {
+  const Impl &m = *impl_;
+  const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
+                              ? m.points[static_cast<size_t>(point)].cost
+                              : std::numeric_limits<long long>::max();
+  std::vector<LimCand> all;
+  for (const Level &l : m.final_levels)
+    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
+  if (all.empty()) {
+    std::printf("empty tree\n");
+    return;
+  }
+  std::sort(all.begin(), all.end(), sweep_order);
+  double last = NEG_INF;
+  for (const LimCand &x : all) {
+    if (!(x.q > last)) continue;
+    last = x.q;
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
+    if (debug) {
+      int n = 0;
+      if (m.child_is_sink)
+        std::fprintf(fp, "empty tree\n");
+      else
+        m.ws.write_trace(x.trace, &n);
+    }
+  }
 }

@@ -17,6 +17,14 @@
 // otherwise the best candidate that does, found by a search along the hull
 // that stops once no remaining candidate can beat the best one found.
 //
+// The slack-cost frontier under the same limits (LimitedFrontier) keeps one
+// such set per cost (the sum of the area= of the buffers below, as the
+// frontier programme of frontier.h counts it): an edge's buffered candidates
+// land in the level of their cost plus the type's area, and a branch merge
+// sweeps both branches' candidates by decreasing required time, pairing each
+// with the other branch's candidates met so far that no cheaper, lighter one
+// of at least its p beats.
+//
 // Ownership: an instance owns its workspace (trace pool, arrays) and keeps
 // the driver child's candidates and the winner's trace until it is
 // destroyed. The memory counters of def.h receive its figures as the flat
@@ -24,6 +32,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "def.h"
 #include "stage_limits.h"
@@ -57,6 +66,49 @@ class FlatLimited {
   // The winner's placement lines on fp ("empty tree" as the other engines
   // write it); *count receives the number of buffers.
   void print_buffers(int *count) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One point of the frontier under limits: the least cost (sum of the buffers'
+// areas) at which the best slack of the assignments that meet the limits
+// reaches `slack`, and the buffer count of the placement that reaches it.
+struct LimitedPoint {
+  long long cost;
+  int buffers;
+  double slack;
+};
+
+class LimitedFrontier {
+ public:
+  explicit LimitedFrontier(const Limits &limits, int young_records = 1 << 15);
+  ~LimitedFrontier();
+  LimitedFrontier(const LimitedFrontier &) = delete;
+  LimitedFrontier &operator=(const LimitedFrontier &) = delete;
+
+  // Computes the frontier of the tree whose driver is root. False when no
+  // buffer assignment meets the limits.
+  bool run(Node *root);
+
+  // From the least cost that beats minus infinity to the least cost of the
+  // maximum slack, one point per cost at which the best slack improves (by
+  // more than 1e-12 relative); empty when nothing beats minus infinity.
+  const std::vector<LimitedPoint> &points() const;
+
+  // After a failed run, as FlatLimited::dead_end().
+  int dead_end() const;
+
+  // The placement lines of point `point` on fp ("empty tree" when the
+  // driver drives a sink or there is no such point); *count receives the
+  // number of buffers.
+  void write_placements(int point, int *count) const;
+
+  // The -o listing for point `point`: the driver child's candidates of cost
+  // at most the point's that the driver may drive, none dominated by another
+  // of them in load and required time, smallest load first.
+  void print_list(int point) const;
 
  private:
   struct Impl;

@@ -45,6 +45,7 @@ std::string lib_text(const TestNet &net) {
       std::snprintf(buf, sizeof buf, " max_cap=%.17g", b.max_cap_file);
       s << buf;
     }
+    if (b.area != 1) s << " area=" << b.area;
     s << "\n";
   }
   return s.str();
@@ -338,7 +339,12 @@ bool meets_limits(const TestNet &net, const TestLimits &lim, const Placement &bu
   return ok;
 }
 
-double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible, Placement *best_pick) {
+namespace {
+
+// Every assignment of the net's buffer sites, one call of visit(slack, ok,
+// sites, pick) each.
+template <typename Visit>
+void each_assignment_limited(const TestNet &net, const TestLimits &lim, Visit visit) {
   Tree t = build_tree(net);
   std::vector<std::pair<int, int>> sites;
   for (const auto &e : net.edges)
@@ -348,8 +354,6 @@ double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *
   std::vector<int> pick(sites.size(), 0);
   std::map<std::pair<int, int>, size_t> site_of;
   for (size_t i = 0; i < sites.size(); i++) site_of.emplace(sites[i], i);
-  double best = -std::numeric_limits<double>::infinity();
-  long count = 0;
   while (true) {
     bool ok = false;
     const double slack = evaluate_limited(
@@ -359,21 +363,45 @@ double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *
           return s == site_of.end() ? 0 : pick[s->second];
         },
         lim, &ok);
-    if (ok) {
-      count++;
-      if (slack > best) {
-        best = slack;
-        if (best_pick) {
-          best_pick->clear();
-          for (size_t i = 0; i < sites.size(); i++)
-            if (pick[i]) (*best_pick)[sites[i]] = pick[i];
-        }
-      }
-    }
+    visit(slack, ok, sites, pick);
     size_t i = 0;
     while (i < pick.size() && ++pick[i] == choices) pick[i++] = 0;
     if (i == pick.size()) break;
   }
+}
+
+}  // namespace
+
+std::map<long long, double> exhaustive_by_cost_limited(const TestNet &net, const TestLimits &lim) {
+  std::map<long long, double> best;
+  each_assignment_limited(net, lim, [&](double slack, bool ok, const auto &, const std::vector<int> &pick) {
+    if (!ok) return;
+    long long cost = 0;
+    for (int type : pick)
+      if (type) cost += net.lib.at(type - 1).area;
+    auto it = best.find(cost);
+    if (it == best.end())
+      best.emplace(cost, slack);
+    else
+      it->second = std::max(it->second, slack);
+  });
+  return best;
+}
+
+double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible, Placement *best_pick) {
+  double best = -std::numeric_limits<double>::infinity();
+  long count = 0;
+  each_assignment_limited(net, lim, [&](double slack, bool ok, const auto &sites, const std::vector<int> &pick) {
+    if (!ok) return;
+    count++;
+    if (!(slack > best)) return;
+    best = slack;
+    if (best_pick) {
+      best_pick->clear();
+      for (size_t i = 0; i < sites.size(); i++)
+        if (pick[i]) (*best_pick)[sites[i]] = pick[i];
+    }
+  });
   if (feasible) *feasible = count;
   return best;
 }

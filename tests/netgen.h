@@ -28,6 +28,7 @@ struct TestNet {
   struct Buf {
     double cap_file, delay, res;
     double max_cap_file = -1.0;  // max_cap= of the buffer line; < 0: none
+    long long area = 1;          // area= of the buffer line (written when not 1)
   };
   std::vector<Sink> sinks;
   std::vector<Cand> cands;
@@ -93,6 +94,11 @@ struct TestLimits {
 // the tool's stage evaluation.
 double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible = nullptr,
                                Placement *best = nullptr);
+
+// The same search by cost (the sum of the areas of an assignment's
+// buffers): cost -> the best slack of the assignments of exactly that cost
+// that meet the limits.
+std::map<long long, double> exhaustive_by_cost_limited(const TestNet &net, const TestLimits &lim);
 
 // Whether every stage of the net with these buffers meets the limits (the
 // same evaluation).

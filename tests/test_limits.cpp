@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 
@@ -181,6 +182,94 @@ TEST(LimitsTest, FlatAgreesWithExhaustiveSearch) {
   EXPECT_GT(feasible_cases, 200);
   EXPECT_GT(infeasible_cases, 50);
   EXPECT_GT(binding, 100);
+}
+
+// The frontier under limits: at every cost the best slack over the
+// assignments of no larger cost that meet the limits, as exhaustive search
+// gives it (unit, unequal and zero areas); every point's placement meets the
+// limits and reproduces its slack, cost and buffer count; the last point is
+// the limited flat engine's slack.
+TEST(LimitsTest, FrontierAgreesWithExhaustiveSearch) {
+  std::mt19937 rng(4242);
+  int checked = 0, points_seen = 0;
+  for (int trial = 0; trial < 1500; trial++) {
+    GenOptions opt;
+    opt.max_sinks = 3;
+    opt.max_chain_candidates = 2;
+    opt.max_types = 3;
+    opt.duplicate_types = trial % 4 == 0;
+    opt.equal_times = trial % 11 == 0;
+    opt.grid = trial % 6 == 0 ? 2 : 30;
+    TestNet net = trial % 3 == 2 ? far_sink_net(rng) : random_net(rng, opt);
+    for (auto &b : net.lib) b.area = trial % 4 == 0 ? 1 : static_cast<long long>(rng() % 4);
+    if (buffer_sites(net) > 6) continue;
+    reset_globals();
+    load_into_tables(net);
+    double slew, load;
+    unbuffered_extremes(&slew, &load);
+    TestLimits tl = draw_limits(rng, net, slew, load, trial);
+    if (trial % 3 == 2) tl.max_cap_file = 1e300;
+    SCOPED_TRACE("trial " + std::to_string(trial) + " max_slew " + std::to_string(tl.max_slew) + " max_cap " +
+                 std::to_string(tl.max_cap_file) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
+    reset_globals();
+    Node *root = load_into_tables(net);
+    const Limits lim = as_options(tl);
+    const std::map<long long, double> truth = exhaustive_by_cost_limited(net, tl);
+    total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+    {
+      LimitedFrontier f(lim, trial % 2 ? 1 + trial % 5 : 1 << 15);
+      const bool feasible = f.run(root);
+      ASSERT_EQ(feasible, !truth.empty());
+      const std::vector<LimitedPoint> &pts = f.points();
+      // The best slack of cost at most k, both ways.
+      auto truth_at = [&](long long k) {
+        double b = -INFINITY;
+        for (const auto &kv : truth)
+          if (kv.first <= k) b = std::max(b, kv.second);
+        return b;
+      };
+      auto points_at = [&](long long k) {
+        double b = -INFINITY;
+        for (const LimitedPoint &p : pts)
+          if (p.cost <= k) b = p.slack;
+        return b;
+      };
+      for (const auto &kv : truth) {
+        const double want = truth_at(kv.first);
+        if (want <= MINUS_INFINITY_TIME) continue;
+        ASSERT_NEAR(points_at(kv.first), want, tolerance(want)) << "cost " << kv.first;
+      }
+      for (size_t k = 0; k < pts.size(); k++) {
+        const LimitedPoint &p = pts[k];
+        int count = 0;
+        const std::string text = capture_fp([&] { f.write_placements(static_cast<int>(k), &count); });
+        const Placement placed = parse_placements(text);
+        SCOPED_TRACE("point " + std::to_string(k) + "\n" + text);
+        EXPECT_EQ(count, p.buffers);
+        EXPECT_EQ(static_cast<int>(placed.size()), p.buffers);
+        long long cost = 0;
+        for (const auto &b : placed) cost += net.lib.at(b.second - 1).area;
+        EXPECT_EQ(cost, p.cost);
+        EXPECT_TRUE(meets_limits(net, tl, placed));
+        EXPECT_NEAR(elmore_slack(net, placed), p.slack, tolerance(p.slack));
+        if (k > 0) {
+          EXPECT_GT(p.slack, pts[k - 1].slack);
+          EXPECT_GT(p.cost, pts[k - 1].cost);
+        }
+      }
+      points_seen += static_cast<int>(pts.size());
+      if (feasible && !pts.empty()) {
+        Limited flat_run = run_limited(root, lim);
+        EXPECT_NEAR(pts.back().slack, flat_run.slack, tolerance(flat_run.slack));
+      }
+    }
+    EXPECT_EQ(total_solution, reduce_solution);
+    EXPECT_EQ(m_used, m_reduced);
+    checked++;
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(checked, 1000);
+  EXPECT_GT(points_seen, 800);
 }
 
 // Tightening a limit never raises the slack, and the limited engine never
