@@ -74,6 +74,7 @@ struct LimSet {
   double A = 0.0, B = 0.0, D = 0.0;
   int base_n = 0;
   double shear = 0.0;  // least resistance above the set's node (flat_core.h, "Pruning")
+  uint64_t id = 0;     // names the set for cut_bounds (0: not yet; a compaction clears it)
 };
 
 inline double real_c(const LimSet &s, const LimCand &x) { return x.c + s.A; }
@@ -130,8 +131,16 @@ struct LimCore {
   std::vector<FlatCand> chain;
   std::vector<Pair> pairs;
   std::vector<double> prefix_q, suffix_p;
+  // Over the compacted part of the last large set a buffer choice searched,
+  // the largest stored p from each candidate on (heavier ones): it tells
+  // from where on every candidate breaks the slew limit.
+  uint64_t next_id = 1, bounded_id = 0;
+  std::vector<double> heavier_p;
 
-  LimCore(const Limits &l, int young_records) : lim(l), max_slew(l.max_slew), young(young_records) {}
+  int small_set;
+
+  LimCore(const Limits &l, const LimitedTuning &t)
+      : lim(l), max_slew(l.max_slew), young(t.young_records), small_set(t.small_set) {}
 
   // A run starts: an empty pool, the library's order and the gates.
   void start() {
@@ -229,42 +238,47 @@ struct LimCore {
   }
 
   // ---- Hull ----
-  // Appends x (loads decreasing) to the monotone chain in `chain`.
-  static void push_vertex(std::vector<FlatCand> &h, const FlatCand &x) {
-    if (!h.empty() && h.back().c == x.c) {
-      if (h.back().q >= x.q) return;
-      h.pop_back();
+  // Appends x (loads decreasing) to the monotone chain w[0, top).
+  static void push_vertex(FlatCand *w, int &top, const FlatCand &x) {
+    if (top > 0 && w[top - 1].c == x.c) {
+      if (w[top - 1].q >= x.q) return;
+      top--;
     }
-    while (h.size() >= 2 && !flat_core::above(x, h[h.size() - 1], h[h.size() - 2])) h.pop_back();
-    h.push_back(x);
+    while (top >= 2 && !flat_core::above(x, w[top - 1], w[top - 2])) top--;
+    w[top++] = x;
   }
   static FlatCand copy_of(const LimCand &x, int at) { return {x.c, x.q, x.trace, at}; }
-  void store_hull(LimSet &s) {
-    if (s.hull.p == nullptr) s.hull = ws.take_array(static_cast<int>(chain.size()));
-    ws.grow(s.hull, static_cast<int>(chain.size()));
-    std::copy(chain.begin(), chain.end(), s.hull.p);
-    s.hull.n = static_cast<int>(chain.size());
-  }
   // Hull of a compacted set (loads increasing in the array).
   void build_hull(LimSet &s) {
-    chain.clear();
-    for (int i = s.a.n - 1; i >= 0; i--) push_vertex(chain, copy_of(s.a.p[i], i));
-    store_hull(s);
+    CandArray &h = s.hull;
+    if (h.p == nullptr) h = ws.take_array(s.a.n);
+    ws.grow(h, s.a.n);
+    int top = 0;
+    for (int i = s.a.n - 1; i >= 0; i--) push_vertex(h.p, top, copy_of(s.a.p[i], i));
+    h.n = top;
   }
-  // The hull with the newcomers at [from, n) (loads decreasing) merged in.
+  // The hull with the newcomers at [from, n) (loads decreasing) merged in,
+  // by one monotone chain from the first vertex the heaviest newcomer can
+  // displace: the vertices before it stay (unless the chain pops them), those
+  // after it are re-read from a copy.
   void add_to_hull(LimSet &s, int from) {
-    chain.clear();
-    const CandArray &h = s.hull;
-    int o = 0, j = from;
-    while (o < h.n || j < s.a.n) {
-      if (j < s.a.n && (o == h.n || s.a.p[j].c >= h.p[o].c)) {
-        push_vertex(chain, copy_of(s.a.p[j], j));
+    CandArray &h = s.hull;
+    if (h.p == nullptr) h = ws.take_array(s.a.n - from);
+    const int first = flat_core::hull_position(h, s.a.p[from].c);
+    chain.assign(h.p + first, h.p + h.n);  // the tail
+    ws.grow(h, h.n + (s.a.n - from));
+    int top = first;
+    size_t o = 0;
+    int j = from;
+    while (o < chain.size() || j < s.a.n) {
+      if (j < s.a.n && (o == chain.size() || s.a.p[j].c >= chain[o].c)) {
+        push_vertex(h.p, top, copy_of(s.a.p[j], j));
         j++;
       } else {
-        push_vertex(chain, h.p[o++]);
+        push_vertex(h.p, top, chain[o++]);
       }
     }
-    store_hull(s);
+    h.n = top;
   }
 
   // ---- Compaction ----
@@ -304,6 +318,7 @@ struct LimCore {
     s.a.n = sweep(out, k, s.a.p, gates, shear);
     s.base_n = s.a.n;
     s.A = s.B = s.D = 0.0;
+    s.id = 0;
     build_hull(s);
   }
 
@@ -338,7 +353,19 @@ struct LimCore {
   // ---- Buffer choice ----
   // Best driven candidate of type i: real required time at the buffer's
   // input (bq) and trace (bt); false when the type may drive none.
-  bool best_for_type(const LimSet &s, int i, double *bq, int32_t *bt) const {
+  // Brings heavier_p up to the set.
+  void cut_bounds(LimSet &s) {
+    if (s.id == 0) s.id = next_id++;
+    if (bounded_id == s.id) return;
+    bounded_id = s.id;
+    heavier_p.resize(static_cast<size_t>(s.base_n) + 1);
+    heavier_p[static_cast<size_t>(s.base_n)] = NEG_INF;
+    for (int k = s.base_n - 1; k >= 0; k--) heavier_p[k] = std::max(heavier_p[k + 1], s.a.p[k].p);
+  }
+
+  // Best driven candidate of type i: real required time at the buffer's
+  // input (bq) and trace (bt); false when the type may drive none.
+  bool best_for_type(LimSet &s, int i, double *bq, int32_t *bt) {
     const Gate &g = type_gate[i];
     const double slope = s.B + rb[i];
     const CandArray &h = s.hull;
@@ -350,48 +377,70 @@ struct LimCore {
     if (usable(v)) {
       best = &v;
     } else {
+      // Stored loads above `heavy` break the type's load limit (a margin
+      // for the rounding of c + A: the candidates within it are tested).
+      const double heavy = g.cap < NO_LIMIT ? (g.cap - s.A) + 1e-12 * (std::fabs(g.cap) + std::fabs(s.A))
+                                            : std::numeric_limits<double>::infinity();
       double best_v = NEG_INF;
       auto consider = [&](const LimCand &x) {
-        if (value(x) > best_v && usable(x)) {
+        if (x.c <= heavy && value(x) > best_v && usable(x)) {
           best_v = value(x);
           best = &x;
         }
       };
-      for (int k = s.base_n; k < s.a.n; k++) consider(s.a.p[k]);
-      // The compacted part, by hull edges outward from the top vertex. Hull
-      // vertex k has load h.p[k].c (decreasing in k); the candidates of the
-      // edge (k, k+1) have loads in [h.p[k+1].c, h.p[k].c], a range of the
-      // compacted part, which is sorted by increasing load.
+      // The newcomers (not sorted yet) are read all.
       const LimCand *a = s.a.p;
       const int base = s.base_n;
-      auto lower = [&](double c) { return int(std::lower_bound(a, a + base, c, [](const LimCand &x, double y) { return x.c < y; }) - a); };
-      auto upper = [&](double c) { return int(std::upper_bound(a, a + base, c, [](double y, const LimCand &x) { return y < x.c; }) - a); };
+      for (int k = base; k < s.a.n; k++) consider(a[k]);
+      // Where the slew limit cuts, on a large set: a candidate breaks it when
+      // its stored p - slope·c is below `need`; in the compacted part (loads
+      // increasing) every candidate from `cut` on does, as the largest p
+      // from there on less slope times the load at `cut` shows.
+      int cut = base;
+      if (max_slew < NO_LIMIT && s.a.n > small_set) {
+        cut_bounds(s);
+        const double need = (s.D + rb[i] * s.A) - max_slew / LN9;
+        cut = int(std::partition_point(a, a + base, [&](const LimCand &x) {
+                    const double p = heavier_p[static_cast<size_t>(&x - a)], v = p - slope * x.c;
+                    return !(v < need - 1e-9 * (1.0 + std::fabs(need) + std::fabs(p) + std::fabs(slope * x.c)));
+                  }) - a);
+      }
+      // No compacted candidate heavier than `reach` is within both limits.
+      const double reach = std::min(heavy, cut > 0 ? a[cut - 1].c : NEG_INF);
+      // The compacted candidates of the hull edge from vertex k to k + 1:
+      // loads from h.p[k + 1].c to h.p[k].c, a range of the compacted part.
       auto vertex_value = [&](int k) { return h.p[k].q - slope * h.p[k].c; };
-      auto scan = [&](int from, int to) {
-        for (int k = from; k < to; k++) consider(a[k]);
+      auto scan_edge = [&](int k) {
+        const double hi = std::min(h.p[k].c, heavy), lo = h.p[k + 1].c;
+        if (!(lo <= hi)) return;
+        const LimCand *from = std::lower_bound(a, a + cut, lo, [](const LimCand &x, double y) { return x.c < y; });
+        for (const LimCand *x = from; x < a + cut && x->c <= hi; x++) consider(*x);
       };
-      // Candidates heavier than the heaviest vertex, or lighter than the
-      // lightest, are dominated or newcomers; none in the compacted part.
+      // By hull edges outward from the top vertex, the edge of the best
+      // bound (its better end) first, until no bound beats the best
+      // candidate found.
       int left = top, right = top;  // edges (left-1, left) and (right, right+1) next
-      // Loads beyond the lightest or heaviest vertex hold no compacted
-      // candidate: the hull spans them all.
+      if (h.p[top].c > reach) {
+        // The top vertex and every heavier one hold no compacted candidate
+        // within both limits: the search starts at the edge that crosses
+        // the reach, towards lighter loads.
+        left = 0;
+        right = std::max(top, flat_core::hull_position(h, reach) - 1);
+      }
+      if (h.n == 1)
+        for (int k = 0; k < cut; k++) consider(a[k]);  // one vertex: every candidate has its load
       while (true) {
-        const double lv = left > 0 ? vertex_value(left - 1) : NEG_INF;
-        const double rv = right + 1 < h.n ? vertex_value(right + 1) : NEG_INF;
-        // Bound of an edge: its better end, which is the inner vertex.
-        const double lb = left > 0 ? std::max(lv, vertex_value(left)) : NEG_INF;
-        const double rbnd = right + 1 < h.n ? std::max(rv, vertex_value(right)) : NEG_INF;
+        const double lb = left > 0 ? std::max(vertex_value(left - 1), vertex_value(left)) : NEG_INF;
+        const double rbnd = right + 1 < h.n ? std::max(vertex_value(right + 1), vertex_value(right)) : NEG_INF;
         if (std::max(lb, rbnd) <= best_v) break;
         if (lb >= rbnd) {
-          // Edge (left-1, left): loads from h[left].c up to h[left-1].c.
-          scan(lower(h.p[left].c), upper(h.p[left - 1].c));
+          scan_edge(left - 1);
           left--;
         } else {
-          scan(lower(h.p[right + 1].c), upper(h.p[right].c));
+          scan_edge(right);
           right++;
         }
       }
-      if (h.n == 1 && best == nullptr) scan(0, base);
     }
     if (best == nullptr) return false;
     *bq = (real_q(s, *best) - tb[i]) - (rb[i] * real_c(s, *best));
@@ -414,8 +463,8 @@ struct LimCore {
   // beats the previous one sheared (they are of one cost). With best (one
   // entry per type), a type whose best is no later than best[i] is left out
   // (a cheaper level's buffer of that type does as well) and best[i] raised.
-  int buffered(const LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best,
-               bool prune = true) const {
+  int buffered(LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best,
+               bool prune = true) {
     int m = 0;
     for (int j = 0; j < n_buffertype; j++) {
       const int i = ws.by_cb[j];
@@ -483,7 +532,8 @@ struct LimCore {
     M.shear = shear;
     M.a = take(static_cast<int>(pairs.size()));
     sorted.resize(pairs.size());
-    for (size_t k = 0; k < pairs.size(); k++) sorted[k] = {pairs[k].c, pairs[k].q, pairs[k].p, static_cast<int32_t>(k), -1};
+    for (size_t k = 0; k < pairs.size(); k++)
+      sorted[k] = {pairs[k].c, pairs[k].q, pairs[k].p, static_cast<int32_t>(k), -1};
     const int n = sweep(sorted.data(), static_cast<int>(pairs.size()), M.a.p, above, shear);
     for (int k = 0; k < n; k++) {
       const Pair &pr = pairs[static_cast<size_t>(M.a.p[k].trace)];
@@ -508,8 +558,8 @@ struct LimCore {
     for (int i = 0; i < X.n; i++) {
       const LimCand &x = X.p[i];
       auto later = [&](double q) { return swapped ? q > x.q : q >= x.q; };
-      int j = static_cast<int>(std::partition_point(prefix_q.begin(), prefix_q.end(), [&](double q) { return !later(q); }) -
-                               prefix_q.begin());
+      const auto start = std::partition_point(prefix_q.begin(), prefix_q.end(), [&](double q) { return !later(q); });
+      int j = static_cast<int>(start - prefix_q.begin());
       double best_p = NEG_INF;
       for (; j < m && suffix_p[j] > best_p; j++) {
         const LimCand &y = Y.p[j];
@@ -540,7 +590,7 @@ struct FlatLimited::Impl : LimCore {
   double answer = MINUS_INFINITY_TIME;
   int dead = -1;
 
-  Impl(const Limits &l, int young_records) : LimCore(l, young_records) {}
+  Impl(const Limits &l, const LimitedTuning &t) : LimCore(l, t) {}
   ~Impl() { clear(); }
 
   void clear() {
@@ -676,7 +726,7 @@ struct FlatLimited::Impl : LimCore {
   }
 };
 
-FlatLimited::FlatLimited(const Limits &limits, int young_records) : impl_(new Impl(limits, young_records)) {}
+FlatLimited::FlatLimited(const Limits &limits, const LimitedTuning &tuning) : impl_(new Impl(limits, tuning)) {}
 FlatLimited::~FlatLimited() = default;
 
 bool FlatLimited::run(Node *root) { return impl_->run(root); }
@@ -758,7 +808,7 @@ struct LimitedFrontier::Impl : LimCore {
   std::map<long long, std::vector<Pair>> by_cost;
   std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
 
-  Impl(const Limits &l, int young_records) : LimCore(l, young_records) {}
+  Impl(const Limits &l, const LimitedTuning &t) : LimCore(l, t) {}
   ~Impl() { clear(); }
 
   void discard_levels(Levels &ls) {
@@ -811,7 +861,7 @@ struct LimitedFrontier::Impl : LimCore {
       double best[MAX_BUFFERTYPES];
       std::fill(best, best + n_buffertype, NEG_INF);
       New buf[MAX_BUFFERTYPES];
-      for (const Level &l : ls) {
+      for (Level &l : ls) {
         const int m = buffered(l.s, shear, above, buf, best, false);
         for (int j = 0; j < m; j++) made.push_back({l.cost + area[buf[j].type], buf[j]});
       }
@@ -1070,7 +1120,8 @@ struct LimitedFrontier::Impl : LimCore {
   }
 };
 
-LimitedFrontier::LimitedFrontier(const Limits &limits, int young_records) : impl_(new Impl(limits, young_records)) {}
+LimitedFrontier::LimitedFrontier(const Limits &limits, const LimitedTuning &tuning)
+    : impl_(new Impl(limits, tuning)) {}
 LimitedFrontier::~LimitedFrontier() = default;
 
 bool LimitedFrontier::run(Node *root) { return impl_->run(root); }

@@ -37,11 +37,16 @@
 #include "def.h"
 #include "stage_limits.h"
 
+// Knobs that only speed and the memory figures depend on; tests turn them
+// down so that small nets take every path.
+struct LimitedTuning {
+  int young_records = 1 << 15;  // as flat_young_records (flat.h)
+  int small_set = 128;          // sets up to this size are read whole where the hull's best vertex is not drivable
+};
+
 class FlatLimited {
  public:
-  // young_records: see flat_young_records (flat.h); only speed and memory
-  // figures depend on it.
-  explicit FlatLimited(const Limits &limits, int young_records = 1 << 15);
+  explicit FlatLimited(const Limits &limits, const LimitedTuning &tuning = LimitedTuning());
   ~FlatLimited();
   FlatLimited(const FlatLimited &) = delete;
   FlatLimited &operator=(const FlatLimited &) = delete;
@@ -83,7 +88,7 @@ struct LimitedPoint {
 
 class LimitedFrontier {
  public:
-  explicit LimitedFrontier(const Limits &limits, int young_records = 1 << 15);
+  explicit LimitedFrontier(const Limits &limits, const LimitedTuning &tuning = LimitedTuning());
   ~LimitedFrontier();
   LimitedFrontier(const LimitedFrontier &) = delete;
   LimitedFrontier &operator=(const LimitedFrontier &) = delete;
