@@ -317,7 +317,7 @@ void WarningPrinter::print(const std::string &text) {
 void WarningPrinter::finish() {
   if (hidden_ == 0) return;
   std::fflush(stdout);
-  std::fprintf(stderr, "bufins: %ld more warnings not shown\n", hidden_);
+  std::fprintf(stderr, "%s: %ld more warnings not shown\n", program_, hidden_);
   hidden_ = 0;
 }
 

@@ -81,15 +81,17 @@ double process_cpu_seconds();
 
 // Prints the readers' warnings on standard error (standard output flushed
 // first, so they follow what was printed before) unless quiet; after a
-// hundred, counts the rest and says how many at finish().
+// hundred, counts the rest and says how many at finish(), in the name of
+// `program` ("bufins-check: 12 more warnings not shown").
 class WarningPrinter {
  public:
-  explicit WarningPrinter(bool quiet) : quiet_(quiet) {}
+  explicit WarningPrinter(bool quiet, const char *program = "bufins") : quiet_(quiet), program_(program) {}
   void print(const std::string &text);
   void finish();
 
  private:
   bool quiet_;
+  const char *program_;
   long shown_ = 0;
   long hidden_ = 0;
 };

@@ -80,7 +80,7 @@ Request read_request(const cmdline::Parsed &parsed) {
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
 PlacementFile load_inputs(const Request &r) {
-  WarningPrinter warnings(r.quiet);
+  WarningPrinter warnings(r.quiet, kProgram.name);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   {
     File l = open_file(r.lib.c_str(), "r");

@@ -147,7 +147,7 @@ cmdline::Stream rereadable(cmdline::Stream in, const std::string &name) {
 // placement file. Input errors leave as InputError, which main reports.
 Inputs load_inputs(const Request &r) {
   Inputs in;
-  WarningPrinter warnings(r.quiet);
+  WarningPrinter warnings(r.quiet, kProgram.name);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   if (!r.lib.empty()) {
     cmdline::Stream l = rereadable(open_file(r.lib.c_str(), "r"), r.lib);
