@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -51,6 +52,7 @@ void print_help(const char *program) {
   std::printf(kUsageLine, program);
   std::printf(
       "       %s -f netfile -b libraryfile [-a ALG] [-m M] [-j FILE] [--out=BASE] [-d] [-t] [-o]\n"
+      "              [--min-cost | --target=S | --budget=W | --within=D[%%]] [--frontier=FILE]\n"
       "\n"
       "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
       "under the Elmore delay model.\n"
@@ -65,6 +67,13 @@ void print_help(const char *program) {
       "  -d                   list the routing tree after reading and print the algorithms' debug listings\n"
       "  -j, --json=FILE      write a JSON report of the run to FILE\n"
       "      --out=BASE       write BASE.finalnet and BASE.buf instead of names derived from the net file\n"
+      "      --min-cost       the maximum slack at the least cost (cost: the sum of the buffers' area=)\n"
+      "      --target=S       the least cost whose slack is at least S (exit status 2 when none is)\n"
+      "      --budget=W       the best slack of cost at most W (an integer)\n"
+      "      --within=D       the least cost whose slack is within D of the best slack\n"
+      "      --within=P%%      the same within P percent of |best slack|\n"
+      "      --frontier=FILE  write the slack-cost frontier as CSV (cost,buffers,slack) to FILE\n"
+      "                       (alone: as --min-cost); the cost options select -a flat\n"
       "  -h, --help           print this help and exit\n"
       "  -V, --version        print the name and version and exit\n"
       "\n"
@@ -78,7 +87,8 @@ void print_help(const char *program) {
       "\n"
       "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
       "created, an error in the input files or answers, or a failed write (the run's output\n"
-      "files are then removed).\n",
+      "files are then removed); 2 when --target (or --budget) cannot be met (the outputs of\n"
+      "the maximum slack at its least cost are written).\n",
       program);
 }
 
@@ -117,6 +127,49 @@ int parse_segments(const char *program, const char *text) {
   return value;
 }
 
+// A finite number, the whole text.
+bool parse_number(const char *text, double *value) {
+  char *end = nullptr;
+  errno = 0;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0' && errno != ERANGE && std::isfinite(*value);
+}
+
+CostGoal parse_cost_option(const char *program, int opt, const char *text) {
+  CostGoal g;
+  double v = 0.0;
+  switch (opt) {
+    case 'T':
+      g.kind = CostObjective::TARGET;
+      if (!parse_number(text, &g.slack)) bad_value(program, "--target: '%s' is not a slack (a finite number)", text);
+      break;
+    case 'W': {
+      g.kind = CostObjective::BUDGET;
+      const char *p = text;
+      bool digits = *p != '\0';
+      for (; *p; p++) digits = digits && std::isdigit(static_cast<unsigned char>(*p));
+      errno = 0;
+      g.budget = digits ? std::strtoll(text, nullptr, 10) : -1;
+      if (!digits || errno == ERANGE)
+        bad_value(program, "--budget: '%s' is not a cost (an integer from 0 up)", text);
+      break;
+    }
+    case 'I': {
+      std::string t = text;
+      const bool percent = !t.empty() && t.back() == '%';
+      if (percent) t.pop_back();
+      g.kind = percent ? CostObjective::WITHIN_PERCENT : CostObjective::WITHIN;
+      if (t.empty() || t.front() == '-' || !parse_number(t.c_str(), &v) || v < 0)
+        bad_value(program, "--within: '%s' is not a distance from the best slack (D or P%%, from 0 up)", text);
+      g.slack = v;
+      break;
+    }
+    default:
+      g.kind = CostObjective::MIN_COST;
+  }
+  return g;
+}
+
 }  // namespace
 
 void guard_standard_streams() {
@@ -146,6 +199,11 @@ Options parse_command_line(int argc, char **argv) {
       {"segments", required_argument, nullptr, 'm'},
       {"json", required_argument, nullptr, 'j'},
       {"out", required_argument, nullptr, 'O'},
+      {"min-cost", no_argument, nullptr, 'C'},
+      {"target", required_argument, nullptr, 'T'},
+      {"budget", required_argument, nullptr, 'W'},
+      {"within", required_argument, nullptr, 'I'},
+      {"frontier", required_argument, nullptr, 'F'},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -157,6 +215,7 @@ Options parse_command_line(int argc, char **argv) {
   const bool only_help = argc < 4;
   opterr = only_help ? 0 : 1;
   Options o;
+  const char *cost_option = nullptr;  // the cost objective given, to refuse a second one
   int opt;
   while ((opt = getopt_long(argc, argv, "f:b:toda:m:j:hV", long_options, nullptr)) != -1) {
     if (opt == 'h') {
@@ -200,11 +259,39 @@ Options parse_command_line(int argc, char **argv) {
         if (*optarg == '\0') bad_value(program, "--out needs a base name%s", "");
         o.out_base = optarg;
         break;
+      case 'C':
+      case 'T':
+      case 'W':
+      case 'I': {
+        const char *name = opt == 'C' ? "--min-cost" : opt == 'T' ? "--target" : opt == 'W' ? "--budget" : "--within";
+        if (cost_option != nullptr && std::strcmp(cost_option, name) != 0) {
+          std::fflush(stdout);
+          std::fprintf(stderr, "bufins: %s and %s ask for different solutions; give one of them\n", cost_option, name);
+          usage(program);
+        }
+        cost_option = name;
+        o.cost = parse_cost_option(program, opt, opt == 'C' ? "" : optarg);
+        break;
+      }
+      case 'F':
+        if (*optarg == '\0') bad_value(program, "--frontier needs a file name%s", "");
+        o.frontier_csv = optarg;
+        break;
       default:
         usage(program);
     }
   }
   if (only_help || !o.net || !o.lib) usage(program);
+  // The cost options are the flat engine's: they select it, and refuse the others.
+  if (o.cost.kind == CostObjective::NONE && !o.frontier_csv.empty()) o.cost.kind = CostObjective::MIN_COST;
+  if (o.cost.kind != CostObjective::NONE) {
+    if (o.engine == ENGINE_ASK) o.engine = ENGINE_FLAT;
+    if (o.engine != ENGINE_FLAT) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "bufins: the cost options (--min-cost, --target, --budget, --within, --frontier) need -a flat\n");
+      usage(program);
+    }
+  }
   return o;
 }
 
@@ -390,6 +477,22 @@ bool write_json_report(const std::string &path, const RunSummary &run) {
     list.push_back(e);
   }
   j["placements"] = list;
+  if (run.cost >= 0) {
+    j["cost"] = run.cost;
+    if (run.frontier != nullptr) {
+      ordered_json f = ordered_json::array();
+      for (size_t k = 0; k < run.frontier->size(); k++) {
+        const FrontierPoint &p = (*run.frontier)[k];
+        ordered_json e;
+        e["cost"] = p.cost;
+        e["buffers"] = p.buffers;
+        e["slack"] = p.slack;
+        e["chosen"] = static_cast<int>(k) == run.chosen;
+        f.push_back(e);
+      }
+      j["frontier"] = f;
+    }
+  }
   ordered_json memory;
   memory["solutions_opened"] = total_solution;
   memory["solutions_freed"] = reduce_solution;

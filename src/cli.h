@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "def.h"
+#include "frontier.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
@@ -30,6 +31,8 @@ struct Options {
   int segments = -1;             // -m; -1: the coefficient prompt decides
   std::string json;              // -j; empty: no JSON report
   std::string out_base;          // --out; empty: names derived from the net file
+  CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
+  std::string frontier_csv;      // --frontier; empty: none
 };
 
 // Gives every closed standard descriptor a stand-in before any file is
@@ -71,6 +74,11 @@ struct RunSummary {
   long winner_from;  // offset in the placement file where the winner's lines start
   double algorithm_time;
   std::vector<std::string> buffer_names;
+  // A cost-aware run: the chosen solution's cost (sum of areas), and the
+  // frontier with the chosen point's index; cost -1 otherwise.
+  long long cost = -1;
+  const std::vector<FrontierPoint> *frontier = nullptr;
+  int chosen = -1;
 };
 
 // Writes the JSON run report. On failure prints why, removes the partial

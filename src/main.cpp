@@ -19,6 +19,7 @@
 #include "expiration_list.h"
 #include "fastins.h"
 #include "flat.h"
+#include "frontier.h"
 #include "tree.h"
 #include "van.h"
 
@@ -28,6 +29,22 @@ double megabytes(double bytes) { return static_cast<float>(bytes) / 1048576.0f; 
 
 void remove_outputs(const std::vector<std::string> &names) {
   for (const std::string &name : names) std::remove(name.c_str());
+}
+
+// A target or budget that no solution meets: why, on standard error, and
+// status 2 (the outputs of the maximum slack at its least cost are written).
+int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
+  std::fflush(stdout);
+  if (points.empty())
+    std::fprintf(stderr, "bufins: no solution beats minus infinity, so none meets the %s\n",
+                 goal.kind == CostObjective::TARGET ? "target" : "budget");
+  else if (goal.kind == CostObjective::TARGET)
+    std::fprintf(stderr, "bufins: no solution reaches the target slack %.10g: the best slack reachable is %.10g (cost %lld)\n",
+                 goal.slack, points.back().slack, points.back().cost);
+  else
+    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %.10g)\n", goal.budget,
+                 points.front().cost, points.front().slack);
+  return 2;
 }
 
 }  // namespace
@@ -44,6 +61,11 @@ static int run(int argc, char **argv) {
   const Engine engine = opt.engine == ENGINE_ASK ? ask_engine() : opt.engine;
   const bool use_van = engine == ENGINE_LIST;
   const bool use_flat = engine == ENGINE_FLAT;
+  // The cost options run the cost-aware programme in place of the flat engine.
+  const bool use_cost = use_flat && opt.cost.kind != CostObjective::NONE;
+  std::unique_ptr<CostFrontier> frontier;
+  std::vector<FrontierPoint> points;
+  CostChoice choice;
 
   InputLib(opt.lib.get(), libname);
   std::vector<std::string> buffer_names;
@@ -90,7 +112,12 @@ static int run(int argc, char **argv) {
   RLnode *result = nullptr;
   if (use_van)
     result = van(root);
-  else if (use_flat)
+  else if (use_cost) {
+    frontier = std::make_unique<CostFrontier>();
+    frontier->run(root);
+    points = frontier->points();
+    choice = choose_point(points, opt.cost);
+  } else if (use_flat)
     flat(root);
   else
     fastins(k.data(), root, rt, swap_list);
@@ -116,6 +143,8 @@ static int run(int argc, char **argv) {
     std::printf("Nonredundant qc list before the source node:\n");
     if (use_van)
       print(result);
+    else if (use_cost)
+      frontier->print_list(choice.point);
     else if (use_flat)
       flat_print_list();
     else
@@ -133,6 +162,11 @@ static int run(int argc, char **argv) {
     Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
     printbuffer(winner, &number_of_buffers);
     list_delete(result);
+  } else if (use_cost) {
+    slack = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].slack : MINUS_INFINITY_TIME;
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
+    frontier->write_placements(choice.point, &number_of_buffers);
+    frontier.reset();
   } else if (use_flat) {
     slack = flat_answer;
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
@@ -156,6 +190,8 @@ static int run(int argc, char **argv) {
     std::printf("the memory of composition freezed are %fM bytes \n", megabytes(m_reduced));
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
+  const long long cost = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].cost : 0;
+  if (use_cost) std::printf("The cost of the inserted buffers is : %lld\n", cost);
   fp = stdout;
   std::vector<std::string> outputs{finalnet, filename};
   if (std::ferror(placement.get()) || std::fclose(placement.release()) != 0) {
@@ -168,10 +204,23 @@ static int run(int argc, char **argv) {
   }
   if (!use_van && !use_flat) nil_free();
 
+  if (use_cost && !opt.frontier_csv.empty()) {
+    const std::string why = write_frontier_csv(opt.frontier_csv, points);
+    if (!why.empty()) {
+      remove_outputs(outputs);
+      fatal("%s", why.c_str());
+    }
+    if (opt.frontier_csv != "-") outputs.push_back(opt.frontier_csv);
+  }
   if (!opt.json.empty()) {
     RunSummary run{opt.netname, libname,          finalnet,       filename,       engine,
                    segments,    slack,            number_of_buffers, winner_from, algorithm_time,
                    buffer_names};
+    if (use_cost) {
+      run.cost = cost;
+      if (!opt.frontier_csv.empty()) run.frontier = &points;
+      run.chosen = choice.point;
+    }
     if (!write_json_report(opt.json, run)) {
       remove_outputs(outputs);
       return 1;
@@ -184,6 +233,7 @@ static int run(int argc, char **argv) {
     std::fprintf(stderr, "bufins: cannot write the report to standard output\n");
     return 1;
   }
+  if (use_cost && !choice.met) return report_unmet_goal(opt.cost, points);
   return 0;
 }
 

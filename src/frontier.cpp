@@ -1,0 +1,674 @@
+// The slack–cost frontier, exactly: the flat engine's dynamic programme with
+// one candidate set per cost.
+//
+// Candidates are (q, c, cost), cost the sum of the areas of the buffers
+// below. A subtree's candidates are kept as levels, one per cost that has
+// any, in increasing cost; each level is a flat set of flat_core.h (sorted
+// by load, wires pending, hull of copies), so a wire is one pending update
+// per level and a level's best candidate for a buffer is read off its hull.
+// Dominance crosses levels: a candidate is dropped when another of no larger
+// cost has no larger load and a required time no earlier, after the shear
+// by the least resistance above the node (the flat engine's pruning, which
+// holds across costs because it speaks only of what is built above). Within
+// a level the flat engine's compaction does it; across levels a staircase
+// does: walking the levels by increasing cost, the 2-D front of everything
+// cheaper (sorted by load, sheared values increasing) rules out a level's
+// candidates by one search each, and the level's survivors join it.
+//
+// Edge: every level is carried up the wire; each level's best candidate for
+// each buffer type, buffered, lands in the level of cost + the type's area.
+// A type's buffered candidate from a level is kept only when it beats that
+// type's best from every cheaper level (same load, smaller cost otherwise),
+// so a wire makes at most one newcomer per type and level.
+//
+// Merge: the levels of the two branches combine by a (min,+) convolution:
+// every pair of levels (i, j) contributes the two-pointer merge of their
+// sets to the level of cost_i + cost_j. Sums are taken in increasing order
+// against the staircase of the cheaper result levels, so a merged candidate
+// that something cheaper dominates is never stored, and a pair whose best
+// corner (least load of both, earliest of the two largest required times)
+// is already dominated is not walked at all.
+//
+// Exactness: every rule above drops a candidate only when another one of no
+// larger cost does at least as well under every completion above the node,
+// so each cost keeps an optimal candidate, and the driver reads the best
+// slack of every cost off the final levels. The frontier's last point is the
+// flat engine's maximum slack.
+//
+// Ownership: the levels of finished subtrees live on this object's stack;
+// their arrays come from and return to the workspace. After run() only the
+// driver child's levels and the trace pool stay, until the next run or the
+// destructor.
+#include "frontier.h"
+
+#include <algorithm>
+#include <cassert>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+#include "flat_core.h"
+
+using namespace flat_core;
+
+namespace {
+
+struct Level {
+  long long cost;
+  FlatSet s;
+};
+using Levels = std::vector<Level>;
+
+// A point of the staircase: load and sheared required time.
+struct StairPt {
+  double c, v;
+};
+
+struct Newcomer {
+  long long cost;  // of the level it joins
+  Buffered b;
+};
+
+// A merged candidate before it is kept: its two traces are joined only then.
+struct PairOut {
+  double c, q, v;
+  int32_t left, right;
+};
+
+// The first staircase point from `pos` on with a load above c (pos only
+// grows while the loads asked about do); whether the point before it, the
+// one of largest load not above c, rules out sheared value v.
+inline bool stair_dominates(const std::vector<StairPt> &st, double c, double v, size_t &pos) {
+  const size_t n = st.size();
+  if (pos < n && st[pos].c <= c) {
+    size_t lo = pos, hi = pos + 1, step = 1;
+    while (hi < n && st[hi].c <= c) {
+      lo = hi;
+      step *= 2;
+      hi = lo + step;
+    }
+    if (hi > n) hi = n;
+    pos = static_cast<size_t>(
+        std::upper_bound(st.begin() + static_cast<long>(lo) + 1, st.begin() + static_cast<long>(hi), c,
+                         [](double x, const StairPt &p) { return x < p.c; }) -
+        st.begin());
+  }
+  return pos > 0 && !beats(v, st[pos - 1].v);
+}
+
+}  // namespace
+
+struct CostFrontier::Impl {
+  Workspace ws;
+  std::vector<Levels> stack;  // finished subtrees awaiting their parent
+  // The sets below this height have not changed since the last collection.
+  size_t unchanged_below = 0;
+  std::vector<Levels> spare_levels;
+
+  long long area[MAX_BUFFERTYPES] = {};
+  bool uniform_area = true;  // every type has the same area
+  long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
+
+  // Scratch.
+  std::vector<StairPt> stair, stair_next, surv;
+  std::vector<Newcomer> fresh;
+  std::vector<Buffered> group;
+  Levels new_levels;
+  std::vector<std::pair<int, int>> pairs;
+  std::vector<int> counts;
+  std::vector<PairOut> outs;
+
+  // Result.
+  Levels final_levels;
+  bool child_is_sink = false;
+  struct Ref {
+    int level, cand;
+  };
+  std::vector<Ref> refs;  // of every point
+  std::vector<FrontierPoint> points;
+  Stats stats;
+
+  ~Impl() { clear(); }
+
+  Levels take_levels() {
+    if (spare_levels.empty()) return Levels();
+    Levels l = std::move(spare_levels.back());
+    spare_levels.pop_back();
+    return l;
+  }
+  // Keeps the levels' storage for reuse.
+  void recycle(Levels &ls) {
+    for (auto &l : ls) {
+      ws.recycle(l.s.a);
+      ws.recycle(l.s.hull);
+    }
+    ls.clear();
+    spare_levels.push_back(std::move(ls));
+    ls = Levels();
+  }
+  void discard(Levels &ls) {
+    for (auto &l : ls) {
+      ws.free_storage(l.s.a);
+      ws.free_storage(l.s.hull);
+    }
+    ls.clear();
+  }
+  void clear() {
+    for (auto &s : stack) discard(s);
+    stack.clear();
+    unchanged_below = 0;
+    spare_levels.clear();
+    discard(final_levels);
+    refs.clear();
+    points.clear();
+    child_is_sink = false;
+    ws.clear();
+  }
+
+  Levels &top_set() {
+    unchanged_below = std::min(unchanged_below, stack.size() - 1);
+    return stack.back();
+  }
+  Levels pop_set() {
+    Levels s = std::move(top_set());
+    stack.pop_back();
+    return s;
+  }
+
+  void collect(bool full) {
+    const size_t first = full ? 0 : unchanged_below;
+    ws.collect(full, [&](auto &&visit) {
+      for (size_t k = first; k < stack.size(); k++)
+        for (Level &l : stack[k]) {
+          visit(l.s.a);
+          visit(l.s.hull);
+        }
+    });
+    unchanged_below = stack.size();
+  }
+
+  void read_areas() {
+    unit = 0;
+    uniform_area = true;
+    for (int i = 0; i < n_buffertype; i++) {
+      area[i] = buffer_area[i];
+      unit = std::gcd(unit, area[i]);
+      if (area[i] != area[0]) uniform_area = false;
+    }
+    if (unit == 0) unit = 1;
+  }
+
+  // Joins the survivors (loads increasing, sheared values increasing) to
+  // the staircase: the 2-D front of both.
+  void stair_add() {
+    stair_next.clear();
+    double last = -std::numeric_limits<double>::infinity();
+    size_t i = 0, j = 0;
+    while (i < stair.size() || j < surv.size()) {
+      const bool take_old = j == surv.size() ||
+                            (i < stair.size() && (stair[i].c < surv[j].c || (stair[i].c == surv[j].c && stair[i].v >= surv[j].v)));
+      const StairPt p = take_old ? stair[i++] : surv[j++];
+      if (!beats(p.v, last)) continue;
+      if (!stair_next.empty() && stair_next.back().c == p.c) stair_next.pop_back();
+      stair_next.push_back(p);
+      last = p.v;
+    }
+    stair.swap(stair_next);
+  }
+
+  void edge(Levels &ls, double k, int px, int py, bool merging, double shear);
+  void prune_levels(Levels &ls, double shear);
+  Levels merge(Levels &L, Levels &R, int index, double shear);
+  void order_pairs(const Levels &L, const Levels &R);
+  void finish(Node *driver);
+  void run(Node *root);
+  int count_buffers(int32_t trace) const;
+};
+
+// ---- Edge ----
+
+void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear) {
+  for (Level &l : ls) {
+    l.s.shear = shear;
+    add_wire(l.s, k);
+  }
+  const int nb = n_buffertype;
+  if (nb == 0) return;
+  fresh.clear();
+  double best[MAX_BUFFERTYPES], bq[MAX_BUFFERTYPES];
+  int32_t bt[MAX_BUFFERTYPES];
+  std::fill(best, best + nb, MINUS_INFINITY_TIME);
+  for (const Level &l : ls) {
+    if (l.s.hull.n == 0) continue;
+    best_per_type(ws, l.s, bq, bt);
+    for (int j = 0; j < nb; j++) {
+      const int i = ws.by_cb[j];
+      // A cheaper level's buffer of this type does at least as well.
+      if (!beats(bq[i], best[i])) continue;
+      best[i] = bq[i];
+      fresh.push_back({l.cost + area[i], {cb[i], bq[i], sheared(bq[i], cb[i], shear), bt[i], i}});
+    }
+  }
+  if (fresh.empty()) return;
+  // With equal areas the newcomers already come by level, each level's by load.
+  if (!uniform_area)
+    std::sort(fresh.begin(), fresh.end(), [](const Newcomer &a, const Newcomer &b) {
+      if (a.cost != b.cost) return a.cost < b.cost;
+      if (a.b.c != b.b.c) return a.b.c < b.b.c;
+      return a.b.q > b.b.q;
+    });
+  new_levels.clear();
+  size_t li = 0;
+  for (size_t g = 0; g < fresh.size();) {
+    const long long cost = fresh[g].cost;
+    // The level's newcomers by load, those a newcomer of smaller load
+    // dominates dropped (add_buffered's precondition).
+    group.clear();
+    for (; g < fresh.size() && fresh[g].cost == cost; g++) {
+      const Buffered &b = fresh[g].b;
+      if (!group.empty() && !beats(b.v, group.back().v)) continue;
+      if (!group.empty() && group.back().c == b.c) group.pop_back();  // same load, later required time
+      group.push_back(b);
+    }
+    while (li < ls.size() && ls[li].cost < cost) li++;
+    FlatSet *s;
+    if (li < ls.size() && ls[li].cost == cost) {
+      s = &ls[li].s;
+    } else {
+      new_levels.push_back(Level{cost, FlatSet{}});
+      s = &new_levels.back().s;
+      s->shear = shear;
+      s->a = ws.take_array(static_cast<int>(group.size()));
+      if (!merging) s->hull = ws.take_array(static_cast<int>(group.size()));
+    }
+    add_buffered(ws, *s, group.data(), static_cast<int>(group.size()), px, py, merging);
+  }
+  if (!new_levels.empty()) {
+    // Both in increasing cost: merged from the back.
+    size_t i = ls.size(), j = new_levels.size(), w = ls.size() + new_levels.size();
+    ls.resize(w);
+    while (j > 0) {
+      if (i > 0 && ls[i - 1].cost > new_levels[j - 1].cost)
+        ls[--w] = std::move(ls[--i]);
+      else
+        ls[--w] = std::move(new_levels[--j]);
+    }
+    new_levels.clear();
+  }
+  // Lazily kept dominated candidates: a level is compacted once it has doubled.
+  if (!merging)
+    for (Level &l : ls)
+      if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
+}
+
+// ---- Dominance across levels ----
+
+// The levels are compacted (real values, sorted by load, largest first): a
+// candidate that a cheaper one dominates is dropped, and so is a level left
+// empty.
+void CostFrontier::Impl::prune_levels(Levels &ls, double shear) {
+  stair.clear();
+  size_t w = 0;
+  for (size_t li = 0; li < ls.size(); li++) {
+    FlatSet &s = ls[li].s;
+    FlatCand *p = s.a.p;
+    const int n = s.a.n;
+    int keep = n;  // survivors fill [keep, n), in their order
+    size_t pos = 0;
+    surv.clear();
+    for (int k = n - 1; k >= 0; k--) {
+      const FlatCand x = p[k];
+      const double v = sheared(x.q, x.c, shear);
+      if (li > 0 && stair_dominates(stair, x.c, v, pos)) continue;
+      p[--keep] = x;
+      surv.push_back({x.c, v});
+    }
+    if (keep == n) {
+      ws.recycle(s.a);
+      ws.recycle(s.hull);
+      continue;
+    }
+    if (keep > 0) std::copy(p + keep, p + n, p);
+    s.a.n = s.base_n = n - keep;
+    stair_add();
+    if (w != li) ls[w] = std::move(ls[li]);
+    w++;
+  }
+  ls.resize(w);
+}
+
+// ---- Merge ----
+
+// pairs: every (i, j) of L's and R's levels, ordered by cost sum.
+void CostFrontier::Impl::order_pairs(const Levels &L, const Levels &R) {
+  const size_t total = L.size() * R.size();
+  pairs.resize(total);
+  const long long base = L.front().cost + R.front().cost;
+  const long long range = (L.back().cost + R.back().cost - base) / unit + 1;
+  if (range <= 4 * static_cast<long long>(total) + 64) {
+    counts.assign(static_cast<size_t>(range) + 1, 0);
+    for (const Level &a : L)
+      for (const Level &b : R) counts[static_cast<size_t>((a.cost + b.cost - base) / unit) + 1]++;
+    for (size_t k = 1; k < counts.size(); k++) counts[k] += counts[k - 1];
+    for (size_t i = 0; i < L.size(); i++)
+      for (size_t j = 0; j < R.size(); j++)
+        pairs[static_cast<size_t>(counts[static_cast<size_t>((L[i].cost + R[j].cost - base) / unit)]++)] = {
+            static_cast<int>(i), static_cast<int>(j)};
+  } else {
+    size_t k = 0;
+    for (size_t i = 0; i < L.size(); i++)
+      for (size_t j = 0; j < R.size(); j++) pairs[k++] = {static_cast<int>(i), static_cast<int>(j)};
+    std::sort(pairs.begin(), pairs.end(), [&](const std::pair<int, int> &x, const std::pair<int, int> &y) {
+      return L[static_cast<size_t>(x.first)].cost + R[static_cast<size_t>(x.second)].cost <
+             L[static_cast<size_t>(y.first)].cost + R[static_cast<size_t>(y.second)].cost;
+    });
+  }
+}
+
+Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) {
+  Levels M = take_levels();
+  if (L.empty() || R.empty()) return M;
+  order_pairs(L, R);
+  stair.clear();
+  const auto cost_of = [&](const std::pair<int, int> &p) {
+    return L[static_cast<size_t>(p.first)].cost + R[static_cast<size_t>(p.second)].cost;
+  };
+  for (size_t g = 0; g < pairs.size();) {
+    const long long cost = cost_of(pairs[g]);
+    outs.clear();
+    int contributing = 0;
+    for (; g < pairs.size() && cost_of(pairs[g]) == cost; g++) {
+      const CandArray &a = L[static_cast<size_t>(pairs[g].first)].s.a;
+      const CandArray &b = R[static_cast<size_t>(pairs[g].second)].s.a;
+      stats.pairs++;
+      // Every merged candidate has at least the least loads' sum and at
+      // most the smaller of the two largest required times.
+      const double cmin = a.p[a.n - 1].c + b.p[b.n - 1].c;
+      size_t pos = 0;
+      if (stair_dominates(stair, cmin, sheared(std::min(a.p[0].q, b.p[0].q), cmin, shear), pos)) continue;
+      stats.pairs_walked++;
+      const size_t before = outs.size();
+      double last = MINUS_INFINITY_TIME;
+      merge_walk(a, b, [&](double c, double q, const FlatCand &x, const FlatCand &y) {
+        const double v = sheared(q, c, shear);
+        if (!beats(v, last)) return;
+        last = v;
+        if (stair_dominates(stair, c, v, pos)) return;
+        outs.push_back({c, q, v, x.trace, y.trace});
+      });
+      contributing += outs.size() > before;
+    }
+    if (outs.empty()) continue;
+    size_t n = outs.size();
+    if (contributing > 1) {
+      std::sort(outs.begin(), outs.end(),
+                [](const PairOut &x, const PairOut &y) { return x.c < y.c || (x.c == y.c && x.v > y.v); });
+      double last = -std::numeric_limits<double>::infinity();
+      n = 0;
+      for (const PairOut &o : outs) {
+        if (!beats(o.v, last)) continue;
+        outs[n++] = o;
+        last = o.v;
+      }
+    }
+    Level lv{cost, FlatSet{}};
+    lv.s.shear = shear;
+    lv.s.a = ws.take_array(static_cast<int>(n));
+    surv.clear();
+    for (size_t k = 0; k < n; k++) {
+      const PairOut &o = outs[k];
+      lv.s.a.p[n - 1 - k] = {o.c, o.q, ws.merge_trace(o.left, o.right, index), -1};
+      surv.push_back({o.c, o.v});
+    }
+    lv.s.a.n = lv.s.base_n = static_cast<int>(n);
+    if (n_buffertype > 0) build_hull(ws, lv.s);
+    stair_add();
+    M.push_back(std::move(lv));
+    stats.levels++;
+  }
+  return M;
+}
+
+// ---- The walk ----
+
+void CostFrontier::Impl::run(Node *root) {
+  clear();
+  stats = Stats{};
+  ws.start_pool(1 << 15);
+  ws.order_library();
+  read_areas();
+
+  struct Frame {
+    Node *t;
+    int stage;  // 0: visit left, 1: visit right, 2: finish
+  };
+  std::vector<Frame> walk;
+  walk.push_back({root, 0});
+  while (!walk.empty()) {
+    if (ws.collection_due()) collect(ws.full_collection_due());
+    Frame &f = walk.back();
+    Node *t = f.t;
+    if (t->type == NODE_SINK) {
+      walk.pop_back();
+      Levels ls = take_levels();
+      Level l{0, FlatSet{}};
+      l.s.a = ws.take_array(1);
+      l.s.a.p[0] = {t->cap, t->time, 0, -1};
+      l.s.a.n = l.s.base_n = 1;
+      if (n_buffertype > 0) build_hull(ws, l.s);
+      ls.push_back(std::move(l));
+      stack.push_back(std::move(ls));
+      continue;
+    }
+    if (f.stage == 0) {
+      f.stage = 1;
+      walk.push_back({t->left, 0});
+      continue;
+    }
+    if (f.stage == 1) {
+      f.stage = 2;
+      if (t->right != nullptr && t->type != NODE_DRIVER) {
+        walk.push_back({t->right, 0});
+        continue;
+      }
+    }
+    walk.pop_back();
+    if (t->type == NODE_DRIVER) {
+      finish(t);
+      continue;
+    }
+    const Node *up = walk.back().t;
+    const double shear = r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : ws.least_gate);
+    if (t->right == nullptr) {
+      edge(top_set(), distance(t, t->left), t->index, t->left->index, false, shear);
+      continue;
+    }
+    Levels R = pop_set();
+    Levels L = pop_set();
+    edge(L, distance(t, t->left), t->index, t->left->index, true, shear);
+    edge(R, distance(t, t->right), t->index, t->right->index, true, shear);
+    for (Levels *side : {&L, &R}) {
+      for (Level &l : *side) compact(ws, l.s, false);
+      prune_levels(*side, shear);
+    }
+    Levels M = merge(L, R, t->index, shear);
+    stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
+    recycle(L);
+    recycle(R);
+    stack.push_back(std::move(M));
+  }
+  ws.count_records();
+  peak_check();
+  for (auto &s : stack) discard(s);
+  stack.clear();
+  for (auto &s : spare_levels) discard(s);
+  spare_levels.clear();
+  ws.release_spare();
+  ws.release_scratch();
+  for (auto *v : {&stair, &stair_next, &surv}) std::vector<StairPt>().swap(*v);
+  std::vector<Newcomer>().swap(fresh);
+  std::vector<Buffered>().swap(group);
+  std::vector<std::pair<int, int>>().swap(pairs);
+  std::vector<int>().swap(counts);
+  std::vector<PairOut>().swap(outs);
+}
+
+int CostFrontier::Impl::count_buffers(int32_t trace) const {
+  int n = 0;
+  std::vector<int32_t> st{trace};
+  while (!st.empty()) {
+    const FlatTrace &f = ws.trace(st.back());
+    st.pop_back();
+    if (f.type >= 1)
+      n++;
+    else if (f.right != 0)
+      st.push_back(f.right);
+    if (f.left != 0) st.push_back(f.left);
+  }
+  return n;
+}
+
+// The driver: every level compacted (not pruned by the shear, as the flat
+// engine does not prune there), the best slack of each, and a point wherever
+// it improves on every cheaper level's.
+void CostFrontier::Impl::finish(Node *driver) {
+  final_levels = pop_set();
+  for (Level &l : final_levels) compact(ws, l.s, false, false);
+  child_is_sink = driver->left->type == NODE_SINK;
+  const double k1 = distance(driver, driver->left);
+  double best = MINUS_INFINITY_TIME;
+  for (size_t li = 0; li < final_levels.size(); li++) {
+    const FlatSet &s = final_levels[li].s;
+    double level_best = MINUS_INFINITY_TIME;
+    int at = -1;
+    // Smallest load first, as the flat engine meets them.
+    for (int i = s.a.n - 1; i >= 0; i--) {
+      const FlatCand &x = s.a.p[i];
+      const double slack =
+          ((x.q - ((((r0 * 0.5) * c0) * k1) * k1)) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
+      if (slack > level_best) {
+        level_best = slack;
+        at = i;
+      }
+    }
+    // An improvement within rounding of the sums is no improvement: the
+    // cheaper point stands.
+    if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
+    best = level_best;
+    points.push_back({final_levels[li].cost, count_buffers(s.a.p[at].trace), level_best});
+    refs.push_back({static_cast<int>(li), at});
+  }
+}
+
+// ---- Public face ----
+
+CostFrontier::CostFrontier() : impl_(new Impl) {}
+CostFrontier::~CostFrontier() = default;
+
+void CostFrontier::run(Node *root) { impl_->run(root); }
+
+const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->points; }
+
+const CostFrontier::Stats &CostFrontier::stats() const { return impl_->stats; }
+
+void CostFrontier::write_placements(int point, int *count) const {
+  const Impl &m = *impl_;
+  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) {
+    std::fprintf(fp, "empty tree\n");
+    return;
+  }
+  const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
+  m.ws.write_trace(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.cand].trace, count);
+}
+
+void CostFrontier::print_list(int point) const {
+  const Impl &m = *impl_;
+  const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
+                              ? m.points[static_cast<size_t>(point)].cost
+                              : LLONG_MAX;
+  std::vector<FlatCand> all;
+  for (const Level &l : m.final_levels)
+    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
+  if (all.empty()) {
+    std::printf("empty tree\n");
+    return;
+  }
+  std::sort(all.begin(), all.end(),
+            [](const FlatCand &x, const FlatCand &y) { return x.c < y.c || (x.c == y.c && x.q > y.q); });
+  double last = -std::numeric_limits<double>::infinity();
+  for (const FlatCand &x : all) {
+    if (!(x.q > last)) continue;
+    last = x.q;
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
+    if (debug) {
+      int n = 0;
+      if (m.child_is_sink)
+        std::fprintf(fp, "empty tree\n");
+      else
+        m.ws.write_trace(x.trace, &n);
+    }
+  }
+}
+
+// ---- Objectives ----
+
+CostChoice choose_point(const std::vector<FrontierPoint> &points, const CostGoal &goal) {
+  CostChoice r;
+  if (points.empty()) {
+    // No placement at all: a target or a budget is not met.
+    r.met = goal.kind != CostObjective::TARGET && goal.kind != CostObjective::BUDGET;
+    return r;
+  }
+  const int last = static_cast<int>(points.size()) - 1;
+  const double best = points.back().slack;
+  // The first point (least cost) whose slack reaches `floor`.
+  auto least_cost_reaching = [&](double floor) {
+    for (int i = 0; i <= last; i++)
+      if (points[static_cast<size_t>(i)].slack >= floor) return i;
+    return -1;
+  };
+  switch (goal.kind) {
+    case CostObjective::NONE:
+    case CostObjective::MIN_COST:
+      r.point = last;
+      break;
+    case CostObjective::TARGET:
+      r.point = least_cost_reaching(goal.slack);
+      if (r.point < 0) {
+        r.point = last;
+        r.met = false;
+      }
+      break;
+    case CostObjective::BUDGET:
+      // Points are in increasing cost: the last one within the budget.
+      for (int i = 0; i <= last && points[static_cast<size_t>(i)].cost <= goal.budget; i++) r.point = i;
+      r.met = r.point >= 0;
+      if (!r.met) r.point = last;
+      break;
+    case CostObjective::WITHIN:
+      r.point = least_cost_reaching(best - goal.slack);
+      break;
+    case CostObjective::WITHIN_PERCENT:
+      r.point = least_cost_reaching(best - goal.slack / 100.0 * std::fabs(best));
+      break;
+  }
+  return r;
+}
+
+std::string write_frontier_csv(const std::string &path, const std::vector<FrontierPoint> &points) {
+  const bool to_stdout = path == "-";
+  FILE *f = to_stdout ? stdout : std::fopen(path.c_str(), "w");
+  if (f == nullptr) return "cannot open " + path;
+  std::fprintf(f, "cost,buffers,slack\n");
+  for (const FrontierPoint &p : points) std::fprintf(f, "%lld,%d,%.15g\n", p.cost, p.buffers, p.slack);
+  bool ok = !std::ferror(f);
+  if (!to_stdout) {
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok) std::remove(path.c_str());
+  }
+  return ok ? std::string() : "cannot write " + path;
+}
