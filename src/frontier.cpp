@@ -225,7 +225,7 @@ struct CostFrontier::Impl {
   Levels merge(Levels &L, Levels &R, int index, double shear);
   void order_pairs(const Levels &L, const Levels &R);
   void finish(Node *driver);
-  void run(Node *root);
+  void run(Node *root, int young_records);
   int count_buffers(int32_t trace) const;
 };
 
@@ -435,10 +435,10 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
 
 // ---- The walk ----
 
-void CostFrontier::Impl::run(Node *root) {
+void CostFrontier::Impl::run(Node *root, int young_records) {
   clear();
   stats = Stats{};
-  ws.start_pool(1 << 15);
+  ws.start_pool(young_records);
   ws.order_library();
   read_areas();
 
@@ -569,7 +569,7 @@ void CostFrontier::Impl::finish(Node *driver) {
 CostFrontier::CostFrontier() : impl_(new Impl) {}
 CostFrontier::~CostFrontier() = default;
 
-void CostFrontier::run(Node *root) { impl_->run(root); }
+void CostFrontier::run(Node *root, int young_records) { impl_->run(root, young_records); }
 
 const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->points; }
 

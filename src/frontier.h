@@ -64,8 +64,10 @@ class CostFrontier {
   CostFrontier(const CostFrontier &) = delete;
   CostFrontier &operator=(const CostFrontier &) = delete;
 
-  // Computes the frontier of the tree whose driver is root.
-  void run(Node *root);
+  // Computes the frontier of the tree whose driver is root. young_records:
+  // most trace records between two collections of the pool (as
+  // flat_young_records; tests make it small).
+  void run(Node *root, int young_records = 1 << 15);
 
   // From cost 0 (or the least cost that beats minus infinity) to the least
   // cost of the maximum slack, one point per cost at which the best slack
