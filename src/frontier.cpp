@@ -73,10 +73,27 @@ struct Newcomer {
   Buffered b;
 };
 
+// A candidate of either branch in the merge's sweep.
+struct SweepItem {
+  double q, c;
+  long long cost;
+  int32_t trace;
+  int side;  // 0: left branch, 1: right
+};
+
+// An entry of a branch's (cost, load) staircase.
+struct CostEntry {
+  long long cost;
+  double c;
+  int32_t trace;
+};
+
 // A merged candidate before it is kept: its two traces are joined only then.
-struct PairOut {
-  double c, q, v;
+struct MergeOut {
+  double c, q;
+  long long cost;
   int32_t left, right;
+  int32_t bucket;  // (cost - least cost) / unit, with dense costs
 };
 
 // The first staircase point from `pos` on with a load above c (pos only
@@ -118,9 +135,12 @@ struct CostFrontier::Impl {
   std::vector<Newcomer> fresh;
   std::vector<Buffered> group;
   Levels new_levels;
-  std::vector<std::pair<int, int>> pairs;
+  std::vector<SweepItem> items;
+  std::vector<CostEntry> side_stair[2];
+  std::vector<double> least_load;
   std::vector<int> counts;
-  std::vector<PairOut> outs;
+  std::vector<MergeOut> outs;
+  std::vector<int32_t> order, kept, chosen;
 
   // Result.
   Levels final_levels;
@@ -223,7 +243,7 @@ struct CostFrontier::Impl {
   void edge(Levels &ls, double k, int px, int py, bool merging, double shear);
   void prune_levels(Levels &ls, double shear);
   Levels merge(Levels &L, Levels &R, int index, double shear);
-  void order_pairs(const Levels &L, const Levels &R);
+  void merge_sweep_items(const Levels &L, const Levels &R);
   void finish(Node *driver);
   void run(Node *root, int young_records);
   int count_buffers(int32_t trace) const;
@@ -342,87 +362,130 @@ void CostFrontier::Impl::prune_levels(Levels &ls, double shear) {
 }
 
 // ---- Merge ----
+//
+// A merged candidate takes the earlier required time of its two parts, so
+// each one is "x limits, y follows": q = q_x, c = c_x + c_y, cost = cost_x +
+// cost_y, where y may be any candidate of the other branch with q_y >= q_x.
+// Of those, only y's of least load for their cost matter: the (cost, load)
+// staircase of the other branch's candidates with q_y >= q_x. So the
+// candidates of both branches are swept by decreasing required time, each
+// joining its own branch's staircase (where it displaces the candidates of
+// no smaller cost and no smaller load) and pairing with every entry of the
+// other branch's staircase. A pair met twice (equal required times) is met
+// by whichever of the two comes second. The sweep makes each cost's merged
+// candidates in decreasing required time, so a running least load per cost
+// drops the dominated ones as they come; the rest are sorted by cost (a
+// counting sort that keeps their order) and each cost, cheapest first,
+// pruned by the shear and the staircase of the cheaper results.
 
-// pairs: every (i, j) of L's and R's levels, ordered by cost sum.
-void CostFrontier::Impl::order_pairs(const Levels &L, const Levels &R) {
-  const size_t total = L.size() * R.size();
-  pairs.resize(total);
-  const long long base = L.front().cost + R.front().cost;
-  const long long range = (L.back().cost + R.back().cost - base) / unit + 1;
-  if (range <= 4 * static_cast<long long>(total) + 64) {
-    counts.assign(static_cast<size_t>(range) + 1, 0);
-    for (const Level &a : L)
-      for (const Level &b : R) counts[static_cast<size_t>((a.cost + b.cost - base) / unit) + 1]++;
-    for (size_t k = 1; k < counts.size(); k++) counts[k] += counts[k - 1];
-    for (size_t i = 0; i < L.size(); i++)
-      for (size_t j = 0; j < R.size(); j++)
-        pairs[static_cast<size_t>(counts[static_cast<size_t>((L[i].cost + R[j].cost - base) / unit)]++)] = {
-            static_cast<int>(i), static_cast<int>(j)};
+void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
+  items.clear();
+  for (int side = 0; side < 2; side++)
+    for (const Level &l : side == 0 ? L : R)
+      for (int k = 0; k < l.s.a.n; k++) {
+        const FlatCand &x = l.s.a.p[k];
+        items.push_back({x.q, x.c, l.cost, x.trace, side});
+      }
+  std::sort(items.begin(), items.end(), [](const SweepItem &x, const SweepItem &y) { return x.q > y.q; });
+}
+
+// Puts x into a (cost, load) staircase: cost increasing, load decreasing.
+// Returns false when an entry of no larger cost and no larger load is there.
+inline bool stair_insert(std::vector<CostEntry> &st, const SweepItem &x) {
+  auto at = std::lower_bound(st.begin(), st.end(), x.cost,
+                             [](const CostEntry &e, long long cost) { return e.cost < cost; });
+  if (at != st.begin() && std::prev(at)->c <= x.c) return false;
+  if (at != st.end() && at->cost == x.cost && at->c <= x.c) return false;
+  auto end = at;
+  while (end != st.end() && end->c >= x.c) ++end;
+  if (end == at) {
+    st.insert(at, CostEntry{x.cost, x.c, x.trace});
   } else {
-    size_t k = 0;
-    for (size_t i = 0; i < L.size(); i++)
-      for (size_t j = 0; j < R.size(); j++) pairs[k++] = {static_cast<int>(i), static_cast<int>(j)};
-    std::sort(pairs.begin(), pairs.end(), [&](const std::pair<int, int> &x, const std::pair<int, int> &y) {
-      return L[static_cast<size_t>(x.first)].cost + R[static_cast<size_t>(x.second)].cost <
-             L[static_cast<size_t>(y.first)].cost + R[static_cast<size_t>(y.second)].cost;
-    });
+    *at = CostEntry{x.cost, x.c, x.trace};
+    st.erase(at + 1, end);
   }
+  return true;
 }
 
 Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) {
   Levels M = take_levels();
   if (L.empty() || R.empty()) return M;
-  order_pairs(L, R);
-  stair.clear();
-  const auto cost_of = [&](const std::pair<int, int> &p) {
-    return L[static_cast<size_t>(p.first)].cost + R[static_cast<size_t>(p.second)].cost;
-  };
-  for (size_t g = 0; g < pairs.size();) {
-    const long long cost = cost_of(pairs[g]);
-    outs.clear();
-    int contributing = 0;
-    for (; g < pairs.size() && cost_of(pairs[g]) == cost; g++) {
-      const CandArray &a = L[static_cast<size_t>(pairs[g].first)].s.a;
-      const CandArray &b = R[static_cast<size_t>(pairs[g].second)].s.a;
-      stats.pairs++;
-      // Every merged candidate has at least the least loads' sum and at
-      // most the smaller of the two largest required times.
-      const double cmin = a.p[a.n - 1].c + b.p[b.n - 1].c;
-      size_t pos = 0;
-      if (stair_dominates(stair, cmin, sheared(std::min(a.p[0].q, b.p[0].q), cmin, shear), pos)) continue;
-      stats.pairs_walked++;
-      const size_t before = outs.size();
-      double last = MINUS_INFINITY_TIME;
-      merge_walk(a, b, [&](double c, double q, const FlatCand &x, const FlatCand &y) {
-        const double v = sheared(q, c, shear);
-        if (!beats(v, last)) return;
-        last = v;
-        if (stair_dominates(stair, c, v, pos)) return;
-        outs.push_back({c, q, v, x.trace, y.trace});
-      });
-      contributing += outs.size() > before;
-    }
-    if (outs.empty()) continue;
-    size_t n = outs.size();
-    if (contributing > 1) {
-      std::sort(outs.begin(), outs.end(),
-                [](const PairOut &x, const PairOut &y) { return x.c < y.c || (x.c == y.c && x.v > y.v); });
-      double last = -std::numeric_limits<double>::infinity();
-      n = 0;
-      for (const PairOut &o : outs) {
-        if (!beats(o.v, last)) continue;
-        outs[n++] = o;
-        last = o.v;
+  merge_sweep_items(L, R);
+  const long long base = L.front().cost + R.front().cost;
+  const long long range = (L.back().cost + R.back().cost - base) / unit + 1;
+  // Dense costs: one bucket per multiple of the unit, pruned as they come.
+  const bool dense = range <= 4 * static_cast<long long>(items.size()) + 1024;
+  if (dense) least_load.assign(static_cast<size_t>(range), std::numeric_limits<double>::infinity());
+  outs.clear();
+  side_stair[0].clear();
+  side_stair[1].clear();
+  for (const SweepItem &x : items) {
+    stair_insert(side_stair[x.side], x);
+    for (const CostEntry &e : side_stair[1 - x.side]) {
+      const long long cost = x.cost + e.cost;
+      const double c = x.c + e.c;
+      int32_t bucket = 0;
+      if (dense) {
+        bucket = static_cast<int32_t>((cost - base) / unit);
+        double &least = least_load[static_cast<size_t>(bucket)];
+        if (!(c < least)) continue;
+        least = c;
       }
+      const int32_t lt = x.side == 0 ? x.trace : e.trace, rt = x.side == 0 ? e.trace : x.trace;
+      outs.push_back({c, x.q, cost, lt, rt, bucket});
     }
+  }
+  stats.merged += static_cast<long long>(outs.size());
+  // By cost, each cost's in the order made (decreasing required time).
+  order.resize(outs.size());
+  if (dense) {
+    counts.assign(static_cast<size_t>(range) + 1, 0);
+    for (const MergeOut &o : outs) counts[static_cast<size_t>(o.bucket) + 1]++;
+    for (size_t k = 1; k < counts.size(); k++) counts[k] += counts[k - 1];
+    for (size_t k = 0; k < outs.size(); k++) order[static_cast<size_t>(counts[static_cast<size_t>(outs[k].bucket)]++)] = static_cast<int32_t>(k);
+  } else {
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t x, int32_t y) { return outs[static_cast<size_t>(x)].cost < outs[static_cast<size_t>(y)].cost; });
+  }
+  stair.clear();
+  for (size_t g = 0; g < order.size();) {
+    const long long cost = outs[static_cast<size_t>(order[g])].cost;
+    size_t end = g;
+    while (end < order.size() && outs[static_cast<size_t>(order[end])].cost == cost) end++;
+    // Plain dominance within the cost (required times decrease along the
+    // run: a candidate must have less load than all before it), then from
+    // the least load up the shear and the cheaper results' staircase.
+    kept.clear();
+    double least = std::numeric_limits<double>::infinity();
+    for (size_t k = g; k < end; k++) {
+      const MergeOut &o = outs[static_cast<size_t>(order[k])];
+      if (!(o.c < least)) continue;
+      least = o.c;
+      kept.push_back(order[k]);
+    }
+    g = end;
+    surv.clear();
+    chosen.clear();
+    double last = MINUS_INFINITY_TIME;
+    size_t pos = 0;
+    for (size_t k = kept.size(); k-- > 0;) {
+      const MergeOut &o = outs[static_cast<size_t>(kept[k])];
+      const double v = sheared(o.q, o.c, shear);
+      if (!beats(v, last)) continue;
+      last = v;
+      if (stair_dominates(stair, o.c, v, pos)) continue;
+      chosen.push_back(kept[k]);
+      surv.push_back({o.c, v});
+    }
+    const size_t n = chosen.size();
+    if (n == 0) continue;
     Level lv{cost, FlatSet{}};
     lv.s.shear = shear;
     lv.s.a = ws.take_array(static_cast<int>(n));
-    surv.clear();
     for (size_t k = 0; k < n; k++) {
-      const PairOut &o = outs[k];
+      const MergeOut &o = outs[static_cast<size_t>(chosen[k])];
       lv.s.a.p[n - 1 - k] = {o.c, o.q, ws.merge_trace(o.left, o.right, index), -1};
-      surv.push_back({o.c, o.v});
     }
     lv.s.a.n = lv.s.base_n = static_cast<int>(n);
     if (n_buffertype > 0) build_hull(ws, lv.s);
@@ -512,9 +575,14 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
   for (auto *v : {&stair, &stair_next, &surv}) std::vector<StairPt>().swap(*v);
   std::vector<Newcomer>().swap(fresh);
   std::vector<Buffered>().swap(group);
-  std::vector<std::pair<int, int>>().swap(pairs);
+  std::vector<SweepItem>().swap(items);
+  for (auto &st : side_stair) std::vector<CostEntry>().swap(st);
+  std::vector<double>().swap(least_load);
   std::vector<int>().swap(counts);
-  std::vector<PairOut>().swap(outs);
+  std::vector<MergeOut>().swap(outs);
+  std::vector<int32_t>().swap(order);
+  std::vector<int32_t>().swap(kept);
+  std::vector<int32_t>().swap(chosen);
 }
 
 int CostFrontier::Impl::count_buffers(int32_t trace) const {

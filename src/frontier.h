@@ -87,9 +87,8 @@ class CostFrontier {
 
   // Counters of the last run, for tests and benchmarks.
   struct Stats {
-    long long levels = 0;        // cost levels made by merges
-    long long pairs = 0;         // level pairs met by merges
-    long long pairs_walked = 0;  // of them, those not ruled out at once
+    long long levels = 0;  // cost levels made by merges
+    long long merged = 0;  // merged candidates the merges kept for a closer look
     int max_levels = 0;          // most cost levels of one set
   };
   const Stats &stats() const;
