@@ -6,14 +6,16 @@
 // any, in increasing cost; each level is a flat set of flat_core.h (sorted
 // by load, wires pending, hull of copies), so a wire is one pending update
 // per level and a level's best candidate for a buffer is read off its hull.
-// Dominance crosses levels: a candidate is dropped when another of no larger
-// cost has no larger load and a required time no earlier, after the shear
-// by the least resistance above the node (the flat engine's pruning, which
-// holds across costs because it speaks only of what is built above). Within
-// a level the flat engine's compaction does it; across levels a staircase
-// does: walking the levels by increasing cost, the 2-D front of everything
-// cheaper (sorted by load, sheared values increasing) rules out a level's
-// candidates by one search each, and the level's survivors join it.
+//
+// Dominance: a candidate is dropped when another of no larger cost has no
+// larger load and a required time no earlier. Within a level the flat
+// engine's compaction does it, after the shear by the least resistance above
+// the node (the flat engine's pruning, which holds across costs as well: it
+// speaks only of what is built above). Across levels it is done where it
+// pays: at every merge, whose sweep meets each branch's candidates by
+// decreasing required time and lets a candidate pair up only when no cheaper
+// candidate of its branch met so far has as little load (see "Merge"), and
+// among the merged candidates of each cost as they are made.
 //
 // Edge: every level is carried up the wire; each level's best candidate for
 // each buffer type, buffered, lands in the level of cost + the type's area.
@@ -21,13 +23,12 @@
 // type's best from every cheaper level (same load, smaller cost otherwise),
 // so a wire makes at most one newcomer per type and level.
 //
-// Merge: the levels of the two branches combine by a (min,+) convolution:
-// every pair of levels (i, j) contributes the two-pointer merge of their
-// sets to the level of cost_i + cost_j. Sums are taken in increasing order
-// against the staircase of the cheaper result levels, so a merged candidate
-// that something cheaper dominates is never stored, and a pair whose best
-// corner (least load of both, earliest of the two largest required times)
-// is already dominated is not walked at all.
+// Merge: the levels of the two branches combine as a (min,+) convolution
+// over costs, made output-sensitive by a sweep over required times (see
+// "Merge" below): a merged candidate is one branch's candidate x with the
+// other branch's least load for some cost among the candidates whose
+// required time is no earlier than x's, so only the (cost, load) staircase
+// of the other branch's candidates met so far is paired with x.
 //
 // Exactness: every rule above drops a candidate only when another one of no
 // larger cost does at least as well under every completion above the node,
@@ -63,11 +64,6 @@ struct Level {
 };
 using Levels = std::vector<Level>;
 
-// A point of the staircase: load and sheared required time.
-struct StairPt {
-  double c, v;
-};
-
 struct Newcomer {
   long long cost;  // of the level it joins
   Buffered b;
@@ -96,27 +92,6 @@ struct MergeOut {
   int32_t bucket;  // (cost - least cost) / unit, with dense costs
 };
 
-// The first staircase point from `pos` on with a load above c (pos only
-// grows while the loads asked about do); whether the point before it, the
-// one of largest load not above c, rules out sheared value v.
-inline bool stair_dominates(const std::vector<StairPt> &st, double c, double v, size_t &pos) {
-  const size_t n = st.size();
-  if (pos < n && st[pos].c <= c) {
-    size_t lo = pos, hi = pos + 1, step = 1;
-    while (hi < n && st[hi].c <= c) {
-      lo = hi;
-      step *= 2;
-      hi = lo + step;
-    }
-    if (hi > n) hi = n;
-    pos = static_cast<size_t>(
-        std::upper_bound(st.begin() + static_cast<long>(lo) + 1, st.begin() + static_cast<long>(hi), c,
-                         [](double x, const StairPt &p) { return x < p.c; }) -
-        st.begin());
-  }
-  return pos > 0 && !beats(v, st[pos - 1].v);
-}
-
 }  // namespace
 
 struct CostFrontier::Impl {
@@ -131,7 +106,6 @@ struct CostFrontier::Impl {
   long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
 
   // Scratch.
-  std::vector<StairPt> stair, stair_next, surv;
   std::vector<Newcomer> fresh;
   std::vector<Buffered> group;
   Levels new_levels;
@@ -222,26 +196,7 @@ struct CostFrontier::Impl {
     if (unit == 0) unit = 1;
   }
 
-  // Joins the survivors (loads increasing, sheared values increasing) to
-  // the staircase: the 2-D front of both.
-  void stair_add() {
-    stair_next.clear();
-    double last = -std::numeric_limits<double>::infinity();
-    size_t i = 0, j = 0;
-    while (i < stair.size() || j < surv.size()) {
-      const bool take_old = j == surv.size() ||
-                            (i < stair.size() && (stair[i].c < surv[j].c || (stair[i].c == surv[j].c && stair[i].v >= surv[j].v)));
-      const StairPt p = take_old ? stair[i++] : surv[j++];
-      if (!beats(p.v, last)) continue;
-      if (!stair_next.empty() && stair_next.back().c == p.c) stair_next.pop_back();
-      stair_next.push_back(p);
-      last = p.v;
-    }
-    stair.swap(stair_next);
-  }
-
   void edge(Levels &ls, double k, int px, int py, bool merging, double shear);
-  void prune_levels(Levels &ls, double shear);
   Levels merge(Levels &L, Levels &R, int index, double shear);
   void merge_sweep_items(const Levels &L, const Levels &R);
   void finish(Node *driver);
@@ -325,42 +280,6 @@ void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging
       if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
 }
 
-// ---- Dominance across levels ----
-
-// The levels are compacted (real values, sorted by load, largest first): a
-// candidate that a cheaper one dominates is dropped, and so is a level left
-// empty.
-void CostFrontier::Impl::prune_levels(Levels &ls, double shear) {
-  stair.clear();
-  size_t w = 0;
-  for (size_t li = 0; li < ls.size(); li++) {
-    FlatSet &s = ls[li].s;
-    FlatCand *p = s.a.p;
-    const int n = s.a.n;
-    int keep = n;  // survivors fill [keep, n), in their order
-    size_t pos = 0;
-    surv.clear();
-    for (int k = n - 1; k >= 0; k--) {
-      const FlatCand x = p[k];
-      const double v = sheared(x.q, x.c, shear);
-      if (li > 0 && stair_dominates(stair, x.c, v, pos)) continue;
-      p[--keep] = x;
-      surv.push_back({x.c, v});
-    }
-    if (keep == n) {
-      ws.recycle(s.a);
-      ws.recycle(s.hull);
-      continue;
-    }
-    if (keep > 0) std::copy(p + keep, p + n, p);
-    s.a.n = s.base_n = n - keep;
-    stair_add();
-    if (w != li) ls[w] = std::move(ls[li]);
-    w++;
-  }
-  ls.resize(w);
-}
-
 // ---- Merge ----
 //
 // A merged candidate takes the earlier required time of its two parts, so
@@ -420,7 +339,9 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
   side_stair[0].clear();
   side_stair[1].clear();
   for (const SweepItem &x : items) {
-    stair_insert(side_stair[x.side], x);
+    // A candidate that a cheaper one of its branch dominates (no less
+    // required time, no more load) makes only dominated pairs.
+    if (!stair_insert(side_stair[x.side], x)) continue;
     for (const CostEntry &e : side_stair[1 - x.side]) {
       const long long cost = x.cost + e.cost;
       const double c = x.c + e.c;
@@ -448,14 +369,13 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
     std::stable_sort(order.begin(), order.end(),
                      [&](int32_t x, int32_t y) { return outs[static_cast<size_t>(x)].cost < outs[static_cast<size_t>(y)].cost; });
   }
-  stair.clear();
   for (size_t g = 0; g < order.size();) {
     const long long cost = outs[static_cast<size_t>(order[g])].cost;
     size_t end = g;
     while (end < order.size() && outs[static_cast<size_t>(order[end])].cost == cost) end++;
     // Plain dominance within the cost (required times decrease along the
     // run: a candidate must have less load than all before it), then from
-    // the least load up the shear and the cheaper results' staircase.
+    // the least load up the shear.
     kept.clear();
     double least = std::numeric_limits<double>::infinity();
     for (size_t k = g; k < end; k++) {
@@ -465,18 +385,14 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
       kept.push_back(order[k]);
     }
     g = end;
-    surv.clear();
     chosen.clear();
     double last = MINUS_INFINITY_TIME;
-    size_t pos = 0;
     for (size_t k = kept.size(); k-- > 0;) {
       const MergeOut &o = outs[static_cast<size_t>(kept[k])];
       const double v = sheared(o.q, o.c, shear);
       if (!beats(v, last)) continue;
       last = v;
-      if (stair_dominates(stair, o.c, v, pos)) continue;
       chosen.push_back(kept[k]);
-      surv.push_back({o.c, v});
     }
     const size_t n = chosen.size();
     if (n == 0) continue;
@@ -489,7 +405,6 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
     }
     lv.s.a.n = lv.s.base_n = static_cast<int>(n);
     if (n_buffertype > 0) build_hull(ws, lv.s);
-    stair_add();
     M.push_back(std::move(lv));
     stats.levels++;
   }
@@ -554,10 +469,8 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
     Levels L = pop_set();
     edge(L, distance(t, t->left), t->index, t->left->index, true, shear);
     edge(R, distance(t, t->right), t->index, t->right->index, true, shear);
-    for (Levels *side : {&L, &R}) {
+    for (Levels *side : {&L, &R})
       for (Level &l : *side) compact(ws, l.s, false);
-      prune_levels(*side, shear);
-    }
     Levels M = merge(L, R, t->index, shear);
     stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
     recycle(L);
@@ -572,7 +485,6 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
   spare_levels.clear();
   ws.release_spare();
   ws.release_scratch();
-  for (auto *v : {&stair, &stair_next, &surv}) std::vector<StairPt>().swap(*v);
   std::vector<Newcomer>().swap(fresh);
   std::vector<Buffered>().swap(group);
   std::vector<SweepItem>().swap(items);
