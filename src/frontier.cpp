@@ -50,6 +50,8 @@
 #include <cstdio>
 #include <limits>
 #include <numeric>
+#include <unordered_map>
+#include <cstring>
 #include <vector>
 
 #include "flat_core.h"
@@ -72,7 +74,7 @@ struct Newcomer {
 // A candidate of either branch in the merge's sweep.
 struct SweepItem {
   double q, c;
-  long long cost;
+  long long cost;  // in units (see Impl::unit), as in CostEntry and MergeOut
   int32_t trace;
   int side;  // 0: left branch, 1: right
 };
@@ -84,13 +86,7 @@ struct CostEntry {
   int32_t trace;
 };
 
-// A merged candidate before it is kept: its two traces are joined only then.
-struct MergeOut {
-  double c, q;
-  long long cost;
-  int32_t left, right;
-  int32_t bucket;  // (cost - least cost) / unit, with dense costs
-};
+
 
 }  // namespace
 
@@ -111,10 +107,9 @@ struct CostFrontier::Impl {
   Levels new_levels;
   std::vector<SweepItem> items;
   std::vector<CostEntry> side_stair[2];
-  std::vector<double> least_load;
-  std::vector<int> counts;
-  std::vector<MergeOut> outs;
-  std::vector<int32_t> order, kept, chosen;
+  std::vector<CandArray> buckets;  // the merge's levels to be
+  std::unordered_map<long long, size_t> sparse_bucket;
+  std::vector<std::pair<long long, size_t>> bucket_cost;
 
   // Result.
   Levels final_levels;
@@ -292,19 +287,23 @@ void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging
 // no smaller cost and no smaller load) and pairing with every entry of the
 // other branch's staircase. A pair met twice (equal required times) is met
 // by whichever of the two comes second. The sweep makes each cost's merged
-// candidates in decreasing required time, so a running least load per cost
-// drops the dominated ones as they come; the rest are sorted by cost (a
-// counting sort that keeps their order) and each cost, cheapest first,
-// pruned by the shear and the staircase of the cheaper results.
+// candidates in decreasing required time, so one needs less load than the
+// last one kept for its cost (plain dominance as they come), and each cost's
+// array ends up sorted by load, largest first, as a level wants it; then the
+// shear prunes it, and only its survivors get their merge traces.
 
+// The candidates of both branches (compacted: real values), latest required
+// time first.
 void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
   items.clear();
   for (int side = 0; side < 2; side++)
-    for (const Level &l : side == 0 ? L : R)
+    for (const Level &l : side == 0 ? L : R) {
+      const long long cost = l.cost / unit;
       for (int k = 0; k < l.s.a.n; k++) {
         const FlatCand &x = l.s.a.p[k];
-        items.push_back({x.q, x.c, l.cost, x.trace, side});
+        items.push_back({x.q, x.c, cost, x.trace, side});
       }
+    }
   std::sort(items.begin(), items.end(), [](const SweepItem &x, const SweepItem &y) { return x.q > y.q; });
 }
 
@@ -330,12 +329,15 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
   Levels M = take_levels();
   if (L.empty() || R.empty()) return M;
   merge_sweep_items(L, R);
-  const long long base = L.front().cost + R.front().cost;
-  const long long range = (L.back().cost + R.back().cost - base) / unit + 1;
-  // Dense costs: one bucket per multiple of the unit, pruned as they come.
+  const long long base = (L.front().cost + R.front().cost) / unit;
+  const long long range = (L.back().cost + R.back().cost) / unit - base + 1;
+  // Each cost's merged candidates go straight into an array of their own
+  // (the level to be). Dense costs index them directly, sparse ones by a map.
   const bool dense = range <= 4 * static_cast<long long>(items.size()) + 1024;
-  if (dense) least_load.assign(static_cast<size_t>(range), std::numeric_limits<double>::infinity());
-  outs.clear();
+  buckets.clear();
+  bucket_cost.clear();
+  sparse_bucket.clear();
+  if (dense) buckets.resize(static_cast<size_t>(range));
   side_stair[0].clear();
   side_stair[1].clear();
   for (const SweepItem &x : items) {
@@ -345,65 +347,63 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
     for (const CostEntry &e : side_stair[1 - x.side]) {
       const long long cost = x.cost + e.cost;
       const double c = x.c + e.c;
-      int32_t bucket = 0;
+      CandArray *b;
       if (dense) {
-        bucket = static_cast<int32_t>((cost - base) / unit);
-        double &least = least_load[static_cast<size_t>(bucket)];
-        if (!(c < least)) continue;
-        least = c;
+        b = &buckets[static_cast<size_t>(cost - base)];
+      } else {
+        auto got = sparse_bucket.emplace(cost, buckets.size());
+        if (got.second) buckets.emplace_back();
+        b = &buckets[got.first->second];
       }
-      const int32_t lt = x.side == 0 ? x.trace : e.trace, rt = x.side == 0 ? e.trace : x.trace;
-      outs.push_back({c, x.q, cost, lt, rt, bucket});
+      // The cost's earlier candidates have no earlier required times: this
+      // one needs less load than the last (and least) of them.
+      if (b->n > 0 && !(c < b->p[b->n - 1].c)) continue;
+      if (b->n == b->cap) {
+        if (b->p == nullptr)
+          *b = ws.take_array(4);
+        else
+          ws.grow(*b, b->n + 1);
+      }
+      // The two traces wait in (trace, type) until the candidate is kept.
+      b->p[b->n++] = {c, x.q, x.side == 0 ? x.trace : e.trace, x.side == 0 ? e.trace : x.trace};
+      stats.merged++;
     }
   }
-  stats.merged += static_cast<long long>(outs.size());
-  // By cost, each cost's in the order made (decreasing required time).
-  order.resize(outs.size());
-  if (dense) {
-    counts.assign(static_cast<size_t>(range) + 1, 0);
-    for (const MergeOut &o : outs) counts[static_cast<size_t>(o.bucket) + 1]++;
-    for (size_t k = 1; k < counts.size(); k++) counts[k] += counts[k - 1];
-    for (size_t k = 0; k < outs.size(); k++) order[static_cast<size_t>(counts[static_cast<size_t>(outs[k].bucket)]++)] = static_cast<int32_t>(k);
-  } else {
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int32_t x, int32_t y) { return outs[static_cast<size_t>(x)].cost < outs[static_cast<size_t>(y)].cost; });
+  if (!dense) {
+    for (const auto &kv : sparse_bucket) bucket_cost.push_back(kv);
+    std::sort(bucket_cost.begin(), bucket_cost.end());
   }
-  for (size_t g = 0; g < order.size();) {
-    const long long cost = outs[static_cast<size_t>(order[g])].cost;
-    size_t end = g;
-    while (end < order.size() && outs[static_cast<size_t>(order[end])].cost == cost) end++;
-    // Plain dominance within the cost (required times decrease along the
-    // run: a candidate must have less load than all before it), then from
-    // the least load up the shear.
-    kept.clear();
-    double least = std::numeric_limits<double>::infinity();
-    for (size_t k = g; k < end; k++) {
-      const MergeOut &o = outs[static_cast<size_t>(order[k])];
-      if (!(o.c < least)) continue;
-      least = o.c;
-      kept.push_back(order[k]);
-    }
-    g = end;
-    chosen.clear();
+  const size_t nbuckets = dense ? buckets.size() : bucket_cost.size();
+  for (size_t k = 0; k < nbuckets; k++) {
+    CandArray &a = dense ? buckets[k] : buckets[bucket_cost[k].second];
+    const long long cost = dense ? base + static_cast<long long>(k) : bucket_cost[k].first;
+    if (a.n == 0) continue;
+    // Loads decrease along the array; from the least load up, the shear.
+    FlatCand *p = a.p;
+    int w = a.n;
     double last = MINUS_INFINITY_TIME;
-    for (size_t k = kept.size(); k-- > 0;) {
-      const MergeOut &o = outs[static_cast<size_t>(kept[k])];
-      const double v = sheared(o.q, o.c, shear);
+    for (int i = a.n - 1; i >= 0; i--) {
+      const double v = sheared(p[i].q, p[i].c, shear);
       if (!beats(v, last)) continue;
       last = v;
-      chosen.push_back(kept[k]);
+      p[--w] = p[i];
     }
-    const size_t n = chosen.size();
-    if (n == 0) continue;
-    Level lv{cost, FlatSet{}};
+    const int n = a.n - w;
+    if (n == 0) {
+      ws.recycle(a);
+      continue;
+    }
+    if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n));
+    for (int i = 0; i < n; i++) {
+      p[i].trace = ws.merge_trace(p[i].trace, p[i].type, index);
+      p[i].type = -1;
+    }
+    a.n = n;
+    Level lv{cost * unit, FlatSet{}};
     lv.s.shear = shear;
-    lv.s.a = ws.take_array(static_cast<int>(n));
-    for (size_t k = 0; k < n; k++) {
-      const MergeOut &o = outs[static_cast<size_t>(chosen[k])];
-      lv.s.a.p[n - 1 - k] = {o.c, o.q, ws.merge_trace(o.left, o.right, index), -1};
-    }
-    lv.s.a.n = lv.s.base_n = static_cast<int>(n);
+    lv.s.a = a;
+    lv.s.base_n = n;
+    a = CandArray{};
     if (n_buffertype > 0) build_hull(ws, lv.s);
     M.push_back(std::move(lv));
     stats.levels++;
@@ -489,12 +489,9 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
   std::vector<Buffered>().swap(group);
   std::vector<SweepItem>().swap(items);
   for (auto &st : side_stair) std::vector<CostEntry>().swap(st);
-  std::vector<double>().swap(least_load);
-  std::vector<int>().swap(counts);
-  std::vector<MergeOut>().swap(outs);
-  std::vector<int32_t>().swap(order);
-  std::vector<int32_t>().swap(kept);
-  std::vector<int32_t>().swap(chosen);
+  std::vector<CandArray>().swap(buckets);
+  std::unordered_map<long long, size_t>().swap(sparse_bucket);
+  std::vector<std::pair<long long, size_t>>().swap(bucket_cost);
 }
 
 int CostFrontier::Impl::count_buffers(int32_t trace) const {
