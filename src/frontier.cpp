@@ -108,6 +108,7 @@ struct CostFrontier::Impl {
   std::vector<SweepItem> items;
   std::vector<CostEntry> side_stair[2];
   std::vector<CandArray> buckets;  // the merge's levels to be
+  std::vector<double> least_load;  // of each dense bucket
   std::unordered_map<long long, size_t> sparse_bucket;
   std::vector<std::pair<long long, size_t>> bucket_cost;
 
@@ -196,7 +197,7 @@ struct CostFrontier::Impl {
   void merge_sweep_items(const Levels &L, const Levels &R);
   void finish(Node *driver);
   void run(Node *root, int young_records);
-  int count_buffers(int32_t trace) const;
+  std::vector<int> count_buffers() const;
 };
 
 // ---- Edge ----
@@ -337,7 +338,10 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
   buckets.clear();
   bucket_cost.clear();
   sparse_bucket.clear();
-  if (dense) buckets.resize(static_cast<size_t>(range));
+  if (dense) {
+    buckets.resize(static_cast<size_t>(range));
+    least_load.assign(static_cast<size_t>(range), std::numeric_limits<double>::infinity());
+  }
   side_stair[0].clear();
   side_stair[1].clear();
   for (const SweepItem &x : items) {
@@ -347,17 +351,20 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
     for (const CostEntry &e : side_stair[1 - x.side]) {
       const long long cost = x.cost + e.cost;
       const double c = x.c + e.c;
+      // The cost's earlier candidates have no earlier required times: this
+      // one needs less load than the last (and least) of them.
       CandArray *b;
       if (dense) {
+        double &least = least_load[static_cast<size_t>(cost - base)];
+        if (!(c < least)) continue;
+        least = c;
         b = &buckets[static_cast<size_t>(cost - base)];
       } else {
         auto got = sparse_bucket.emplace(cost, buckets.size());
         if (got.second) buckets.emplace_back();
         b = &buckets[got.first->second];
+        if (b->n > 0 && !(c < b->p[b->n - 1].c)) continue;
       }
-      // The cost's earlier candidates have no earlier required times: this
-      // one needs less load than the last (and least) of them.
-      if (b->n > 0 && !(c < b->p[b->n - 1].c)) continue;
       if (b->n == b->cap) {
         if (b->p == nullptr)
           *b = ws.take_array(4);
@@ -427,7 +434,10 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
   std::vector<Frame> walk;
   walk.push_back({root, 0});
   while (!walk.empty()) {
-    if (ws.collection_due()) collect(ws.full_collection_due());
+    // A collection reads every live candidate: it waits until the young
+    // records are as many as the live slots, so that it costs O(1) a record.
+    if (ws.collection_due() && ws.young_count() >= (total_solution - reduce_solution) / sizeof(FlatCand))
+      collect(ws.full_collection_due());
     Frame &f = walk.back();
     Node *t = f.t;
     if (t->type == NODE_SINK) {
@@ -490,21 +500,21 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
   std::vector<SweepItem>().swap(items);
   for (auto &st : side_stair) std::vector<CostEntry>().swap(st);
   std::vector<CandArray>().swap(buckets);
+  std::vector<double>().swap(least_load);
   std::unordered_map<long long, size_t>().swap(sparse_bucket);
   std::vector<std::pair<long long, size_t>>().swap(bucket_cost);
 }
 
-int CostFrontier::Impl::count_buffers(int32_t trace) const {
-  int n = 0;
-  std::vector<int32_t> st{trace};
-  while (!st.empty()) {
-    const FlatTrace &f = ws.trace(st.back());
-    st.pop_back();
+// Buffers below every record, in one pass (children are older).
+std::vector<int> CostFrontier::Impl::count_buffers() const {
+  std::vector<int> n(static_cast<size_t>(ws.records()), 0);
+  for (int32_t r = 1; r < ws.records(); r++) {
+    const FlatTrace &f = ws.trace(r);
+    const size_t at = static_cast<size_t>(r);
     if (f.type >= 1)
-      n++;
-    else if (f.right != 0)
-      st.push_back(f.right);
-    if (f.left != 0) st.push_back(f.left);
+      n[at] = n[static_cast<size_t>(f.left)] + 1;
+    else
+      n[at] = n[static_cast<size_t>(f.left)] + n[static_cast<size_t>(f.right)];
   }
   return n;
 }
@@ -536,9 +546,12 @@ void CostFrontier::Impl::finish(Node *driver) {
     // cheaper point stands.
     if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
     best = level_best;
-    points.push_back({final_levels[li].cost, count_buffers(s.a.p[at].trace), level_best});
+    points.push_back({final_levels[li].cost, s.a.p[at].trace, level_best});
     refs.push_back({static_cast<int>(li), at});
   }
+  // The points' buffers (their traces wait in the buffers field meanwhile).
+  const std::vector<int> buffers = count_buffers();
+  for (FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
 }
 
 // ---- Public face ----
