@@ -269,6 +269,29 @@ TEST(FrontierTest, EndToEndObjectivesAndChecks) {
     EXPECT_EQ(printed(k.out, "Cost (sum of areas) :"), std::to_string(p.cost));
   }
 
+#ifdef BUFINS_PLOT_BINARY
+  // The picture, from the CSV (a mark given) and from the JSON report (its
+  // chosen point); malformed input and usage errors.
+  const std::string plot = BUFINS_PLOT_BINARY;
+  RunResult pic = run_shell("cd '" + dir + "' && '" + plot + "' --mark=" + std::to_string(pts[1].cost) +
+                            " -o f.svg n.csv && '" + plot + "' --all -o f.png n.json");
+  EXPECT_EQ(pic.status, 0) << pic.err;
+  EXPECT_EQ(run_shell("python3 -c 'import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])' '" + dir + "/f.svg'")
+                .status,
+            0);
+  EXPECT_EQ(read_file(dir + "/f.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+  write_file(dir + "/bad.csv", "cost,buffers,slack\n0,0,-5\n1,1,-7\n");
+  pic = run_shell("cd '" + dir + "' && '" + plot + "' -o bad.svg bad.csv");
+  EXPECT_EQ(pic.status, 1);
+  EXPECT_EQ(pic.err, "bad.csv:3: the rows must rise in cost and slack\n");
+  EXPECT_FALSE(file_exists(dir + "/bad.svg"));
+  for (const char *bad : {"n.csv", "-o f.pdf n.csv", "--mark=x -o f.svg n.csv", "-o f.svg"}) {
+    pic = run_shell("cd '" + dir + "' && '" + plot + "' " + bad);
+    EXPECT_EQ(pic.status, 1) << bad;
+    EXPECT_NE(pic.err.find("Try 'bufins-plot --help'"), std::string::npos) << bad << ": " << pic.err;
+  }
+#endif
+
   // Usage errors: another engine, two objectives, bad values.
   for (const char *bad : {"-a list --min-cost", "-a fast --frontier=x.csv", "--min-cost --budget=3", "--target=abc",
                           "--budget=-1", "--budget=2.5", "--within=-1", "--within=x%", "--frontier="}) {

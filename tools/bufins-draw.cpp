@@ -16,10 +16,8 @@
 //
 // Exit status: 0 when the picture is written; 1 for a usage error, a file that
 // cannot be opened, an error in the input files, or a failed write.
-#include <cairo-svg.h>
 #include <cairo.h>
 #include <getopt.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +30,7 @@
 #include "cli.h"
 #include "def.h"
 #include "io.h"
+#include "picture.h"
 #include "placement.h"
 
 // Fontconfig, under cairo's text, keeps its configuration for the life of the
@@ -64,11 +63,6 @@ PlacementFile load_inputs(const std::string &net, const std::string &buf, const 
   read_net(n.get(), net);
   n.reset();
   return read_placement(buf, !lib.empty());
-}
-
-bool ends_with(const std::string &s, const char *suffix) {
-  size_t n = std::char_traits<char>::length(suffix);
-  return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
 }
 
 struct Rgb {
@@ -138,8 +132,8 @@ int main(int argc, char **argv) {
   }
   int rest = argc - optind;
   if (out.empty() || rest < 2 || rest > 3) usage(argv[0]);
-  bool svg = ends_with(out, ".svg");
-  if (!svg && !ends_with(out, ".png")) {
+  bool svg = false;
+  if (!picture_kind(out, &svg)) {
     std::fprintf(stderr, "bufins-draw: the picture's name must end in .svg or .png: %s\n", out.c_str());
     usage(argv[0]);
   }
@@ -193,9 +187,7 @@ int main(int argc, char **argv) {
   double legend_h = line * (9 + types.size());
   double W = MARGIN + plot_w + MARGIN + LEGEND;
   double H = std::max(plot_h + 2 * MARGIN, legend_h + 2 * MARGIN);
-  cairo_surface_t *surface = svg ? cairo_svg_surface_create(out.c_str(), W, H)
-                                 : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(W)),
-                                                              static_cast<int>(std::ceil(H)));
+  cairo_surface_t *surface = picture_surface(out, svg, W, H);
   cairo_t *cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
@@ -386,18 +378,9 @@ int main(int argc, char **argv) {
   }
 
   cairo_destroy(cr);
-  cairo_status_t status = CAIRO_STATUS_SUCCESS;
-  if (svg) {
-    cairo_surface_finish(surface);
-    status = cairo_surface_status(surface);
-  } else {
-    status = cairo_surface_status(surface);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png(surface, out.c_str());
-  }
-  cairo_surface_destroy(surface);
-  if (status != CAIRO_STATUS_SUCCESS) {
-    std::remove(out.c_str());
-    std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", out.c_str(), cairo_status_to_string(status));
+  const std::string why = picture_finish(surface, out, svg);
+  if (!why.empty()) {
+    std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", out.c_str(), why.c_str());
     return 1;
   }
   return 0;
