@@ -311,7 +311,7 @@ void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
       }
     }
   const size_t n = items.size();
-  if (n < 256) {
+  if (n < 64) {
     std::sort(items.begin(), items.end(), [](const SweepItem &x, const SweepItem &y) { return x.q > y.q; });
     return;
   }
