@@ -15,6 +15,7 @@
 
 #include "def.h"
 #include "output_file.h"
+#include "frontier.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
@@ -34,6 +35,8 @@ struct Options {
   int segments = -1;             // -m; -1: the coefficient prompt decides
   std::string json;              // -j; empty: no JSON report
   std::string out_base;          // --out; empty: names derived from the net file
+  CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
+  std::string frontier_csv;      // --frontier; empty: none
 };
 
 // Gives every closed standard descriptor a stand-in before any file is
@@ -107,6 +110,11 @@ struct RunSummary {
   double algorithm_time;      // user CPU seconds as -t reports them (getrusage)
   double algorithm_cpu_time;  // CPU seconds of the process, nanosecond clock
   std::vector<std::string> buffer_names;
+  // A cost-aware run: the chosen solution's cost (sum of areas), and the
+  // frontier with the chosen point's index; cost -1 otherwise.
+  long long cost = -1;
+  const std::vector<FrontierPoint> *frontier = nullptr;
+  int chosen = -1;
 };
 
 // Writes the JSON run report to `out` (the caller commits it). On failure

@@ -222,6 +222,8 @@ class Workspace {
     return pool_n - old_n >= std::max(1, std::min(young_records, std::max(old_n, 4096)));
   }
   bool full_collection_due() const { return old_n >= full_at; }
+  // Records made since the last collection.
+  int32_t young_count() const { return pool_n - old_n; }
   // Collection: roots(visit) must call visit(CandArray &) for every array
   // that holds references to records (hull copies included); on a young
   // collection it may leave out arrays whose records are all older than the

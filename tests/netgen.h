@@ -26,6 +26,7 @@ struct TestNet {
   };
   struct Buf {
     double cap_file, delay, res;
+    long long area = 1;  // written as area= when not 1
   };
   std::vector<Sink> sinks;
   std::vector<Cand> cands;
@@ -73,6 +74,19 @@ double elmore_slack(const TestNet &net, const Placement &buffers);
 // Best slack over every assignment of "no buffer or type j" to every edge that
 // leaves a candidate node; also returns the number of assignments tried.
 double exhaustive_best(const TestNet &net, long *assignments = nullptr);
+
+// Best slack of each cost (sum of the areas of the buffers) over every such
+// assignment: cost -> the best slack of the assignments of exactly that cost.
+std::map<long long, double> exhaustive_by_cost(const TestNet &net);
+
+// Cost (sum of areas) of a placement.
+long long placement_cost(const TestNet &net, const Placement &buffers);
+
+// Degenerate variants the generator does not make by itself, chosen by
+// trial % 11 (1: zero-delay and zero-resistance buffers, 2: an empty
+// library, 3: required times near minus infinity, 4: zero-load buffers and
+// sinks, 5: a driver without resistance; others: none).
+void degenerate(std::mt19937 &rng, TestNet &net, int trial);
 
 // Number of edges that leave a candidate node (the places a buffer may go).
 int buffer_sites(const TestNet &net);

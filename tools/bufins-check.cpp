@@ -1,6 +1,7 @@
 // bufins-check: evaluates a buffer placement on a net independently of the
 // engines and reports the slack at the driver, the buffers by type, their total
-// input capacitance and the worst sinks.
+// input capacitance, their cost (the sum of their area= values) and the worst
+// sinks.
 //
 //   bufins-check [-s S] [-m M] [-q] [-h] [-V] NET LIB PLACEMENT
 //
@@ -127,9 +128,11 @@ int main(int argc, char **argv) {
 
   std::vector<int> count(static_cast<size_t>(n_buffertype) + 1, 0);
   double input_cap = 0.0;
+  long long cost = 0;  // sum of the area= of the buffers (1 each by default)
   for (const PlacedBuffer &b : pf.buffers) {
     count[b.type]++;
     input_cap += cb[b.type - 1];
+    cost += buffer_area[b.type - 1];
   }
   std::vector<std::pair<double, int>> sinks;  // (slack, table position)
   for (int i = 1; i < n_sinks; i++)
@@ -141,6 +144,7 @@ int main(int argc, char **argv) {
   for (int type = 1; type <= n_buffertype; type++)
     if (count[type]) std::printf("  type %d : %d\n", type, count[type]);
   std::printf("Total buffer input capacitance : %.10g\n", input_cap * 1000.0);
+  std::printf("Cost (sum of areas) : %lld\n", cost);
   std::printf("Worst sinks (%zu of %zu):\n", std::min(sinks.size(), static_cast<size_t>(WORST_SINKS)), sinks.size());
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);
