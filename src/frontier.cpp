@@ -49,9 +49,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <cstring>
 #include <numeric>
 #include <unordered_map>
-#include <cstring>
 #include <vector>
 
 #include "flat_core.h"
@@ -74,7 +74,7 @@ struct Newcomer {
 // A candidate of either branch in the merge's sweep.
 struct SweepItem {
   double q, c;
-  long long cost;  // in units (see Impl::unit), as in CostEntry and MergeOut
+  long long cost;  // in units (see Impl::unit), as in CostEntry
   int32_t trace;
   int side;  // 0: left branch, 1: right
 };
@@ -85,8 +85,6 @@ struct CostEntry {
   double c;
   int32_t trace;
 };
-
-
 
 }  // namespace
 
@@ -344,6 +342,8 @@ void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
   items.swap(items_b);
 }
 
+namespace {
+
 // Puts x into a (cost, load) staircase: cost increasing, load decreasing.
 // Returns false when an entry of no larger cost and no larger load is there.
 inline bool stair_insert(std::vector<CostEntry> &st, const SweepItem &x) {
@@ -361,6 +361,8 @@ inline bool stair_insert(std::vector<CostEntry> &st, const SweepItem &x) {
   }
   return true;
 }
+
+}  // namespace
 
 Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) {
   Levels M = take_levels();
