@@ -270,26 +270,45 @@ TEST(FrontierTest, EndToEndObjectivesAndChecks) {
   }
 
 #ifdef BUFINS_PLOT_BINARY
-  // The picture, from the CSV (a mark given) and from the JSON report (its
-  // chosen point); malformed input and usage errors.
+  // The picture, from the CSV (a mark given) and from the JSON report on
+  // standard input (its chosen point); the deprecated -o; malformed input,
+  // usage errors, a picture that would replace its input, a failed write.
   const std::string plot = BUFINS_PLOT_BINARY;
   RunResult pic = run_shell("cd '" + dir + "' && '" + plot + "' --mark=" + std::to_string(pts[1].cost) +
-                            " -o f.svg n.csv && '" + plot + "' --all -o f.png n.json");
+                            " -p f.svg n.csv && '" + plot + "' --all --picture=f.png - < n.json");
   EXPECT_EQ(pic.status, 0) << pic.err;
   EXPECT_EQ(run_shell("python3 -c 'import sys, xml.etree.ElementTree as E; E.parse(sys.argv[1])' '" + dir + "/f.svg'")
                 .status,
             0);
   EXPECT_EQ(read_file(dir + "/f.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+  pic = run_shell("cd '" + dir + "' && '" + plot + "' -o f2.svg n.csv");
+  EXPECT_EQ(pic.status, 0);
+  EXPECT_EQ(pic.err, "bufins-plot: warning: -o is deprecated, use -p/--picture\n");
+  EXPECT_TRUE(file_exists(dir + "/f2.svg"));
   write_file(dir + "/bad.csv", "cost,buffers,slack\n0,0,-5\n1,1,-7\n");
-  pic = run_shell("cd '" + dir + "' && '" + plot + "' -o bad.svg bad.csv");
+  pic = run_shell("cd '" + dir + "' && '" + plot + "' -p bad.svg bad.csv");
   EXPECT_EQ(pic.status, 1);
   EXPECT_EQ(pic.err, "bad.csv:3: the rows must rise in cost and slack\n");
   EXPECT_FALSE(file_exists(dir + "/bad.svg"));
-  for (const char *bad : {"n.csv", "-o f.pdf n.csv", "--mark=x -o f.svg n.csv", "-o f.svg"}) {
+  for (const char *bad : {"n.csv", "-p f.pdf n.csv", "--mark=x -p f.svg n.csv", "-p f.svg", "-p f.svg n.csv n.json",
+                          "-F pdf -p f.svg n.csv"}) {
     pic = run_shell("cd '" + dir + "' && '" + plot + "' " + bad);
     EXPECT_EQ(pic.status, 1) << bad;
     EXPECT_NE(pic.err.find("Try 'bufins-plot --help'"), std::string::npos) << bad << ": " << pic.err;
   }
+  pic = run_shell("cd '" + dir + "' && '" + plot + "' --help && '" + plot + "' --version");
+  EXPECT_EQ(pic.status, 0);
+  EXPECT_NE(pic.out.find("-p, --picture=FILE"), std::string::npos) << pic.out;
+  EXPECT_NE(pic.out.find("\nbufins-plot " BUFINS_VERSION "\n"), std::string::npos) << pic.out;
+  // Refused before reading: the CSV stays as it was.
+  pic = run_shell("cd '" + dir + "' && '" + plot + "' -F svg -p ./n.csv n.csv");
+  EXPECT_EQ(pic.status, 1);
+  EXPECT_NE(pic.err.find("would replace the frontier file n.csv"), std::string::npos) << pic.err;
+  EXPECT_EQ(read_file(dir + "/n.csv"), csv);
+  // A failed write is reported as one.
+  pic = run_shell("cd '" + dir + "' && '" + plot + "' -F svg -p /dev/full n.csv");
+  EXPECT_EQ(pic.status, 1);
+  EXPECT_EQ(pic.err, "bufins-plot: cannot write /dev/full: error while writing to output stream\n");
 #endif
 
   // Usage errors: another engine, two objectives, bad values.

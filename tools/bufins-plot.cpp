@@ -1,7 +1,7 @@
-// bufins-plot: a picture of the slack–cost frontier, as SVG or PNG (by the
-// output name's extension), drawn with cairo.
+// bufins-plot: a picture of the slack–cost frontier, as SVG or PNG, drawn
+// with cairo.
 //
-//   bufins-plot [--mark=COST] [--all] -o FILE.svg|FILE.png FRONTIER
+//   bufins-plot [-p FILE] [-F FORMAT] [-o FILE] [-m COST] [-a] [-h] [-V] FRONTIER
 //
 // FRONTIER is the CSV that bufins --frontier writes ("cost,buffers,slack") or
 // the JSON report of bufins -j ... --frontier, whose chosen point is marked.
@@ -12,10 +12,14 @@
 // default the slack axis starts at the slack reached at 5 % of the largest
 // cost and the points below are listed as off the plot; --all shows them.
 //
-// Exit status: 0 when the picture is written; 1 for a usage error, a file
-// that cannot be opened, an error in the input file, or a failed write.
+// The picture options are bufins-draw's (picture.h), and so is the writing:
+// a temporary put in place only when whole, a picture that would replace the
+// frontier file refused before anything is read.
+//
+// Exit status: 0 when the picture is written; 1 for a usage error, a picture
+// that would replace the input, a file that cannot be opened, an error in the
+// input file, or a failed write.
 #include <cairo.h>
-#include <getopt.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,53 +27,75 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli.h"
+#include "cmdline.h"
 #include "frontier.h"
 #include "io.h"
+#include "output_file.h"
 #include "picture.h"
-
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
 
 constexpr double W = 960.0, H = 600.0;
 constexpr double LEFT = 100.0, RIGHT = 40.0, TOP = 50.0, BOTTOM = 70.0;
 
-const char *const kUsage = "Usage: %s [--mark=COST] [--all] -o picture.svg|picture.png frontier.csv|report.json\n";
-
-[[noreturn]] void usage_error(const char *program, const std::string &why) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "bufins-plot: %s\n", why.c_str());
-  std::fprintf(stderr, kUsage, program);
-  std::fprintf(stderr, "Try 'bufins-plot --help' for more information.\n");
-  std::exit(1);
+// The program's options: the picture options shared with bufins-draw, then its own.
+std::vector<cmdline::OptionSpec> options() {
+  std::vector<cmdline::OptionSpec> o = picture_options();
+  o.push_back({'m', 'm', "mark", "COST",
+               "mark the point of this cost (the last point of cost at most\n"
+               "COST); a JSON report's chosen point is marked without it"});
+  o.push_back({'a', 'a', "all", nullptr,
+               "show every point (by default the slack axis starts at the\n"
+               "slack reached at 5 % of the largest cost)"});
+  return o;
 }
 
-void print_help(const char *program) {
-  std::printf(kUsage, program);
-  std::printf(
-      "\n"
-      "Draws the slack-cost frontier that bufins --frontier computes: slack against cost (the sum\n"
-      "of the buffers' area=), one dot per point, the maximum slack dashed.\n"
-      "\n"
-      "  -o, --output=FILE  the picture to write; .svg or .png (required)\n"
-      "  -m, --mark=COST    mark the point of this cost (the last point of cost at most COST);\n"
-      "                     a JSON report's chosen point is marked without it\n"
-      "  -a, --all          show every point (by default the slack axis starts at the slack\n"
-      "                     reached at 5 %% of the largest cost)\n"
-      "  -h, --help         print this help and exit\n"
-      "  -V, --version      print the name and version and exit\n"
-      "\n"
-      "The frontier file is the CSV of bufins --frontier=FILE (cost,buffers,slack) or the JSON\n"
-      "report of bufins -j FILE with --frontier.\n"
-      "\n"
-      "Exit status: 0 when the picture is written; 1 for a usage error, a file that cannot be\n"
-      "opened, an error in the frontier file, or a failed write.\n");
+const cmdline::Program kProgram{
+    "bufins-plot",
+    "FRONTIER",
+    "Draws the slack-cost frontier that bufins --frontier computes: slack against cost\n"
+    "(the sum of the buffers' area=), one dot per point, the maximum slack dashed.\n"
+    "FRONTIER is the CSV of bufins --frontier=FILE (cost,buffers,slack) or the JSON\n"
+    "report of bufins -j FILE with --frontier; '-' is standard input.",
+    options(),
+    "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
+    "cannot be opened, an error in the frontier file (\"file:line: what is wrong\"),\n"
+    "or a failed write (no partial picture is left)."};
+
+struct Request {
+  std::string frontier;  // the input file; "-" is standard input
+  PictureRequest picture;
+  long long mark = -1;   // -1: none given
+  bool all = false;
+};
+
+// The run the command line asks for; throws cmdline::UsageError.
+Request read_request(const cmdline::Parsed &parsed) {
+  Request r;
+  for (const cmdline::Option &o : parsed.options) {
+    if (r.picture.take(o, kProgram.name)) continue;
+    if (o.key == 'm') {
+      char *end = nullptr;
+      errno = 0;
+      r.mark = std::strtoll(o.value.c_str(), &end, 10);
+      if (o.value.empty() || *end != '\0' || errno == ERANGE || r.mark < 0)
+        throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a cost (an integer from 0 up)");
+    } else if (o.key == 'a') {
+      r.all = true;
+    }
+  }
+  const std::vector<std::string> &files = parsed.operands;
+  if (files.empty()) throw cmdline::UsageError("no frontier file given");
+  if (files.size() > 1) throw cmdline::UsageError("unexpected argument '" + files[1] + "'");
+  r.picture.finish();
+  r.frontier = files[0];
+  return r;
 }
 
 struct Frontier {
@@ -122,19 +148,19 @@ Frontier read_json(const std::string &name, std::istream &in) {
   return f;
 }
 
+// Reads the frontier file `name` ("-": standard input), CSV or JSON by its
+// first character; throws InputError.
 Frontier read_frontier(const std::string &name) {
-  std::ifstream in(name, std::ios::binary);
-  if (!in) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Cannot open file: %s\n", name.c_str());
-    std::exit(1);
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  std::string s = text.str();
+  File in = open_file(name.c_str(), "r");
+  const std::string shown = cmdline::display_name(name);
+  std::string s;
+  char buf[1 << 14];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, in.get())) > 0) s.append(buf, got);
+  if (std::ferror(in.get())) input_error(shown, 0, "cannot read the file: %s", std::strerror(errno));
   size_t first = s.find_first_not_of(" \t\r\n");
-  std::istringstream again(s);
-  return first != std::string::npos && s[first] == '{' ? read_json(name, again) : read_csv(name, again);
+  std::istringstream text(s);
+  return first != std::string::npos && s[first] == '{' ? read_json(shown, text) : read_csv(shown, text);
 }
 
 // Tick spacing of about `want` steps over `span`: 1, 2 or 5 times a power of ten.
@@ -152,70 +178,19 @@ std::string number(double v) {
   return b;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-  static const option longopts[] = {{"output", required_argument, nullptr, 'o'},
-                                    {"mark", required_argument, nullptr, 'm'},
-                                    {"all", no_argument, nullptr, 'a'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"version", no_argument, nullptr, 'V'},
-                                    {nullptr, 0, nullptr, 0}};
-  std::string out;
-  long long mark = -1;
-  bool all = false;
-  opterr = 0;
-  int opt;
-  while ((opt = getopt_long(argc, argv, ":o:m:ahV", longopts, nullptr)) != -1) {
-    switch (opt) {
-      case 'o':
-        out = optarg;
-        break;
-      case 'm': {
-        char *end = nullptr;
-        errno = 0;
-        mark = std::strtoll(optarg, &end, 10);
-        if (end == optarg || *end != '\0' || errno == ERANGE || mark < 0)
-          usage_error(argv[0], std::string("--mark: '") + optarg + "' is not a cost (an integer from 0 up)");
-        break;
-      }
-      case 'a':
-        all = true;
-        break;
-      case 'h':
-        print_help(argv[0]);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-      case 'V':
-        std::printf("bufins-plot %s\n", BUFINS_VERSION);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-      case ':':
-        usage_error(argv[0], std::string("option ") + argv[optind - 1] + " needs a value");
-      default:
-        usage_error(argv[0], std::string("unknown option ") + argv[optind - 1]);
-    }
-  }
-  if (argc - optind != 1) usage_error(argv[0], argc - optind == 0 ? "no frontier file given" : "more than one frontier file given");
-  if (out.empty()) usage_error(argv[0], "no picture named (-o FILE.svg or FILE.png)");
-  bool svg = false;
-  if (!picture_kind(out, &svg)) usage_error(argv[0], "the picture's name must end in .svg or .png: " + out);
-
-  Frontier f;
-  try {
-    f = read_frontier(argv[optind]);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  }
+// Draws the frontier as the request asks onto `out`; cairo's status at the end.
+cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
   const std::vector<FrontierPoint> &pts = f.points;
   int chosen = f.chosen;
-  if (mark >= 0) {
+  if (request.mark >= 0) {
     chosen = -1;
-    for (size_t k = 0; k < pts.size() && pts[k].cost <= mark; k++) chosen = static_cast<int>(k);
+    for (size_t k = 0; k < pts.size() && pts[k].cost <= request.mark; k++) chosen = static_cast<int>(k);
   }
 
   // Axes: cost from 0, slack from the first shown point to the best.
   const double cmax = pts.empty() ? 1.0 : std::max(1.0, static_cast<double>(pts.back().cost));
   size_t first = 0;
-  if (!all)
+  if (!request.all)
     while (first + 3 < pts.size() && static_cast<double>(pts[first].cost) < 0.05 * cmax) first++;
   double ylo = pts.empty() ? -1.0 : pts[first].slack, yhi = pts.empty() ? 0.0 : pts.back().slack;
   if (!(yhi > ylo)) {
@@ -229,7 +204,7 @@ int main(int argc, char **argv) {
   auto X = [&](double c) { return LEFT + c / (cmax * 1.02) * pw; };
   auto Y = [&](double s) { return TOP + (yhi - std::max(s, ylo)) / (yhi - ylo) * ph; };
 
-  cairo_surface_t *surface = picture_surface(out, svg, W, H);
+  cairo_surface_t *surface = picture_surface(out, request.picture.svg, W, H);
   cairo_t *cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
@@ -322,9 +297,44 @@ int main(int argc, char **argv) {
   }
 
   cairo_destroy(cr);
-  const std::string why = picture_finish(surface, out, svg);
-  if (!why.empty()) {
-    std::fprintf(stderr, "bufins-plot: cannot write %s: %s\n", out.c_str(), why.c_str());
+  return picture_finish(surface, out, request.picture.svg);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Request request;
+  try {
+    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
+    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
+    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
+    request = read_request(parsed);
+  } catch (const cmdline::UsageError &e) {
+    return cmdline::print_usage_error(kProgram, e.what());
+  }
+
+  // Before anything is read: a picture that would replace the frontier file.
+  const std::string replaced =
+      replaced_file({{request.frontier, "frontier file"}}, {{request.picture.name, "picture"}});
+  if (!replaced.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-plot: %s; choose another name with --picture\n", replaced.c_str());
+    return 1;
+  }
+
+  Frontier frontier;
+  try {
+    frontier = read_frontier(request.frontier);
+  } catch (const InputError &e) {
+    return report_input_error(e);
+  }
+
+  // The picture is created only now, so that an input error leaves no file.
+  const std::string failed =
+      write_picture(request.picture.name, [&](FILE *out) { return render(request, frontier, out); });
+  if (!failed.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-plot: %s\n", failed.c_str());
     return 1;
   }
   return 0;
