@@ -16,6 +16,7 @@
 #include <cctype>
 #include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +37,7 @@ namespace {
 // generated line with every option follows it.
 const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n";
 
-enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER };
+enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER, KEY_MAX_CAP, KEY_MAX_SLEW };
 
 const char *const kSummary =
     "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
@@ -59,11 +60,18 @@ const char *const kEpilogue =
     "Warnings (lines of the input files that are not read but look as if they were meant to be,\n"
     "a missing wire constant, an empty library) go to standard error; -q silences them.\n"
     "\n"
+    "Electrical limits (--max-cap, --max-slew, max_cap= fields of the library and the driver\n"
+    "line) are met by the flat algorithm, which the two options select; -a list or fast with\n"
+    "them is a usage error. A stage is a gate with the wires it drives down to the next\n"
+    "buffers and the sinks; its slew at an end point is ln 9 x (gate resistance x stage load\n"
+    "+ Elmore delay of the wires on the way).\n"
+    "\n"
     "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
     "created, an output that would replace an input, an error in the input files or answers,\n"
-    "or a failed write. Outputs are put in place only when the whole run has succeeded: a\n"
-    "failed or interrupted run leaves files of earlier runs as they were. 2 when --target or\n"
-    "--budget cannot be met (the outputs of the maximum slack at its least cost are written).";
+    "or a failed write; 2 when --target or --budget cannot be met (the outputs of the maximum\n"
+    "slack at its least cost are written) or no buffer assignment meets the limits (nothing is\n"
+    "written). Outputs are put in place only when the whole run has succeeded: a failed or\n"
+    "interrupted run leaves files of earlier runs as they were.";
 
 const cmdline::Program &program_table() {
   static const cmdline::Program table{
@@ -90,6 +98,9 @@ const cmdline::Program &program_table() {
           {KEY_FRONTIER, 0, "frontier", "FILE",
            "write the slack-cost frontier as CSV (cost,buffers,slack) to FILE ('-': standard output);\n"
            "alone it means --min-cost; the cost options select -a flat"},
+          {KEY_MAX_CAP, 0, "max-cap", "V",
+           "no gate without a max_cap of its own drives a load above V (files' capacitance unit)"},
+          {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage has a slew above S at any of its end points"},
       },
       kEpilogue};
   return table;
@@ -167,6 +178,13 @@ CostGoal parse_cost_option(const cmdline::Option &option) {
       g.kind = CostObjective::MIN_COST;
   }
   return g;
+}
+
+// A limit: a finite number >= 0.
+double parse_limit(const cmdline::Option &option) {
+  const double v = cmdline::real_value(option);
+  if (v < 0.0) throw cmdline::UsageError(option.name + ": '" + option.value + "' is not a limit (a number >= 0)");
+  return v;
 }
 
 }  // namespace
@@ -273,6 +291,12 @@ Options parse_command_line(int argc, char **argv) {
         if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a file name");
         o.frontier_csv = opt.value;
         break;
+      case KEY_MAX_CAP:
+        o.limits.max_cap = parse_limit(opt) / 1000.0;
+        break;
+      case KEY_MAX_SLEW:
+        o.limits.max_slew = parse_limit(opt);
+        break;
       default:
         break;
     }
@@ -281,6 +305,14 @@ Options parse_command_line(int argc, char **argv) {
   if (!o.lib) throw cmdline::UsageError("the library (-b FILE) is required");
   if (cmdline::is_standard(o.netname) && o.out_base.empty())
     throw cmdline::UsageError("the net comes from standard input: name the output files with --out=BASE");
+  // The limits are met by the flat engine alone: they select it, and the
+  // other two refuse them.
+  if (o.limits.max_cap < NO_LIMIT || o.limits.max_slew < NO_LIMIT) {
+    if (o.engine == ENGINE_ASK) o.engine = ENGINE_FLAT;
+    if (o.engine != ENGINE_FLAT)
+      throw cmdline::UsageError(std::string("--max-cap and --max-slew need the flat algorithm (-a flat); the ") +
+                                engine_name(o.engine) + " algorithm knows no limits");
+  }
   // The cost options are the flat engine's: they select it, and refuse the others.
   if (o.cost.kind == CostObjective::NONE && !o.frontier_csv.empty()) o.cost.kind = CostObjective::MIN_COST;
   if (o.cost.kind != CostObjective::NONE) {
@@ -548,6 +580,34 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
       }
       j["frontier"] = f;
     }
+  }
+  if (run.with_limits) {
+    // The winner's stages as the limits see them (stage_limits.h), loads in the
+    // files' capacitance unit.
+    auto limit_json = [](double v, double scale) {
+      return v < NO_LIMIT ? ordered_json(v * scale) : ordered_json(nullptr);
+    };
+    ordered_json limits;
+    limits["max_cap"] = limit_json(run.limits.max_cap, 1000.0);
+    limits["max_slew"] = limit_json(run.limits.max_slew, 1.0);
+    j["limits"] = limits;
+    std::vector<int> buffer_on(static_cast<size_t>(records), 0);
+    for (const Placement &p : placements) {
+      auto it = by_index.find(p.end);
+      if (it != by_index.end()) buffer_on[static_cast<size_t>(it->second - nodes.data())] = p.buffertype;
+    }
+    ordered_json stages = ordered_json::array();
+    for (const Stage &st : compute_stages(buffer_on)) {
+      ordered_json e;
+      e["node"] = nodes[st.gate].index;
+      e["end"] = st.child >= 0 ? ordered_json(nodes[st.child].index) : ordered_json(nullptr);
+      e["buffer_type"] = st.type;
+      e["load"] = st.load * 1000.0;
+      e["slew"] = st.slew;
+      e["max_cap"] = limit_json(gate_max_cap(st.type, run.limits), 1000.0);
+      stages.push_back(e);
+    }
+    j["stages"] = stages;
   }
   ordered_json memory;
   // The counters hold whole byte counts in doubles (exact below 2^53).

@@ -16,6 +16,7 @@
 #include "def.h"
 #include "output_file.h"
 #include "frontier.h"
+#include "stage_limits.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
@@ -37,6 +38,7 @@ struct Options {
   std::string out_base;          // --out; empty: names derived from the net file
   CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
   std::string frontier_csv;      // --frontier; empty: none
+  Limits limits;                 // --max-cap, --max-slew (they select the flat engine)
 };
 
 // Gives every closed standard descriptor a stand-in before any file is
@@ -115,6 +117,9 @@ struct RunSummary {
   long long cost = -1;
   const std::vector<FrontierPoint> *frontier = nullptr;
   int chosen = -1;
+  // With limits in force, the report adds the limits and the winner's stages.
+  bool with_limits = false;
+  Limits limits;
 };
 
 // Writes the JSON run report to `out` (the caller commits it). On failure

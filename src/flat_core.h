@@ -142,9 +142,9 @@ inline int hull_position(const CandArray &h, double c) {
 
 // Vertex maximising q - slope·c (stored values). Along the hull (loads
 // decreasing) moving on improves while the edge's slope is below `slope`.
-inline const FlatCand &best_vertex(const FlatSet &s, double slope) {
-  const FlatCand *v = s.hull.p;
-  int lo = 0, hi = s.hull.n - 1;  // answer in [lo, hi]
+inline int best_vertex_at(const CandArray &hull, double slope) {
+  const FlatCand *v = hull.p;
+  int lo = 0, hi = hull.n - 1;  // answer in [lo, hi]
   while (lo < hi) {
     int mid = (lo + hi) / 2;
     // (u.q - w.q) / (u.c - w.c) < slope, with u.c > w.c
@@ -153,8 +153,9 @@ inline const FlatCand &best_vertex(const FlatSet &s, double slope) {
     else
       hi = mid;
   }
-  return v[lo];
+  return lo;
 }
+inline const FlatCand &best_vertex(const FlatSet &s, double slope) { return s.hull.p[best_vertex_at(s.hull, slope)]; }
 
 // A buffered candidate about to join a set, in real values.
 struct Buffered {
@@ -224,8 +225,10 @@ class Workspace {
   bool full_collection_due() const { return old_n >= full_at; }
   // Records made since the last collection.
   int32_t young_count() const { return pool_n - old_n; }
-  // Collection: roots(visit) must call visit(CandArray &) for every array
-  // that holds references to records (hull copies included); on a young
+  // Collection: roots(visit) must call visit(array) for every array that
+  // holds references to records (hull copies included); an array is any
+  // record with members p (pointer to records with an int32_t `trace`) and
+  // n, such as CandArray or the limited engine's arrays; on a young
   // collection it may leave out arrays whose records are all older than the
   // last collection. The records nothing reaches are dropped and the rest
   // slide down in their order, so children stay older than their parents.
@@ -345,8 +348,8 @@ void Workspace::collect(bool full, Roots &&roots) {
   std::vector<int32_t> &to = rename_to;  // of record from + i: 1 when reachable, then its new index
   to.assign(static_cast<size_t>(pool_n - from), 0);
   auto young = [from](int32_t r) { return r >= from; };
-  roots([&](const CandArray &a) {
-    for (const FlatCand *x = a.p, *e = x + a.n; x < e; x++)
+  roots([&](const auto &a) {
+    for (auto *x = a.p, *e = a.p + a.n; x < e; x++)
       if (young(x->trace)) to[static_cast<size_t>(x->trace - from)] = 1;
   });
   for (int32_t r = pool_n - 1; r >= from; r--) {
@@ -366,7 +369,7 @@ void Workspace::collect(bool full, Roots &&roots) {
     pool[n] = f;
     to[static_cast<size_t>(r - from)] = n++;
   }
-  roots([&](CandArray &a) {
+  roots([&](auto &a) {
     for (int i = 0; i < a.n; i++) a.p[i].trace = renamed(a.p[i].trace);
   });
   m_reduced += TRACE_BYTES * (pool_n - n);

@@ -3,8 +3,8 @@
 //
 // Exit status: 0 for a normal run, 1 for a usage error, a file that cannot be
 // opened, an output that would replace an input, any input error, or a failed
-// write. Outputs go through output_file.h: a failed run leaves every file as
-// it was.
+// write; 2 when no buffer assignment meets the electrical limits. Outputs go
+// through output_file.h: a failed run leaves every file as it was.
 #include <sys/resource.h>
 #include <sys/time.h>
 
@@ -23,6 +23,8 @@
 #include "expiration_list.h"
 #include "fastins.h"
 #include "flat.h"
+#include "flat_limits.h"
+#include "stage_limits.h"
 #include "output_file.h"
 #include "frontier.h"
 #include "tree.h"
@@ -115,6 +117,9 @@ static int run(int argc, char **argv) {
   fp = opt.net.get();
   int segments = opt.segments;
   Node *root = Input(filename, &segments, warn);
+  if (!use_flat && limits_in_force(opt.limits))
+    warnings.print(std::string("bufins: warning: the ") + engine_name(engine) +
+                   " algorithm ignores the max_cap fields of the library and the driver line; -a flat meets them");
   warnings.finish();
   opt.net.reset();
   // Debug placement lines written while the algorithm runs go to standard
@@ -142,6 +147,14 @@ static int run(int argc, char **argv) {
     k.assign(n_buffertype, 0.0);
   }
 
+  // Electrical limits (options, or max_cap fields of the library or the
+  // driver line): met by the flat engine alone. Limits that cannot bind on
+  // this net leave the run limit-free, so its outputs are those without them.
+  const bool with_limits = limits_in_force(opt.limits);
+  std::unique_ptr<FlatLimited> limited;
+  std::unique_ptr<LimitedFrontier> limited_frontier;
+  if (use_flat && with_limits && !limits_cannot_bind(opt.limits)) limited.reset(new FlatLimited(opt.limits));
+
   if (debug == 1) ntree_print(root);
 
   // The output files are temporaries from here until commit_outputs at the
@@ -160,14 +173,34 @@ static int run(int argc, char **argv) {
   RLnode *result = nullptr;
   if (use_van)
     result = van(root);
-  else if (use_cost) {
+  else if (use_cost && limited) {
+    // The frontier under limits: the limited sets, one per cost.
+    limited.reset();
+    limited_frontier = std::make_unique<LimitedFrontier>(opt.limits);
+    if (!limited_frontier->run(root)) {
+      progress_stop();
+      std::fflush(stdout);
+      std::fprintf(stderr, "bufins: the request cannot be met: %s\n",
+                   explain_infeasible(opt.limits, limited_frontier->dead_end()).c_str());
+      return 2;
+    }
+    for (const LimitedPoint &p : limited_frontier->points()) points.push_back({p.cost, p.buffers, p.slack});
+    choice = choose_point(points, opt.cost);
+  } else if (use_cost) {
     frontier = std::make_unique<CostFrontier>();
     frontier->run(root);
     points = frontier->points();
     choice = choose_point(points, opt.cost);
-  } else if (use_flat)
+  } else if (limited && !limited->run(root)) {
+    progress_stop();
+    // No assignment meets the limits: nothing is written.
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins: the request cannot be met: %s\n",
+                 explain_infeasible(opt.limits, limited->dead_end()).c_str());
+    return 2;
+  } else if (use_flat && !limited)
     flat(root);
-  else
+  else if (!use_flat)
     fastins(k.data(), root, rt, swap_list);
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
@@ -182,8 +215,12 @@ static int run(int argc, char **argv) {
     std::printf("Nonredundant qc list before the source node:\n");
     if (use_van)
       print(result);
+    else if (use_cost && limited_frontier)
+      limited_frontier->print_list(choice.point);
     else if (use_cost)
       frontier->print_list(choice.point);
+    else if (limited)
+      limited->print_list();
     else if (use_flat)
       flat_print_list();
     else
@@ -204,8 +241,17 @@ static int run(int argc, char **argv) {
   } else if (use_cost) {
     slack = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].slack : MINUS_INFINITY_TIME;
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
-    frontier->write_placements(choice.point, &number_of_buffers);
+    if (limited_frontier)
+      limited_frontier->write_placements(choice.point, &number_of_buffers);
+    else
+      frontier->write_placements(choice.point, &number_of_buffers);
     frontier.reset();
+    limited_frontier.reset();
+  } else if (limited) {
+    slack = limited->slack();
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
+    limited->print_buffers(&number_of_buffers);
+    limited.reset();
   } else if (use_flat) {
     slack = flat_answer;
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
@@ -256,12 +302,15 @@ static int run(int argc, char **argv) {
     RunSummary run{opt.netname,      libname,        finalnet,          filename,
                    placement.path(), engine,         segments,          slack,
                    number_of_buffers, winner_from,   algorithm_time,    algorithm_cpu_time,
-                   buffer_names};
+                   buffer_names,     -1,             nullptr,           -1,
+                   false,            opt.limits};
     if (use_cost) {
       run.cost = cost;
       if (!opt.frontier_csv.empty()) run.frontier = &points;
       run.chosen = choice.point;
     }
+    run.with_limits = use_flat && with_limits;
+    run.limits = opt.limits;
     if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -16,8 +16,13 @@ std::string net_text(const TestNet &net) {
   char buf[256];
   std::snprintf(buf, sizeof buf, "wire_res_per_unit %.17g\nwire_cap_per_unit %.17g\n", net.r0, net.c0_file);
   s << buf;
-  std::snprintf(buf, sizeof buf, "driver %.17g %.17g %.17g\n", net.dx, net.dy, net.rd);
+  std::snprintf(buf, sizeof buf, "driver %.17g %.17g %.17g", net.dx, net.dy, net.rd);
   s << buf;
+  if (net.driver_max_cap_file >= 0) {
+    std::snprintf(buf, sizeof buf, " max_cap=%.17g", net.driver_max_cap_file);
+    s << buf;
+  }
+  s << "\n";
   for (const auto &k : net.sinks) {
     std::snprintf(buf, sizeof buf, "sink %d %.17g %.17g %.17g %.17g\n", k.index, k.x, k.y, k.cap_file, k.time);
     s << buf;
@@ -36,6 +41,10 @@ std::string lib_text(const TestNet &net) {
   for (const auto &b : net.lib) {
     std::snprintf(buf, sizeof buf, "buffer %.17g %.17g %.17g", b.cap_file, b.delay, b.res);
     s << buf;
+    if (b.max_cap_file >= 0) {
+      std::snprintf(buf, sizeof buf, " max_cap=%.17g", b.max_cap_file);
+      s << buf;
+    }
     if (b.area != 1) s << " area=" << b.area;
     s << "\n";
   }
@@ -289,6 +298,141 @@ long every_assignment(const TestNet &net, const Tree &t, Visit visit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Elmore slack with limits: *ok is false when some stage breaks one. Own
+// bottom-up (q, c, d): required time, load and worst wire delay to an end
+// point, inside the stage the node belongs to.
+template <typename TypeOf>
+double evaluate_limited(const TestNet &net, const Tree &t, TypeOf type_of, const TestLimits &lim, bool *ok) {
+  const double c0 = net.c0_file / 1000.0, ln9 = std::log(9.0);
+  // A gate meets the limits with load c and worst wire delay d (load limits
+  // in file units).
+  auto fits = [&](double own_cap_file, double res, double c, double d) {
+    const double cap = own_cap_file >= 0 ? own_cap_file : lim.max_cap_file;
+    return c * 1000.0 <= cap && ln9 * (res * c + d) <= lim.max_slew;
+  };
+  std::map<int, double> q, c, d;
+  *ok = true;
+  for (int n : t.postorder) {
+    auto s = t.sink.find(n);
+    if (s != t.sink.end()) {
+      q[n] = s->second->time;
+      c[n] = s->second->cap_file / 1000.0;
+      d[n] = 0.0;
+      continue;
+    }
+    double nq = std::numeric_limits<double>::infinity(), nc = 0.0, nd = 0.0;
+    for (int k : t.kids.at(n)) {
+      const double len = wire_length(t, n, k);
+      double wq = q[k] - net.r0 * len * (c[k] + c0 * len / 2.0);
+      double wc = c[k] + c0 * len;
+      double wd = d[k] + net.r0 * len * (c0 * len / 2.0 + c[k]);
+      const int type = type_of(n, k);
+      if (type > 0) {
+        const TestNet::Buf &b = net.lib.at(type - 1);
+        if (!fits(b.max_cap_file, b.res, wc, wd)) *ok = false;
+        wq = wq - b.delay - b.res * wc;
+        wc = b.cap_file / 1000.0;
+        wd = 0.0;
+      }
+      nq = std::min(nq, wq);
+      nc += wc;
+      nd = std::max(nd, wd);
+    }
+    if (n == 0) {
+      if (!fits(net.driver_max_cap_file, net.rd, nc, nd)) *ok = false;
+      return nq - net.rd * nc;
+    }
+    q[n] = nq;
+    c[n] = nc;
+    d[n] = nd;
+  }
+  throw std::runtime_error("net without driver");
+}
+
+}  // namespace
+
+bool meets_limits(const TestNet &net, const TestLimits &lim, const Placement &buffers) {
+  Tree t = build_tree(net);
+  bool ok = false;
+  evaluate_limited(
+      net, t,
+      [&](int p, int k) {
+        auto b = buffers.find({p, k});
+        return b == buffers.end() ? 0 : b->second;
+      },
+      lim, &ok);
+  return ok;
+}
+
+namespace {
+
+// Every assignment of the net's buffer sites, one call of visit(slack, ok,
+// sites, pick) each.
+template <typename Visit>
+void each_assignment_limited(const TestNet &net, const TestLimits &lim, Visit visit) {
+  Tree t = build_tree(net);
+  std::vector<std::pair<int, int>> sites;
+  for (const auto &e : net.edges)
+    for (const auto &c : net.cands)
+      if (c.index == e.first) sites.push_back(e);
+  const int choices = static_cast<int>(net.lib.size()) + 1;
+  std::vector<int> pick(sites.size(), 0);
+  std::map<std::pair<int, int>, size_t> site_of;
+  for (size_t i = 0; i < sites.size(); i++) site_of.emplace(sites[i], i);
+  while (true) {
+    bool ok = false;
+    const double slack = evaluate_limited(
+        net, t,
+        [&](int p, int k) {
+          auto s = site_of.find({p, k});
+          return s == site_of.end() ? 0 : pick[s->second];
+        },
+        lim, &ok);
+    visit(slack, ok, sites, pick);
+    size_t i = 0;
+    while (i < pick.size() && ++pick[i] == choices) pick[i++] = 0;
+    if (i == pick.size()) break;
+  }
+}
+
+}  // namespace
+
+std::map<long long, double> exhaustive_by_cost_limited(const TestNet &net, const TestLimits &lim) {
+  std::map<long long, double> best;
+  each_assignment_limited(net, lim, [&](double slack, bool ok, const auto &, const std::vector<int> &pick) {
+    if (!ok) return;
+    long long cost = 0;
+    for (int type : pick)
+      if (type) cost += net.lib.at(type - 1).area;
+    auto it = best.find(cost);
+    if (it == best.end())
+      best.emplace(cost, slack);
+    else
+      it->second = std::max(it->second, slack);
+  });
+  return best;
+}
+
+double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible, Placement *best_pick) {
+  double best = -std::numeric_limits<double>::infinity();
+  long count = 0;
+  each_assignment_limited(net, lim, [&](double slack, bool ok, const auto &sites, const std::vector<int> &pick) {
+    if (!ok) return;
+    count++;
+    if (!(slack > best)) return;
+    best = slack;
+    if (best_pick) {
+      best_pick->clear();
+      for (size_t i = 0; i < sites.size(); i++)
+        if (pick[i]) (*best_pick)[sites[i]] = pick[i];
+    }
+  });
+  if (feasible) *feasible = count;
+  return best;
+}
 
 double exhaustive_best(const TestNet &net, long *assignments) {
   Tree t = build_tree(net);

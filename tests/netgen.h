@@ -15,6 +15,7 @@ struct TestNet {
   double r0 = 1.0;
   double c0_file = 1.0;  // as written in the net file (internal = /1000)
   double rd = 1.0;
+  double driver_max_cap_file = -1.0;  // max_cap= of the driver line; < 0: none
   double dx = 0.0, dy = 0.0;
   struct Sink {
     int index;
@@ -27,6 +28,7 @@ struct TestNet {
   struct Buf {
     double cap_file, delay, res;
     long long area = 1;  // written as area= when not 1
+    double max_cap_file = -1.0;  // max_cap= of the buffer line; < 0: none
   };
   std::vector<Sink> sinks;
   std::vector<Cand> cands;
@@ -87,6 +89,32 @@ long long placement_cost(const TestNet &net, const Placement &buffers);
 // library, 3: required times near minus infinity, 4: zero-load buffers and
 // sinks, 5: a driver without resistance; others: none).
 void degenerate(std::mt19937 &rng, TestNet &net, int trial);
+// Electrical limits for the exhaustive reference: --max-cap (files' unit)
+// and --max-slew; infinity when not given. The net's own max_cap fields
+// apply as well.
+struct TestLimits {
+  double max_cap_file = 1e300;
+  double max_slew = 1e300;
+};
+
+// Best slack over the assignments whose every stage meets the limits (a
+// stage: a gate with the wires it drives down to the next buffers' inputs
+// and the sinks; its load at most the gate's max_cap, and at every end point
+// ln 9 · (R_gate · load + Elmore wire delay) at most max_slew), or -infinity
+// when none does; `feasible` receives the number of such assignments and
+// `best` one that reaches the best slack. Own arithmetic: shares nothing with
+// the tool's stage evaluation.
+double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *feasible = nullptr,
+                               Placement *best = nullptr);
+
+// The same search by cost (the sum of the areas of an assignment's
+// buffers): cost -> the best slack of the assignments of exactly that cost
+// that meet the limits.
+std::map<long long, double> exhaustive_by_cost_limited(const TestNet &net, const TestLimits &lim);
+
+// Whether every stage of the net with these buffers meets the limits (the
+// same evaluation).
+bool meets_limits(const TestNet &net, const TestLimits &lim, const Placement &buffers);
 
 // Number of edges that leave a candidate node (the places a buffer may go).
 int buffer_sites(const TestNet &net);

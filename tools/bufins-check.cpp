@@ -1,13 +1,16 @@
 // bufins-check: evaluates a buffer placement on a net independently of the
 // engines and reports the slack at the driver, the buffers by type, their total
 // input capacitance, their cost (the sum of their area= values) and the worst
-// sinks.
+// sinks; with electrical limits (--max-cap, --max-slew, max_cap fields of the
+// library or the driver line) also the stages' loads and slews
+// (stage_limits.h) and every stage over a limit.
 //
-//   bufins-check [-s S] [-m M] [-q] [-h] [-V] NET LIB PLACEMENT
+//   bufins-check [-s S] [-m M] [--max-cap V] [--max-slew S] [--stages] [-q] [-h] [-V] NET LIB PLACEMENT
 //
 // Exit status: 0 when the placement fits the net (and, with --slack, its slack
-// is S); 1 for a usage error, a file that cannot be opened, or any error in the
-// three files; 2 when the computed slack is not S.
+// is S, and every stage is within the limits); 1 for a usage error, a file
+// that cannot be opened, or any error in the three files; 2 when the computed
+// slack is not S or a stage breaks a limit.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -19,12 +22,15 @@
 #include "cmdline.h"
 #include "def.h"
 #include "io.h"
+#include "stage_limits.h"
 #include "placement.h"
 #include "wire_segment.h"
 
 namespace {
 
 constexpr int WORST_SINKS = 5;
+
+enum Key { KEY_MAX_CAP = 300, KEY_MAX_SLEW, KEY_STAGES };
 
 const cmdline::Program kProgram{
     "bufins-check",
@@ -40,16 +46,31 @@ const cmdline::Program kProgram{
      {'m', 'm', "segments", "M",
       "cut every wire into M + 1 pieces first, as a bufins run\n"
       "with -m M does, for the original net file (default 0)"},
+     {KEY_MAX_CAP, 0, "max-cap", "V",
+      "no gate without a max_cap of its own may drive a load\n"
+      "above V (files' capacitance unit)"},
+     {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage may have a slew above S at an end point"},
+     {KEY_STAGES, 0, "stages", nullptr, "list every stage's load and worst slew"},
      {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
-    "Exit status: 0 when the placement fits the net (and matches --slack); 1 for a\n"
-    "usage error, a file that cannot be opened, or an error in any of the three files\n"
-    "(\"file:line: what is wrong\"); 2 when the computed slack is not S."};
+    "Stages: a gate (the driver or a buffer) with the wires it drives down to the next\n"
+    "buffers' inputs and the sinks; its load is their capacitance, its slew at an end\n"
+    "point ln 9 x (gate resistance x load + Elmore delay of the wires on the way). With\n"
+    "limits (--max-cap, --max-slew, max_cap= fields of LIB's buffer lines or of NET's\n"
+    "driver line) the report adds the stage count, the worst load and slew and one line\n"
+    "per stage over a limit (beyond 1e-9 relative).\n"
+    "\n"
+    "Exit status: 0 when the placement fits the net (and matches --slack, and meets\n"
+    "the limits); 1 for a usage error, a file that cannot be opened, or an error in\n"
+    "any of the three files (\"file:line: what is wrong\"); 2 when the computed slack\n"
+    "is not S or a stage breaks a limit."};
 
 struct Request {
   bool want_slack = false;
   double expected = 0.0;
   int segments = 0;
   bool quiet = false;
+  Limits limits;
+  bool list_stages = false;
   std::string net, lib, placement;
 };
 
@@ -64,6 +85,15 @@ Request read_request(const cmdline::Parsed &parsed) {
       r.segments = static_cast<int>(cmdline::integer_value(o, 0, MAX_NODES));
     } else if (o.key == 'q') {
       r.quiet = true;
+    } else if (o.key == KEY_MAX_CAP || o.key == KEY_MAX_SLEW) {
+      const double v = cmdline::real_value(o);
+      if (v < 0.0) throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a limit (a number >= 0)");
+      if (o.key == KEY_MAX_CAP)
+        r.limits.max_cap = v / 1000.0;
+      else
+        r.limits.max_slew = v;
+    } else if (o.key == KEY_STAGES) {
+      r.list_stages = true;
     }
   }
   const std::vector<std::string> &files = parsed.operands;
@@ -102,6 +132,42 @@ PlacementFile load_inputs(const Request &r) {
 bool same_slack(double a, double b) {
   if (a <= MINUS_INFINITY_TIME && b <= MINUS_INFINITY_TIME) return true;
   return std::fabs(a - b) <= 1e-9 * std::max({1.0, std::fabs(a), std::fabs(b)});
+}
+
+// One stage for the listings: its gate, where it stands, the wire it drives.
+std::string stage_text(const Stage &s) {
+  std::string t = "node " + std::to_string(nodes[s.gate].index) + " " + gate_name(s.type);
+  if (s.child >= 0) t += " (to node " + std::to_string(nodes[s.child].index) + ")";
+  return t;
+}
+
+// The stage report: count, the worst load and slew, with --stages every
+// stage, then every stage over a limit. Returns the number of violations.
+size_t report_stages(const std::vector<int> &buffer_on, const Limits &lim, bool list_all) {
+  const std::vector<Stage> stages = compute_stages(buffer_on);
+  std::printf("Stages : %zu\n", stages.size());
+  size_t by_load = 0, by_slew = 0;
+  for (size_t i = 1; i < stages.size(); i++) {
+    if (stages[i].load > stages[by_load].load) by_load = i;
+    if (stages[i].slew > stages[by_slew].slew) by_slew = i;
+  }
+  if (!stages.empty()) {
+    std::printf("Worst stage load : %.10g at %s\n", stages[by_load].load * 1000.0, stage_text(stages[by_load]).c_str());
+    std::printf("Worst stage slew : %.10g at %s\n", stages[by_slew].slew, stage_text(stages[by_slew]).c_str());
+  }
+  if (list_all)
+    for (const Stage &s : stages)
+      std::printf("  stage %s : load %.10g slew %.10g\n", stage_text(s).c_str(), s.load * 1000.0, s.slew);
+  const std::vector<Violation> bad = check_stages(stages, lim);
+  if (limits_in_force(lim)) std::printf("Limit violations : %zu\n", bad.size());
+  for (const Violation &v : bad) {
+    const Stage &s = stages[v.stage];
+    if (v.kind == LIMIT_LOAD)
+      std::printf("  violation %s : load %.10g > %.10g\n", stage_text(s).c_str(), v.value * 1000.0, v.limit * 1000.0);
+    else
+      std::printf("  violation %s : slew %.10g > %.10g\n", stage_text(s).c_str(), v.value, v.limit);
+  }
+  return bad.size();
 }
 
 }  // namespace
@@ -148,13 +214,21 @@ int main(int argc, char **argv) {
   std::printf("Worst sinks (%zu of %zu):\n", std::min(sinks.size(), static_cast<size_t>(WORST_SINKS)), sinks.size());
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);
+  size_t violations = 0;
+  if (request.list_stages || limits_in_force(request.limits))
+    violations = report_stages(pf.buffer_on, request.limits, request.list_stages);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "bufins-check: cannot write the report to standard output\n");
     return 1;
   }
+  int status = 0;
   if (request.want_slack && !same_slack(t.slack, request.expected)) {
     std::fprintf(stderr, "bufins-check: the slack is %.17g, not %.17g\n", t.slack, request.expected);
-    return 2;
+    status = 2;
   }
-  return 0;
+  if (violations > 0) {
+    std::fprintf(stderr, "bufins-check: %zu limit violation%s\n", violations, violations == 1 ? "" : "s");
+    status = 2;
+  }
+  return status;
 }

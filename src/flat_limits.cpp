@@ -1,0 +1,1116 @@
+// The flat engine under limits (see flat_limits.h): the walk of flat.cpp
+// over sets of (c, q, p) candidates, with the trace pool, the hull
+// geometry and the storage counting of flat_core.h.
+//
+// Sets. LimSet keeps its candidates like a FlatSet: stored values (c, q, p)
+// stand for the real load c + A, required time q - B·c - D and negated wire
+// delay p - B·c - D, so a wire costs O(1) for the whole set. [0, base_n)
+// holds the result of the last compaction or merge (real values, loads
+// increasing, none dominated, each one drivable by some gate); [base_n, n)
+// the buffered candidates added since. The hull holds copies of the vertices
+// of the upper hull of the stored (c, q) points of all of them, loads
+// decreasing, each copy's `type` naming its candidate's position in the
+// array; it is rebuilt at every compaction and merge and takes an edge's
+// newcomers by one monotone chain.
+//
+// Buffer choice. For a type of resistance R the best driven candidate
+// maximises q - R·c among those the type may drive. The best hull vertex
+// maximises it over all candidates: when the type may drive it, it is the
+// answer. Otherwise the answer is found by walking the hull's edges outward
+// from that vertex in order of their bound (on a hull edge between vertices
+// u and w every candidate whose load lies between theirs is below the edge,
+// so q - R·c there is at most the larger of the two vertices' values) and
+// scanning the candidates of each edge's load range, until the bound is no
+// better than the best drivable candidate found. The newcomers, not sorted
+// yet, are scanned all.
+//
+// Dominance in three coordinates is taken at a compaction by a sweep in
+// increasing load with a staircase of the sheared (q, p) pairs kept so far.
+// A branch merge pairs every candidate a of one side with the candidates b
+// of the other side that are no earlier: (a.c + b.c, a.q, min(a.p, b.p));
+// of those only the ones whose p improves on every lighter partner can
+// survive, so each scan stops when no heavier partner can improve p (a
+// suffix maximum of p says so), and then the roles swap.
+#include "flat_limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <vector>
+
+#include "flat_core.h"
+
+using flat_core::beats;
+using flat_core::CandArray;
+using flat_core::FlatCand;
+using flat_core::Workspace;
+
+namespace {
+
+constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
+
+struct LimCand {
+  double c;
+  double q;
+  double p;       // minus the worst wire delay to an end point of the stage
+  int32_t trace;  // index into the pool, 0 for the empty trace
+  int32_t type;   // newcomers: the buffer type; else -1
+};
+
+struct LimArray {
+  LimCand *p = nullptr;
+  int n = 0;
+  int cap = 0;
+};
+
+struct LimSet {
+  LimArray a;
+  CandArray hull;
+  double A = 0.0, B = 0.0, D = 0.0;
+  int base_n = 0;
+  double shear = 0.0;  // least resistance above the set's node (flat_core.h, "Pruning")
+};
+
+inline double real_c(const LimSet &s, const LimCand &x) { return x.c + s.A; }
+inline double real_q(const LimSet &s, const LimCand &x) { return (x.q - s.B * x.c) - s.D; }
+inline double real_p(const LimSet &s, const LimCand &x) { return (x.p - s.B * x.c) - s.D; }
+
+// A gate: its resistance and its load limit.
+struct Gate {
+  double r;
+  double cap;
+};
+
+// A candidate a merge made, with the traces of its left and right parts.
+struct Pair {
+  double c, q, p;
+  int32_t a, b;
+};
+
+// Order of a compaction's sweep: loads increasing, and at one load the
+// better candidates first so that they dominate the rest.
+inline bool sweep_order(const LimCand &u, const LimCand &v) {
+  if (u.c != v.c) return u.c < v.c;
+  if (u.q != v.q) return u.q > v.q;
+  return u.p > v.p;
+}
+
+}  // namespace
+
+namespace {
+
+// A buffered candidate about to join a set: real load and required time,
+// the required time sheared, the trace it drives and its 0-based type.
+struct New {
+  double c, q, v;
+  int32_t below;
+  int type;
+};
+
+// The building blocks of both limited programmes (the maximum slack, and the
+// slack-cost frontier): the workspace, the gates, the set operations.
+struct LimCore {
+  Limits lim;
+  double max_slew;
+  int young;
+  Workspace ws;
+  Gate driver_gate{};
+  Gate type_gate[MAX_BUFFERTYPES]{};
+  std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
+  std::vector<Gate> driver_only;  // the driver
+  std::vector<LimArray> spare;
+  // Scratch.
+  std::vector<LimCand> sorted, fresh;
+  std::vector<std::pair<double, double>> stairs;
+  std::vector<FlatCand> chain;
+  std::vector<Pair> pairs;
+  std::vector<double> prefix_q, suffix_p;
+
+  LimCore(const Limits &l, int young_records) : lim(l), max_slew(l.max_slew), young(young_records) {}
+
+  // A run starts: an empty pool, the library's order and the gates.
+  void start() {
+    ws.start_pool(young);
+    ws.order_library();
+    driver_gate = {rd, gate_max_cap(0, lim)};
+    any_gate.clear();
+    driver_only.assign(1, driver_gate);
+    std::vector<Gate> all{driver_gate};
+    for (int i = 0; i < n_buffertype; i++) {
+      type_gate[i] = {rb[i], gate_max_cap(i + 1, lim)};
+      all.push_back(type_gate[i]);
+    }
+    for (const Gate &g : all) {
+      bool beaten = false;
+      for (const Gate &o : all)
+        if (&o != &g && o.r <= g.r && o.cap >= g.cap && (o.r < g.r || o.cap > g.cap || &o < &g)) beaten = true;
+      if (!beaten) any_gate.push_back(g);
+    }
+  }
+
+  // The least resistance between node t (below `up`) and whatever gate
+  // drives it, and the gates that may drive candidates at t.
+  double shear_at(const Node *up, const Node *t) const {
+    return r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : ws.least_gate);
+  }
+  const std::vector<Gate> &gates_above(const Node *up) const {
+    return up->type == NODE_DRIVER ? driver_only : any_gate;
+  }
+
+  bool fits(const Gate &g, double c, double p) const { return c <= g.cap && LN9 * (g.r * c - p) <= max_slew; }
+  bool drivable(const std::vector<Gate> &gates, double c, double p) const {
+    for (const Gate &g : gates)
+      if (fits(g, c, p)) return true;
+    return false;
+  }
+
+  // ---- Storage (counted as the flat engine counts its arrays) ----
+  void grow(LimArray &a, int need) {
+    if (need <= a.cap) return;
+    const int cap = std::max(need, std::max(16, a.cap * 2));
+    auto *p = static_cast<LimCand *>(std::realloc(a.p, sizeof(LimCand) * static_cast<size_t>(cap)));
+    if (p == nullptr) flat_core::out_of_memory();
+    total_solution += static_cast<double>(sizeof(LimCand)) * cap;
+    reduce_solution += static_cast<double>(sizeof(LimCand)) * a.cap;
+    a.p = p;
+    a.cap = cap;
+    ws.count_records();
+    peak_check();
+  }
+  void free_storage(LimArray &a) {
+    if (a.p != nullptr) {
+      std::free(a.p);
+      reduce_solution += static_cast<double>(sizeof(LimCand)) * a.cap;
+    }
+    a = LimArray{};
+  }
+  LimArray take(int need) {
+    LimArray a;
+    if (!spare.empty()) {
+      a = spare.back();
+      spare.pop_back();
+    }
+    a.n = 0;
+    grow(a, need);
+    return a;
+  }
+  void recycle(LimSet &s) {
+    if (s.a.p != nullptr) spare.push_back(s.a);
+    ws.recycle(s.hull);
+    s = LimSet{};
+  }
+  void discard(LimSet &s) {
+    free_storage(s.a);
+    ws.free_storage(s.hull);
+    s = LimSet{};
+  }
+  void clear_core() {
+    for (auto &a : spare) free_storage(a);
+    spare.clear();
+    ws.clear();
+  }
+
+  // Storage no longer needed once the answer is known.
+  void release_scratch() {
+    ws.count_records();
+    peak_check();
+    for (auto &a : spare) free_storage(a);
+    spare.clear();
+    ws.release_spare();
+    ws.release_scratch();
+    std::vector<LimCand>().swap(sorted);
+    std::vector<LimCand>().swap(fresh);
+    std::vector<Pair>().swap(pairs);
+  }
+
+  // ---- Hull ----
+  // Appends x (loads decreasing) to the monotone chain in `chain`.
+  static void push_vertex(std::vector<FlatCand> &h, const FlatCand &x) {
+    if (!h.empty() && h.back().c == x.c) {
+      if (h.back().q >= x.q) return;
+      h.pop_back();
+    }
+    while (h.size() >= 2 && !flat_core::above(x, h[h.size() - 1], h[h.size() - 2])) h.pop_back();
+    h.push_back(x);
+  }
+  static FlatCand copy_of(const LimCand &x, int at) { return {x.c, x.q, x.trace, at}; }
+  void store_hull(LimSet &s) {
+    if (s.hull.p == nullptr) s.hull = ws.take_array(static_cast<int>(chain.size()));
+    ws.grow(s.hull, static_cast<int>(chain.size()));
+    std::copy(chain.begin(), chain.end(), s.hull.p);
+    s.hull.n = static_cast<int>(chain.size());
+  }
+  // Hull of a compacted set (loads increasing in the array).
+  void build_hull(LimSet &s) {
+    chain.clear();
+    for (int i = s.a.n - 1; i >= 0; i--) push_vertex(chain, copy_of(s.a.p[i], i));
+    store_hull(s);
+  }
+  // The hull with the newcomers at [from, n) (loads decreasing) merged in.
+  void add_to_hull(LimSet &s, int from) {
+    chain.clear();
+    const CandArray &h = s.hull;
+    int o = 0, j = from;
+    while (o < h.n || j < s.a.n) {
+      if (j < s.a.n && (o == h.n || s.a.p[j].c >= h.p[o].c)) {
+        push_vertex(chain, copy_of(s.a.p[j], j));
+        j++;
+      } else {
+        push_vertex(chain, h.p[o++]);
+      }
+    }
+    store_hull(s);
+  }
+
+  // ---- Compaction ----
+  // Applies the pending update and keeps the candidates that some gate of
+  // `gates` may drive and that no other dominates after the shear; the
+  // result is compacted (loads increasing) with its hull built.
+  void compact(LimSet &s, const std::vector<Gate> &gates, double shear) {
+    const int n = s.a.n, base = s.base_n;
+    sorted.resize(static_cast<size_t>(n));
+    LimCand *out = sorted.data();
+    fresh.assign(s.a.p + base, s.a.p + n);
+    for (LimCand &x : fresh) x = {real_c(s, x), real_q(s, x), real_p(s, x), x.trace, -1};
+    std::sort(fresh.begin(), fresh.end(), sweep_order);
+    // The compacted part keeps its order under the pending update (equal
+    // loads move alike); a rounding that makes two loads equal only leaves a
+    // dominated candidate for the sweep to keep, which is harmless.
+    int i = 0, j = 0, m = static_cast<int>(fresh.size()), k = 0;
+    while (i < base || j < m) {
+      LimCand x;
+      if (j == m) {
+        x = s.a.p[i++];
+        x = {real_c(s, x), real_q(s, x), real_p(s, x), x.trace, -1};
+      } else if (i < base) {
+        const LimCand &y = s.a.p[i];
+        LimCand r{real_c(s, y), real_q(s, y), real_p(s, y), y.trace, -1};
+        if (sweep_order(fresh[j], r)) {
+          x = fresh[j++];
+        } else {
+          x = r;
+          i++;
+        }
+      } else {
+        x = fresh[j++];
+      }
+      out[k++] = x;
+    }
+    s.a.n = sweep(out, k, s.a.p, gates, shear);
+    s.base_n = s.a.n;
+    s.A = s.B = s.D = 0.0;
+    build_hull(s);
+  }
+
+  // The dominance sweep over `in` (sweep order, real values): writes the
+  // survivors to `out` and returns their number. `in` may be `out`.
+  int sweep(const LimCand *in, int n, LimCand *out, const std::vector<Gate> &gates, double shear) {
+    stairs.clear();  // (sheared q, sheared p) of survivors: q increasing, p decreasing
+    int w = 0;
+    for (int i = 0; i < n; i++) {
+      const LimCand x = in[i];
+      if (!drivable(gates, x.c, x.p)) continue;
+      const double sq = x.q - shear * x.c, sp = x.p - shear * x.c;
+      // First stair not clearly below sq: the one of largest p among those
+      // that are no earlier (within the required-time tolerance).
+      auto at = std::partition_point(stairs.begin(), stairs.end(),
+                                     [sq](const std::pair<double, double> &u) { return beats(sq, u.first); });
+      if (at != stairs.end() && sp <= at->second) continue;
+      // Stairs that the new one dominates: just before `at`, p <= sp.
+      auto from = at;
+      while (from != stairs.begin() && (from - 1)->second <= sp) --from;
+      if (from == at) {
+        stairs.insert(at, {sq, sp});
+      } else {
+        *from = {sq, sp};
+        stairs.erase(from + 1, at);
+      }
+      out[w++] = x;
+    }
+    return w;
+  }
+
+  // ---- Buffer choice ----
+  // Best driven candidate of type i: real required time at the buffer's
+  // input (bq) and trace (bt); false when the type may drive none.
+  bool best_for_type(const LimSet &s, int i, double *bq, int32_t *bt) const {
+    const Gate &g = type_gate[i];
+    const double slope = s.B + rb[i];
+    const CandArray &h = s.hull;
+    auto value = [slope](const LimCand &x) { return x.q - slope * x.c; };
+    auto usable = [&](const LimCand &x) { return fits(g, real_c(s, x), real_p(s, x)); };
+    const int top = flat_core::best_vertex_at(h, slope);
+    const LimCand *best = nullptr;
+    const LimCand &v = s.a.p[h.p[top].type];
+    if (usable(v)) {
+      best = &v;
+    } else {
+      double best_v = NEG_INF;
+      auto consider = [&](const LimCand &x) {
+        if (value(x) > best_v && usable(x)) {
+          best_v = value(x);
+          best = &x;
+        }
+      };
+      for (int k = s.base_n; k < s.a.n; k++) consider(s.a.p[k]);
+      // The compacted part, by hull edges outward from the top vertex. Hull
+      // vertex k has load h.p[k].c (decreasing in k); the candidates of the
+      // edge (k, k+1) have loads in [h.p[k+1].c, h.p[k].c], a range of the
+      // compacted part, which is sorted by increasing load.
+      const LimCand *a = s.a.p;
+      const int base = s.base_n;
+      auto lower = [&](double c) { return int(std::lower_bound(a, a + base, c, [](const LimCand &x, double y) { return x.c < y; }) - a); };
+      auto upper = [&](double c) { return int(std::upper_bound(a, a + base, c, [](double y, const LimCand &x) { return y < x.c; }) - a); };
+      auto vertex_value = [&](int k) { return h.p[k].q - slope * h.p[k].c; };
+      auto scan = [&](int from, int to) {
+        for (int k = from; k < to; k++) consider(a[k]);
+      };
+      // Candidates heavier than the heaviest vertex, or lighter than the
+      // lightest, are dominated or newcomers; none in the compacted part.
+      int left = top, right = top;  // edges (left-1, left) and (right, right+1) next
+      // Loads beyond the lightest or heaviest vertex hold no compacted
+      // candidate: the hull spans them all.
+      while (true) {
+        const double lv = left > 0 ? vertex_value(left - 1) : NEG_INF;
+        const double rv = right + 1 < h.n ? vertex_value(right + 1) : NEG_INF;
+        // Bound of an edge: its better end, which is the inner vertex.
+        const double lb = left > 0 ? std::max(lv, vertex_value(left)) : NEG_INF;
+        const double rbnd = right + 1 < h.n ? std::max(rv, vertex_value(right)) : NEG_INF;
+        if (std::max(lb, rbnd) <= best_v) break;
+        if (lb >= rbnd) {
+          // Edge (left-1, left): loads from h[left].c up to h[left-1].c.
+          scan(lower(h.p[left].c), upper(h.p[left - 1].c));
+          left--;
+        } else {
+          scan(lower(h.p[right + 1].c), upper(h.p[right].c));
+          right++;
+        }
+      }
+      if (h.n == 1 && best == nullptr) scan(0, base);
+    }
+    if (best == nullptr) return false;
+    *bq = (real_q(s, *best) - tb[i]) - (rb[i] * real_c(s, *best));
+    *bt = best->trace;
+    return true;
+  }
+
+  // ---- Edge and merge ----
+  // A wire of length k carries the set up: the pending update only.
+  static void add_wire(LimSet &s, double k) {
+    const double R = r0 * k;
+    s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
+    s.B += R;
+    s.A += k * c0;
+  }
+
+  // The buffered candidates at px of the set (one per type that may drive
+  // one of its candidates, and that a gate of `above` may drive in turn),
+  // by increasing load, into buf, their number returned. With `prune` each
+  // beats the previous one sheared (they are of one cost). With best (one
+  // entry per type), a type whose best is no later than best[i] is left out
+  // (a cheaper level's buffer of that type does as well) and best[i] raised.
+  int buffered(const LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best,
+               bool prune = true) const {
+    int m = 0;
+    for (int j = 0; j < n_buffertype; j++) {
+      const int i = ws.by_cb[j];
+      double bq;
+      int32_t bt;
+      if (!drivable(above, cb[i], 0.0) || !best_for_type(s, i, &bq, &bt)) continue;
+      if (best != nullptr) {
+        if (!beats(bq, best[i])) continue;
+        best[i] = bq;
+      }
+      const double v = bq - shear * cb[i];
+      if (prune && m > 0 && !beats(v, buf[m - 1].v)) continue;
+      if (prune && m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
+      buf[m++] = {cb[i], bq, v, bt, i};
+    }
+    return m;
+  }
+
+  // Appends buf[0..m) (by increasing load) to the set as buffers at node px
+  // on the wire to py. Without `merging` (a merge compacts next) the hull
+  // takes them and the set is compacted once it has doubled.
+  void append(LimSet &s, const New *buf, int m, int px, int py, bool merging, const std::vector<Gate> &above) {
+    if (m == 0) return;
+    grow(s.a, s.a.n + m);
+    const int from = s.a.n;
+    // Newcomers by decreasing load, as the hull takes them.
+    for (int j = m - 1; j >= 0; j--) {
+      const double sc = buf[j].c - s.A, shift = s.B * sc + s.D;
+      s.a.p[s.a.n++] = {sc, buf[j].q + shift, shift, ws.make_trace(buf[j].below, py, px, buf[j].type + 1),
+                        buf[j].type};
+    }
+    if (merging) return;
+    add_to_hull(s, from);
+    if (s.a.n > 2 * s.base_n + 32) compact(s, above, s.shear);
+  }
+
+  // The edge from node px to its child py of length k: the set carried up
+  // the wire, plus one buffered candidate per type at px that has a
+  // drivable candidate. `above`: the gates that may drive the set at px.
+  void edge(LimSet &s, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
+    s.shear = shear;
+    add_wire(s, k);
+    if (n_buffertype == 0 || s.a.n == 0) return;
+    New buf[MAX_BUFFERTYPES];
+    append(s, buf, buffered(s, shear, above, buf, nullptr), px, py, merging, above);
+  }
+
+  // Merge of two compacted sets at node `index` (table position `at`).
+  LimSet merge(const LimSet &L, const LimSet &R, int index, double shear, const std::vector<Gate> &above) {
+    pairs.clear();
+    pair_up(L.a, R.a, false);
+    pair_up(R.a, L.a, true);
+    return set_of_pairs(index, shear, above);
+  }
+
+  // The set of the merged candidates in `pairs` at node `index`: sorted,
+  // swept (shear, drivability, dominance), the survivors' traces joined.
+  LimSet set_of_pairs(int index, double shear, const std::vector<Gate> &above) {
+    std::sort(pairs.begin(), pairs.end(), [](const Pair &u, const Pair &v) {
+      if (u.c != v.c) return u.c < v.c;
+      if (u.q != v.q) return u.q > v.q;
+      return u.p > v.p;
+    });
+    LimSet M;
+    M.shear = shear;
+    M.a = take(static_cast<int>(pairs.size()));
+    sorted.resize(pairs.size());
+    for (size_t k = 0; k < pairs.size(); k++) sorted[k] = {pairs[k].c, pairs[k].q, pairs[k].p, static_cast<int32_t>(k), -1};
+    const int n = sweep(sorted.data(), static_cast<int>(pairs.size()), M.a.p, above, shear);
+    for (int k = 0; k < n; k++) {
+      const Pair &pr = pairs[static_cast<size_t>(M.a.p[k].trace)];
+      M.a.p[k].trace = ws.merge_trace(pr.a, pr.b, index);
+    }
+    M.a.n = n;
+    M.base_n = n;
+    build_hull(M);
+    return M;
+  }
+
+  // Every pair (x of X, y of Y) in which x gives the required time (y no
+  // earlier; strictly later when `swapped`) and whose p beats every lighter
+  // such partner of x. `swapped`: X is the right branch.
+  void pair_up(const LimArray &X, const LimArray &Y, bool swapped) {
+    const int m = Y.n;
+    prefix_q.resize(static_cast<size_t>(m));
+    suffix_p.resize(static_cast<size_t>(m) + 1);
+    for (int j = 0; j < m; j++) prefix_q[j] = j == 0 ? Y.p[0].q : std::max(prefix_q[j - 1], Y.p[j].q);
+    suffix_p[m] = NEG_INF;
+    for (int j = m - 1; j >= 0; j--) suffix_p[j] = std::max(suffix_p[j + 1], Y.p[j].p);
+    for (int i = 0; i < X.n; i++) {
+      const LimCand &x = X.p[i];
+      auto later = [&](double q) { return swapped ? q > x.q : q >= x.q; };
+      int j = static_cast<int>(std::partition_point(prefix_q.begin(), prefix_q.end(), [&](double q) { return !later(q); }) -
+                               prefix_q.begin());
+      double best_p = NEG_INF;
+      for (; j < m && suffix_p[j] > best_p; j++) {
+        const LimCand &y = Y.p[j];
+        if (!later(y.q)) continue;
+        const double p = std::min(x.p, y.p);
+        if (p <= best_p) continue;
+        best_p = p;
+        if (swapped)
+          pairs.push_back({x.c + y.c, x.q, p, y.trace, x.trace});
+        else
+          pairs.push_back({x.c + y.c, x.q, p, x.trace, y.trace});
+        if (y.p >= x.p) break;
+      }
+    }
+  }
+
+};
+
+}  // namespace
+
+// ---- The maximum slack under limits ----
+
+struct FlatLimited::Impl : LimCore {
+  std::vector<LimSet> sets;  // finished subtrees awaiting their parent
+  LimSet final_set;
+  int winner = -1;
+  bool child_is_sink = false;
+  double answer = MINUS_INFINITY_TIME;
+  int dead = -1;
+
+  Impl(const Limits &l, int young_records) : LimCore(l, young_records) {}
+  ~Impl() { clear(); }
+
+  void clear() {
+    for (auto &s : sets) discard(s);
+    sets.clear();
+    discard(final_set);
+    clear_core();
+    winner = -1;
+    child_is_sink = false;
+  }
+
+  void collect(bool full) {
+    ws.collect(full, [this](auto &&visit) {
+      for (LimSet &s : sets) {
+        visit(s.a);
+        visit(s.hull);
+      }
+    });
+  }
+
+  bool run(Node *root) {
+    clear();
+    answer = MINUS_INFINITY_TIME;
+    dead = -1;
+    start();
+
+    struct Frame {
+      Node *t;
+      int stage;
+    };
+    std::vector<Frame> stack{{root, 0}};
+    auto position = [](const Node *t) { return static_cast<int>(t - nodes.data()); };
+    while (!stack.empty()) {
+      if (ws.collection_due()) collect(ws.full_collection_due());
+      Frame &f = stack.back();
+      Node *t = f.t;
+      if (t->type == NODE_SINK) {
+        stack.pop_back();
+        LimSet s;
+        s.a = take(1);
+        s.a.p[0] = {t->cap, t->time, 0.0, 0, -1};
+        s.a.n = 1;
+        s.base_n = 1;
+        if (n_buffertype > 0) build_hull(s);
+        sets.push_back(s);
+        continue;
+      }
+      if (f.stage == 0) {
+        f.stage = 1;
+        stack.push_back({t->left, 0});
+        continue;
+      }
+      if (f.stage == 1) {
+        f.stage = 2;
+        if (t->right != nullptr && t->type != NODE_DRIVER) {
+          stack.push_back({t->right, 0});
+          continue;
+        }
+      }
+      stack.pop_back();
+      if (t->type == NODE_DRIVER) return finish(t);
+      const Node *up = stack.back().t;
+      const double shear = shear_at(up, t);
+      const std::vector<Gate> &above = gates_above(up);
+      if (t->right == nullptr) {
+        LimSet &s = sets.back();
+        edge(s, distance(t, t->left), t->index, t->left->index, false, shear, above);
+        if (s.a.n == 0) return fail(position(t));
+        continue;
+      }
+      LimSet R = sets.back();
+      sets.pop_back();
+      LimSet L = sets.back();
+      sets.pop_back();
+      edge(L, distance(t, t->left), t->index, t->left->index, true, shear, above);
+      edge(R, distance(t, t->right), t->index, t->right->index, true, shear, above);
+      compact(L, above, shear);
+      compact(R, above, shear);
+      if (L.a.n == 0 || R.a.n == 0) {
+        const int where = position(L.a.n == 0 ? t->left : t->right);
+        recycle(L);
+        recycle(R);
+        return fail(where);
+      }
+      LimSet M = merge(L, R, t->index, shear, above);
+      recycle(L);
+      recycle(R);
+      sets.push_back(M);
+      if (M.a.n == 0) return fail(position(t));
+    }
+    return fail(0);
+  }
+
+  bool fail(int where) {
+    dead = where;
+    answer = MINUS_INFINITY_TIME;
+    release();
+    return false;
+  }
+
+  void release() {
+    for (auto &s : sets) discard(s);
+    sets.clear();
+    release_scratch();
+  }
+
+  // At the driver: the driver's wire and gate over its child's candidates.
+  bool finish(Node *t) {
+    final_set = sets.back();
+    sets.pop_back();
+    compact(final_set, driver_only, 0.0);
+    child_is_sink = t->left->type == NODE_SINK;
+    const double k1 = distance(t, t->left);
+    bool any = false;
+    for (int i = 0; i < final_set.a.n; i++) {
+      const LimCand &x = final_set.a.p[i];
+      const double wire = (((r0 * 0.5) * c0) * k1) * k1;
+      const double c = x.c + k1 * c0, p = (x.p - wire) - (r0 * k1) * x.c;
+      if (!fits(driver_gate, c, p)) continue;
+      any = true;
+      const double slack = ((x.q - wire) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
+      if (slack > answer) {
+        answer = slack;
+        winner = i;
+      }
+    }
+    if (!any) {
+      discard(final_set);
+      return fail(0);
+    }
+    release();
+    return true;
+  }
+};
+
+FlatLimited::FlatLimited(const Limits &limits, int young_records) : impl_(new Impl(limits, young_records)) {}
+FlatLimited::~FlatLimited() = default;
+
+bool FlatLimited::run(Node *root) { return impl_->run(root); }
+double FlatLimited::slack() const { return impl_->answer; }
+int FlatLimited::dead_end() const { return impl_->dead; }
+
+void FlatLimited::print_list() const {
+  const Impl &m = *impl_;
+  if (m.final_set.a.n == 0) {
+    std::printf("empty tree\n");
+    return;
+  }
+  for (int i = 0; i < m.final_set.a.n; i++) {
+    const LimCand &x = m.final_set.a.p[i];
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
+    if (debug) {
+      int n = 0;
+      if (m.child_is_sink)
+        std::fprintf(fp, "empty tree\n");
+      else
+        m.ws.write_trace(x.trace, &n);
+    }
+  }
+}
+
+void FlatLimited::print_buffers(int *count) const {
+  const Impl &m = *impl_;
+  if (m.winner < 0 || m.child_is_sink) {
+    std::fprintf(fp, "empty tree\n");
+    return;
+  }
+  m.ws.write_trace(m.final_set.a.p[m.winner].trace, count);
+}
+
+// ---- The slack-cost frontier under limits ----
+
+namespace {
+
+struct Level {
+  long long cost;
+  LimSet s;
+};
+using Levels = std::vector<Level>;
+
+// A candidate of either branch in a merge's sweep, real values.
+struct SweepItem {
+  double q, c, p;
+  long long cost;
+  int32_t trace;
+  int side;  // 0: left branch, 1: right
+};
+
+// An entry of a branch's set in the sweep: none has another of no larger
+// cost, no larger load and no smaller p.
+struct SideEntry {
+  long long cost;
+  double c, p;
+  int32_t trace;
+};
+
+}  // namespace
+
+struct LimitedFrontier::Impl : LimCore {
+  std::vector<Levels> sets;  // finished subtrees awaiting their parent
+  Levels final_levels;
+  std::vector<LimitedPoint> points;
+  struct Ref {
+    int level, at;
+  };
+  std::vector<Ref> refs;  // of every point
+  bool child_is_sink = false;
+  int dead = -1;
+  long long area[MAX_BUFFERTYPES] = {};
+  // Scratch of the edge and the merge.
+  std::vector<std::pair<long long, New>> made;
+  std::vector<New> group;
+  std::vector<SweepItem> items;
+  std::vector<SideEntry> side[2];
+  std::map<long long, std::vector<Pair>> by_cost;
+  std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
+
+  Impl(const Limits &l, int young_records) : LimCore(l, young_records) {}
+  ~Impl() { clear(); }
+
+  void discard_levels(Levels &ls) {
+    for (Level &l : ls) discard(l.s);
+    ls.clear();
+  }
+  void clear() {
+    for (auto &ls : sets) discard_levels(ls);
+    sets.clear();
+    discard_levels(final_levels);
+    points.clear();
+    refs.clear();
+    clear_core();
+    child_is_sink = false;
+  }
+
+  void collect(bool full) {
+    ws.collect(full, [this](auto &&visit) {
+      for (Levels &ls : sets)
+        for (Level &l : ls) {
+          visit(l.s.a);
+          visit(l.s.hull);
+        }
+    });
+  }
+
+  // Drops the levels a compaction emptied.
+  void drop_empty(Levels &ls) {
+    size_t w = 0;
+    for (size_t k = 0; k < ls.size(); k++) {
+      if (ls[k].s.a.n == 0) {
+        recycle(ls[k].s);
+        continue;
+      }
+      if (w != k) ls[w] = ls[k];
+      w++;
+    }
+    ls.resize(w);
+  }
+
+  // Every level carried up the wire; each level's buffered candidates join
+  // the level of their cost.
+  void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
+    for (Level &l : ls) {
+      l.s.shear = shear;
+      add_wire(l.s, k);
+    }
+    if (n_buffertype > 0) {
+      made.clear();
+      double best[MAX_BUFFERTYPES];
+      std::fill(best, best + n_buffertype, NEG_INF);
+      New buf[MAX_BUFFERTYPES];
+      for (const Level &l : ls) {
+        const int m = buffered(l.s, shear, above, buf, best, false);
+        for (int j = 0; j < m; j++) made.push_back({l.cost + area[buf[j].type], buf[j]});
+      }
+      std::sort(made.begin(), made.end(), [](const auto &u, const auto &v) {
+        if (u.first != v.first) return u.first < v.first;
+        if (u.second.c != v.second.c) return u.second.c < v.second.c;
+        return u.second.q > v.second.q;
+      });
+      Levels fresh_levels;
+      size_t at = 0;
+      for (size_t g = 0; g < made.size();) {
+        const long long cost = made[g].first;
+        // The cost's newcomers by load, those a lighter one dominates left out.
+        group.clear();
+        for (; g < made.size() && made[g].first == cost; g++) {
+          const New &b = made[g].second;
+          if (!group.empty() && !beats(b.v, group.back().v)) continue;
+          if (!group.empty() && group.back().c == b.c) group.pop_back();
+          group.push_back(b);
+        }
+        while (at < ls.size() && ls[at].cost < cost) at++;
+        if (at < ls.size() && ls[at].cost == cost) {
+          append(ls[at].s, group.data(), static_cast<int>(group.size()), px, py, merging, above);
+        } else {
+          Level nl{cost, LimSet{}};
+          nl.s.shear = shear;
+          nl.s.a = take(static_cast<int>(group.size()));
+          append(nl.s, group.data(), static_cast<int>(group.size()), px, py, merging, above);
+          fresh_levels.push_back(nl);
+        }
+      }
+      if (!fresh_levels.empty()) {
+        ls.insert(ls.end(), fresh_levels.begin(), fresh_levels.end());
+        std::stable_sort(ls.begin(), ls.end(), [](const Level &u, const Level &v) { return u.cost < v.cost; });
+      }
+    }
+    drop_empty(ls);
+  }
+
+  // The merge of two branches' levels (compacted) at node `index`: see
+  // flat_limits.h. A pair made when its second part is met keeps the first
+  // part's required time no later than the second's, so each cost keeps a
+  // merged candidate only when no earlier one of that cost has no more load
+  // and no smaller p.
+  Levels merge(const Levels &L, const Levels &R, int index, double shear, const std::vector<Gate> &above) {
+    items.clear();
+    for (int k = 0; k < 2; k++)
+      for (const Level &l : k == 0 ? L : R)
+        for (int i = 0; i < l.s.a.n; i++) {
+          const LimCand &x = l.s.a.p[i];
+          items.push_back({x.q, x.c, x.p, l.cost, x.trace, k});
+        }
+    std::stable_sort(items.begin(), items.end(), [](const SweepItem &u, const SweepItem &v) { return u.q > v.q; });
+    side[0].clear();
+    side[1].clear();
+    by_cost.clear();
+    kept.clear();
+    for (const SweepItem &x : items) {
+      std::vector<SideEntry> &own = side[x.side];
+      bool beaten = false;
+      for (const SideEntry &e : own)
+        if (e.cost <= x.cost && e.c <= x.c && e.p >= x.p) {
+          beaten = true;
+          break;
+        }
+      // Dominated by a candidate of its branch that is no later: every pair
+      // it makes is dominated by that one's.
+      if (beaten) continue;
+      own.erase(std::remove_if(own.begin(), own.end(),
+                               [&](const SideEntry &e) { return x.cost <= e.cost && x.c <= e.c && x.p >= e.p; }),
+                own.end());
+      own.push_back({x.cost, x.c, x.p, x.trace});
+      for (const SideEntry &e : side[1 - x.side]) {
+        const long long cost = x.cost + e.cost;
+        const double c = x.c + e.c, p = std::min(x.p, e.p);
+        std::vector<std::pair<double, double>> &st = kept[cost];
+        // The kept pair of largest load not above c has the largest p of those.
+        auto up = std::upper_bound(st.begin(), st.end(), c,
+                                   [](double v, const std::pair<double, double> &u) { return v < u.first; });
+        if (up != st.begin() && std::prev(up)->second >= p) continue;
+        auto from = std::lower_bound(st.begin(), st.end(), c,
+                                     [](const std::pair<double, double> &u, double v) { return u.first < v; });
+        auto to = from;
+        while (to != st.end() && to->second <= p) ++to;
+        if (from == to) {
+          st.insert(from, {c, p});
+        } else {
+          *from = {c, p};
+          st.erase(from + 1, to);
+        }
+        const int32_t left = x.side == 0 ? x.trace : e.trace, right = x.side == 0 ? e.trace : x.trace;
+        by_cost[cost].push_back({c, x.q, p, left, right});
+      }
+    }
+    Levels M;
+    for (auto &kv : by_cost) {
+      pairs.swap(kv.second);
+      LimSet s = set_of_pairs(index, shear, above);
+      if (s.a.n == 0) {
+        recycle(s);
+      } else {
+        M.push_back({kv.first, s});
+      }
+      pairs.swap(kv.second);
+    }
+    return M;
+  }
+
+  bool fail(int where) {
+    dead = where;
+    points.clear();
+    release();
+    return false;
+  }
+
+  void release() {
+    for (auto &ls : sets) discard_levels(ls);
+    sets.clear();
+    release_scratch();
+    std::vector<SweepItem>().swap(items);
+    by_cost.clear();
+    kept.clear();
+    made.clear();
+  }
+
+  bool run(Node *root) {
+    clear();
+    dead = -1;
+    start();
+    for (int i = 0; i < n_buffertype; i++) area[i] = buffer_area[i];
+    struct Frame {
+      Node *t;
+      int stage;
+    };
+    std::vector<Frame> stack{{root, 0}};
+    auto position = [](const Node *t) { return static_cast<int>(t - nodes.data()); };
+    while (!stack.empty()) {
+      if (ws.collection_due()) collect(ws.full_collection_due());
+      Frame &f = stack.back();
+      Node *t = f.t;
+      if (t->type == NODE_SINK) {
+        stack.pop_back();
+        Level l{0, LimSet{}};
+        l.s.a = take(1);
+        l.s.a.p[0] = {t->cap, t->time, 0.0, 0, -1};
+        l.s.a.n = l.s.base_n = 1;
+        if (n_buffertype > 0) build_hull(l.s);
+        sets.push_back(Levels{l});
+        continue;
+      }
+      if (f.stage == 0) {
+        f.stage = 1;
+        stack.push_back({t->left, 0});
+        continue;
+      }
+      if (f.stage == 1) {
+        f.stage = 2;
+        if (t->right != nullptr && t->type != NODE_DRIVER) {
+          stack.push_back({t->right, 0});
+          continue;
+        }
+      }
+      stack.pop_back();
+      if (t->type == NODE_DRIVER) return finish(t);
+      const Node *up = stack.back().t;
+      const double shear = shear_at(up, t);
+      const std::vector<Gate> &above = gates_above(up);
+      if (t->right == nullptr) {
+        edge(sets.back(), distance(t, t->left), t->index, t->left->index, false, shear, above);
+        if (sets.back().empty()) return fail(position(t));
+        continue;
+      }
+      Levels R = std::move(sets.back());
+      sets.pop_back();
+      Levels L = std::move(sets.back());
+      sets.pop_back();
+      edge(L, distance(t, t->left), t->index, t->left->index, true, shear, above);
+      edge(R, distance(t, t->right), t->index, t->right->index, true, shear, above);
+      for (Levels *b : {&L, &R}) {
+        for (Level &l : *b) compact(l.s, above, shear);
+        drop_empty(*b);
+      }
+      if (L.empty() || R.empty()) {
+        const int where = position(L.empty() ? t->left : t->right);
+        discard_levels(L);
+        discard_levels(R);
+        return fail(where);
+      }
+      Levels M = merge(L, R, t->index, shear, above);
+      discard_levels(L);
+      discard_levels(R);
+      sets.push_back(std::move(M));
+      if (sets.back().empty()) return fail(position(t));
+    }
+    return fail(0);
+  }
+
+  // Buffers of a trace, by an explicit stack.
+  int buffers_of(int32_t t) const {
+    int n = 0;
+    std::vector<int32_t> st{t};
+    while (!st.empty()) {
+      const int32_t r = st.back();
+      st.pop_back();
+      if (r == 0) continue;
+      const flat_core::FlatTrace &f = ws.trace(r);
+      if (f.type >= 1) {
+        n++;
+      } else {
+        st.push_back(f.right);
+      }
+      st.push_back(f.left);
+    }
+    return n;
+  }
+
+  // At the driver: every level's best slack that the driver's gate allows,
+  // and a point wherever it improves on every cheaper level's.
+  bool finish(Node *t) {
+    final_levels = std::move(sets.back());
+    sets.pop_back();
+    for (Level &l : final_levels) compact(l.s, driver_only, 0.0);
+    drop_empty(final_levels);
+    child_is_sink = t->left->type == NODE_SINK;
+    const double k1 = distance(t, t->left);
+    const double wire = (((r0 * 0.5) * c0) * k1) * k1;
+    bool any = false;
+    double best = MINUS_INFINITY_TIME;
+    for (size_t li = 0; li < final_levels.size(); li++) {
+      const LimSet &s = final_levels[li].s;
+      double level_best = MINUS_INFINITY_TIME;
+      int at = -1;
+      for (int i = 0; i < s.a.n; i++) {
+        const LimCand &x = s.a.p[i];
+        const double c = x.c + k1 * c0, p = (x.p - wire) - (r0 * k1) * x.c;
+        if (!fits(driver_gate, c, p)) continue;
+        any = true;
+        const double slack = ((x.q - wire) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
+        if (slack > level_best) {
+          level_best = slack;
+          at = i;
+        }
+      }
+      // An improvement within rounding of the sums is no improvement.
+      if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
+      best = level_best;
+      points.push_back({final_levels[li].cost, buffers_of(s.a.p[at].trace), level_best});
+      refs.push_back({static_cast<int>(li), at});
+    }
+    if (!any) {
+      discard_levels(final_levels);
+      return fail(0);
+    }
+    release();
+    return true;
+  }
+};
+
+LimitedFrontier::LimitedFrontier(const Limits &limits, int young_records) : impl_(new Impl(limits, young_records)) {}
+LimitedFrontier::~LimitedFrontier() = default;
+
+bool LimitedFrontier::run(Node *root) { return impl_->run(root); }
+const std::vector<LimitedPoint> &LimitedFrontier::points() const { return impl_->points; }
+int LimitedFrontier::dead_end() const { return impl_->dead; }
+
+void LimitedFrontier::write_placements(int point, int *count) const {
+  const Impl &m = *impl_;
+  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) {
+    std::fprintf(fp, "empty tree\n");
+    return;
+  }
+  const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
+  m.ws.write_trace(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.at].trace, count);
+}
+
+void LimitedFrontier::print_list(int point) const {
+  const Impl &m = *impl_;
+  const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
+                              ? m.points[static_cast<size_t>(point)].cost
+                              : std::numeric_limits<long long>::max();
+  std::vector<LimCand> all;
+  for (const Level &l : m.final_levels)
+    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
+  if (all.empty()) {
+    std::printf("empty tree\n");
+    return;
+  }
+  std::sort(all.begin(), all.end(), sweep_order);
+  double last = NEG_INF;
+  for (const LimCand &x : all) {
+    if (!(x.q > last)) continue;
+    last = x.q;
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
+    if (debug) {
+      int n = 0;
+      if (m.child_is_sink)
+        std::fprintf(fp, "empty tree\n");
+      else
+        m.ws.write_trace(x.trace, &n);
+    }
+  }
+}

@@ -1,0 +1,116 @@
+// The flat engine under electrical limits: the best slack over the buffer
+// assignments whose every stage meets the load and slew limits (the stage
+// model is in stage_limits.h).
+//
+// Central idea: a candidate carries, beside its load c and required time q,
+// p = -(the worst Elmore wire delay from the candidate's node down to an end
+// point of its stage). A wire changes p exactly as it changes q
+// (p -= r0·len·(c0·len/2 + c)), so the flat engine's pending affine update
+// carries both; a branch takes the smaller p, a buffer starts p = 0 at its
+// input. A gate of resistance R and load limit L may drive the candidate when
+// c <= L and ln 9 · (R·c - p) <= the slew limit. Candidates are dropped when
+// another has no larger load, no earlier required time and no smaller p
+// (after the shear of "Pruning" in flat_core.h, which holds for p as for q),
+// and at once when no gate that could still drive them may: c and -p only
+// grow on the way up. The best candidate for a buffer type is the best
+// vertex of the (c, q) hull when that vertex meets the type's limits, and
+// otherwise the best candidate that does, found by a search along the hull
+// that stops once no remaining candidate can beat the best one found.
+//
+// The slack-cost frontier under the same limits (LimitedFrontier) keeps one
+// such set per cost (the sum of the area= of the buffers below, as the
+// frontier programme of frontier.h counts it): an edge's buffered candidates
+// land in the level of their cost plus the type's area, and a branch merge
+// sweeps both branches' candidates by decreasing required time, pairing each
+// with the other branch's candidates met so far that no cheaper, lighter one
+// of at least its p beats.
+//
+// Ownership: an instance owns its workspace (trace pool, arrays) and keeps
+// the driver child's candidates and the winner's trace until it is
+// destroyed. The memory counters of def.h receive its figures as the flat
+// engine's do (32 bytes a candidate slot).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "def.h"
+#include "stage_limits.h"
+
+class FlatLimited {
+ public:
+  // young_records: see flat_young_records (flat.h); only speed and memory
+  // figures depend on it.
+  explicit FlatLimited(const Limits &limits, int young_records = 1 << 15);
+  ~FlatLimited();
+  FlatLimited(const FlatLimited &) = delete;
+  FlatLimited &operator=(const FlatLimited &) = delete;
+
+  // Runs on the tree whose driver is root. False when no buffer assignment
+  // meets the limits.
+  bool run(Node *root);
+
+  // Best slack over the assignments that meet the limits, or
+  // MINUS_INFINITY_TIME when none beats it (or none meets them).
+  double slack() const;
+
+  // After a failed run: table position of the node below which no
+  // assignment was left (0: the driver's own stage), for the message.
+  int dead_end() const;
+
+  // The driver child's candidates that the driver may drive, one line each
+  // in the list engine's listing format on standard output (with debug,
+  // each one's placements on fp).
+  void print_list() const;
+
+  // The winner's placement lines on fp ("empty tree" as the other engines
+  // write it); *count receives the number of buffers.
+  void print_buffers(int *count) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// One point of the frontier under limits: the least cost (sum of the buffers'
+// areas) at which the best slack of the assignments that meet the limits
+// reaches `slack`, and the buffer count of the placement that reaches it.
+struct LimitedPoint {
+  long long cost;
+  int buffers;
+  double slack;
+};
+
+class LimitedFrontier {
+ public:
+  explicit LimitedFrontier(const Limits &limits, int young_records = 1 << 15);
+  ~LimitedFrontier();
+  LimitedFrontier(const LimitedFrontier &) = delete;
+  LimitedFrontier &operator=(const LimitedFrontier &) = delete;
+
+  // Computes the frontier of the tree whose driver is root. False when no
+  // buffer assignment meets the limits.
+  bool run(Node *root);
+
+  // From the least cost that beats minus infinity to the least cost of the
+  // maximum slack, one point per cost at which the best slack improves (by
+  // more than 1e-12 relative); empty when nothing beats minus infinity.
+  const std::vector<LimitedPoint> &points() const;
+
+  // After a failed run, as FlatLimited::dead_end().
+  int dead_end() const;
+
+  // The placement lines of point `point` on fp ("empty tree" when the
+  // driver drives a sink or there is no such point); *count receives the
+  // number of buffers.
+  void write_placements(int point, int *count) const;
+
+  // The -o listing for point `point`: the driver child's candidates of cost
+  // at most the point's that the driver may drive, none dominated by another
+  // of them in load and required time, smallest load first.
+  void print_list(int point) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};

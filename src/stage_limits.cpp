@@ -1,0 +1,224 @@
+// Stages of a buffered net and their limits (the model is described in
+// stage_limits.h): the stage evaluation of a given buffer placement, the check of
+// its stages against the limits, a one-pass bound that tells when limits
+// cannot bind at all, and the explanation of an infeasible request.
+//
+// Every walk is bottom-up over one pre-order of the tree taken with an
+// explicit stack, so a chain of 1.6 million nodes needs no deep recursion.
+#include "stage_limits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Table positions of the tree reached from the driver in pre-order, and the
+// parent of each (-1 for the driver and for nodes it does not reach).
+void preorder(std::vector<int> &order, std::vector<int> &parent) {
+  const int in_use = n_sinks + n_candidates;
+  order.clear();
+  order.reserve(static_cast<size_t>(in_use));
+  parent.assign(static_cast<size_t>(in_use), -1);
+  if (in_use == 0) return;
+  std::vector<int> stack{0};
+  while (!stack.empty()) {
+    int p = stack.back();
+    stack.pop_back();
+    order.push_back(p);
+    const Node &n = nodes[p];
+    // The driver's second child, absent in valid nets, is not part of the net.
+    for (Node *k : {n.type == NODE_DRIVER ? nullptr : n.right, n.left}) {
+      if (k == nullptr) continue;
+      int kp = static_cast<int>(k - nodes.data());
+      parent[kp] = p;
+      stack.push_back(kp);
+    }
+  }
+}
+
+double wire_length(int p, int k) { return std::fabs(nodes[p].x - nodes[k].x) + std::fabs(nodes[p].y - nodes[k].y); }
+
+double gate_resistance(int type) { return type == 0 ? rd : rb[type - 1]; }
+
+std::string number(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+}  // namespace
+
+double gate_max_cap(int type, const Limits &lim) {
+  const double own = type == 0 ? driver_max_cap : buffer_max_cap[type - 1];
+  return own < NO_LIMIT ? own : lim.max_cap;
+}
+
+bool limits_in_force(const Limits &lim) {
+  if (lim.max_cap < NO_LIMIT || lim.max_slew < NO_LIMIT || driver_max_cap < NO_LIMIT) return true;
+  for (int t = 0; t < n_buffertype; t++)
+    if (buffer_max_cap[t] < NO_LIMIT) return true;
+  return false;
+}
+
+std::string gate_name(int type) { return type == 0 ? "the driver" : "buffer type " + std::to_string(type); }
+
+std::vector<Stage> compute_stages(const std::vector<int> &buffer_on) {
+  std::vector<int> order, parent;
+  preorder(order, parent);
+  const size_t in_use = parent.size();
+  // Looking down from a node, inside the stage it belongs to: the load, the
+  // worst wire delay to an end point, and that end point.
+  std::vector<double> load(in_use, 0.0), delay(in_use, 0.0);
+  std::vector<int> worst(in_use, -1);
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    const int k = *it;
+    if (nodes[k].type == NODE_SINK) {
+      load[k] = nodes[k].cap;
+      worst[k] = k;
+    }
+    const int p = parent[k];
+    if (p < 0) continue;
+    if (buffer_on[k]) {
+      // The buffer stands at p: an end point of p's stage, no wire delay.
+      load[p] += cb[buffer_on[k] - 1];
+      if (worst[p] < 0) worst[p] = p;
+      continue;
+    }
+    const double len = wire_length(p, k);
+    load[p] += c0 * len + load[k];
+    const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
+    if (worst[p] < 0 || e > delay[p]) {
+      delay[p] = e;
+      worst[p] = worst[k];
+    }
+  }
+  std::vector<Stage> stages;
+  if (order.empty()) return stages;
+  const int first = nodes[0].left ? static_cast<int>(nodes[0].left - nodes.data()) : -1;
+  stages.push_back({0, first, 0, load[0], delay[0], LN9 * (rd * load[0] + delay[0]), worst[0]});
+  for (int k : order) {
+    const int t = buffer_on[k];
+    const int p = parent[k];
+    if (t == 0 || p < 0) continue;
+    const double len = wire_length(p, k);
+    const double c = c0 * len + load[k];
+    const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
+    stages.push_back({p, k, t, c, e, LN9 * (rb[t - 1] * c + e), worst[k]});
+  }
+  return stages;
+}
+
+std::vector<Violation> check_stages(const std::vector<Stage> &stages, const Limits &lim, double tolerance) {
+  std::vector<Violation> v;
+  auto over = [tolerance](double value, double limit) { return value > limit + tolerance * std::fabs(limit); };
+  for (size_t i = 0; i < stages.size(); i++) {
+    const Stage &s = stages[i];
+    const double cap = gate_max_cap(s.type, lim);
+    if (cap < NO_LIMIT && over(s.load, cap)) v.push_back({i, LIMIT_LOAD, s.load, cap});
+    if (lim.max_slew < NO_LIMIT && over(s.slew, lim.max_slew)) v.push_back({i, LIMIT_SLEW, s.slew, lim.max_slew});
+  }
+  return v;
+}
+
+bool limits_cannot_bind(const Limits &lim) {
+  if (!limits_in_force(lim)) return true;
+  std::vector<int> order, parent;
+  preorder(order, parent);
+  const size_t in_use = parent.size();
+  double cb_max = 0.0;
+  for (int t = 0; t < n_buffertype; t++) cb_max = std::max(cb_max, cb[t]);
+  // Upper bounds over every assignment, looking down from a node inside its
+  // stage: the load, and the worst wire delay to an end point.
+  std::vector<double> load(in_use, 0.0), delay(in_use, 0.0);
+  auto fits = [&](int type, double c, double e) {
+    return c <= gate_max_cap(type, lim) && LN9 * (gate_resistance(type) * c + e) <= lim.max_slew;
+  };
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    const int k = *it;
+    if (nodes[k].type == NODE_SINK) load[k] = nodes[k].cap;
+    const int p = parent[k];
+    if (p < 0) continue;
+    const double len = wire_length(p, k);
+    const double c = c0 * len + load[k];
+    const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
+    if (nodes[p].type == NODE_CANDIDATE) {
+      // A buffer may stand at p on this wire: its stage, and its input seen at p.
+      for (int t = 1; t <= n_buffertype; t++)
+        if (!fits(t, c, e)) return false;
+      load[p] += std::max(c, cb_max);
+    } else {
+      load[p] += c;
+    }
+    delay[p] = std::max(delay[p], e);
+  }
+  return order.empty() || fits(0, load[0], delay[0]);
+}
+
+std::string explain_infeasible(const Limits &lim, int subtree) {
+  std::vector<int> order, parent;
+  preorder(order, parent);
+  const size_t in_use = parent.size();
+  double cb_min = NO_LIMIT;
+  for (int t = 0; t < n_buffertype; t++) cb_min = std::min(cb_min, cb[t]);
+  // Lower bound on the load seen at a node inside its stage: every wire
+  // leaving a candidate node carries the lightest buffer when that is lighter
+  // than what the wire would bring.
+  std::vector<double> least(in_use, 0.0);
+  struct Cause {
+    double excess = 0.0;  // > 1: the best gate still breaks a limit by this factor
+    int p = -1, k = -1, gate = 0;
+    LimitKind kind = LIMIT_LOAD;
+    double value = 0.0, limit = 0.0;
+  } worst;
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    const int k = *it;
+    if (nodes[k].type == NODE_SINK) least[k] = nodes[k].cap;
+    const int p = parent[k];
+    if (p < 0) continue;
+    const double len = wire_length(p, k);
+    const double c = c0 * len + least[k];
+    const double e = r0 * len * (c0 * len / 2.0 + least[k]);
+    const bool site = nodes[p].type == NODE_CANDIDATE;
+    least[p] += site ? std::min(c, cb_min) : c;
+    // The stage holding this wire has at least load c and wire delay e,
+    // whichever gate drives it: the driver, or (below a candidate node) a
+    // buffer of any type.
+    Cause best;
+    best.excess = NO_LIMIT;
+    for (int g = 0; g <= (site ? n_buffertype : 0); g++) {
+      const double cap = gate_max_cap(g, lim);
+      const double slew = LN9 * (gate_resistance(g) * c + e);
+      const double by_load = cap < NO_LIMIT ? c / cap : 0.0;
+      const double by_slew = lim.max_slew < NO_LIMIT ? slew / lim.max_slew : 0.0;
+      const double excess = std::max(by_load, by_slew);
+      if (excess < best.excess) {
+        best = {excess, p, k, g, by_load >= by_slew ? LIMIT_LOAD : LIMIT_SLEW, by_load >= by_slew ? c : slew,
+                by_load >= by_slew ? cap : lim.max_slew};
+      }
+    }
+    if (best.excess > 1.0 && best.excess > worst.excess && !(best.value <= best.limit)) worst = best;
+  }
+  if (worst.k >= 0) {
+    const bool by_driver = worst.gate == 0;
+    std::string s = "the stage of node " + std::to_string(nodes[worst.k].index) + " (on the wire from " +
+                    (worst.p == 0 ? std::string("the driver") : "node " + std::to_string(nodes[worst.p].index)) +
+                    "), whose wire alone, driven by " +
+                    (by_driver && nodes[worst.p].type != NODE_CANDIDATE
+                         ? std::string("the driver")
+                         : "the best gate that may drive it (" + gate_name(worst.gate) + ")") +
+                    ", gives ";
+    if (worst.kind == LIMIT_SLEW)
+      s += "slew " + number(worst.value) + " > " + number(worst.limit);
+    else
+      s += "load " + number(worst.value * 1000.0) + " > " + number(worst.limit * 1000.0) + ", the load limit of " +
+           gate_name(worst.gate);
+    return s;
+  }
+  if (subtree >= 0 && subtree < static_cast<int>(in_use) && subtree != 0)
+    return "no buffering of the subtree below node " + std::to_string(nodes[subtree].index) +
+           " keeps every stage within the limits";
+  return "no buffer assignment keeps every stage within the limits";
+}
