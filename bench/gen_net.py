@@ -167,6 +167,8 @@ def main():
     ap.add_argument("--clusters", type=int, default=8, help="cluster count for --dist clustered (default 8)")
     ap.add_argument("--wire-r", type=float, help="wire resistance, ohm/um (default: the sink list's, else 0.003)")
     ap.add_argument("--wire-c", type=float, help="wire capacitance, fF/um (default: the sink list's, else 0.02)")
+    ap.add_argument("--tile", type=int, default=1, metavar="K",
+                    help="repeat the sink set K x K times side by side (default 1), for nets of many sinks")
     ap.add_argument("--scale", type=float, default=1.0,
                     help="multiply all sink coordinates by this factor (default 1: one unit = 1 um)")
     ap.add_argument("--driver", choices=("centre", "corner"), default="centre",
@@ -208,11 +210,21 @@ def write_net(a):
     r0 = a.wire_r if a.wire_r is not None else (r_unit if r_unit is not None else 0.003)
     c0 = a.wire_c if a.wire_c is not None else (c_unit if c_unit is not None else 0.02)
 
+    if a.tile < 1:
+        sys.exit("gen_net: --tile needs K >= 1")
+    if a.tile > 1:
+        # Copies side by side, one bounding box apart (plus 1 %), in rows.
+        w = max(s[0] for s in sinks) - min(s[0] for s in sinks)
+        h = max(s[1] for s in sinks) - min(s[1] for s in sinks)
+        sinks = [(x + i * 1.01 * w, y + j * 1.01 * h, cap, down)
+                 for j in range(a.tile) for i in range(a.tile) for x, y, cap, down in sinks]
     if a.scale != 1.0:
         sinks = [(x * a.scale, y * a.scale, cap, down) for x, y, cap, down in sinks]
     n = len(sinks)
-    if 2 * n >= 50000:
-        sys.exit("gen_net: %d sinks would number candidates up to 2n > 50000 (segment nodes start there)" % n)
+    # Candidates are numbered up to 2n - 1; the tool numbers segment nodes
+    # from 50000 + (n - 1) on, so the two ranges stay apart while n < 50000.
+    if n >= 50000:
+        sys.exit("gen_net: %d sinks would number candidates into the segment nodes' range (n < 50000)" % n)
     points = [(s[0], s[1]) for s in sinks]
     root, candidates, edges = build_tree(points)
 

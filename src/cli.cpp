@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cmath>
 #include <climits>
@@ -36,7 +37,7 @@ namespace {
 // generated line with every option follows it.
 const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n";
 
-enum Key { KEY_OUT = 300, KEY_MAX_CAP, KEY_MAX_SLEW };
+enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER, KEY_MAX_CAP, KEY_MAX_SLEW };
 
 const char *const kSummary =
     "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
@@ -67,9 +68,10 @@ const char *const kEpilogue =
     "\n"
     "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
     "created, an output that would replace an input, an error in the input files or answers,\n"
-    "or a failed write; 2 when no buffer assignment meets the limits (nothing is written).\n"
-    "Outputs are put in place only when the whole run has succeeded: a failed or interrupted\n"
-    "run leaves files of earlier runs as they were.";
+    "or a failed write; 2 when --target or --budget cannot be met (the outputs of the maximum\n"
+    "slack at its least cost are written) or no buffer assignment meets the limits (nothing is\n"
+    "written). Outputs are put in place only when the whole run has succeeded: a failed or\n"
+    "interrupted run leaves files of earlier runs as they were.";
 
 const cmdline::Program &program_table() {
   static const cmdline::Program table{
@@ -88,6 +90,14 @@ const cmdline::Program &program_table() {
           {'j', 'j', "json", "FILE", "write a JSON report of the run to FILE ('-': standard output)"},
           {KEY_OUT, 0, "out", "BASE", "write BASE.finalnet and BASE.buf instead of names derived from the net file"},
           {'q', 'q', "quiet", nullptr, "print no warnings about the input files"},
+          {KEY_MIN_COST, 0, "min-cost", nullptr, "the maximum slack at the least cost (cost: the sum of the buffers' area=)"},
+          {KEY_TARGET, 0, "target", "S", "the least cost whose slack is at least S (exit status 2 when none is)"},
+          {KEY_BUDGET, 0, "budget", "W", "the best slack of cost at most W (an integer)"},
+          {KEY_WITHIN, 0, "within", "D[%]",
+           "the least cost whose slack is within D of the best slack (with %: P percent of |best slack|)"},
+          {KEY_FRONTIER, 0, "frontier", "FILE",
+           "write the slack-cost frontier as CSV (cost,buffers,slack) to FILE ('-': standard output);\n"
+           "alone it means --min-cost; the cost options select -a flat"},
           {KEY_MAX_CAP, 0, "max-cap", "V",
            "no gate without a max_cap of its own drives a load above V (files' capacitance unit)"},
           {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage has a slew above S at any of its end points"},
@@ -122,6 +132,52 @@ Engine parse_engine(const cmdline::Option &option) {
     throw cmdline::UsageError(option.name + ": '" + option.value + "' is not an algorithm (an integer, list, fast or flat)");
   // As at the prompt: 1 is the list algorithm, every other integer the fast one.
   return !out_of_range && value == 1 ? ENGINE_LIST : ENGINE_FAST;
+}
+
+// A finite number, the whole text.
+bool parse_number(const char *text, double *value) {
+  char *end = nullptr;
+  errno = 0;
+  *value = std::strtod(text, &end);
+  return end != text && *end == '\0' && errno != ERANGE && std::isfinite(*value);
+}
+
+CostGoal parse_cost_option(const cmdline::Option &option) {
+  const char *text = option.value.c_str();
+  auto bad = [&](const char *what) {
+    throw cmdline::UsageError(option.name + ": '" + option.value + "' is not " + what);
+  };
+  CostGoal g;
+  double v = 0.0;
+  switch (option.key) {
+    case KEY_TARGET:
+      g.kind = CostObjective::TARGET;
+      if (!parse_number(text, &g.slack)) bad("a slack (a finite number)");
+      break;
+    case KEY_BUDGET: {
+      g.kind = CostObjective::BUDGET;
+      const char *p = text;
+      bool digits = *p != '\0';
+      for (; *p; p++) digits = digits && std::isdigit(static_cast<unsigned char>(*p));
+      errno = 0;
+      g.budget = digits ? std::strtoll(text, nullptr, 10) : -1;
+      if (!digits || errno == ERANGE) bad("a cost (an integer from 0 up)");
+      break;
+    }
+    case KEY_WITHIN: {
+      std::string t = text;
+      const bool percent = !t.empty() && t.back() == '%';
+      if (percent) t.pop_back();
+      g.kind = percent ? CostObjective::WITHIN_PERCENT : CostObjective::WITHIN;
+      if (t.empty() || t.front() == '-' || !parse_number(t.c_str(), &v) || v < 0)
+        bad("a distance from the best slack (D or P%, from 0 up)");
+      g.slack = v;
+      break;
+    }
+    default:
+      g.kind = CostObjective::MIN_COST;
+  }
+  return g;
 }
 
 // A limit: a finite number >= 0.
@@ -183,6 +239,8 @@ Options parse_command_line(int argc, char **argv) {
     }
   // Files are opened in command-line order, so the first name that cannot be
   // opened is the one reported.
+  int cost_key = 0;  // the cost objective given, to refuse a second one
+  std::string cost_name;
   for (const cmdline::Option &opt : parsed.options) {
     switch (opt.key) {
       case 'f':
@@ -219,6 +277,20 @@ Options parse_command_line(int argc, char **argv) {
         if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a base name");
         o.out_base = opt.value;
         break;
+      case KEY_MIN_COST:
+      case KEY_TARGET:
+      case KEY_BUDGET:
+      case KEY_WITHIN:
+        if (o.cost.kind != CostObjective::NONE && cost_key != opt.key)
+          throw cmdline::UsageError(cost_name + " and " + opt.name + " ask for different solutions; give one of them");
+        cost_key = opt.key;
+        cost_name = opt.name;
+        o.cost = parse_cost_option(opt);
+        break;
+      case KEY_FRONTIER:
+        if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a file name");
+        o.frontier_csv = opt.value;
+        break;
       case KEY_MAX_CAP:
         o.limits.max_cap = parse_limit(opt) / 1000.0;
         break;
@@ -240,6 +312,13 @@ Options parse_command_line(int argc, char **argv) {
     if (o.engine != ENGINE_FLAT)
       throw cmdline::UsageError(std::string("--max-cap and --max-slew need the flat algorithm (-a flat); the ") +
                                 engine_name(o.engine) + " algorithm knows no limits");
+  }
+  // The cost options are the flat engine's: they select it, and refuse the others.
+  if (o.cost.kind == CostObjective::NONE && !o.frontier_csv.empty()) o.cost.kind = CostObjective::MIN_COST;
+  if (o.cost.kind != CostObjective::NONE) {
+    if (o.engine == ENGINE_ASK) o.engine = ENGINE_FLAT;
+    if (o.engine != ENGINE_FLAT)
+      throw cmdline::UsageError("the cost options (--min-cost, --target, --budget, --within, --frontier) need -a flat");
   }
   return o;
 }
@@ -349,7 +428,7 @@ void WarningPrinter::print(const std::string &text) {
 void WarningPrinter::finish() {
   if (hidden_ == 0) return;
   std::fflush(stdout);
-  std::fprintf(stderr, "bufins: %ld more warnings not shown\n", hidden_);
+  std::fprintf(stderr, "%s: %ld more warnings not shown\n", program_, hidden_);
   hidden_ = 0;
 }
 
@@ -486,6 +565,22 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
     list.push_back(e);
   }
   j["placements"] = list;
+  if (run.cost >= 0) {
+    j["cost"] = run.cost;
+    if (run.frontier != nullptr) {
+      ordered_json f = ordered_json::array();
+      for (size_t k = 0; k < run.frontier->size(); k++) {
+        const FrontierPoint &p = (*run.frontier)[k];
+        ordered_json e;
+        e["cost"] = p.cost;
+        e["buffers"] = p.buffers;
+        e["slack"] = p.slack;
+        e["chosen"] = static_cast<int>(k) == run.chosen;
+        f.push_back(e);
+      }
+      j["frontier"] = f;
+    }
+  }
   if (run.with_limits) {
     // The winner's stages as the limits see them (stage_limits.h), loads in the
     // files' capacitance unit.

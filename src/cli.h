@@ -15,6 +15,7 @@
 
 #include "def.h"
 #include "output_file.h"
+#include "frontier.h"
 #include "stage_limits.h"
 
 using File = std::unique_ptr<FILE, int (*)(FILE *)>;
@@ -35,6 +36,8 @@ struct Options {
   int segments = -1;             // -m; -1: the coefficient prompt decides
   std::string json;              // -j; empty: no JSON report
   std::string out_base;          // --out; empty: names derived from the net file
+  CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
+  std::string frontier_csv;      // --frontier; empty: none
   Limits limits;                 // --max-cap, --max-slew (they select the flat engine)
 };
 
@@ -83,15 +86,17 @@ double process_cpu_seconds();
 
 // Prints the readers' warnings on standard error (standard output flushed
 // first, so they follow what was printed before) unless quiet; after a
-// hundred, counts the rest and says how many at finish().
+// hundred, counts the rest and says how many at finish(), in the name of
+// `program` ("bufins-check: 12 more warnings not shown").
 class WarningPrinter {
  public:
-  explicit WarningPrinter(bool quiet) : quiet_(quiet) {}
+  explicit WarningPrinter(bool quiet, const char *program = "bufins") : quiet_(quiet), program_(program) {}
   void print(const std::string &text);
   void finish();
 
  private:
   bool quiet_;
+  const char *program_;
   long shown_ = 0;
   long hidden_ = 0;
 };
@@ -107,6 +112,11 @@ struct RunSummary {
   double algorithm_time;      // user CPU seconds as -t reports them (getrusage)
   double algorithm_cpu_time;  // CPU seconds of the process, nanosecond clock
   std::vector<std::string> buffer_names;
+  // A cost-aware run: the chosen solution's cost (sum of areas), and the
+  // frontier with the chosen point's index; cost -1 otherwise.
+  long long cost = -1;
+  const std::vector<FrontierPoint> *frontier = nullptr;
+  int chosen = -1;
   // With limits in force, the report adds the limits and the winner's stages.
   bool with_limits = false;
   Limits limits;

@@ -53,12 +53,12 @@ int no_close(FILE *) { return 0; }
 Parsed parse(const Program &program, int argc, const char *const *argv) {
   const std::vector<OptionSpec> options = all_options(program);
   Parsed out;
-  auto take = [&](const OptionSpec &spec, std::string name, std::string value) -> bool {
-    if (spec.key == 'h' || spec.key == 'V') {
-      out.action = spec.key == 'h' ? Parsed::HELP : Parsed::VERSION;
+  auto take = [&](const OptionSpec &entry, std::string name, std::string value) -> bool {
+    if (entry.key == 'h' || entry.key == 'V') {
+      out.action = entry.key == 'h' ? Parsed::HELP : Parsed::VERSION;
       return true;
     }
-    out.options.push_back({spec.key, std::move(name), std::move(value)});
+    out.options.push_back({entry.key, std::move(name), std::move(value)});
     return false;
   };
   for (int i = 1; i < argc; i++) {

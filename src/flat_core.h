@@ -223,6 +223,8 @@ class Workspace {
     return pool_n - old_n >= std::max(1, std::min(young_records, std::max(old_n, 4096)));
   }
   bool full_collection_due() const { return old_n >= full_at; }
+  // Records made since the last collection.
+  int32_t young_count() const { return pool_n - old_n; }
   // Collection: roots(visit) must call visit(array) for every array that
   // holds references to records (hull copies included); an array is any
   // record with members p (pointer to records with an int32_t `trace`) and

@@ -26,6 +26,7 @@
 #include "flat_limits.h"
 #include "stage_limits.h"
 #include "output_file.h"
+#include "frontier.h"
 #include "tree.h"
 #include "van.h"
 
@@ -68,6 +69,22 @@ int report_output_error(const OutputError &e) {
   return 1;
 }
 
+// A target or budget that no solution meets: why, on standard error, and
+// status 2 (the outputs of the maximum slack at its least cost are written).
+int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
+  std::fflush(stdout);
+  if (points.empty())
+    std::fprintf(stderr, "bufins: no solution beats minus infinity, so none meets the %s\n",
+                 goal.kind == CostObjective::TARGET ? "target" : "budget");
+  else if (goal.kind == CostObjective::TARGET)
+    std::fprintf(stderr, "bufins: no solution reaches the target slack %.10g: the best slack reachable is %.10g (cost %lld)\n",
+                 goal.slack, points.back().slack, points.back().cost);
+  else
+    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %.10g)\n", goal.budget,
+                 points.front().cost, points.front().slack);
+  return 2;
+}
+
 }  // namespace
 
 // The whole run; the readers' input errors (InputError) travel out of it to main.
@@ -85,6 +102,11 @@ static int run(int argc, char **argv) {
   const Engine engine = opt.engine == ENGINE_ASK ? ask_engine() : opt.engine;
   const bool use_van = engine == ENGINE_LIST;
   const bool use_flat = engine == ENGINE_FLAT;
+  // The cost options run the cost-aware programme in place of the flat engine.
+  const bool use_cost = use_flat && opt.cost.kind != CostObjective::NONE;
+  std::unique_ptr<CostFrontier> frontier;
+  std::vector<FrontierPoint> points;
+  CostChoice choice;
 
   WarningPrinter warnings(opt.quiet);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
@@ -130,6 +152,7 @@ static int run(int argc, char **argv) {
   // this net leave the run limit-free, so its outputs are those without them.
   const bool with_limits = limits_in_force(opt.limits);
   std::unique_ptr<FlatLimited> limited;
+  std::unique_ptr<LimitedFrontier> limited_frontier;
   if (use_flat && with_limits && !limits_cannot_bind(opt.limits)) limited.reset(new FlatLimited(opt.limits));
 
   if (debug == 1) ntree_print(root);
@@ -150,7 +173,25 @@ static int run(int argc, char **argv) {
   RLnode *result = nullptr;
   if (use_van)
     result = van(root);
-  else if (limited && !limited->run(root)) {
+  else if (use_cost && limited) {
+    // The frontier under limits: the limited sets, one per cost.
+    limited.reset();
+    limited_frontier = std::make_unique<LimitedFrontier>(opt.limits);
+    if (!limited_frontier->run(root)) {
+      progress_stop();
+      std::fflush(stdout);
+      std::fprintf(stderr, "bufins: the request cannot be met: %s\n",
+                   explain_infeasible(opt.limits, limited_frontier->dead_end()).c_str());
+      return 2;
+    }
+    for (const LimitedPoint &p : limited_frontier->points()) points.push_back({p.cost, p.buffers, p.slack});
+    choice = choose_point(points, opt.cost);
+  } else if (use_cost) {
+    frontier = std::make_unique<CostFrontier>();
+    frontier->run(root);
+    points = frontier->points();
+    choice = choose_point(points, opt.cost);
+  } else if (limited && !limited->run(root)) {
     progress_stop();
     // No assignment meets the limits: nothing is written.
     std::fflush(stdout);
@@ -174,6 +215,10 @@ static int run(int argc, char **argv) {
     std::printf("Nonredundant qc list before the source node:\n");
     if (use_van)
       print(result);
+    else if (use_cost && limited_frontier)
+      limited_frontier->print_list(choice.point);
+    else if (use_cost)
+      frontier->print_list(choice.point);
     else if (limited)
       limited->print_list();
     else if (use_flat)
@@ -193,6 +238,15 @@ static int run(int argc, char **argv) {
     Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
     printbuffer(winner, &number_of_buffers);
     list_delete(result);
+  } else if (use_cost) {
+    slack = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].slack : MINUS_INFINITY_TIME;
+    std::printf("The slack after buffer insertion : %10.10g\n", slack);
+    if (limited_frontier)
+      limited_frontier->write_placements(choice.point, &number_of_buffers);
+    else
+      frontier->write_placements(choice.point, &number_of_buffers);
+    frontier.reset();
+    limited_frontier.reset();
   } else if (limited) {
     slack = limited->slack();
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
@@ -221,6 +275,8 @@ static int run(int argc, char **argv) {
     std::printf("the memory of composition freezed are %fM bytes \n", megabytes(m_reduced));
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
+  const long long cost = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].cost : 0;
+  if (use_cost) std::printf("The cost of the inserted buffers is : %lld\n", cost);
   if (!(slack > MINUS_INFINITY_TIME)) {
     std::fflush(stdout);
     std::fprintf(stderr,
@@ -235,13 +291,26 @@ static int run(int argc, char **argv) {
   }
   if (!use_van && !use_flat) nil_free();
 
+  std::optional<OutputFile> frontier_csv;
+  if (use_cost && !opt.frontier_csv.empty()) {
+    frontier_csv.emplace(opt.frontier_csv);
+    write_frontier_csv(frontier_csv->stream(), points);
+  }
   std::optional<OutputFile> json;
   if (!opt.json.empty()) {
     json.emplace(opt.json);
     RunSummary run{opt.netname,      libname,        finalnet,          filename,
                    placement.path(), engine,         segments,          slack,
                    number_of_buffers, winner_from,   algorithm_time,    algorithm_cpu_time,
-                   buffer_names,     use_flat && with_limits, opt.limits};
+                   buffer_names,     -1,             nullptr,           -1,
+                   false,            opt.limits};
+    if (use_cost) {
+      run.cost = cost;
+      if (!opt.frontier_csv.empty()) run.frontier = &points;
+      run.chosen = choice.point;
+    }
+    run.with_limits = use_flat && with_limits;
+    run.limits = opt.limits;
     if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -249,7 +318,8 @@ static int run(int argc, char **argv) {
     std::fprintf(stderr, "bufins: cannot write the report to standard output\n");
     return 1;
   }
-  commit_outputs({&final_net, &placement, json ? &*json : nullptr});
+  commit_outputs({&final_net, &placement, json ? &*json : nullptr, frontier_csv ? &*frontier_csv : nullptr});
+  if (use_cost && !choice.met) return report_unmet_goal(opt.cost, points);
   return 0;
 }
 

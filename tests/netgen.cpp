@@ -273,6 +273,34 @@ int buffer_sites(const TestNet &net) {
 
 namespace {
 
+// Calls visit(pick, type_of) for every assignment of "no buffer or type j"
+// to every edge that leaves a candidate node.
+template <typename Visit>
+long every_assignment(const TestNet &net, const Tree &t, Visit visit) {
+  std::map<std::pair<int, int>, size_t> site_of;
+  for (const auto &e : net.edges)
+    for (const auto &c : net.cands)
+      if (c.index == e.first) site_of.emplace(e, site_of.size());
+  int choices = static_cast<int>(net.lib.size()) + 1;
+  std::vector<int> pick(site_of.size(), 0);
+  long count = 0;
+  while (true) {
+    visit(pick, evaluate(net, t, [&](int p, int k) {
+            auto s = site_of.find({p, k});
+            return s == site_of.end() ? 0 : pick[s->second];
+          }));
+    count++;
+    size_t i = 0;
+    while (i < pick.size() && ++pick[i] == choices) pick[i++] = 0;
+    if (i == pick.size()) break;
+  }
+  return count;
+}
+
+}  // namespace
+
+namespace {
+
 // Elmore slack with limits: *ok is false when some stage breaks one. Own
 // bottom-up (q, c, d): required time, load and worst wire delay to an end
 // point, inside the stage the node belongs to.
@@ -408,26 +436,61 @@ double exhaustive_best_limited(const TestNet &net, const TestLimits &lim, long *
 
 double exhaustive_best(const TestNet &net, long *assignments) {
   Tree t = build_tree(net);
-  std::map<std::pair<int, int>, size_t> site_of;
-  for (const auto &e : net.edges)
-    for (const auto &c : net.cands)
-      if (c.index == e.first) site_of.emplace(e, site_of.size());
-  int choices = static_cast<int>(net.lib.size()) + 1;
-  std::vector<int> pick(site_of.size(), 0);
   double best = -std::numeric_limits<double>::infinity();
-  long count = 0;
-  while (true) {
-    best = std::max(best, evaluate(net, t, [&](int p, int k) {
-      auto s = site_of.find({p, k});
-      return s == site_of.end() ? 0 : pick[s->second];
-    }));
-    count++;
-    size_t i = 0;
-    while (i < pick.size() && ++pick[i] == choices) pick[i++] = 0;
-    if (i == pick.size()) break;
-  }
+  long count = every_assignment(net, t, [&](const std::vector<int> &, double slack) { best = std::max(best, slack); });
   if (assignments) *assignments = count;
   return best;
+}
+
+std::map<long long, double> exhaustive_by_cost(const TestNet &net) {
+  Tree t = build_tree(net);
+  std::map<long long, double> best;
+  every_assignment(net, t, [&](const std::vector<int> &pick, double slack) {
+    long long cost = 0;
+    for (int p : pick)
+      if (p > 0) cost += net.lib[static_cast<size_t>(p - 1)].area;
+    auto it = best.find(cost);
+    if (it == best.end())
+      best.emplace(cost, slack);
+    else
+      it->second = std::max(it->second, slack);
+  });
+  return best;
+}
+
+long long placement_cost(const TestNet &net, const Placement &buffers) {
+  long long cost = 0;
+  for (const auto &b : buffers) cost += net.lib.at(static_cast<size_t>(b.second - 1)).area;
+  return cost;
+}
+
+void degenerate(std::mt19937 &rng, TestNet &net, int trial) {
+  auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  switch (trial % 11) {
+    case 1:  // zero-delay and zero-resistance buffers
+      for (auto &b : net.lib) {
+        if (uni(0, 1)) b.delay = 0;
+        if (uni(0, 2) == 0) b.res = 0;
+      }
+      break;
+    case 2:  // an empty library
+      net.lib.clear();
+      break;
+    case 3:  // required times near minus infinity: some candidates cross it
+      for (auto &k : net.sinks) k.time = uni(0, 1) ? -2e10 + uni(0, 3000) : -3e10;
+      break;
+    case 4:  // zero-load buffers and sinks
+      for (auto &b : net.lib)
+        if (uni(0, 1)) b.cap_file = 0;
+      for (auto &k : net.sinks)
+        if (uni(0, 1)) k.cap_file = 0;
+      break;
+    case 5:  // a driver without resistance
+      net.rd = 0;
+      break;
+    default:
+      break;
+  }
 }
 
 void write_net_files(const TestNet &net, const std::string &dir, const std::string &name) {

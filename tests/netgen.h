@@ -27,8 +27,8 @@ struct TestNet {
   };
   struct Buf {
     double cap_file, delay, res;
+    long long area = 1;  // written as area= when not 1
     double max_cap_file = -1.0;  // max_cap= of the buffer line; < 0: none
-    long long area = 1;          // area= of the buffer line (written when not 1)
   };
   std::vector<Sink> sinks;
   std::vector<Cand> cands;
@@ -77,6 +77,18 @@ double elmore_slack(const TestNet &net, const Placement &buffers);
 // leaves a candidate node; also returns the number of assignments tried.
 double exhaustive_best(const TestNet &net, long *assignments = nullptr);
 
+// Best slack of each cost (sum of the areas of the buffers) over every such
+// assignment: cost -> the best slack of the assignments of exactly that cost.
+std::map<long long, double> exhaustive_by_cost(const TestNet &net);
+
+// Cost (sum of areas) of a placement.
+long long placement_cost(const TestNet &net, const Placement &buffers);
+
+// Degenerate variants the generator does not make by itself, chosen by
+// trial % 11 (1: zero-delay and zero-resistance buffers, 2: an empty
+// library, 3: required times near minus infinity, 4: zero-load buffers and
+// sinks, 5: a driver without resistance; others: none).
+void degenerate(std::mt19937 &rng, TestNet &net, int trial);
 // Electrical limits for the exhaustive reference: --max-cap (files' unit)
 // and --max-slew; infinity when not given. The net's own max_cap fields
 // apply as well.

@@ -54,36 +54,6 @@ Outcome run_flat(Node *root) {
 
 double tolerance(double v) { return 1e-9 * std::max(1.0, std::fabs(v)); }
 
-// Degenerate variants the generator does not make by itself.
-void degenerate(std::mt19937 &rng, TestNet &net, int trial) {
-  auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  switch (trial % 11) {
-    case 1:  // zero-delay and zero-resistance buffers
-      for (auto &b : net.lib) {
-        if (uni(0, 1)) b.delay = 0;
-        if (uni(0, 2) == 0) b.res = 0;
-      }
-      break;
-    case 2:  // an empty library
-      net.lib.clear();
-      break;
-    case 3:  // required times near minus infinity: some candidates cross it
-      for (auto &k : net.sinks) k.time = uni(0, 1) ? -2e10 + uni(0, 3000) : -3e10;
-      break;
-    case 4:  // zero-load buffers and sinks
-      for (auto &b : net.lib)
-        if (uni(0, 1)) b.cap_file = 0;
-      for (auto &k : net.sinks)
-        if (uni(0, 1)) k.cap_file = 0;
-      break;
-    case 5:  // a driver without resistance
-      net.rd = 0;
-      break;
-    default:
-      break;
-  }
-}
-
 TEST(FlatTest, AgreesWithListEngineOnRandomNets) {
   std::mt19937 rng(9090);
   for (int trial = 0; trial < 3000; trial++) {

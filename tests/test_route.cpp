@@ -368,13 +368,14 @@ TEST(RouteEndToEnd, BadInput) {
       {pins, "in --pitch=1e-6", 2, "bufins-route: the net would have more than 1600000 nodes"},
       {pins, "missing", 1, "bufins-route: cannot open missing: No such file or directory"},
       {pins, "in -o nodir/out.net", 1, "bufins-route: cannot create nodir/out.net"},
-      {pins, "in --alpha=2", 1, "bufins-route: --alpha needs a number from 0 to 1, not \"2\""},
-      {pins, "in --pitch=0", 1, "bufins-route: --pitch needs a length above 0"},
-      {pins, "in --driver=3", 1, "bufins-route: --driver needs X,Y, not \"3\""},
-      {pins, "in -f x", 1, "bufins-route: unknown option -f"},
-      {pins, "in --segments=3", 1, "bufins-route: unknown option --segments=3"},
-      {pins, "in --pitch", 1, "bufins-route: option --pitch needs a value"},
-      {pins, "in out.net", 1, "bufins-route: unexpected argument \"out.net\""},
+      {pins, "in --alpha=2", 1, "bufins-route: --alpha: '2' is not a number from 0 to 1"},
+      {pins, "in --pitch=0", 1, "bufins-route: --pitch: '0' is not a length above 0"},
+      {pins, "in --driver=3", 1, "bufins-route: --driver: '3' is not X,Y (two numbers)"},
+      {pins, "in -f x", 1, "bufins-route: unknown option '-f'"},
+      {pins, "in --segments=3", 1, "bufins-route: unknown option '--segments'"},
+      {pins, "in --pitch", 1, "bufins-route: option '--pitch' needs an argument (L)"},
+      {pins, "in out.net", 1, "bufins-route: unexpected argument 'out.net'"},
+      {pins, "- --loads=-", 1, "bufins-route: '-' (standard input) may stand for one input file only"},
       {pins, "", 1, "bufins-route: no INPUT given"},
   };
   write_file(d / "list", "PerUnitResistance : 1\nPerUnitCapacitance : 1e-15\nSink : 0\n Coordinate : 5 5\n Capacitive Load : 1e-15\n");
@@ -402,4 +403,38 @@ TEST(RouteEndToEnd, BadInput) {
   EXPECT_NE(r.out.find("--alpha=A"), std::string::npos);
   r = d.run("'" + kRoute + "' -V");
   EXPECT_EQ(r.out, std::string("bufins-route ") + BUFINS_VERSION + "\n");
+}
+
+// The net is written whole or not at all: an output naming an input is
+// refused before anything is read, and a failed write or a late error leaves
+// an earlier net of the same name byte for byte, with no temporary behind.
+TEST(RouteEndToEnd, OutputsNeverDestroyFiles) {
+  std::mt19937 rng(5);
+  Dir d;
+  const std::string pins = pin_file(random_pins(rng, 200, 5000));
+  write_file(d / "pins.net", pins);
+  RunResult r = d.run("'" + kRoute + "' pins.net -o out.net");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string earlier = read_file(d / "out.net");
+  ASSERT_GT(earlier.size(), 4096u);
+  auto left_alone = [&](const RunResult &run, int status, const std::string &message) {
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.err.rfind(message, 0), 0u) << run.err;
+    EXPECT_EQ(read_file(d / "pins.net"), pins);
+    EXPECT_EQ(read_file(d / "out.net"), earlier);
+    for (const auto &entry : fs::directory_iterator(d.path))
+      EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+  };
+  left_alone(d.run("'" + kRoute + "' pins.net --pitch=3 --output=./pins.net"), 1,
+             "bufins-route: output ./pins.net would replace the input file pins.net; choose another name with "
+             "--output\n");
+  // A write that fails half-way (the file size limit, its signal ignored so
+  // that the write reports EFBIG), a full standard output, and a net refused
+  // after the inputs were read.
+  left_alone(d.run("trap '' XFSZ; ulimit -f 1; exec '" + kRoute + "' pins.net --pitch=3 -o out.net"), 1,
+             "bufins-route: cannot write out.net: File too large");
+  left_alone(d.run("'" + kRoute + "' pins.net > /dev/full"), 1,
+             "bufins-route: cannot write the net to standard output: No space left on device");
+  left_alone(d.run("'" + kRoute + "' pins.net --pitch=1e-6 -o out.net"), 2,
+             "bufins-route: the net would have more than 1600000 nodes");
 }

@@ -101,6 +101,7 @@ TEST(ToolsCheck, ReportsTheDemoAndComparesTheSlack) {
       "  type 2 : 5\n"
       "  type 3 : 4\n"
       "Total buffer input capacitance : 540\n"
+      "Cost (sum of areas) : 10\n"
       "Worst sinks (5 of 6):\n"
       "  sink 6 : slack 394.745\n"
       "  sink 3 : slack 397.88\n"

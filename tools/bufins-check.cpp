@@ -1,8 +1,9 @@
 // bufins-check: evaluates a buffer placement on a net independently of the
 // engines and reports the slack at the driver, the buffers by type, their total
-// input capacitance and the worst sinks; with electrical limits (--max-cap,
-// --max-slew, max_cap fields of the library or the driver line) also the
-// stages' loads and slews (stage_limits.h) and every stage over a limit.
+// input capacitance, their cost (the sum of their area= values) and the worst
+// sinks; with electrical limits (--max-cap, --max-slew, max_cap fields of the
+// library or the driver line) also the stages' loads and slews
+// (stage_limits.h) and every stage over a limit.
 //
 //   bufins-check [-s S] [-m M] [--max-cap V] [--max-slew S] [--stages] [-q] [-h] [-V] NET LIB PLACEMENT
 //
@@ -110,7 +111,7 @@ Request read_request(const cmdline::Parsed &parsed) {
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
 PlacementFile load_inputs(const Request &r) {
-  WarningPrinter warnings(r.quiet);
+  WarningPrinter warnings(r.quiet, kProgram.name);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   {
     File l = open_file(r.lib.c_str(), "r");
@@ -193,9 +194,11 @@ int main(int argc, char **argv) {
 
   std::vector<int> count(static_cast<size_t>(n_buffertype) + 1, 0);
   double input_cap = 0.0;
+  long long cost = 0;  // sum of the area= of the buffers (1 each by default)
   for (const PlacedBuffer &b : pf.buffers) {
     count[b.type]++;
     input_cap += cb[b.type - 1];
+    cost += buffer_area[b.type - 1];
   }
   std::vector<std::pair<double, int>> sinks;  // (slack, table position)
   for (int i = 1; i < n_sinks; i++)
@@ -207,6 +210,7 @@ int main(int argc, char **argv) {
   for (int type = 1; type <= n_buffertype; type++)
     if (count[type]) std::printf("  type %d : %d\n", type, count[type]);
   std::printf("Total buffer input capacitance : %.10g\n", input_cap * 1000.0);
+  std::printf("Cost (sum of areas) : %lld\n", cost);
   std::printf("Worst sinks (%zu of %zu):\n", std::min(sinks.size(), static_cast<size_t>(WORST_SINKS)), sinks.size());
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);

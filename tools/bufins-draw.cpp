@@ -19,18 +19,13 @@
 // input files, or a failed write. The picture is written to a temporary and
 // put in place only when whole (output_file.h): a failed run leaves an
 // earlier picture of the same name as it was.
-#include <cairo-svg.h>
 #include <cairo.h>
-#include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,11 +34,8 @@
 #include "def.h"
 #include "io.h"
 #include "output_file.h"
+#include "picture.h"
 #include "placement.h"
-
-// Fontconfig, under cairo's text, keeps its configuration for the life of the
-// process; the leak checker of sanitizer builds is told so.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig\n"; }
 
 namespace {
 
@@ -54,6 +46,13 @@ constexpr int LABEL_LIMIT = 150;   // node labels only for nets up to this size
 constexpr int SLACK_SHADES = 64;   // sinks are filled in this many colour steps
 constexpr int BATCH = 20000;       // wire pieces per stroke
 
+// The program's options: the picture options shared with bufins-plot, then its own.
+std::vector<cmdline::OptionSpec> options() {
+  std::vector<cmdline::OptionSpec> o = picture_options();
+  o.push_back({'q', 'q', "quiet", nullptr, "print no warnings about the input files"});
+  return o;
+}
+
 const cmdline::Program kProgram{
     "bufins-draw",
     "NET PLACEMENT [LIB]",
@@ -61,61 +60,28 @@ const cmdline::Program kProgram{
     "the sinks (coloured by their Elmore slack when the buffer library LIB is given)\n"
     "and one triangle per buffer, coloured by type, with a legend that names the\n"
     "types as LIB does. One input file may be '-', standard input.",
-    {{'p', 'p', "picture", "FILE",
-      "write the picture to FILE, required; its format follows the\n"
-      "name's ending, .svg or .png; '-' is standard output (SVG\n"
-      "unless --format says otherwise)"},
-     {'F', 'F', "format", "FORMAT", "svg or png, whatever the picture's name"},
-     {'o', 'o', "output", "FILE",
-      "deprecated: the same as --picture (in bufins -o is a flag;\n"
-      "this one warns)"},
-     {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
+    options(),
     "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
     "cannot be opened, an error in the input files (\"file:line: what is wrong\"),\n"
     "or a failed write (no partial picture is left)."};
 
 struct Request {
   std::string net, placement, lib;  // lib empty: none given
-  std::string picture;
-  bool svg = true;
+  PictureRequest picture;
   bool quiet = false;
 };
-
-bool ends_with(const std::string &s, const char *suffix) {
-  size_t n = std::char_traits<char>::length(suffix);
-  return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
-}
 
 // The run the command line asks for; throws cmdline::UsageError.
 Request read_request(const cmdline::Parsed &parsed) {
   Request r;
-  std::string format;
-  for (const cmdline::Option &o : parsed.options) {
-    if (o.key == 'o')
-      std::fprintf(stderr, "bufins-draw: warning: %s is deprecated, use -p/--picture\n", o.name.c_str());
-    if (o.key == 'p' || o.key == 'o') {
-      if (o.value.empty()) throw cmdline::UsageError(o.name + " needs a file name");
-      r.picture = o.value;
-    } else if (o.key == 'q') {
-      r.quiet = true;
-    } else if (o.key == 'F') {
-      format = o.value;
-      if (format != "svg" && format != "png")
-        throw cmdline::UsageError(o.name + ": '" + format + "' is not a picture format (svg or png)");
-    }
-  }
+  for (const cmdline::Option &o : parsed.options)
+    if (!r.picture.take(o, kProgram.name) && o.key == 'q') r.quiet = true;
   const std::vector<std::string> &files = parsed.operands;
   if (files.size() > 3) throw cmdline::UsageError("unexpected argument '" + files[3] + "'");
   if (files.size() < 2)
     throw cmdline::UsageError("needs the files NET and PLACEMENT, and LIB if the sinks are to show their slack");
   cmdline::at_most_one_standard_input(files);
-  if (r.picture.empty()) throw cmdline::UsageError("no picture file named (-p FILE)");
-  if (!format.empty())
-    r.svg = format == "svg";
-  else if (ends_with(r.picture, ".png"))
-    r.svg = false;
-  else if (!ends_with(r.picture, ".svg") && !cmdline::is_standard(r.picture))
-    throw cmdline::UsageError("the picture's name must end in .svg or .png (or give --format): " + r.picture);
+  r.picture.finish();
   r.net = files[0];
   r.placement = files[1];
   if (files.size() == 3) r.lib = files[2];
@@ -147,7 +113,7 @@ cmdline::Stream rereadable(cmdline::Stream in, const std::string &name) {
 // placement file. Input errors leave as InputError, which main reports.
 Inputs load_inputs(const Request &r) {
   Inputs in;
-  WarningPrinter warnings(r.quiet);
+  WarningPrinter warnings(r.quiet, kProgram.name);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   if (!r.lib.empty()) {
     cmdline::Stream l = rereadable(open_file(r.lib.c_str(), "r"), r.lib);
@@ -223,17 +189,10 @@ Mark along_wire(double ax, double ay, double bx, double by, double d) {
 
 double clamp(double v, double lo, double hi) { return std::max(lo, std::min(hi, v)); }
 
-
-cairo_status_t write_to(void *closure, const unsigned char *data, unsigned int length) {
-  return std::fwrite(data, 1, length, static_cast<FILE *>(closure)) == length ? CAIRO_STATUS_SUCCESS
-                                                                              : CAIRO_STATUS_WRITE_ERROR;
-}
-
 // Draws the picture the request asks for onto `out`; cairo's status at the end.
 cairo_status_t render(const Request &request, const Inputs &in, FILE *out) {
   const PlacementFile &pf = in.placement;
   const bool have_lib = !request.lib.empty();
-  const bool svg = request.svg;
   std::vector<int> order, parent;
   tree_order(order, parent);
   Timing timing;
@@ -274,9 +233,7 @@ cairo_status_t render(const Request &request, const Inputs &in, FILE *out) {
   double legend_h = line * (9 + types.size());
   double W = MARGIN + plot_w + MARGIN + LEGEND;
   double H = std::max(plot_h + 2 * MARGIN, legend_h + 2 * MARGIN);
-  cairo_surface_t *surface = svg ? cairo_svg_surface_create_for_stream(write_to, out, W, H)
-                                 : cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(W)),
-                                                              static_cast<int>(std::ceil(H)));
+  cairo_surface_t *surface = picture_surface(out, request.picture.svg, W, H);
   cairo_t *cr = cairo_create(surface);
   cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
@@ -484,16 +441,7 @@ cairo_status_t render(const Request &request, const Inputs &in, FILE *out) {
   }
 
   cairo_destroy(cr);
-  cairo_status_t status = CAIRO_STATUS_SUCCESS;
-  if (svg) {
-    cairo_surface_finish(surface);
-    status = cairo_surface_status(surface);
-  } else {
-    status = cairo_surface_status(surface);
-    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_write_to_png_stream(surface, write_to, out);
-  }
-  cairo_surface_destroy(surface);
-  return status;
+  return picture_finish(surface, out, request.picture.svg);
 }
 
 }  // namespace
@@ -512,7 +460,7 @@ int main(int argc, char **argv) {
   // Before anything is read: a picture that would replace an input.
   const std::string replaced = replaced_file(
       {{request.net, "net file"}, {request.placement, "placement file"}, {request.lib, "library file"}},
-      {{request.picture, "picture"}});
+      {{request.picture.name, "picture"}});
   if (!replaced.empty()) {
     std::fflush(stdout);
     std::fprintf(stderr, "bufins-draw: %s; choose another name with --picture\n", replaced.c_str());
@@ -527,23 +475,12 @@ int main(int argc, char **argv) {
     return report_input_error(e);
   }
 
-  // The picture is created only now, so that an input error leaves no file;
-  // it is written to a temporary put in place when complete (a device or a
-  // pipe named as the picture is written in place and never removed).
-  const std::string shown = cmdline::display_name(request.picture, "w");
-  std::optional<OutputFile> picture;
-  try {
-    picture.emplace(request.picture);
-    const cairo_status_t status = render(request, inputs, picture->stream());
-    if (status != CAIRO_STATUS_SUCCESS) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "bufins-draw: cannot write %s: %s\n", shown.c_str(), cairo_status_to_string(status));
-      return 1;
-    }
-    picture->commit();
-  } catch (const OutputError &e) {
+  // The picture is created only now, so that an input error leaves no file.
+  const std::string failed =
+      write_picture(request.picture.name, [&](FILE *out) { return render(request, inputs, out); });
+  if (!failed.empty()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "bufins-draw: %s\n", e.what());
+    std::fprintf(stderr, "bufins-draw: %s\n", failed.c_str());
     return 1;
   }
   return 0;

@@ -5,102 +5,95 @@
 //
 //   bufins-route [options] INPUT      (see --help)
 //
-// Exit status: 0 when the net is written; 1 for a usage error, an unreadable
-// or faulty input, or a failed write; 2 when the net would exceed the node
-// limit of bufins (a pitch too fine for the net).
-#include <getopt.h>
-
+// Exit status: 0 when the net is written; 1 for a usage error, an output that
+// would replace an input, an unreadable or faulty input, or a failed write;
+// 2 when the net would exceed the node limit of bufins (a pitch too fine for
+// the net). The net is written to a temporary and put in place only when
+// whole (output_file.h): a failed run leaves an earlier net of the same name
+// as it was.
+#include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "cmdline.h"
 #include "def.h"
 #include "io.h"
+#include "output_file.h"
 #include "route.h"
 
 namespace {
 
-const char *const kProgram = "bufins-route";
-const char *const kUsage =
-    "Usage: bufins-route [-o FILE] [--driver=X,Y] [--driver-res=R] [--required=T] [-a A] [-p L]\n"
-    "                    [--wire-res=R] [--wire-cap=C] [--cap-unit=F] [--loads=SINKLIST] [-q] [-v] [-h] [-V] INPUT\n";
 constexpr double DEFAULT_DRIVER_RES = 100.0;
 constexpr double DEFAULT_CAP_UNIT = 1e-15;
+constexpr double MAX_MAGNITUDE = 1e60;  // as the net reader accepts
 
-struct UsageError {
-  std::string reason;
-};
+// Keys of the options without a short form.
+enum { DRIVER = 256, DRIVER_RES, REQUIRED, WIRE_RES, WIRE_CAP, CAP_UNIT, LOADS };
 
-void print_help() {
-  std::fputs(kUsage, stdout);
-  std::fputs(
-      "\n"
-      "Builds a routing tree over a driver and its sinks and writes it as a net file for bufins,\n"
-      "with candidate nodes at every Steiner point, at the driver's child and in front of every\n"
-      "sink. INPUT ('-' for standard input) is recognised by its content:\n"
-      "  pin file     a net file with driver and sink lines (wire lines optional; candidate and\n"
-      "               edge lines are ignored, with a warning)\n"
-      "  sink list    a public clock-net sink list (NumPins, PerUnitResistance,\n"
-      "               PerUnitCapacitance, Sink, Coordinate, Capacitive Load); sink id k becomes\n"
-      "               node k+1\n"
-      "  routed tree  a routed binary tree (\"tree0 section of move records) such as r1.xg_B0,\n"
-      "               kept as routed: a wire longer than the distance between its ends gets a\n"
-      "               detour node so that its length stays the routed length (needs --loads)\n"
-      "\n"
-      "Options:\n"
-      "  -o, --output=FILE    write the net to FILE (default, or '-': standard output)\n"
-      "      --driver=X,Y     the driver's place (default: the input's, else the lower-left\n"
-      "                       corner of the sinks' bounding box)\n"
-      "      --driver-res=R   the driver's output resistance (default: the input's, else 100)\n"
-      "      --required=T     every sink's required arrival time, less its Downstream_Delay\n"
-      "                       (default: the pin file's, else 0)\n"
-      "  -a, --alpha=A        0 to 1: trade total wire length (0, the default: a short Steiner\n"
-      "                       tree) for short paths from the driver (1: every sink as close to\n"
-      "                       the driver as the tree's points allow), Prim-Dijkstra style\n"
-      "  -p, --pitch=L        also a candidate node at most L apart along every wire (a physical\n"
-      "                       spacing; bufins -m instead cuts every wire into M+1 equal pieces)\n"
-      "      --wire-res=R     wire resistance per unit length (default: the input's)\n"
-      "      --wire-cap=C     wire capacitance per unit length, in the net's capacitance unit\n"
-      "                       (default: the input's)\n"
-      "      --cap-unit=F     the net's capacitance unit in farads, for sink lists (default\n"
-      "                       1e-15: fF; with ohms, times are then in ps = 1000 x F seconds)\n"
-      "      --loads=FILE     the sink list a routed tree was built over: its sinks' loads and\n"
-      "                       the wire constants\n"
-      "  -q, --quiet          no warnings\n"
-      "  -v, --verbose        print the net's size, wire length, longest path and the time taken to\n"
-      "                       build it on standard error\n"
-      "  -h, --help           print this help and exit\n"
-      "  -V, --version        print the name and version and exit\n"
-      "\n"
-      "Exit status: 0 when the net is written; 1 for a usage error, an unreadable or faulty\n"
-      "input (reported as file:line: what is wrong) or a failed write; 2 when the net would\n"
-      "exceed the 1,600,000 nodes bufins reads (a pitch too fine).\n",
-      stdout);
-}
-
-double number_option(const char *option, const char *text, double lo, double hi) {
-  char *end;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(v) || v < lo || v > hi) {
-    char range[128];
-    if (hi == HUGE_VAL)
-      std::snprintf(range, sizeof range, "a number of at least %g", lo);
-    else if (lo == -HUGE_VAL)
-      std::snprintf(range, sizeof range, "a finite number");
-    else
-      std::snprintf(range, sizeof range, "a number from %g to %g", lo, hi);
-    throw UsageError{std::string(option) + " needs " + range + ", not \"" + text + "\""};
-  }
-  return v;
-}
+const cmdline::Program kProgram{
+    "bufins-route",
+    "INPUT",
+    "Builds a routing tree over a driver and its sinks and writes it as a net file\n"
+    "for bufins, with candidate nodes at every Steiner point, at the driver's child\n"
+    "and in front of every sink. INPUT ('-' for standard input) is recognised by its\n"
+    "content:\n"
+    "  pin file     a net file with driver and sink lines (wire lines optional;\n"
+    "               candidate and edge lines are ignored, with a warning)\n"
+    "  sink list    a public clock-net sink list (NumPins, PerUnitResistance,\n"
+    "               PerUnitCapacitance, Sink, Coordinate, Capacitive Load); sink\n"
+    "               id k becomes node k+1\n"
+    "  routed tree  a routed binary tree (\"tree0 section of move records) such as\n"
+    "               r1.xg_B0, kept as routed: a wire longer than the distance\n"
+    "               between its ends gets a detour node so that its length stays\n"
+    "               the routed length (needs --loads)",
+    {{'o', 'o', "output", "FILE",
+      "write the net to FILE ('-' or none: standard output);\n"
+      "it replaces FILE only once written whole"},
+     {DRIVER, 0, "driver", "X,Y",
+      "the driver's place (default: the input's, else the\n"
+      "lower-left corner of the sinks' bounding box)"},
+     {DRIVER_RES, 0, "driver-res", "R", "the driver's output resistance (default: the\ninput's, else 100)"},
+     {REQUIRED, 0, "required", "T",
+      "every sink's required arrival time, less its\n"
+      "Downstream_Delay (default: the pin file's, else 0)"},
+     {'a', 'a', "alpha", "A",
+      "0 to 1: trade total wire length (0, the default:\n"
+      "a short Steiner tree) for short paths from the\n"
+      "driver (1: every sink as close to the driver as\n"
+      "the tree's points allow), Prim-Dijkstra style"},
+     {'p', 'p', "pitch", "L",
+      "also a candidate node at most L apart along every\n"
+      "wire (a physical spacing; bufins -m instead cuts\n"
+      "every wire into M+1 equal pieces)"},
+     {WIRE_RES, 0, "wire-res", "R", "wire resistance per unit length (default: the\ninput's)"},
+     {WIRE_CAP, 0, "wire-cap", "C",
+      "wire capacitance per unit length, in the net's\n"
+      "capacitance unit (default: the input's)"},
+     {CAP_UNIT, 0, "cap-unit", "F",
+      "the net's capacitance unit in farads, for sink\n"
+      "lists (default 1e-15: fF; with ohms, times are\n"
+      "then in ps = 1000 x F seconds)"},
+     {LOADS, 0, "loads", "SINKLIST",
+      "the sink list a routed tree was built over: its\n"
+      "sinks' loads and the wire constants"},
+     {'q', 'q', "quiet", nullptr, "print no warnings about the input files"},
+     {'v', 'v', "verbose", nullptr,
+      "print the net's size, wire length, longest path\n"
+      "and the processor time taken to build it on\n"
+      "standard error"}},
+    "Exit status: 0 when the net is written; 1 for a usage error, an output that\n"
+    "would replace an input, an unreadable or faulty input (reported as \"file:line:\n"
+    "what is wrong\") or a failed write (an earlier file of the output's name is then\n"
+    "left as it was); 2 when the net would exceed the 1,600,000 nodes bufins reads\n"
+    "(a pitch too fine)."};
 
 struct RouteOptions {
   std::string input;
@@ -116,133 +109,120 @@ struct RouteOptions {
   bool verbose = false;
 };
 
-// Returns false when the run is over (help or version printed).
-bool parse(int argc, char **argv, RouteOptions &o) {
-  enum { DRIVER = 256, DRIVER_RES, REQUIRED, WIRE_RES, WIRE_CAP, CAP_UNIT, LOADS };
-  static const option longopts[] = {
-      {"output", required_argument, nullptr, 'o'},     {"driver", required_argument, nullptr, DRIVER},
-      {"driver-res", required_argument, nullptr, DRIVER_RES}, {"required", required_argument, nullptr, REQUIRED},
-      {"alpha", required_argument, nullptr, 'a'},      {"pitch", required_argument, nullptr, 'p'},
-      {"wire-res", required_argument, nullptr, WIRE_RES}, {"wire-cap", required_argument, nullptr, WIRE_CAP},
-      {"cap-unit", required_argument, nullptr, CAP_UNIT}, {"loads", required_argument, nullptr, LOADS},
-      {"quiet", no_argument, nullptr, 'q'},            {"verbose", no_argument, nullptr, 'v'},
-      {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},          {nullptr, 0, nullptr, 0}};
-  opterr = 0;
-  int opt;
-  while ((opt = getopt_long(argc, argv, ":o:a:p:qvhV", longopts, nullptr)) != -1) {
-    switch (opt) {
-      case 'h':
-        print_help();
-        return false;
-      case 'V':
-        std::printf("%s %s\n", kProgram, BUFINS_VERSION);
-        return false;
+// The option's number, from lo to hi; throws cmdline::UsageError.
+double number_in(const cmdline::Option &option, double lo, double hi) {
+  const double v = cmdline::real_value(option);
+  if (v < lo || v > hi) {
+    char range[96];
+    std::snprintf(range, sizeof range, "a number from %g to %g", lo, hi);
+    throw cmdline::UsageError(option.name + ": '" + option.value + "' is not " + range);
+  }
+  return v;
+}
+
+// A file name option's value; throws cmdline::UsageError when empty.
+std::string file_name(const cmdline::Option &option) {
+  if (option.value.empty()) throw cmdline::UsageError(option.name + " needs a file name");
+  return option.value;
+}
+
+// The run the command line asks for; throws cmdline::UsageError.
+RouteOptions read_request(const cmdline::Parsed &parsed) {
+  RouteOptions r;
+  for (const cmdline::Option &o : parsed.options) {
+    switch (o.key) {
       case 'o':
-        if (*optarg == '\0') throw UsageError{"--output needs a file name"};
-        o.output = optarg;
+        r.output = file_name(o);
         break;
       case DRIVER: {
-        const char *comma = std::strchr(optarg, ',');
-        if (!comma) throw UsageError{std::string("--driver needs X,Y, not \"") + optarg + "\""};
-        const std::string x(optarg, static_cast<size_t>(comma - optarg));
-        o.driver = steiner::Point{number_option("--driver", x.c_str(), -1e60, 1e60),
-                                  number_option("--driver", comma + 1, -1e60, 1e60)};
+        const size_t comma = o.value.find(',');
+        if (comma == std::string::npos)
+          throw cmdline::UsageError(o.name + ": '" + o.value + "' is not X,Y (two numbers)");
+        const cmdline::Option x{o.key, o.name, o.value.substr(0, comma)}, y{o.key, o.name, o.value.substr(comma + 1)};
+        r.driver = steiner::Point{number_in(x, -MAX_MAGNITUDE, MAX_MAGNITUDE), number_in(y, -MAX_MAGNITUDE, MAX_MAGNITUDE)};
         break;
       }
       case DRIVER_RES:
-        o.driver_res = number_option("--driver-res", optarg, 0.0, 1e60);
+        r.driver_res = number_in(o, 0.0, MAX_MAGNITUDE);
         break;
       case REQUIRED:
-        o.required = number_option("--required", optarg, -1e60, 1e60);
+        r.required = number_in(o, -MAX_MAGNITUDE, MAX_MAGNITUDE);
         break;
       case 'a':
-        o.alpha = number_option("--alpha", optarg, 0.0, 1.0);
-        o.alpha_given = true;
+        r.alpha = number_in(o, 0.0, 1.0);
+        r.alpha_given = true;
         break;
       case 'p':
-        o.pitch = number_option("--pitch", optarg, 0.0, 1e60);
-        if (o.pitch == 0.0) throw UsageError{"--pitch needs a length above 0"};
+        r.pitch = number_in(o, 0.0, MAX_MAGNITUDE);
+        if (r.pitch == 0.0) throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a length above 0");
         break;
       case WIRE_RES:
-        o.wire_res = number_option("--wire-res", optarg, 0.0, 1e60);
+        r.wire_res = number_in(o, 0.0, MAX_MAGNITUDE);
         break;
       case WIRE_CAP:
-        o.wire_cap = number_option("--wire-cap", optarg, 0.0, 1e60);
+        r.wire_cap = number_in(o, 0.0, MAX_MAGNITUDE);
         break;
       case CAP_UNIT:
-        o.cap_unit = number_option("--cap-unit", optarg, 1e-30, 1.0);
+        r.cap_unit = number_in(o, 1e-30, 1.0);
         break;
       case LOADS:
-        if (*optarg == '\0') throw UsageError{"--loads needs a file name"};
-        o.loads = optarg;
+        r.loads = file_name(o);
         break;
       case 'q':
-        o.quiet = true;
+        r.quiet = true;
         break;
       case 'v':
-        o.verbose = true;
+        r.verbose = true;
         break;
-      case ':':
-        throw UsageError{std::string("option ") + argv[optind - 1] + " needs a value"};
-      default:
-        throw UsageError{std::string("unknown option ") +
-                         (std::strncmp(argv[optind - 1], "--", 2) == 0 || !optopt ? std::string(argv[optind - 1])
-                                                                                  : std::string("-") + static_cast<char>(optopt))};
     }
   }
-  if (optind == argc) throw UsageError{"no INPUT given"};
-  if (argc - optind > 1) throw UsageError{std::string("unexpected argument \"") + argv[optind + 1] + "\""};
-  o.input = argv[optind];
-  return true;
+  const std::vector<std::string> &files = parsed.operands;
+  if (files.empty()) throw cmdline::UsageError("no INPUT given");
+  if (files.size() > 1) throw cmdline::UsageError("unexpected argument '" + files[1] + "'");
+  r.input = files[0];
+  cmdline::at_most_one_standard_input({r.input, r.loads});
+  return r;
 }
 
 // The whole file, or throws InputError "bufins-route: cannot read NAME: why".
 std::string slurp(const std::string &name) {
-  FILE *f = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
-  if (!f) input_error(kProgram, 0, "cannot open %s: %s", name.c_str(), std::strerror(errno));
+  cmdline::Stream f = cmdline::open_stream(name, "rb");
+  if (!f) input_error(kProgram.name, 0, "cannot open %s: %s", name.c_str(), std::strerror(errno));
   std::string text;
   char buf[1 << 16];
   size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  const bool failed = std::ferror(f);
-  const int error = errno;
-  if (f != stdin) std::fclose(f);
-  if (failed) input_error(kProgram, 0, "cannot read %s: %s", name.c_str(), std::strerror(error));
+  while ((got = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, got);
+  if (std::ferror(f.get()))
+    input_error(kProgram.name, 0, "cannot read %s: %s", cmdline::display_name(name).c_str(), std::strerror(errno));
   return text;
 }
 
-std::string display_name(const std::string &name) { return name == "-" ? "standard input" : name; }
-
+// Reads the inputs, builds the net and writes it. Input errors leave as
+// InputError, output failures as OutputError; main reports both.
 int run(const RouteOptions &o) {
   const double time_unit = o.cap_unit * 1000.0;
-  std::vector<std::string> warnings;
-  auto flush_warnings = [&] {
-    if (!o.quiet)
-      for (const std::string &w : warnings) std::fprintf(stderr, "%s\n", w.c_str());
-    warnings.clear();
-  };
-  struct Flush {
-    decltype(flush_warnings) &f;
-    ~Flush() { f(); }
-  } flush{flush_warnings};
+  WarningPrinter warnings(o.quiet, kProgram.name);
+  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
 
-  route::Input in = route::read_input(slurp(o.input), display_name(o.input), o.cap_unit, time_unit, warnings);
+  route::Input in =
+      route::read_input(slurp(o.input), cmdline::display_name(o.input), o.cap_unit, time_unit, warn);
   if (in.kind == route::InputKind::ROUTED_TREE) {
     if (o.loads.empty())
       input_error(in.name, 0, "a routed tree carries no sink loads: give the sink list it was routed over with --loads=FILE");
-    route::Input list = route::read_input(slurp(o.loads), display_name(o.loads), o.cap_unit, time_unit, warnings);
+    route::Input list =
+        route::read_input(slurp(o.loads), cmdline::display_name(o.loads), o.cap_unit, time_unit, warn);
     if (list.kind != route::InputKind::SINK_LIST)
       input_error(list.name, 0, "--loads needs a sink list (NumPins, Sink, Coordinate, Capacitive Load), not a %s",
                   route::kind_name(list.kind));
     route::attach_loads(in, list);
     if (o.alpha_given || o.driver)
-      warnings.push_back(std::string(kProgram) + ": a routed tree is kept as routed" +
-                         (o.alpha_given ? ": --alpha has no effect" : "") +
-                         (o.driver ? ": the driver's wire to the tree's root is a straight one from --driver" : ""));
+      warn(std::string(kProgram.name) + ": a routed tree is kept as routed" +
+           (o.alpha_given ? ": --alpha has no effect" : "") +
+           (o.driver ? ": the driver's wire to the tree's root is a straight one from --driver" : ""));
   } else if (!o.loads.empty()) {
     input_error(in.name, 0, "--loads applies to a routed tree, and this is a %s", route::kind_name(in.kind));
   }
+  warnings.finish();
 
   const std::optional<double> r0 = o.wire_res ? o.wire_res : in.r0;
   const std::optional<double> c0 = o.wire_cap ? o.wire_cap : in.c0;
@@ -289,7 +269,8 @@ int run(const RouteOptions &o) {
 
   using route::figure;
   std::vector<std::string> header;
-  header.push_back(std::string("Written by ") + kProgram + " " + BUFINS_VERSION + " from " + in.name + " (" +
+  const std::string source = cmdline::is_standard(o.input) ? "standard input" : in.name;
+  header.push_back(std::string("Written by ") + kProgram.name + " " + BUFINS_VERSION + " from " + source + " (" +
                    route::kind_name(in.kind) + "): " + std::to_string(in.sinks.size()) + " sinks, " +
                    std::to_string(net.nodes.size() - 1 - in.sinks.size()) + " candidate nodes.");
   if (in.kind == route::InputKind::ROUTED_TREE) {
@@ -321,43 +302,61 @@ int run(const RouteOptions &o) {
     header.push_back(units);
   }
   if (o.verbose)
-    std::fprintf(stderr, "%s: %zu sinks, %zu nodes, wire length %s, longest path %s; tree and net built in %.6f s of processor time\n", kProgram,
+    std::fprintf(stderr, "%s: %zu sinks, %zu nodes, wire length %s, longest path %s; tree and net built in %.6f s of processor time\n", kProgram.name,
                  in.sinks.size(), net.nodes.size(), figure(net.wire_length).c_str(), figure(net.longest_path).c_str(), seconds);
   const std::string text = route::net_text(net, in, *r0, *c0, driver, driver_res, header);
 
-  if (o.output == "-") {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-      input_error(kProgram, 0, "cannot write the net to standard output");
-  } else {
-    FILE *f = std::fopen(o.output.c_str(), "wb");
-    if (!f) input_error(kProgram, 0, "cannot create %s: %s", o.output.c_str(), std::strerror(errno));
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0 || !written) {
-      std::remove(o.output.c_str());  // never leave a truncated net behind
-      input_error(kProgram, 0, "cannot write %s", o.output.c_str());
-    }
-  }
+  // Created only now, so that an input error leaves no file; the net replaces
+  // an earlier file of its name only once it is written whole.
+  OutputFile out(o.output);
+  if (std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size())
+    throw OutputError(OutputError::CANNOT_WRITE, o.output, errno);  // `out` removes its temporary
+  out.commit();
   return 0;
+}
+
+// "bufins-route: cannot write NAME: why" for an output that failed.
+void report_output_error(const OutputError &e) {
+  const std::string name =
+      cmdline::is_standard(e.name) ? std::string("the net to standard output") : e.name;
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: cannot %s %s%s%s\n", kProgram.name, e.kind == OutputError::CANNOT_CREATE ? "create" : "write",
+               name.c_str(), e.error ? ": " : "", e.error ? std::strerror(e.error) : "");
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
   guard_standard_streams();
-  RouteOptions o;
+  RouteOptions request;
   try {
-    if (!parse(argc, argv, o)) return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-  } catch (const UsageError &e) {
+    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
+    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
+    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
+    request = read_request(parsed);
+  } catch (const cmdline::UsageError &e) {
+    return cmdline::print_usage_error(kProgram, e.what());
+  }
+
+  // Before anything is read: a net that would replace an input.
+  const std::string replaced =
+      replaced_file({{request.input, "input file"}, {request.loads, "sink list"}}, {{request.output, "net file"}});
+  if (!replaced.empty()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n%sTry '%s --help' for more information.\n", kProgram, e.reason.c_str(), kUsage, kProgram);
+    std::fprintf(stderr, "%s: %s; choose another name with --output\n", kProgram.name, replaced.c_str());
     return 1;
   }
+
   try {
-    return run(o);
+    return run(request);
   } catch (const InputError &e) {
     return report_input_error(e);
+  } catch (const OutputError &e) {
+    report_output_error(e);
+    return 1;
   } catch (const std::bad_alloc &) {
-    std::fprintf(stderr, "%s: out of memory\n", kProgram);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: out of memory\n", kProgram.name);
     return 1;
   }
 }

@@ -131,7 +131,7 @@ struct Scanner {
 
 // ---- Pin files ----
 
-void read_pin_file(const std::vector<Line> &lines, Input &in, std::vector<std::string> &warnings) {
+void read_pin_file(const std::vector<Line> &lines, Input &in, const Warn &warn) {
   const std::string &name = in.name;
   long driver_line = 0;
   bool warned_routing = false;
@@ -142,8 +142,8 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, std::vector<std::s
       Scanner s(name, l, res ? "wire resistance line" : "wire capacitance line", l.b);
       double v = s.after_keyword().non_negative(res ? "resistance per unit length" : "capacitance per unit length");
       std::optional<double> &slot = res ? in.r0 : in.c0;
-      if (slot)
-        warnings.push_back(name + ":" + std::to_string(l.number) + ": a second " +
+      if (slot && warn)
+        warn(name + ":" + std::to_string(l.number) + ": a second " +
                            (res ? "wire_res_per_unit" : "wire_cap_per_unit") + " line: its value " + figure(v) +
                            " is used, as bufins would");
       slot = v;
@@ -192,7 +192,8 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, std::vector<std::s
       in.sink_has_time.push_back(timed);
     } else if ((starts_with(l, "cand") || starts_with(l, "edge")) && !warned_routing) {
       warned_routing = true;
-      warnings.push_back(name + ":" + std::to_string(l.number) +
+      if (warn)
+        warn(name + ":" + std::to_string(l.number) +
                          ": candidate and edge lines are ignored: the sinks are routed anew");
     }
   }
@@ -448,7 +449,7 @@ std::string figure(double v) {
 }
 
 Input read_input(const std::string &text, const std::string &name, double cap_unit, double time_unit,
-                 std::vector<std::string> &warnings) {
+                 const Warn &warn) {
   Input in;
   in.name = name;
   const std::vector<Line> lines = split_lines(text);
@@ -476,7 +477,7 @@ Input read_input(const std::string &text, const std::string &name, double cap_un
                 "no \"tree section)");
   switch (in.kind) {
     case InputKind::PIN_FILE:
-      read_pin_file(lines, in, warnings);
+      read_pin_file(lines, in, warn);
       in.downstream.assign(in.sinks.size(), 0.0);
       break;
     case InputKind::SINK_LIST:

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "io.h"
 #include "steiner.h"
 
 namespace route {
@@ -56,9 +57,9 @@ struct Input {
 // Recognises the input by its content and reads it. cap_unit converts the
 // sink lists' farads to the net file's capacitance unit (file value = farads
 // / cap_unit); time_unit is the net's unit of time in seconds. Warnings
-// ("file:line: ...") are appended to `warnings`.
+// ("file:line: ...") go to `warn`, as the net reader's do.
 Input read_input(const std::string &text, const std::string &name, double cap_unit, double time_unit,
-                 std::vector<std::string> &warnings);
+                 const Warn &warn);
 
 // Gives the sinks of a routed tree their loads (and the net its wire constants
 // where the tree has none) from the public sink list it was routed over,

@@ -1,0 +1,696 @@
+// The slack–cost frontier, exactly: the flat engine's dynamic programme with
+// one candidate set per cost.
+//
+// Candidates are (q, c, cost), cost the sum of the areas of the buffers
+// below. A subtree's candidates are kept as levels, one per cost that has
+// any, in increasing cost; each level is a flat set of flat_core.h (sorted
+// by load, wires pending, hull of copies), so a wire is one pending update
+// per level and a level's best candidate for a buffer is read off its hull.
+//
+// Dominance: a candidate is dropped when another of no larger cost has no
+// larger load and a required time no earlier. Within a level the flat
+// engine's compaction does it, after the shear by the least resistance above
+// the node (the flat engine's pruning, which holds across costs as well: it
+// speaks only of what is built above). Across levels it is done where it
+// pays: at every merge, whose sweep meets each branch's candidates by
+// decreasing required time and lets a candidate pair up only when no cheaper
+// candidate of its branch met so far has as little load (see "Merge"), and
+// among the merged candidates of each cost as they are made.
+//
+// Edge: every level is carried up the wire; each level's best candidate for
+// each buffer type, buffered, lands in the level of cost + the type's area.
+// A type's buffered candidate from a level is kept only when it beats that
+// type's best from every cheaper level (same load, smaller cost otherwise),
+// so a wire makes at most one newcomer per type and level.
+//
+// Merge: the levels of the two branches combine as a (min,+) convolution
+// over costs, made output-sensitive by a sweep over required times (see
+// "Merge" below): a merged candidate is one branch's candidate x with the
+// other branch's least load for some cost among the candidates whose
+// required time is no earlier than x's, so only the (cost, load) staircase
+// of the other branch's candidates met so far is paired with x.
+//
+// Exactness: every rule above drops a candidate only when another one of no
+// larger cost does at least as well under every completion above the node,
+// so each cost keeps an optimal candidate, and the driver reads the best
+// slack of every cost off the final levels. The frontier's last point is the
+// flat engine's maximum slack.
+//
+// Ownership: the levels of finished subtrees live on this object's stack;
+// their arrays come from and return to the workspace. After run() only the
+// driver child's levels and the trace pool stay, until the next run or the
+// destructor.
+#include "frontier.h"
+
+#include <algorithm>
+#include <cassert>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <cstring>
+#include <numeric>
+#include <unordered_map>
+#include <vector>
+
+#include "flat_core.h"
+
+using namespace flat_core;
+
+namespace {
+
+struct Level {
+  long long cost;
+  FlatSet s;
+};
+using Levels = std::vector<Level>;
+
+struct Newcomer {
+  long long cost;  // of the level it joins
+  Buffered b;
+};
+
+// A candidate of either branch in the merge's sweep.
+struct SweepItem {
+  double q, c;
+  long long cost;  // in units (see Impl::unit), as in CostEntry
+  int32_t trace;
+  int side;  // 0: left branch, 1: right
+};
+
+// An entry of a branch's (cost, load) staircase.
+struct CostEntry {
+  long long cost;
+  double c;
+  int32_t trace;
+};
+
+}  // namespace
+
+struct CostFrontier::Impl {
+  Workspace ws;
+  std::vector<Levels> stack;  // finished subtrees awaiting their parent
+  // The sets below this height have not changed since the last collection.
+  size_t unchanged_below = 0;
+  std::vector<Levels> spare_levels;
+
+  long long area[MAX_BUFFERTYPES] = {};
+  bool uniform_area = true;  // every type has the same area
+  long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
+
+  // Scratch.
+  std::vector<Newcomer> fresh;
+  std::vector<Buffered> group;
+  Levels new_levels;
+  std::vector<SweepItem> items, items_b;
+  struct SortKey {
+    uint64_t key;
+    uint32_t at;
+  };
+  std::vector<SortKey> keys, keys_b;
+  std::vector<CostEntry> side_stair[2];
+  std::vector<CandArray> buckets;  // the merge's levels to be
+  std::vector<double> least_load;  // of each dense bucket
+  std::unordered_map<long long, size_t> sparse_bucket;
+  std::vector<std::pair<long long, size_t>> bucket_cost;
+
+  // Result.
+  Levels final_levels;
+  bool child_is_sink = false;
+  struct Ref {
+    int level, cand;
+  };
+  std::vector<Ref> refs;  // of every point
+  std::vector<FrontierPoint> points;
+  Stats stats;
+
+  ~Impl() { clear(); }
+
+  Levels take_levels() {
+    if (spare_levels.empty()) return Levels();
+    Levels l = std::move(spare_levels.back());
+    spare_levels.pop_back();
+    return l;
+  }
+  // Keeps the levels' storage for reuse.
+  void recycle(Levels &ls) {
+    for (auto &l : ls) {
+      ws.recycle(l.s.a);
+      ws.recycle(l.s.hull);
+    }
+    ls.clear();
+    spare_levels.push_back(std::move(ls));
+    ls = Levels();
+  }
+  void discard(Levels &ls) {
+    for (auto &l : ls) {
+      ws.free_storage(l.s.a);
+      ws.free_storage(l.s.hull);
+    }
+    ls.clear();
+  }
+  void clear() {
+    for (auto &s : stack) discard(s);
+    stack.clear();
+    unchanged_below = 0;
+    spare_levels.clear();
+    discard(final_levels);
+    refs.clear();
+    points.clear();
+    child_is_sink = false;
+    ws.clear();
+  }
+
+  Levels &top_set() {
+    unchanged_below = std::min(unchanged_below, stack.size() - 1);
+    return stack.back();
+  }
+  Levels pop_set() {
+    Levels s = std::move(top_set());
+    stack.pop_back();
+    return s;
+  }
+
+  void collect(bool full) {
+    const size_t first = full ? 0 : unchanged_below;
+    ws.collect(full, [&](auto &&visit) {
+      for (size_t k = first; k < stack.size(); k++)
+        for (Level &l : stack[k]) {
+          visit(l.s.a);
+          visit(l.s.hull);
+        }
+    });
+    unchanged_below = stack.size();
+  }
+
+  void read_areas() {
+    unit = 0;
+    uniform_area = true;
+    for (int i = 0; i < n_buffertype; i++) {
+      area[i] = buffer_area[i];
+      unit = std::gcd(unit, area[i]);
+      if (area[i] != area[0]) uniform_area = false;
+    }
+    if (unit == 0) unit = 1;
+  }
+
+  void edge(Levels &ls, double k, int px, int py, bool merging, double shear);
+  Levels merge(Levels &L, Levels &R, int index, double shear);
+  void merge_sweep_items(const Levels &L, const Levels &R);
+  void finish(Node *driver);
+  void run(Node *root, int young_records);
+  std::vector<int> count_buffers() const;
+};
+
+// ---- Edge ----
+
+void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear) {
+  for (Level &l : ls) {
+    l.s.shear = shear;
+    add_wire(l.s, k);
+  }
+  const int nb = n_buffertype;
+  if (nb == 0) return;
+  fresh.clear();
+  double best[MAX_BUFFERTYPES], bq[MAX_BUFFERTYPES];
+  int32_t bt[MAX_BUFFERTYPES];
+  std::fill(best, best + nb, MINUS_INFINITY_TIME);
+  for (const Level &l : ls) {
+    if (l.s.hull.n == 0) continue;
+    best_per_type(ws, l.s, bq, bt);
+    for (int j = 0; j < nb; j++) {
+      const int i = ws.by_cb[j];
+      // A cheaper level's buffer of this type does at least as well.
+      if (!beats(bq[i], best[i])) continue;
+      best[i] = bq[i];
+      fresh.push_back({l.cost + area[i], {cb[i], bq[i], sheared(bq[i], cb[i], shear), bt[i], i}});
+    }
+  }
+  if (fresh.empty()) return;
+  // With equal areas the newcomers already come by level, each level's by load.
+  if (!uniform_area)
+    std::sort(fresh.begin(), fresh.end(), [](const Newcomer &a, const Newcomer &b) {
+      if (a.cost != b.cost) return a.cost < b.cost;
+      if (a.b.c != b.b.c) return a.b.c < b.b.c;
+      return a.b.q > b.b.q;
+    });
+  new_levels.clear();
+  size_t li = 0;
+  for (size_t g = 0; g < fresh.size();) {
+    const long long cost = fresh[g].cost;
+    // The level's newcomers by load, those a newcomer of smaller load
+    // dominates dropped (add_buffered's precondition).
+    group.clear();
+    for (; g < fresh.size() && fresh[g].cost == cost; g++) {
+      const Buffered &b = fresh[g].b;
+      if (!group.empty() && !beats(b.v, group.back().v)) continue;
+      if (!group.empty() && group.back().c == b.c) group.pop_back();  // same load, later required time
+      group.push_back(b);
+    }
+    while (li < ls.size() && ls[li].cost < cost) li++;
+    FlatSet *s;
+    if (li < ls.size() && ls[li].cost == cost) {
+      s = &ls[li].s;
+    } else {
+      new_levels.push_back(Level{cost, FlatSet{}});
+      s = &new_levels.back().s;
+      s->shear = shear;
+      s->a = ws.take_array(static_cast<int>(group.size()));
+      if (!merging) s->hull = ws.take_array(static_cast<int>(group.size()));
+    }
+    add_buffered(ws, *s, group.data(), static_cast<int>(group.size()), px, py, merging);
+  }
+  if (!new_levels.empty()) {
+    // Both in increasing cost: merged from the back.
+    size_t i = ls.size(), j = new_levels.size(), w = ls.size() + new_levels.size();
+    ls.resize(w);
+    while (j > 0) {
+      if (i > 0 && ls[i - 1].cost > new_levels[j - 1].cost)
+        ls[--w] = std::move(ls[--i]);
+      else
+        ls[--w] = std::move(new_levels[--j]);
+    }
+    new_levels.clear();
+  }
+  // Lazily kept dominated candidates: a level is compacted once it has doubled.
+  if (!merging)
+    for (Level &l : ls)
+      if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
+}
+
+// ---- Merge ----
+//
+// A merged candidate takes the earlier required time of its two parts, so
+// each one is "x limits, y follows": q = q_x, c = c_x + c_y, cost = cost_x +
+// cost_y, where y may be any candidate of the other branch with q_y >= q_x.
+// Of those, only y's of least load for their cost matter: the (cost, load)
+// staircase of the other branch's candidates with q_y >= q_x. So the
+// candidates of both branches are swept by decreasing required time, each
+// joining its own branch's staircase (where it displaces the candidates of
+// no smaller cost and no smaller load) and pairing with every entry of the
+// other branch's staircase. A pair met twice (equal required times) is met
+// by whichever of the two comes second. The sweep makes each cost's merged
+// candidates in decreasing required time, so one needs less load than the
+// last one kept for its cost (plain dominance as they come), and each cost's
+// array ends up sorted by load, largest first, as a level wants it; then the
+// shear prunes it, and only its survivors get their merge traces.
+
+// The candidates of both branches (compacted: real values), latest required
+// time first.
+void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
+  items.clear();
+  for (int side = 0; side < 2; side++)
+    for (const Level &l : side == 0 ? L : R) {
+      const long long cost = l.cost / unit;
+      for (int k = 0; k < l.s.a.n; k++) {
+        const FlatCand &x = l.s.a.p[k];
+        items.push_back({x.q, x.c, cost, x.trace, side});
+      }
+    }
+  const size_t n = items.size();
+  if (n < 64) {
+    std::sort(items.begin(), items.end(), [](const SweepItem &x, const SweepItem &y) { return x.q > y.q; });
+    return;
+  }
+  // A radix sort on the bits of q (no compare to mispredict): keys that
+  // order as the required times do, descending, with the item's position.
+  keys.resize(n);
+  keys_b.resize(n);
+  for (size_t i = 0; i < n; i++) {
+    uint64_t b;
+    std::memcpy(&b, &items[i].q, sizeof b);
+    b = (b >> 63) != 0 ? ~b : b | (uint64_t{1} << 63);  // ascending with q
+    keys[i] = {~b, static_cast<uint32_t>(i)};
+  }
+  size_t count[8][256] = {};
+  for (const SortKey &k : keys)
+    for (int d = 0; d < 8; d++) count[d][(k.key >> (8 * d)) & 255]++;
+  for (int d = 0; d < 8; d++) {
+    if (count[d][(keys[0].key >> (8 * d)) & 255] == n) continue;  // one value: nothing to do
+    size_t at = 0;
+    for (size_t &c : count[d]) {
+      const size_t here = c;
+      c = at;
+      at += here;
+    }
+    for (const SortKey &k : keys) keys_b[count[d][(k.key >> (8 * d)) & 255]++] = k;
+    keys.swap(keys_b);
+  }
+  items_b.resize(n);
+  for (size_t i = 0; i < n; i++) items_b[i] = items[keys[i].at];
+  items.swap(items_b);
+}
+
+namespace {
+
+// Puts x into a (cost, load) staircase: cost increasing, load decreasing.
+// Returns false when an entry of no larger cost and no larger load is there.
+inline bool stair_insert(std::vector<CostEntry> &st, const SweepItem &x) {
+  auto at = std::lower_bound(st.begin(), st.end(), x.cost,
+                             [](const CostEntry &e, long long cost) { return e.cost < cost; });
+  if (at != st.begin() && std::prev(at)->c <= x.c) return false;
+  if (at != st.end() && at->cost == x.cost && at->c <= x.c) return false;
+  auto end = at;
+  while (end != st.end() && end->c >= x.c) ++end;
+  if (end == at) {
+    st.insert(at, CostEntry{x.cost, x.c, x.trace});
+  } else {
+    *at = CostEntry{x.cost, x.c, x.trace};
+    st.erase(at + 1, end);
+  }
+  return true;
+}
+
+}  // namespace
+
+Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) {
+  Levels M = take_levels();
+  if (L.empty() || R.empty()) return M;
+  merge_sweep_items(L, R);
+  const long long base = (L.front().cost + R.front().cost) / unit;
+  const long long range = (L.back().cost + R.back().cost) / unit - base + 1;
+  // Each cost's merged candidates go straight into an array of their own
+  // (the level to be). Dense costs index them directly, sparse ones by a map.
+  const bool dense = range <= 4 * static_cast<long long>(items.size()) + 1024;
+  buckets.clear();
+  bucket_cost.clear();
+  sparse_bucket.clear();
+  if (dense) {
+    buckets.resize(static_cast<size_t>(range));
+    least_load.assign(static_cast<size_t>(range), std::numeric_limits<double>::infinity());
+  }
+  side_stair[0].clear();
+  side_stair[1].clear();
+  for (const SweepItem &x : items) {
+    // A candidate that a cheaper one of its branch dominates (no less
+    // required time, no more load) makes only dominated pairs.
+    if (!stair_insert(side_stair[x.side], x)) continue;
+    for (const CostEntry &e : side_stair[1 - x.side]) {
+      const long long cost = x.cost + e.cost;
+      const double c = x.c + e.c;
+      // The cost's earlier candidates have no earlier required times: this
+      // one needs less load than the last (and least) of them.
+      CandArray *b;
+      if (dense) {
+        double &least = least_load[static_cast<size_t>(cost - base)];
+        if (!(c < least)) continue;
+        least = c;
+        b = &buckets[static_cast<size_t>(cost - base)];
+      } else {
+        auto got = sparse_bucket.emplace(cost, buckets.size());
+        if (got.second) buckets.emplace_back();
+        b = &buckets[got.first->second];
+        if (b->n > 0 && !(c < b->p[b->n - 1].c)) continue;
+      }
+      if (b->n == b->cap) {
+        if (b->p == nullptr)
+          *b = ws.take_array(4);
+        else
+          ws.grow(*b, b->n + 1);
+      }
+      // The two traces wait in (trace, type) until the candidate is kept.
+      b->p[b->n++] = {c, x.q, x.side == 0 ? x.trace : e.trace, x.side == 0 ? e.trace : x.trace};
+      stats.merged++;
+    }
+  }
+  if (!dense) {
+    for (const auto &kv : sparse_bucket) bucket_cost.push_back(kv);
+    std::sort(bucket_cost.begin(), bucket_cost.end());
+  }
+  const size_t nbuckets = dense ? buckets.size() : bucket_cost.size();
+  for (size_t k = 0; k < nbuckets; k++) {
+    CandArray &a = dense ? buckets[k] : buckets[bucket_cost[k].second];
+    const long long cost = dense ? base + static_cast<long long>(k) : bucket_cost[k].first;
+    if (a.n == 0) continue;
+    // Loads decrease along the array; from the least load up, the shear.
+    FlatCand *p = a.p;
+    int w = a.n;
+    double last = MINUS_INFINITY_TIME;
+    for (int i = a.n - 1; i >= 0; i--) {
+      const double v = sheared(p[i].q, p[i].c, shear);
+      if (!beats(v, last)) continue;
+      last = v;
+      p[--w] = p[i];
+    }
+    const int n = a.n - w;
+    if (n == 0) {
+      ws.recycle(a);
+      continue;
+    }
+    if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n));
+    for (int i = 0; i < n; i++) {
+      p[i].trace = ws.merge_trace(p[i].trace, p[i].type, index);
+      p[i].type = -1;
+    }
+    a.n = n;
+    Level lv{cost * unit, FlatSet{}};
+    lv.s.shear = shear;
+    lv.s.a = a;
+    lv.s.base_n = n;
+    a = CandArray{};
+    if (n_buffertype > 0) build_hull(ws, lv.s);
+    M.push_back(std::move(lv));
+    stats.levels++;
+  }
+  return M;
+}
+
+// ---- The walk ----
+
+void CostFrontier::Impl::run(Node *root, int young_records) {
+  clear();
+  stats = Stats{};
+  ws.start_pool(young_records);
+  ws.order_library();
+  read_areas();
+
+  struct Frame {
+    Node *t;
+    int stage;  // 0: visit left, 1: visit right, 2: finish
+  };
+  std::vector<Frame> walk;
+  walk.push_back({root, 0});
+  while (!walk.empty()) {
+    // A collection reads every live candidate: it waits until the young
+    // records are as many as the live slots, so that it costs O(1) a record.
+    if (ws.collection_due() && ws.young_count() >= (total_solution - reduce_solution) / sizeof(FlatCand))
+      collect(ws.full_collection_due());
+    Frame &f = walk.back();
+    Node *t = f.t;
+    if (t->type == NODE_SINK) {
+      walk.pop_back();
+      Levels ls = take_levels();
+      Level l{0, FlatSet{}};
+      l.s.a = ws.take_array(1);
+      l.s.a.p[0] = {t->cap, t->time, 0, -1};
+      l.s.a.n = l.s.base_n = 1;
+      if (n_buffertype > 0) build_hull(ws, l.s);
+      ls.push_back(std::move(l));
+      stack.push_back(std::move(ls));
+      continue;
+    }
+    if (f.stage == 0) {
+      f.stage = 1;
+      walk.push_back({t->left, 0});
+      continue;
+    }
+    if (f.stage == 1) {
+      f.stage = 2;
+      if (t->right != nullptr && t->type != NODE_DRIVER) {
+        walk.push_back({t->right, 0});
+        continue;
+      }
+    }
+    walk.pop_back();
+    if (t->type == NODE_DRIVER) {
+      finish(t);
+      continue;
+    }
+    const Node *up = walk.back().t;
+    const double shear = r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : ws.least_gate);
+    if (t->right == nullptr) {
+      edge(top_set(), distance(t, t->left), t->index, t->left->index, false, shear);
+      continue;
+    }
+    Levels R = pop_set();
+    Levels L = pop_set();
+    edge(L, distance(t, t->left), t->index, t->left->index, true, shear);
+    edge(R, distance(t, t->right), t->index, t->right->index, true, shear);
+    for (Levels *side : {&L, &R})
+      for (Level &l : *side) compact(ws, l.s, false);
+    Levels M = merge(L, R, t->index, shear);
+    stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
+    recycle(L);
+    recycle(R);
+    stack.push_back(std::move(M));
+  }
+  ws.count_records();
+  peak_check();
+  for (auto &s : stack) discard(s);
+  stack.clear();
+  for (auto &s : spare_levels) discard(s);
+  spare_levels.clear();
+  ws.release_spare();
+  ws.release_scratch();
+  std::vector<Newcomer>().swap(fresh);
+  std::vector<Buffered>().swap(group);
+  std::vector<SweepItem>().swap(items);
+  std::vector<SweepItem>().swap(items_b);
+  std::vector<SortKey>().swap(keys);
+  std::vector<SortKey>().swap(keys_b);
+  for (auto &st : side_stair) std::vector<CostEntry>().swap(st);
+  std::vector<CandArray>().swap(buckets);
+  std::vector<double>().swap(least_load);
+  std::unordered_map<long long, size_t>().swap(sparse_bucket);
+  std::vector<std::pair<long long, size_t>>().swap(bucket_cost);
+}
+
+// Buffers below every record, in one pass (children are older).
+std::vector<int> CostFrontier::Impl::count_buffers() const {
+  std::vector<int> n(static_cast<size_t>(ws.records()), 0);
+  for (int32_t r = 1; r < ws.records(); r++) {
+    const FlatTrace &f = ws.trace(r);
+    const size_t at = static_cast<size_t>(r);
+    if (f.type >= 1)
+      n[at] = n[static_cast<size_t>(f.left)] + 1;
+    else
+      n[at] = n[static_cast<size_t>(f.left)] + n[static_cast<size_t>(f.right)];
+  }
+  return n;
+}
+
+// The driver: every level compacted (not pruned by the shear, as the flat
+// engine does not prune there), the best slack of each, and a point wherever
+// it improves on every cheaper level's.
+void CostFrontier::Impl::finish(Node *driver) {
+  final_levels = pop_set();
+  for (Level &l : final_levels) compact(ws, l.s, false, false);
+  child_is_sink = driver->left->type == NODE_SINK;
+  const double k1 = distance(driver, driver->left);
+  double best = MINUS_INFINITY_TIME;
+  for (size_t li = 0; li < final_levels.size(); li++) {
+    const FlatSet &s = final_levels[li].s;
+    double level_best = MINUS_INFINITY_TIME;
+    int at = -1;
+    // Smallest load first, as the flat engine meets them.
+    for (int i = s.a.n - 1; i >= 0; i--) {
+      const FlatCand &x = s.a.p[i];
+      const double slack =
+          ((x.q - ((((r0 * 0.5) * c0) * k1) * k1)) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
+      if (slack > level_best) {
+        level_best = slack;
+        at = i;
+      }
+    }
+    // An improvement within rounding of the sums is no improvement: the
+    // cheaper point stands.
+    if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
+    best = level_best;
+    points.push_back({final_levels[li].cost, s.a.p[at].trace, level_best});
+    refs.push_back({static_cast<int>(li), at});
+  }
+  // The points' buffers (their traces wait in the buffers field meanwhile).
+  const std::vector<int> buffers = count_buffers();
+  for (FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+}
+
+// ---- Public face ----
+
+CostFrontier::CostFrontier() : impl_(new Impl) {}
+CostFrontier::~CostFrontier() = default;
+
+void CostFrontier::run(Node *root, int young_records) { impl_->run(root, young_records); }
+
+const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->points; }
+
+const CostFrontier::Stats &CostFrontier::stats() const { return impl_->stats; }
+
+void CostFrontier::write_placements(int point, int *count) const {
+  const Impl &m = *impl_;
+  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) {
+    std::fprintf(fp, "empty tree\n");
+    return;
+  }
+  const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
+  m.ws.write_trace(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.cand].trace, count);
+}
+
+void CostFrontier::print_list(int point) const {
+  const Impl &m = *impl_;
+  const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
+                              ? m.points[static_cast<size_t>(point)].cost
+                              : LLONG_MAX;
+  std::vector<FlatCand> all;
+  for (const Level &l : m.final_levels)
+    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
+  if (all.empty()) {
+    std::printf("empty tree\n");
+    return;
+  }
+  std::sort(all.begin(), all.end(),
+            [](const FlatCand &x, const FlatCand &y) { return x.c < y.c || (x.c == y.c && x.q > y.q); });
+  double last = -std::numeric_limits<double>::infinity();
+  for (const FlatCand &x : all) {
+    if (!(x.q > last)) continue;
+    last = x.q;
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
+    if (debug) {
+      int n = 0;
+      if (m.child_is_sink)
+        std::fprintf(fp, "empty tree\n");
+      else
+        m.ws.write_trace(x.trace, &n);
+    }
+  }
+}
+
+// ---- Objectives ----
+
+CostChoice choose_point(const std::vector<FrontierPoint> &points, const CostGoal &goal) {
+  CostChoice r;
+  if (points.empty()) {
+    // No placement at all: a target or a budget is not met.
+    r.met = goal.kind != CostObjective::TARGET && goal.kind != CostObjective::BUDGET;
+    return r;
+  }
+  const int last = static_cast<int>(points.size()) - 1;
+  const double best = points.back().slack;
+  // The first point (least cost) whose slack reaches `floor`.
+  auto least_cost_reaching = [&](double floor) {
+    for (int i = 0; i <= last; i++)
+      if (points[static_cast<size_t>(i)].slack >= floor) return i;
+    return -1;
+  };
+  switch (goal.kind) {
+    case CostObjective::NONE:
+    case CostObjective::MIN_COST:
+      r.point = last;
+      break;
+    case CostObjective::TARGET:
+      r.point = least_cost_reaching(goal.slack);
+      if (r.point < 0) {
+        r.point = last;
+        r.met = false;
+      }
+      break;
+    case CostObjective::BUDGET:
+      // Points are in increasing cost: the last one within the budget.
+      for (int i = 0; i <= last && points[static_cast<size_t>(i)].cost <= goal.budget; i++) r.point = i;
+      r.met = r.point >= 0;
+      if (!r.met) r.point = last;
+      break;
+    case CostObjective::WITHIN:
+      r.point = least_cost_reaching(best - goal.slack);
+      break;
+    case CostObjective::WITHIN_PERCENT:
+      r.point = least_cost_reaching(best - goal.slack / 100.0 * std::fabs(best));
+      break;
+  }
+  return r;
+}
+
+void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points) {
+  std::fprintf(out, "cost,buffers,slack\n");
+  for (const FrontierPoint &p : points) std::fprintf(out, "%lld,%d,%.15g\n", p.cost, p.buffers, p.slack);
+}

@@ -1,0 +1,230 @@
+// Fuzz target: the slack–cost frontier and its objectives on what reads.
+//
+// Input: the first byte chooses the segmenting coefficient (its value mod 4),
+// how often the trace pool is collected (bits 2-4, when not zero) and an
+// objective (bits 5-7: min-cost, target, budget, within, within-percent);
+// the second byte the objective's value as a share of the frontier's range;
+// the rest is a library (area= fields included), a line "%%", and a net.
+// Nets beyond 200 nodes or 2,000 after segmentation, and libraries beyond 16
+// types, are skipped. What must hold: the points rise in cost and slack; the
+// last one is the flat engine's best slack; every point's placement,
+// evaluated independently (tools/placement.*), has the point's slack, cost
+// and buffer count; the objective picks the point its definition names; the
+// memory counters balance.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "def.h"
+#include "flat.h"
+#include "frontier.h"
+#include "fuzz_input.h"
+#include "io.h"
+#include "placement.h"
+#include "wire_segment.h"
+
+namespace {
+
+[[noreturn]] void fail(const char *what, double a, double b) {
+  std::fprintf(stderr, "fuzz_frontier: %s (%.17g, %.17g)\n", what, a, b);
+  std::abort();
+}
+
+// Rounding the sums of the net's delay terms allow (see fuzz_run.cpp).
+double delay_scale() {
+  double cap = 0.0, time = 0.0, length = 0.0;
+  for (int i = 0; i < n_sinks + n_candidates; i++) {
+    cap += nodes[i].cap;
+    time = std::fmax(time, std::fabs(nodes[i].time));
+    for (const Node *k : {nodes[i].left, nodes[i].right})
+      if (k != nullptr) length += distance(&nodes[i], k);
+  }
+  double rmax = rd + r0 * length, cmax = 0.0, tmax = 0.0;
+  for (int i = 0; i < n_buffertype; i++) {
+    rmax = std::fmax(rmax, rb[i] + r0 * length);
+    cmax = std::fmax(cmax, cb[i]);
+    tmax = std::fmax(tmax, tb[i]);
+  }
+  cap += c0 * length + cmax * (n_sinks + n_candidates);
+  return time + rmax * cap + tmax * (n_sinks + n_candidates);
+}
+
+void check_close(const char *what, double a, double b) {
+  const double scale = std::fmax(1.0, std::fmax(std::fabs(a), std::fabs(b)));
+  if (std::fabs(a - b) > 1e-9 * scale + 1e-13 * delay_scale()) fail(what, a, b);
+}
+
+// The placement lines in `text` as buffer types by table position of the
+// driven child (what evaluate_placement takes).
+std::vector<int> buffers_of(const std::string &text, long long *cost, int *count) {
+  std::vector<int> on(nodes.size(), 0);
+  std::vector<int> position_of;  // by node index, for the indices in use
+  for (size_t i = 0; i < nodes.size(); i++) {
+    if (static_cast<size_t>(nodes[i].index) >= position_of.size())
+      position_of.resize(static_cast<size_t>(nodes[i].index) + 1, -1);
+    position_of[static_cast<size_t>(nodes[i].index)] = static_cast<int>(i);
+  }
+  *cost = 0;
+  *count = 0;
+  for (size_t at = 0; at < text.size();) {
+    int s = 0, e = 0, t = 0;
+    if (std::sscanf(text.c_str() + at, "start %d end %d buffertype %d", &s, &e, &t) == 3) {
+      if (e < 0 || static_cast<size_t>(e) >= position_of.size() || position_of[static_cast<size_t>(e)] < 0 ||
+          t < 1 || t > n_buffertype)
+        fail("placement line names no node or type", e, t);
+      on[static_cast<size_t>(position_of[static_cast<size_t>(e)])] = t;
+      *cost += buffer_area[t - 1];
+      ++*count;
+    }
+    size_t nl = text.find('\n', at);
+    at = nl == std::string::npos ? text.size() : nl + 1;
+  }
+  return on;
+}
+
+std::string placements(const CostFrontier &f, int point, int *count) {
+  FILE *tmp = std::tmpfile();
+  fp = tmp;
+  f.write_placements(point, count);
+  std::fflush(tmp);
+  std::rewind(tmp);
+  std::string text;
+  int ch;
+  while ((ch = std::fgetc(tmp)) != EOF) text.push_back(static_cast<char>(ch));
+  std::fclose(tmp);
+  fp = stdout;
+  return text;
+}
+
+void check_choice(const std::vector<FrontierPoint> &pts, const CostGoal &goal) {
+  const CostChoice c = choose_point(pts, goal);
+  if (pts.empty()) {
+    if (c.point != -1) fail("a point chosen from an empty frontier", c.point, 0);
+    return;
+  }
+  const int last = static_cast<int>(pts.size()) - 1;
+  if (c.point < 0 || c.point > last) fail("chosen point out of range", c.point, last);
+  const FrontierPoint &p = pts[static_cast<size_t>(c.point)];
+  const FrontierPoint *before = c.point > 0 ? &pts[static_cast<size_t>(c.point) - 1] : nullptr;
+  const double best = pts.back().slack;
+  double floor = 0.0;
+  switch (goal.kind) {
+    case CostObjective::NONE:
+    case CostObjective::MIN_COST:
+      if (c.point != last || !c.met) fail("min-cost is not the last point", c.point, last);
+      return;
+    case CostObjective::BUDGET:
+      if (!c.met) {
+        if (pts.front().cost <= goal.budget || c.point != last) fail("budget wrongly unmet", goal.budget, c.point);
+        return;
+      }
+      if (p.cost > goal.budget) fail("over the budget", p.cost, goal.budget);
+      if (c.point < last && pts[static_cast<size_t>(c.point) + 1].cost <= goal.budget)
+        fail("a better point within the budget", c.point, goal.budget);
+      return;
+    case CostObjective::TARGET:
+      if (!c.met) {
+        if (best >= goal.slack || c.point != last) fail("target wrongly unmet", goal.slack, best);
+        return;
+      }
+      floor = goal.slack;
+      break;
+    case CostObjective::WITHIN:
+      floor = best - goal.slack;
+      break;
+    case CostObjective::WITHIN_PERCENT:
+      floor = best - goal.slack / 100.0 * std::fabs(best);
+      break;
+  }
+  if (!c.met || p.slack < floor) fail("chosen point below its floor", p.slack, floor);
+  if (before != nullptr && before->slack >= floor) fail("a cheaper point reaches the floor", before->slack, floor);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (size < 2) return 0;
+  const int segments = data[0] % 4;
+  const int young = (data[0] >> 2) & 7;
+  const int kind = (data[0] >> 5) % 5;
+  const double share = data[1] / 255.0;
+  const char *text = reinterpret_cast<const char *>(data + 2);
+  const size_t length = size - 2;
+  const char *split = static_cast<const char *>(memmem(text, length, "%%\n", 3));
+  if (split == nullptr) return 0;
+  const size_t lib_length = static_cast<size_t>(split - text);
+  const uint8_t *net_bytes = reinterpret_cast<const uint8_t *>(split + 3);
+  const size_t net_length = length - lib_length - 3;
+
+  reset_globals();
+  Node *root = nullptr;
+  try {
+    FuzzStream lib = fuzz_stream(data + 2, lib_length);
+    InputLib(lib.get(), "fuzz.lib");
+    if (n_buffertype > 16) return 0;
+    FuzzStream net = fuzz_stream(net_bytes, net_length);
+    root = read_net(net.get(), "fuzz.net");
+    if (n_nodes > 200 || static_cast<long>(n_edges) * (segments + 1) > 2000) return 0;
+    if (segments > 0) wire_segment(segments);
+  } catch (const InputError &) {
+    return 0;
+  }
+
+  total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+  std::vector<FrontierPoint> pts;
+  {
+    CostFrontier f;
+    f.run(root, young != 0 ? young : 1 << 15);
+    pts = f.points();
+    for (size_t k = 0; k < pts.size(); k++) {
+      const FrontierPoint &p = pts[k];
+      if (k > 0 && !(p.cost > pts[k - 1].cost && p.slack > pts[k - 1].slack))
+        fail("points do not rise", p.cost, p.slack);
+      int count = 0, counted = 0;
+      long long cost = 0;
+      const std::string lines = placements(f, static_cast<int>(k), &count);
+      const std::vector<int> on = buffers_of(lines, &cost, &counted);
+      if (count != p.buffers || counted != p.buffers) fail("buffer count", count, p.buffers);
+      if (cost != p.cost) fail("cost of the placement", static_cast<double>(cost), static_cast<double>(p.cost));
+      check_close("slack of the placement", evaluate_placement(on).slack, p.slack);
+    }
+  }
+  if (total_solution != reduce_solution || m_used != m_reduced) fail("memory counters", total_solution, m_used);
+
+  flat(root);
+  const double best = flat_answer;
+  flat_free();
+  if (pts.empty()) {
+    if (best > MINUS_INFINITY_TIME) fail("empty frontier where the flat engine finds a slack", best, 0);
+  } else {
+    check_close("best slack against the flat engine's", pts.back().slack, best);
+  }
+
+  CostGoal goal;
+  const double lo = pts.empty() ? 0.0 : pts.front().slack, hi = pts.empty() ? 0.0 : pts.back().slack;
+  switch (kind) {
+    case 0:
+      goal.kind = CostObjective::MIN_COST;
+      break;
+    case 1:
+      goal.kind = CostObjective::TARGET;
+      goal.slack = lo + (hi - lo) * (share * 1.2 - 0.1);  // below, within and beyond the range
+      break;
+    case 2:
+      goal.kind = CostObjective::BUDGET;
+      goal.budget = pts.empty() ? 0 : static_cast<long long>(share * static_cast<double>(pts.back().cost));
+      break;
+    case 3:
+      goal.kind = CostObjective::WITHIN;
+      goal.slack = (hi - lo) * share;
+      break;
+    default:
+      goal.kind = CostObjective::WITHIN_PERCENT;
+      goal.slack = 100.0 * share;
+  }
+  check_choice(pts, goal);
+  return 0;
+}

@@ -1,0 +1,341 @@
+// bufins-plot: a picture of the slack–cost frontier, as SVG or PNG, drawn
+// with cairo.
+//
+//   bufins-plot [-p FILE] [-F FORMAT] [-o FILE] [-m COST] [-a] [-h] [-V] FRONTIER
+//
+// FRONTIER is the CSV that bufins --frontier writes ("cost,buffers,slack") or
+// the JSON report of bufins -j ... --frontier, whose chosen point is marked.
+// The frontier is drawn as a staircase (the best slack of cost at most x
+// holds from one point to the next), every point a dot, the marked one red
+// and labelled, the maximum slack a dashed line. The first few buffers of a
+// net usually gain orders of magnitude more slack than the rest, so by
+// default the slack axis starts at the slack reached at 5 % of the largest
+// cost and the points below are listed as off the plot; --all shows them.
+//
+// The picture options are bufins-draw's (picture.h), and so is the writing:
+// a temporary put in place only when whole, a picture that would replace the
+// frontier file refused before anything is read.
+//
+// Exit status: 0 when the picture is written; 1 for a usage error, a picture
+// that would replace the input, a file that cannot be opened, an error in the
+// input file, or a failed write.
+#include <cairo.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "cmdline.h"
+#include "frontier.h"
+#include "io.h"
+#include "output_file.h"
+#include "picture.h"
+
+namespace {
+
+constexpr double W = 960.0, H = 600.0;
+constexpr double LEFT = 100.0, RIGHT = 40.0, TOP = 50.0, BOTTOM = 70.0;
+
+// The program's options: the picture options shared with bufins-draw, then its own.
+std::vector<cmdline::OptionSpec> options() {
+  std::vector<cmdline::OptionSpec> o = picture_options();
+  o.push_back({'m', 'm', "mark", "COST",
+               "mark the point of this cost (the last point of cost at most\n"
+               "COST); a JSON report's chosen point is marked without it"});
+  o.push_back({'a', 'a', "all", nullptr,
+               "show every point (by default the slack axis starts at the\n"
+               "slack reached at 5 % of the largest cost)"});
+  return o;
+}
+
+const cmdline::Program kProgram{
+    "bufins-plot",
+    "FRONTIER",
+    "Draws the slack-cost frontier that bufins --frontier computes: slack against cost\n"
+    "(the sum of the buffers' area=), one dot per point, the maximum slack dashed.\n"
+    "FRONTIER is the CSV of bufins --frontier=FILE (cost,buffers,slack) or the JSON\n"
+    "report of bufins -j FILE with --frontier; '-' is standard input.",
+    options(),
+    "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
+    "cannot be opened, an error in the frontier file (\"file:line: what is wrong\"),\n"
+    "or a failed write (no partial picture is left)."};
+
+struct Request {
+  std::string frontier;  // the input file; "-" is standard input
+  PictureRequest picture;
+  long long mark = -1;   // -1: none given
+  bool all = false;
+};
+
+// The run the command line asks for; throws cmdline::UsageError.
+Request read_request(const cmdline::Parsed &parsed) {
+  Request r;
+  for (const cmdline::Option &o : parsed.options) {
+    if (r.picture.take(o, kProgram.name)) continue;
+    if (o.key == 'm') {
+      char *end = nullptr;
+      errno = 0;
+      r.mark = std::strtoll(o.value.c_str(), &end, 10);
+      if (o.value.empty() || *end != '\0' || errno == ERANGE || r.mark < 0)
+        throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a cost (an integer from 0 up)");
+    } else if (o.key == 'a') {
+      r.all = true;
+    }
+  }
+  const std::vector<std::string> &files = parsed.operands;
+  if (files.empty()) throw cmdline::UsageError("no frontier file given");
+  if (files.size() > 1) throw cmdline::UsageError("unexpected argument '" + files[1] + "'");
+  r.picture.finish();
+  r.frontier = files[0];
+  return r;
+}
+
+struct Frontier {
+  std::vector<FrontierPoint> points;
+  int chosen = -1;
+};
+
+Frontier read_csv(const std::string &name, std::istream &in) {
+  Frontier f;
+  std::string line;
+  long number = 0;
+  while (std::getline(in, line)) {
+    number++;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (number == 1) {
+      if (line != "cost,buffers,slack")
+        input_error(name, number, "not a frontier file: the first line must be \"cost,buffers,slack\"");
+      continue;
+    }
+    if (line.empty()) continue;
+    FrontierPoint p{};
+    char rest = 0;
+    if (std::sscanf(line.c_str(), "%lld,%d,%lf%c", &p.cost, &p.buffers, &p.slack, &rest) != 3 ||
+        !std::isfinite(p.slack) || p.cost < 0 || p.buffers < 0)
+      input_error(name, number, "a row must be cost,buffers,slack (two integers from 0 up and a number)");
+    if (!f.points.empty() && !(p.cost > f.points.back().cost && p.slack > f.points.back().slack))
+      input_error(name, number, "the rows must rise in cost and slack");
+    f.points.push_back(p);
+  }
+  if (number == 0) input_error(name, 0, "empty file: not a frontier");
+  return f;
+}
+
+Frontier read_json(const std::string &name, std::istream &in) {
+  Frontier f;
+  nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) input_error(name, 0, "not a JSON report");
+  if (!j.contains("frontier") || !j["frontier"].is_array())
+    input_error(name, 0, "the report holds no frontier (run bufins with --frontier and -j)");
+  for (const auto &e : j["frontier"]) {
+    if (!e.is_object() || !e.contains("cost") || !e["cost"].is_number_integer() || !e.contains("slack") ||
+        !e["slack"].is_number())
+      input_error(name, 0, "a frontier entry needs an integer cost and a slack");
+    FrontierPoint p{e["cost"].get<long long>(), e.value("buffers", 0), e["slack"].get<double>()};
+    if (!f.points.empty() && !(p.cost > f.points.back().cost && p.slack > f.points.back().slack))
+      input_error(name, 0, "the frontier entries must rise in cost and slack");
+    if (e.value("chosen", false)) f.chosen = static_cast<int>(f.points.size());
+    f.points.push_back(p);
+  }
+  return f;
+}
+
+// Reads the frontier file `name` ("-": standard input), CSV or JSON by its
+// first character; throws InputError.
+Frontier read_frontier(const std::string &name) {
+  File in = open_file(name.c_str(), "r");
+  const std::string shown = cmdline::display_name(name);
+  std::string s;
+  char buf[1 << 14];
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, in.get())) > 0) s.append(buf, got);
+  if (std::ferror(in.get())) input_error(shown, 0, "cannot read the file: %s", std::strerror(errno));
+  size_t first = s.find_first_not_of(" \t\r\n");
+  std::istringstream text(s);
+  return first != std::string::npos && s[first] == '{' ? read_json(shown, text) : read_csv(shown, text);
+}
+
+// Tick spacing of about `want` steps over `span`: 1, 2 or 5 times a power of ten.
+double tick_step(double span, int want) {
+  if (!(span > 0)) return 1.0;
+  double raw = span / want, p = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0, 10.0})
+    if (m * p >= raw) return m * p;
+  return 10.0 * p;
+}
+
+std::string number(double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.6g", std::fabs(v) < 1e-12 ? 0.0 : v);
+  return b;
+}
+
+// Draws the frontier as the request asks onto `out`; cairo's status at the end.
+cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
+  const std::vector<FrontierPoint> &pts = f.points;
+  int chosen = f.chosen;
+  if (request.mark >= 0) {
+    chosen = -1;
+    for (size_t k = 0; k < pts.size() && pts[k].cost <= request.mark; k++) chosen = static_cast<int>(k);
+  }
+
+  // Axes: cost from 0, slack from the first shown point to the best.
+  const double cmax = pts.empty() ? 1.0 : std::max(1.0, static_cast<double>(pts.back().cost));
+  size_t first = 0;
+  if (!request.all)
+    while (first + 3 < pts.size() && static_cast<double>(pts[first].cost) < 0.05 * cmax) first++;
+  double ylo = pts.empty() ? -1.0 : pts[first].slack, yhi = pts.empty() ? 0.0 : pts.back().slack;
+  if (!(yhi > ylo)) {
+    ylo -= 1.0;
+    yhi += 1.0;
+  }
+  const double pad = 0.05 * (yhi - ylo);
+  ylo -= pad;
+  yhi += pad;
+  const double pw = W - LEFT - RIGHT, ph = H - TOP - BOTTOM;
+  auto X = [&](double c) { return LEFT + c / (cmax * 1.02) * pw; };
+  auto Y = [&](double s) { return TOP + (yhi - std::max(s, ylo)) / (yhi - ylo) * ph; };
+
+  cairo_surface_t *surface = picture_surface(out, request.picture.svg, W, H);
+  cairo_t *cr = cairo_create(surface);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, 12);
+  auto say = [&](double x, double y, const std::string &text, double align) {
+    cairo_text_extents_t e;
+    cairo_text_extents(cr, text.c_str(), &e);
+    cairo_move_to(cr, x - align * e.x_advance, y);
+    cairo_show_text(cr, text.c_str());
+  };
+
+  // Grid and ticks.
+  cairo_set_line_width(cr, 1.0);
+  const double xs = tick_step(cmax, 8), ys = tick_step(yhi - ylo, 6);
+  for (double c = 0; c <= cmax * 1.02; c += xs) {
+    cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
+    cairo_move_to(cr, X(c), TOP);
+    cairo_line_to(cr, X(c), TOP + ph);
+    cairo_stroke(cr);
+    cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+    say(X(c), TOP + ph + 18, number(c), 0.5);
+  }
+  for (double s = std::ceil(ylo / ys) * ys; s <= yhi; s += ys) {
+    cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
+    cairo_move_to(cr, LEFT, Y(s));
+    cairo_line_to(cr, LEFT + pw, Y(s));
+    cairo_stroke(cr);
+    cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+    say(LEFT - 8, Y(s) + 4, number(s), 1.0);
+  }
+  cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
+  cairo_rectangle(cr, LEFT, TOP, pw, ph);
+  cairo_stroke(cr);
+  say(LEFT + pw / 2, H - 20, "cost (sum of the buffers' area=)", 0.5);
+  cairo_save(cr);
+  cairo_translate(cr, 24, TOP + ph / 2);
+  cairo_rotate(cr, -M_PI / 2);
+  say(0, 0, "slack at the driver", 0.5);
+  cairo_restore(cr);
+  cairo_set_font_size(cr, 14);
+  say(LEFT, 30, "Slack-cost frontier: " + std::to_string(pts.size()) + " points", 0.0);
+  cairo_set_font_size(cr, 12);
+
+  if (!pts.empty()) {
+    // The maximum slack, dashed.
+    const double dash[] = {6.0, 4.0};
+    cairo_set_dash(cr, dash, 2, 0);
+    cairo_set_source_rgb(cr, 0.3, 0.3, 0.7);
+    cairo_move_to(cr, LEFT, Y(pts.back().slack));
+    cairo_line_to(cr, LEFT + pw, Y(pts.back().slack));
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
+    say(LEFT + pw - 6, Y(pts.back().slack) - 6,
+        "max slack " + number(pts.back().slack) + " at cost " + std::to_string(pts.back().cost), 1.0);
+
+    // The staircase.
+    cairo_set_source_rgb(cr, 0.1, 0.35, 0.7);
+    cairo_set_line_width(cr, 1.5);
+    cairo_move_to(cr, X(static_cast<double>(pts[0].cost)), Y(pts[0].slack));
+    for (size_t k = 1; k < pts.size(); k++) {
+      cairo_line_to(cr, X(static_cast<double>(pts[k].cost)), Y(pts[k - 1].slack));
+      cairo_line_to(cr, X(static_cast<double>(pts[k].cost)), Y(pts[k].slack));
+    }
+    cairo_line_to(cr, LEFT + pw, Y(pts.back().slack));
+    cairo_stroke(cr);
+    const double r = pts.size() <= 200 ? 2.5 : 1.2;
+    for (const FrontierPoint &p : pts) {
+      cairo_new_sub_path(cr);
+      cairo_arc(cr, X(static_cast<double>(p.cost)), Y(p.slack), r, 0, 2 * M_PI);
+    }
+    cairo_fill(cr);
+    if (first > 0) {
+      cairo_set_source_rgb(cr, 0.4, 0.4, 0.4);
+      say(LEFT + 8, TOP + ph - 8,
+          std::to_string(first) + " points of cost below " + std::to_string(pts[first].cost) + " lie lower (down to " +
+              number(pts[0].slack) + "); --all shows them",
+          0.0);
+    }
+    if (chosen >= 0) {
+      const FrontierPoint &p = pts[static_cast<size_t>(chosen)];
+      cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
+      cairo_arc(cr, X(static_cast<double>(p.cost)), Y(p.slack), 5.5, 0, 2 * M_PI);
+      cairo_fill(cr);
+      const std::string label = "cost " + std::to_string(p.cost) + ", " + std::to_string(p.buffers) +
+                                " buffers, slack " + number(p.slack);
+      const bool right_half = X(static_cast<double>(p.cost)) > LEFT + pw * 0.6;
+      say(X(static_cast<double>(p.cost)) + (right_half ? -10 : 10), Y(p.slack) + 18, label, right_half ? 1.0 : 0.0);
+    }
+  }
+
+  cairo_destroy(cr);
+  return picture_finish(surface, out, request.picture.svg);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Request request;
+  try {
+    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
+    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
+    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
+    request = read_request(parsed);
+  } catch (const cmdline::UsageError &e) {
+    return cmdline::print_usage_error(kProgram, e.what());
+  }
+
+  // Before anything is read: a picture that would replace the frontier file.
+  const std::string replaced =
+      replaced_file({{request.frontier, "frontier file"}}, {{request.picture.name, "picture"}});
+  if (!replaced.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-plot: %s; choose another name with --picture\n", replaced.c_str());
+    return 1;
+  }
+
+  Frontier frontier;
+  try {
+    frontier = read_frontier(request.frontier);
+  } catch (const InputError &e) {
+    return report_input_error(e);
+  }
+
+  // The picture is created only now, so that an input error leaves no file.
+  const std::string failed =
+      write_picture(request.picture.name, [&](FILE *out) { return render(request, frontier, out); });
+  if (!failed.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bufins-plot: %s\n", failed.c_str());
+    return 1;
+  }
+  return 0;
+}
