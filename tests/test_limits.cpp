@@ -511,6 +511,30 @@ TEST(LimitsTest, EndToEnd) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.out.find("  violation node "), std::string::npos) << bad.out;
 
+  // The cost options under limits: the frontier under limits picks the
+  // point, whose placement meets the limits and has the reported cost; an
+  // unreachable target is status 2 with outputs, limits nothing meets status
+  // 2 without.
+  {
+    const std::string lim = " --max-slew=" + number(top * 0.8) + " --max-cap=600";
+    RunResult least = run_bufins("-m 2 -f demo.net -b demo.lib --out=cost --min-cost --frontier=f.csv" + lim, "", dir);
+    ASSERT_EQ(least.status, 0) << least.err;
+    EXPECT_NEAR(slack_of(least.out), slack_of(tight.out), 1e-6);  // --max-cap=600 does not bind there
+    const std::string cost = least.out.substr(least.out.find("The cost of the inserted buffers is : ") + 38);
+    RunResult check = run_shell("cd '" + dir + "' && '" + checker + "'" + lim + " cost.finalnet demo.lib cost.buf");
+    EXPECT_EQ(check.status, 0) << check.out << check.err;
+    EXPECT_NE(check.out.find("Cost (sum of areas) : " + cost.substr(0, cost.find('\n'))), std::string::npos)
+        << check.out << least.out;
+    EXPECT_NE(read_file(dir + "/f.csv").find("cost,buffers,slack\n"), std::string::npos);
+    RunResult far = run_bufins("-m 2 -f demo.net -b demo.lib --out=far --target=1e9" + lim, "", dir);
+    EXPECT_EQ(far.status, 2) << far.err;
+    EXPECT_TRUE(file_exists(dir + "/far.buf"));
+    RunResult none = run_bufins("-m 0 -f demo.net -b demo.lib --out=none --min-cost --max-slew=1", "", dir);
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("the request cannot be met"), std::string::npos) << none.err;
+    EXPECT_FALSE(file_exists(dir + "/none.buf"));
+  }
+
   // The list and fast algorithms refuse the options; bad values are usage errors.
   for (const std::string args : {"-a list --max-slew=100", "-a fast --max-cap=50", "-a 2 --max-cap=50",
                                  "--max-slew=-1", "--max-cap=abc", "--max-slew=inf"}) {
