@@ -33,7 +33,7 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
-NETS=/work/shared/bench-nets
+NETS=${BENCH_NETS:-$ROOT/bench/nets}
 GEN="$HERE/gen_net.py"
 RUN_TIMEOUT=${RUN_TIMEOUT:-300}
 ALGS=${ALGS:-1 2 flat}
@@ -51,7 +51,7 @@ if [ -n "${COMPARE_WORK:-}" ]; then
   WORK=$COMPARE_WORK
   mkdir -p "$WORK"
 else
-  WORK=$(mktemp -d /tmp/bufins-compare.XXXXXX)
+  WORK=$(mktemp -d -t bufins-compare.XXXXXX)
   trap 'rm -rf "$WORK"' EXIT
 fi
 

@@ -20,10 +20,10 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
-NETS=/work/shared/bench-nets
+NETS=${BENCH_NETS:-$ROOT/bench/nets}
 BUILD="$ROOT/build-bench"
 GEN="$HERE/gen_net.py"
-WORK=${BENCH_WORK:-$(mktemp -d /tmp/bufins-frontier.XXXXXX)}
+WORK=${BENCH_WORK:-$(mktemp -d -t bufins-frontier.XXXXXX)}
 QUICK=${1:-}
 mkdir -p "$WORK"
 

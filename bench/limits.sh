@@ -26,11 +26,11 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
-NETS=/work/shared/bench-nets
+NETS=${BENCH_NETS:-$ROOT/bench/nets}
 BUILD="$ROOT/build-bench"
 GEN="$HERE/gen_net.py"
 REPEATS=${REPEATS:-5}
-WORK=${BENCH_WORK:-$(mktemp -d /tmp/bufins-limits.XXXXXX)}
+WORK=${BENCH_WORK:-$(mktemp -d -t bufins-limits.XXXXXX)}
 CALLGRIND=${CALLGRIND:-$(command -v valgrind >/dev/null && echo 1 || echo 0)}
 mkdir -p "$WORK"
 

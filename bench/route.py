@@ -26,7 +26,7 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-NETS = os.environ.get("BENCH_NETS", "/work/shared/bench-nets")
+NETS = os.environ.get("BENCH_NETS", os.path.join(ROOT, "bench", "nets"))
 NAMES = ["s1423", "s5378", "r1", "p1", "r2", "s15850", "p2", "r3", "r4", "r5"]
 PITCH = 1000.0
 ALPHAS = [0.25, 0.5, 1.0]

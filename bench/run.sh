@@ -27,7 +27,7 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/.." && pwd)
-NETS=/work/shared/bench-nets
+NETS=${BENCH_NETS:-$ROOT/bench/nets}
 BUILD="$ROOT/build-bench"
 BIN="$BUILD/bufins"
 GEN="$HERE/gen_net.py"
@@ -36,7 +36,7 @@ RUN_TIMEOUT=${RUN_TIMEOUT:-150}
 SHORT_RUN=${SHORT_RUN:-0.02}
 REPEATS=${REPEATS:-5}
 OLD_REV=${OLD_REV:-}
-WORK=${BENCH_WORK:-$(mktemp -d /tmp/bufins-bench.XXXXXX)}
+WORK=${BENCH_WORK:-$(mktemp -d -t bufins-bench.XXXXXX)}
 mkdir -p "$WORK"
 
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUFINS_TESTS=OFF >/dev/null
