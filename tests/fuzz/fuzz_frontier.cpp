@@ -8,7 +8,7 @@
 // Nets beyond 200 nodes or 2,000 after segmentation, and libraries beyond 16
 // types, are skipped. What must hold: the points rise in cost and slack; the
 // last one is the flat engine's best slack; every point's placement,
-// evaluated independently (tools/placement.*), has the point's slack, cost
+// evaluated independently (tools/check/placement.*), has the point's slack, cost
 // and buffer count; the objective picks the point its definition names; the
 // memory counters balance.
 #include <cmath>

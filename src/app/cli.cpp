@@ -447,9 +447,20 @@ double seconds_since(const timespec &t) {
   return static_cast<double>(now.tv_sec - t.tv_sec) + static_cast<double>(now.tv_nsec - t.tv_nsec) * 1e-9;
 }
 
+void progress_line() {
+  progress_next = progress_count + kProgressStride;
+  if (seconds_since(progress_began) < 1.0) return;
+  long long share = progress_count * 100 / progress_total;
+  int percent = static_cast<int>(share > 100 ? 100 : share);
+  if (percent == progress_shown) return;
+  std::fprintf(stderr, "\rbufins: %3d%% of the net done", percent);
+  progress_shown = percent;
+}
+
 }  // namespace
 
 void progress_start(Node *root) {
+  progress_report = progress_line;
   progress_count = 0;
   progress_next = LLONG_MAX;
   progress_shown = -1;
@@ -468,16 +479,6 @@ void progress_start(Node *root) {
   progress_total = wires > 0 ? wires : 1;
   clock_gettime(CLOCK_MONOTONIC, &progress_began);
   progress_next = kProgressStride;
-}
-
-void progress_report() {
-  progress_next = progress_count + kProgressStride;
-  if (seconds_since(progress_began) < 1.0) return;
-  long long share = progress_count * 100 / progress_total;
-  int percent = static_cast<int>(share > 100 ? 100 : share);
-  if (percent == progress_shown) return;
-  std::fprintf(stderr, "\rbufins: %3d%% of the net done", percent);
-  progress_shown = percent;
 }
 
 void progress_stop() {

@@ -53,6 +53,7 @@ RecordPool<RTnode> rtnode_pool;
 
 long long progress_count = 0;
 long long progress_next = LLONG_MAX;
+void (*progress_report)() = nullptr;
 
 double distance(const Node *t, const Node *t1) {
   if (++progress_count >= progress_next) progress_report();

@@ -233,9 +233,11 @@ double distance(const Node *t, const Node *t1);
 // algorithm runs the count is the number of wires done. When it reaches
 // progress_next, progress_report() looks at the clock; progress_next stays
 // at its maximum unless a progress line was asked for.
+// The driver installs the report (progress_report is null until then, and
+// progress_next keeps it from being called).
 extern long long progress_count;
 extern long long progress_next;
-void progress_report();
+extern void (*progress_report)();
 
 // Clears every global above to its start-of-run state and reserves the tables.
 // Tests call it before each case; the driver once at start.
