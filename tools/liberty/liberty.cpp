@@ -170,7 +170,8 @@ class Lexer {
         return t;
       }
       if (c == '\\' && continuation()) {  // a string continued on the next line
-        while (s_[p_] != '\n') p_++;
+        while (p_ < s_.size() && s_[p_] != '\n') p_++;
+        if (p_ >= s_.size()) input_error(file_, start, "string opened here is never closed with '\"'");
         p_++;
         line_++;
         continue;
@@ -714,6 +715,10 @@ Fit fit_buffer(const BufferCell &cell, double slew, double max_load, const std::
   if (xs.empty())
     input_error(file, cell.line, "cell %s: no load point of its delay tables is at or below the load limit %g fF",
                 cell.name.c_str(), limit);
+  for (size_t k = 0; k < xs.size(); k++)
+    if (!std::isfinite(xs[k]) || !std::isfinite(ys[k]))
+      input_error(file, cell.line, "cell %s: a delay or load beyond the range of numbers after the unit conversion",
+                  cell.name.c_str());
   Fit f;
   f.points = static_cast<int>(xs.size());
   const double n = static_cast<double>(xs.size());
@@ -728,6 +733,8 @@ Fit fit_buffer(const BufferCell &cell, double slew, double max_load, const std::
     sxy += (xs[k] - mx) * (ys[k] - my);
   }
   const double slope = sxx > 0.0 ? sxy / sxx : 0.0;  // ps per fF
+  if (!std::isfinite(my) || !std::isfinite(slope))
+    input_error(file, cell.line, "cell %s: the fitted line is beyond the range of numbers", cell.name.c_str());
   f.intrinsic = my - slope * mx;
   f.resistance = slope * 1000.0;  // ps/fF = 1e-12 s / 1e-15 F = 1000 ohm
   for (size_t k = 0; k < xs.size(); k++) {
