@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
-#include <unordered_map>
+#include <algorithm>
 #include <vector>
 
 #include "def.h"
@@ -30,28 +30,6 @@ bool plain_identifier(const std::string &s) {
 
 constexpr const char *DRIVER_CELL = "bufins_driver";
 
-// One stage's RC tree as SPEF lines.
-struct StageNet {
-  std::string net;                  // net name
-  std::vector<std::string> conns;   // *CONN lines
-  std::vector<std::string> res;     // "A B R"
-  std::vector<std::pair<std::string, double>> caps;
-  std::unordered_map<std::string, size_t> cap_at;
-  double total_cap = 0.0;
-
-  void cap(const std::string &node, double c) {
-    if (c == 0.0) return;
-    auto it = cap_at.find(node);
-    if (it == cap_at.end()) {
-      cap_at.emplace(node, caps.size());
-      caps.push_back({node, c});
-    } else {
-      caps[it->second].second += c;
-    }
-    total_cap += c;
-  }
-};
-
 }  // namespace
 
 std::string elmore_cell_name(const std::vector<std::string> &names, int type) {
@@ -68,29 +46,61 @@ std::string elmore_cell_name(const std::vector<std::string> &names, int type) {
 ExportFiles export_net(const std::vector<int> &buffer_on, const ExportSetup &setup) {
   std::vector<int> order, parent;
   tree_order(order, parent);
-  const size_t n = nodes.size() < static_cast<size_t>(n_nodes) ? nodes.size() : static_cast<size_t>(n_nodes);
-  std::vector<int> stage_of(n, -1);
-  std::vector<StageNet> stages;
-  struct Gate {
-    std::string instance;
-    int type;  // 0 the driver, else 1-based
-    std::string in_net;
-  };
-  std::vector<Gate> gates;
+  const size_t n = order.empty() ? 0 : static_cast<size_t>(*std::max_element(order.begin(), order.end())) + 1;
+  auto at = [](int pos) { return static_cast<size_t>(pos); };
+  // Stage 0 is the driver's; stage s > 0 is driven by the buffer on the wire
+  // to edge_of[s]. A node belongs to the stage of the wire above it (node 0
+  // to stage 0); a buffer stage's root is the node its buffer stands at,
+  // seen from the buffer's output side, which holds only the buffered wire.
+  // Capacitances per node of its own stage and per buffer stage root, so
+  // that a net of 1.6 million nodes needs no table keyed by names.
+  std::vector<int> stage_of(n, -1), edge_of = {0};
+  std::vector<double> cap(n, 0.0), root_cap = {0.0};
+  std::vector<std::vector<int>> members(1), hanging(1);  // wires of the stage; buffers whose input it drives
   std::vector<int> sinks;  // table positions, in pre-order
+  stage_of[0] = 0;
+  for (int pos : order) {
+    if (pos == 0) continue;
+    const int u = parent[at(pos)];
+    int s = stage_of[at(u)];
+    const double half = c0 * 1000.0 * distance(&nodes[at(u)], &nodes[at(pos)]) / 2.0;  // fF
+    if (buffer_on[at(pos)]) {
+      hanging[at(s)].push_back(pos);
+      s = static_cast<int>(edge_of.size());
+      edge_of.push_back(pos);
+      root_cap.push_back(half);
+      members.emplace_back();
+      hanging.emplace_back();
+    } else {
+      cap[at(u)] += half;
+    }
+    stage_of[at(pos)] = s;
+    members[at(s)].push_back(pos);
+    cap[at(pos)] += half;
+    if (nodes[at(pos)].type == NODE_SINK) sinks.push_back(pos);
+  }
+  const size_t stages = edge_of.size();
 
-  auto index = [&](int pos) { return std::to_string(nodes[static_cast<size_t>(pos)].index); };
-  auto node_name = [&](int pos) {
-    if (nodes[static_cast<size_t>(pos)].type == NODE_SINK) return "sink_" + index(pos);
-    return stages[static_cast<size_t>(stage_of[static_cast<size_t>(pos)])].net + ":" + index(pos);
+  auto index = [&](int pos) { return std::to_string(nodes[at(pos)].index); };
+  auto net_name = [&](size_t s) {
+    return s == 0 ? std::string("net_0") : "net_" + index(parent[at(edge_of[s])]) + "_" + index(edge_of[s]);
   };
+  auto instance = [&](size_t s) {
+    return s == 0 ? std::string("drv") : "buf_" + index(parent[at(edge_of[s])]) + "_" + index(edge_of[s]);
+  };
+  auto gate_type = [&](size_t s) { return s == 0 ? 0 : buffer_on[at(edge_of[s])]; };
+  auto node_name = [&](int pos) {
+    if (nodes[at(pos)].type == NODE_SINK) return "sink_" + index(pos);
+    return net_name(at(stage_of[at(pos)])) + ":" + index(pos);
+  };
+  auto root_name = [&](size_t s) { return s == 0 ? node_name(0) : net_name(s) + ":" + index(parent[at(edge_of[s])]); };
   auto out_pin = [&](int type) {
     if (type == 0) return setup.real_driver ? setup.driver_cell.output : std::string("Y");
-    return setup.real ? setup.type_cells[static_cast<size_t>(type - 1)].output : std::string("Y");
+    return setup.real ? setup.type_cells[at(type - 1)].output : std::string("Y");
   };
   auto in_pin = [&](int type) {
     if (type == 0) return setup.real_driver ? setup.driver_cell.input : std::string("A");
-    return setup.real ? setup.type_cells[static_cast<size_t>(type - 1)].input : std::string("A");
+    return setup.real ? setup.type_cells[at(type - 1)].input : std::string("A");
   };
   // The resistor from a gate's output pin to the node it stands at: the
   // gate's resistance for an Elmore cell, none for a real one.
@@ -99,55 +109,9 @@ ExportFiles export_net(const std::vector<int> &buffer_on, const ExportSetup &set
     return setup.real ? 0.0 : rb[type - 1];
   };
 
-  // The driver's stage.
-  stages.push_back({});
-  stages[0].net = "net_0";
-  stage_of[0] = 0;
-  gates.push_back({"drv", 0, "in"});
-  stages[0].conns.push_back("*I drv:" + out_pin(0) + " O");
-  stages[0].res.push_back("drv:" + out_pin(0) + " " + node_name(0) + " " + num(gate_res(0)));
-
-  for (int pos : order) {
-    if (pos == 0) continue;
-    const int u = parent[static_cast<size_t>(pos)];
-    const Node &nu = nodes[static_cast<size_t>(u)], &nv = nodes[static_cast<size_t>(pos)];
-    const int type = buffer_on[static_cast<size_t>(pos)];
-    std::string upper;
-    if (type) {
-      const std::string name = index(u) + "_" + index(pos);
-      const std::string inst = "buf_" + name;
-      // The buffer's input hangs on node u of the stage above.
-      StageNet &above = stages[static_cast<size_t>(stage_of[static_cast<size_t>(u)])];
-      above.conns.push_back("*I " + inst + ":" + in_pin(type) + " I");
-      above.res.push_back(node_name(u) + " " + inst + ":" + in_pin(type) + " 0");
-      gates.push_back({inst, type, above.net});
-      stages.push_back({});
-      StageNet &s = stages.back();
-      s.net = "net_" + name;
-      upper = s.net + ":" + index(u);
-      s.conns.push_back("*I " + inst + ":" + out_pin(type) + " O");
-      s.res.push_back(inst + ":" + out_pin(type) + " " + upper + " " + num(gate_res(type)));
-      stage_of[static_cast<size_t>(pos)] = static_cast<int>(stages.size()) - 1;
-    } else {
-      upper = node_name(u);
-      stage_of[static_cast<size_t>(pos)] = stage_of[static_cast<size_t>(u)];
-    }
-    StageNet &s = stages[static_cast<size_t>(stage_of[static_cast<size_t>(pos)])];
-    const double len = distance(&nu, &nv);
-    const std::string lower = node_name(pos);
-    s.res.push_back(upper + " " + lower + " " + num(r0 * len));
-    const double half = c0 * 1000.0 * len / 2.0;  // fF
-    s.cap(upper, half);
-    s.cap(lower, half);
-    if (nv.type == NODE_SINK) {
-      s.conns.push_back("*P " + lower + " O");
-      sinks.push_back(pos);
-    }
-  }
-
   ExportFiles f;
-  f.buffers = gates.size() - 1;
-  f.stages = stages.size();
+  f.buffers = stages - 1;
+  f.stages = stages;
   f.sinks = sinks.size();
   const std::string by = std::string("bufins-export ") + BUFINS_VERSION;
 
@@ -157,25 +121,23 @@ ExportFiles export_net(const std::vector<int> &buffer_on, const ExportSetup &set
   v += "// The buffered net: the driver drv, one instance per placed buffer (buf_U_V stands at node U\n";
   v += "// on the wire to node V and drives net_U_V), one output port per sink.\n";
   v += std::string("module ") + MODULE + " (in";
-  for (int s : sinks) v += ", sink_" + index(s);
+  for (int k : sinks) v += ", sink_" + index(k);
   v += ");\n  input in;\n";
-  for (int s : sinks) v += "  output sink_" + index(s) + ";\n";
-  for (const StageNet &s : stages) v += "  wire " + s.net + ";\n";
-  for (size_t g = 0; g < gates.size(); g++) {
-    const Gate &gt = gates[g];
+  for (int k : sinks) v += "  output sink_" + index(k) + ";\n";
+  for (size_t s = 0; s < stages; s++) v += "  wire " + net_name(s) + ";\n";
+  for (size_t s = 0; s < stages; s++) {
+    const int type = gate_type(s);
     std::string cell;
-    if (gt.type == 0)
+    if (type == 0)
       cell = setup.real_driver ? setup.driver_cell.cell : DRIVER_CELL;
     else
-      cell = setup.real ? setup.type_cells[static_cast<size_t>(gt.type - 1)].cell
-                        : elmore_cell_name(setup.type_names, gt.type - 1);
-    v += "  " + cell + " " + gt.instance + " (." + in_pin(gt.type) + "(" + gt.in_net + "), ." + out_pin(gt.type) + "(" +
-         stages[g].net + "));\n";
+      cell = setup.real ? setup.type_cells[at(type - 1)].cell : elmore_cell_name(setup.type_names, type - 1);
+    const std::string in_net = s == 0 ? std::string("in") : net_name(at(stage_of[at(parent[at(edge_of[s])])]));
+    v += "  " + cell + " " + instance(s) + " (." + in_pin(type) + "(" + in_net + "), ." + out_pin(type) + "(" +
+         net_name(s) + "));\n";
   }
-  for (int s : sinks)
-    v += "  assign sink_" + index(s) + " = " + stages[static_cast<size_t>(stage_of[static_cast<size_t>(s)])].net + ";\n";
+  for (int k : sinks) v += "  assign sink_" + index(k) + " = " + net_name(at(stage_of[at(k)])) + ";\n";
   v += "endmodule\n";
-  // The gates were made in the order of their stages: gate g drives stage g.
 
   // ---- net.spef ----
   std::string &p = f.spef;
@@ -186,15 +148,33 @@ ExportFiles export_net(const std::vector<int> &buffer_on, const ExportSetup &set
   p += "// Written by " + by + " from " + setup.source + ".\n";
   p += "// One net per stage; the first resistor is the gate's resistance" +
        std::string(setup.real ? " (0 for a real cell)" : "") + ", then one pi segment per wire piece.\n\n";
-  for (const StageNet &s : stages) {
-    p += "*D_NET " + s.net + " " + num(s.total_cap) + "\n*CONN\n";
-    for (const std::string &c : s.conns) p += c + "\n";
+  for (size_t s = 0; s < stages; s++) {
+    const std::string gate = instance(s) + ":" + out_pin(gate_type(s));
+    const double rcap = s == 0 ? cap[0] : root_cap[s];
+    double total = rcap;
+    for (int m : members[s]) total += cap[at(m)];
+    p += "*D_NET " + net_name(s) + " " + num(total) + "\n*CONN\n*I " + gate + " O\n";
+    for (int b : hanging[s]) p += "*I " + instance(at(stage_of[at(b)])) + ":" + in_pin(buffer_on[at(b)]) + " I\n";
+    for (int m : members[s])
+      if (nodes[at(m)].type == NODE_SINK) p += "*P " + node_name(m) + " O\n";
     p += "*CAP\n";
     size_t k = 1;
-    for (const auto &c : s.caps) p += std::to_string(k++) + " " + c.first + " " + num(c.second) + "\n";
+    if (rcap != 0.0) p += std::to_string(k++) + " " + root_name(s) + " " + num(rcap) + "\n";
+    for (int m : members[s])
+      if (cap[at(m)] != 0.0) p += std::to_string(k++) + " " + node_name(m) + " " + num(cap[at(m)]) + "\n";
     p += "*RES\n";
     k = 1;
-    for (const std::string &r : s.res) p += std::to_string(k++) + " " + r + "\n";
+    p += std::to_string(k++) + " " + gate + " " + root_name(s) + " " + num(gate_res(gate_type(s))) + "\n";
+    // A buffer's input hangs on its node through a zero resistor.
+    for (int b : hanging[s])
+      p += std::to_string(k++) + " " + node_name(parent[at(b)]) + " " + instance(at(stage_of[at(b)])) + ":" +
+           in_pin(buffer_on[at(b)]) + " 0\n";
+    for (int m : members[s]) {
+      const int u = parent[at(m)];
+      const std::string upper = buffer_on[at(m)] ? root_name(s) : node_name(u);
+      p += std::to_string(k++) + " " + upper + " " + node_name(m) + " " +
+           num(r0 * distance(&nodes[at(u)], &nodes[at(m)])) + "\n";
+    }
     p += "*END\n\n";
   }
 
