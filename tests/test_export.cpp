@@ -79,9 +79,11 @@ TEST(ExportSta, TimerSlackIsTheBufinsSlack) {
   const std::vector<std::string> all = {"-a flat -m 0", "-a list -m 3",           "-a fast -m 3",
                                         "-a flat -m 3", "-m 3 --min-cost",        "-m 3 --within=5%",
                                         "-m 3 --max-slew=150", "-m 2 --max-slew=150 --max-cap=500"};
-  const std::vector<std::string> some = {"-a flat -m 0", "-a fast -m 3", "-m 3 --within=5%", "-m 3 --max-slew=150"};
+  // The frontier behind the cost options takes minutes on r3 and r5 in the
+  // sanitizer build: those two nets run the engines and the limits only.
+  const std::vector<std::string> some = {"-a flat -m 0", "-a fast -m 3", "-m 3 --max-slew=150"};
   const std::vector<std::pair<std::string, const std::vector<std::string> *>> runs = {
-      {"demo.net", &all}, {"r1.net", &all}, {"r3.net", &some}, {"r5.net", &some}, {"s5378.net", &some}};
+      {"demo.net", &all}, {"r1.net", &all}, {"r3.net", &some}, {"r5.net", &some}, {"s5378.net", &all}};
   double worst = 0.0;
   for (const auto &run : runs)
     for (const std::string &args : *run.second) {
