@@ -129,7 +129,7 @@ TEST(ToolsCheck, ReportsTheDemoAndComparesTheSlack) {
   EXPECT_EQ(d.run("'" + kCheck + "' --slack x demo.net demo.lib demo.buf").status, 1);
   r = d.run("'" + kCheck + "' demo.net demo.lib missing.buf");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cannot open file: missing.buf\n");
+  EXPECT_EQ(r.err, "Cannot open file: missing.buf: No such file or directory\n");
 }
 
 TEST(ToolsCheck, RejectsPlacementsThatDoNotFitTheNet) {

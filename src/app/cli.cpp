@@ -50,8 +50,8 @@ const char *const kEpilogue =
     "The first answer may also be a name: list, fast or flat.\n"
     "\n"
     "A FILE given as '-' is standard input (for -f or -b, one of them; the prompts must then be\n"
-    "answered with -a and -m, and a net on standard input needs --out) or, for -j, standard\n"
-    "output (the JSON report then follows the report lines).\n"
+    "answered with -a and -m, and a net on standard input needs --out) or, for -j and\n"
+    "--frontier, standard output (the report lines then go to standard error).\n"
     "\n"
     "Output files: NAME.finalnet (the net as used, segment nodes included) and NAME.buf (the\n"
     "buffer placements), NAME being the net file name up to its last '.' (the whole name when\n"
@@ -202,7 +202,10 @@ void guard_standard_streams() {
 
 File open_file(const char *name, const char *mode) {
   File f = cmdline::open_stream(name, mode);
-  if (!f) throw InputError(name, 0, "cannot be opened", std::string("Cannot open file: ") + name);
+  if (!f) {
+    const std::string why = std::strerror(errno);
+    throw InputError(name, 0, "cannot be opened: " + why, std::string("Cannot open file: ") + name + ": " + why);
+  }
   return f;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -46,14 +47,19 @@ std::string output_name(const Options &opt, const char *suffix) {
 // would replace an input or an earlier output.
 bool outputs_replace_files(const Options &opt) {
   std::vector<RunFile> inputs{{opt.netname, "net file"}, {opt.libname, "library file"}};
-  const std::vector<RunFile> named{{output_name(opt, "finalnet"), "final net"},
-                                   {output_name(opt, "buf"), "placement file"}};
+  const std::vector<RunFile> named{{output_name(opt, "finalnet"), "final net", true},
+                                   {output_name(opt, "buf"), "placement file", true}};
   std::string why = replaced_file(inputs, named);
   const char *advice = "choose other output names with --out=BASE";
   if (why.empty()) {
     inputs.insert(inputs.end(), named.begin(), named.end());
     why = replaced_file(inputs, {{opt.json, "JSON report"}});
     advice = "choose another name with --json=FILE";
+  }
+  if (why.empty()) {
+    inputs.push_back({opt.json, "JSON report", true});
+    why = replaced_file(inputs, {{opt.frontier_csv, "frontier CSV"}});
+    advice = "choose another name with --frontier=FILE";
   }
   if (why.empty()) return false;
   std::fprintf(stderr, "bufins: %s; %s\n", why.c_str(), advice);
@@ -63,7 +69,8 @@ bool outputs_replace_files(const Options &opt) {
 int report_output_error(const OutputError &e) {
   std::fflush(stdout);
   if (e.kind == OutputError::CANNOT_CREATE)
-    std::fprintf(stderr, "Cannot open file: %s\n", e.name.c_str());
+    std::fprintf(stderr, "Cannot open file: %s%s%s\n", e.name.c_str(), e.error ? ": " : "",
+                 e.error ? std::strerror(e.error) : "");
   else
     std::fprintf(stderr, "bufins: %s\n", e.what());
   return 1;
@@ -95,6 +102,8 @@ static int run(int argc, char **argv) {
   if (opt.action == ACTION_HELP) return print_help();
   if (opt.action == ACTION_VERSION) return print_version();
   if (outputs_replace_files(opt)) return 1;
+  // An output on standard output: the report lines go to standard error.
+  send_report_lines_to_stderr({output_name(opt, "finalnet"), output_name(opt, "buf"), opt.json, opt.frontier_csv});
   const int output = opt.output, t = opt.timing;
   filename = opt.netname;
   const std::string &libname = opt.libname;
@@ -164,6 +173,10 @@ static int run(int argc, char **argv) {
   OutputFile final_net(finalnet);
   filename = output_name(opt, "buf");
   OutputFile placement(filename);
+  std::optional<OutputFile> frontier_csv;
+  if (use_cost && !opt.frontier_csv.empty()) frontier_csv.emplace(opt.frontier_csv);
+  std::optional<OutputFile> json;
+  if (!opt.json.empty()) json.emplace(opt.json);
 
   progress_start(root);
   const double cpu_before = process_cpu_seconds();
@@ -291,14 +304,8 @@ static int run(int argc, char **argv) {
   }
   if (!use_van && !use_flat) nil_free();
 
-  std::optional<OutputFile> frontier_csv;
-  if (use_cost && !opt.frontier_csv.empty()) {
-    frontier_csv.emplace(opt.frontier_csv);
-    write_frontier_csv(frontier_csv->stream(), points);
-  }
-  std::optional<OutputFile> json;
-  if (!opt.json.empty()) {
-    json.emplace(opt.json);
+  if (frontier_csv) write_frontier_csv(frontier_csv->stream(), points);
+  if (json) {
     RunSummary run{opt.netname,      libname,        finalnet,          filename,
                    placement.path(), engine,         segments,          slack,
                    number_of_buffers, winner_from,   algorithm_time,    algorithm_cpu_time,
