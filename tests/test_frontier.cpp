@@ -324,3 +324,19 @@ TEST(FrontierTest, EndToEndObjectivesAndChecks) {
 }
 
 }  // namespace
+
+#ifdef BUFINS_PLOT_BINARY
+// bufins-plot ends on every frontier: slacks a rounding apart, and a lone
+// point whose magnitude swallows any step added to it.
+TEST(FrontierPlot, EndsOnAxesBelowFloatingPointPrecision) {
+  const std::string dir = make_temp_dir();
+  for (const char *csv : {"cost,buffers,slack\n0,0,5\n1,1,5.000000000000001\n", "cost,buffers,slack\n0,0,1e18\n",
+                          "cost,buffers,slack\n0,0,-4.6e15\n"}) {
+    SCOPED_TRACE(csv);
+    RunResult r = run_shell("cd '" + dir + "' && timeout 60 '" + BUFINS_PLOT_BINARY + "' -p x.svg -", csv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(dir + "/x.svg").find("</svg>"), std::string::npos);
+  }
+  run_shell("rm -rf '" + dir + "'");
+}
+#endif

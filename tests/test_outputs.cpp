@@ -306,3 +306,20 @@ TEST(Outputs, ConcurrentRunsLeaveTheSetOfOneRun) {
   }
   EXPECT_EQ(pairs, "");
 }
+
+TEST(Outputs, EveryTemporaryIsMadeBeforeTheAlgorithm) {
+  // The JSON report, the frontier CSV and a name too long for its folder fail
+  // the run before the algorithm runs: no slack line.
+  Folder f;
+  const auto before = f.state();
+  const std::string too_long(300, 'n');
+  for (const std::string &args : {kRun + " -j nodir/x.json", std::string("-a flat -m 0 -f demo.net -b demo.lib --frontier=nodir/f.csv"),
+                                 kRun + " --out=" + too_long}) {
+    SCOPED_TRACE(args);
+    RunResult r = f.run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.find("The slack"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err.rfind("Cannot open file: ", 0), 0u) << r.err;
+    EXPECT_EQ(f.state(), before);
+  }
+}

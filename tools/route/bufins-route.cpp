@@ -246,6 +246,14 @@ int run(const RouteOptions &o) {
     driver_origin = "the lower-left corner of the sinks' box";
   }
   const double driver_res = o.driver_res ? *o.driver_res : in.driver_res ? *in.driver_res : DEFAULT_DRIVER_RES;
+  // Every sink gets a candidate node in front of it: the node bound is
+  // known before any work.
+  if (1 + 2 * in.sinks.size() > static_cast<size_t>(MAX_NODES))
+    throw InputError(kProgram.name, 0, "",
+                     std::string(kProgram.name) + ": " + std::to_string(in.sinks.size()) +
+                         " sinks make a net of more than " + std::to_string(MAX_NODES) +
+                         " nodes (a sink and a candidate node in front of it each), the most bufins reads",
+                     ERROR_TO_STDERR, 2);
   for (size_t i = 0; i < in.sinks.size(); i++) {
     route::Sink &k = in.sinks[i];
     if (o.required)
@@ -254,6 +262,9 @@ int run(const RouteOptions &o) {
       input_error(in.name, k.line, "sink line: missing required arrival time (or give --required=T)");
     else if (!in.sink_has_time[i])
       k.time = -in.downstream[i];
+    if (!(std::fabs(k.time) <= MAX_MAGNITUDE))
+      input_error(in.name, k.line, "the sink's required time less its Downstream_Delay is %g, beyond the magnitude %g a net may hold",
+                  k.time, MAX_MAGNITUDE);
   }
 
   const std::clock_t start = std::clock();  // processor time: other load on the machine does not count
