@@ -416,3 +416,62 @@ TEST(CliAnswers, NamesAtThePromptStandardStreamsAndNoWinner) {
     EXPECT_EQ(json::parse(read_file(box.path("late.json")))["feasible"], false);
   }
 }
+
+// What a user who slips gets told: swapped net and library, a sink list given
+// to bufins, a flood of warnings that stops, and a JSON report that carries
+// the schema version README documents.
+TEST(CliMessages, HintsAndSchema) {
+  Sandbox box;
+  RunResult r = box.run("-a 2 -m 0 -f demo.lib -b demo.net");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("demo.lib: no driver line: this looks like a buffer library (a buffer line at line 2): are -f "
+                       "(net) and -b (library) swapped?\n"),
+            std::string::npos)
+      << r.err;
+  write_file(box.path("pins.txt"), "NumPins : 1\nPerUnitResistance : 0.1\nSink : 0\n Coordinate : 1 2\n");
+  r = box.run("-a 2 -m 0 -f pins.txt -b demo.lib");
+  EXPECT_EQ(r.err, "pins.txt: no driver line: this looks like a sink list (line 1): bufins-route makes a net of it\n");
+  std::string flood;
+  for (int i = 0; i < 150; i++) flood += "BUFX" + std::to_string(i) + " 1 2 3\n";
+  write_file(box.path("flood.lib"), flood);
+  r = box.run("-a 2 -m 0 -f pins.txt -b flood.lib");
+  EXPECT_NE(r.err.find("\nbufins: more than 100 warnings: the rest are counted, not shown (-q silences all)\n"
+                       "pins.txt: no driver line"),
+            std::string::npos)
+      << r.err;
+
+  ASSERT_EQ(box.run("-a 2 -m 0 -f demo.net -b demo.lib -j r.json").status, 0);
+  const json j = json::parse(read_file(box.path("r.json")));
+  const std::string readme = read_file(std::string(BUFINS_SOURCE_DIR) + "/README.md");
+  const std::string row = "| `schema` | `\"";
+  const size_t at = readme.find(row);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(j["schema"], readme.substr(at + row.size(), readme.find('"', at + row.size()) - at - row.size()));
+}
+
+// Messages that give the true reason: a value beyond the magnitude read (in a
+// file and on the command line alike), a limit of 0 blamed on a wire rather
+// than on a sink's subtree, a full device, and two slacks printed with the
+// digits that tell them apart.
+TEST(CliMessages, TrueReasons) {
+  Sandbox box;
+  std::string net = read_file(box.path("demo.net"));
+  net.replace(net.find("driver 0 0 200.0"), 16, "driver 0 0 200.0 max_cap=1e308");
+  write_file(box.path("mc.net"), net);
+  const std::string flat = "-a flat -m 0 -b demo.lib ";
+  RunResult r = box.run(flat + "-f mc.net");
+  EXPECT_EQ(r.err, "mc.net:6: driver line: max_cap=1e308 exceeds 1e+60, the largest magnitude read\n");
+  r = box.run(flat + "-f demo.net --max-cap=1e61");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bufins: --max-cap: '1e61' exceeds 1e+60, the largest magnitude read\n"), std::string::npos);
+  r = box.run(flat + "-f demo.net --max-cap=0");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.find("subtree"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("> 0, the load limit of"), std::string::npos) << r.err;
+  r = box.run(flat + "-f demo.net -m 10 --frontier=f.csv -j /dev/full");
+  EXPECT_EQ(r.err, "bufins: cannot write /dev/full: No space left on device\n");
+  r = box.run(flat + "-f demo.net --target=394.7450000001");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("target slack 394.7450000001: the best slack reachable is 394.745 ("), std::string::npos)
+      << r.err;
+}

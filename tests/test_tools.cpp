@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "support.h"
@@ -162,17 +163,17 @@ TEST(ToolsCheck, RejectsPlacementsThatDoNotFitTheNet) {
 
 // The conventions every program shares: --help and --version on standard
 // output, a stray argument or another program's option refused with the
-// reason, the usage line and a hint, and '-' for standard input.
+// reason, the short usage line and a hint, and '-' for standard input.
 TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
   Dir d;
   d.copy_demo();
   ASSERT_EQ(run_bufins("-f demo.net -b demo.lib", "2\n0\n", d.path).status, 0);
   struct Program {
-    std::string name, binary, args;
+    std::string name, binary, args, operands;
   };
-  std::vector<Program> programs{{"bufins-check", kCheck, "demo.net demo.lib demo.buf"}};
+  std::vector<Program> programs{{"bufins-check", kCheck, "demo.net demo.lib demo.buf", "NET LIB PLACEMENT"}};
 #ifdef BUFINS_DRAW_BINARY
-  programs.push_back({"bufins-draw", BUFINS_DRAW_BINARY, "-p x.svg demo.net demo.buf demo.lib"});
+  programs.push_back({"bufins-draw", BUFINS_DRAW_BINARY, "-p x.svg demo.net demo.buf demo.lib", "NET PLACEMENT [LIB]"});
 #endif
   for (const Program &p : programs) {
     SCOPED_TRACE(p.name);
@@ -180,7 +181,7 @@ TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
     RunResult help = d.run(run + "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
-    const std::string usage = help.out.substr(0, help.out.find('\n'));
+    const std::string usage = help.out.substr(0, help.out.find("\n\n"));
     EXPECT_EQ(usage.rfind("Usage: " + p.name + " [", 0), 0u) << usage;
     // Every option of the usage line is described, with its long form.
     for (size_t at = usage.find("[-"); at != std::string::npos; at = usage.find("[-", at + 1)) {
@@ -194,7 +195,8 @@ TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
     EXPECT_EQ(version.out, p.name + " " BUFINS_VERSION "\n");
     EXPECT_EQ(d.run(run + "-V").out, version.out);
 
-    const std::string hint = usage + "\nTry '" + p.name + " --help' for more information.\n";
+    const std::string hint =
+        "Usage: " + p.name + " [OPTION]... " + p.operands + "\nTry '" + p.name + " --help' for more information.\n";
     RunResult r = d.run(run + p.args + " extra");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -374,3 +376,24 @@ TEST(ToolsDraw, PicturesHoldOneTrianglePerPlacementLine) {
 }
 
 #endif
+
+// Every program's --help and usage error fit a terminal of 80 columns.
+TEST(ToolsConventions, HelpAndUsageFitEightyColumns) {
+  std::vector<std::string> programs{BUFINS_BINARY, kCheck, BUFINS_ROUTE_BINARY};
+#ifdef BUFINS_DRAW_BINARY
+  programs.push_back(BUFINS_DRAW_BINARY);
+  programs.push_back(BUFINS_PLOT_BINARY);
+#endif
+  for (const std::string &p : programs) {
+    SCOPED_TRACE(p);
+    // The usage line of bufins names the program as invoked: by a short name here.
+    const std::string run = "cd '" + p.substr(0, p.rfind('/')) + "' && ./" + p.substr(p.rfind('/') + 1);
+    RunResult help = run_shell(run + " --help"), usage = run_shell(run + " --no-such-option");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(usage.status, 1);
+    for (const std::string &text : {help.out, usage.err}) {
+      std::istringstream lines(text);
+      for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+    }
+  }
+}

@@ -76,6 +76,17 @@ int report_output_error(const OutputError &e) {
   return 1;
 }
 
+// The fewest digits (at least ten) that read back as `v`: two slacks that
+// differ print differently.
+std::string shortest_exact(double v) {
+  char text[40];
+  for (int digits = 10; digits <= 17; digits++) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  return text;
+}
+
 // A target or budget that no solution meets: why, on standard error, and
 // status 2 (the outputs of the maximum slack at its least cost are written).
 int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
@@ -84,11 +95,11 @@ int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &po
     std::fprintf(stderr, "bufins: no solution beats minus infinity, so none meets the %s\n",
                  goal.kind == CostObjective::TARGET ? "target" : "budget");
   else if (goal.kind == CostObjective::TARGET)
-    std::fprintf(stderr, "bufins: no solution reaches the target slack %.10g: the best slack reachable is %.10g (cost %lld)\n",
-                 goal.slack, points.back().slack, points.back().cost);
+    std::fprintf(stderr, "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %lld)\n",
+                 shortest_exact(goal.slack).c_str(), shortest_exact(points.back().slack).c_str(), points.back().cost);
   else
-    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %.10g)\n", goal.budget,
-                 points.front().cost, points.front().slack);
+    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %s)\n", goal.budget,
+                 points.front().cost, shortest_exact(points.front().slack).c_str());
   return 2;
 }
 

@@ -287,8 +287,11 @@ struct Fields {
     double v;
     const char *b = value.c_str(), *e = b + value.size();
     const char *stop = real_at(b, e, &v);
-    if (value.empty() || stop != e || !std::isfinite(v) || v < 0.0 || v > MAX_INPUT_MAGNITUDE)
+    if (value.empty() || stop != e || std::isnan(v) || v < 0.0)
       input_error(file, line, "%s: %s=%s is not a non-negative number", what, key.c_str(), value.c_str());
+    if (!(v <= MAX_INPUT_MAGNITUDE))
+      input_error(file, line, "%s: %s=%s exceeds %g, the largest magnitude read", what, key.c_str(), value.c_str(),
+                  MAX_INPUT_MAGNITUDE);
     return v;
   }
 
@@ -697,6 +700,25 @@ const char *near_net_keyword(const char *b, const char *e) {
   return nullptr;
 }
 
+// A line in the shape of another input format bufins is often handed by
+// mistake, for the hint of a net without a driver: "buffer library" (a
+// buffer line), "sink list" (a NumPins, PerUnit... or Sink line), or nullptr.
+const char *other_format(const char *b, const char *e) {
+  if (starts_with(b, e, "buff", 4)) return "buffer library";
+  for (const char *key : {"NumPins", "PerUnitResistance", "PerUnitCapacitance", "Sink :"})
+    if (starts_with(b, e, key, std::strlen(key))) return "sink list";
+  return nullptr;
+}
+
+// "no driver line", with a hint when the file looks like another format.
+[[noreturn]] void no_driver(const std::string &name, const char *format, long line) {
+  if (format == nullptr) input_error(name, 0, "no driver line");
+  if (std::strcmp(format, "buffer library") == 0)
+    input_error(name, 0, "no driver line: this looks like a buffer library (a buffer line at line %ld): are -f "
+                         "(net) and -b (library) swapped?", line);
+  input_error(name, 0, "no driver line: this looks like a sink list (line %ld): bufins-route makes a net of it", line);
+}
+
 }  // namespace
 
 // ---- Readers ----
@@ -747,6 +769,8 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
   line_reset(edge_line, 4096);
   bool seen_candidate = false;
   long res_line = 0, cap_line = 0;  // line of the wire constant in use, 0 before one
+  const char *other = nullptr;       // the first line of another format, for the hint
+  long other_line = 0;
   for_each_line(in, name, [&](const char *b, const char *e, long number) {
     switch (*b) {
       case 'w':
@@ -845,6 +869,7 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
       default:
         break;
     }
+    if (other == nullptr && (other = other_format(b, e)) != nullptr) other_line = number;
     if (warn) {
       if (const char *keyword = near_net_keyword(b, e))
         warn_at(warn, name, number,
@@ -853,6 +878,7 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
     }
   });
   n_candidates = n_nodes - n_sinks;
+  if (n_nodes == 0) no_driver(name, other, other_line);
   check_and_link(name);
   // After the checks: a net that fails them needs no word on its constants.
   if (res_line == 0) warn_at(warn, name, 0, "no wire resistance line (wire_res_per_unit): 0 is used");

@@ -56,10 +56,10 @@ std::vector<cmdline::OptionSpec> options() {
 const cmdline::Program kProgram{
     "bufins-draw",
     "NET PLACEMENT [LIB]",
-    "Draws the net NET with the buffers of PLACEMENT (a .buf file): wires, the driver,\n"
-    "the sinks (coloured by their Elmore slack when the buffer library LIB is given)\n"
-    "and one triangle per buffer, coloured by type, with a legend that names the\n"
-    "types as LIB does. One input file may be '-', standard input.",
+    "Draws the net NET with the buffers of PLACEMENT (a .buf file): wires, the\n"
+    "driver, the sinks (coloured by their Elmore slack when the buffer library LIB\n"
+    "is given) and one triangle per buffer, coloured by type, with a legend that\n"
+    "names the types as LIB does. One input file may be '-', standard input.",
     options(),
     "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
     "cannot be opened, an error in the input files (\"file:line: what is wrong\"),\n"

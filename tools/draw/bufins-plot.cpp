@@ -59,8 +59,9 @@ std::vector<cmdline::OptionSpec> options() {
 const cmdline::Program kProgram{
     "bufins-plot",
     "FRONTIER",
-    "Draws the slack-cost frontier that bufins --frontier computes: slack against cost\n"
-    "(the sum of the buffers' area=), one dot per point, the maximum slack dashed.\n"
+    "Draws the slack-cost frontier that bufins --frontier computes: slack against\n"
+    "cost (the sum of the buffers' area=), one dot per point, the maximum slack\n"
+    "dashed.\n"
     "FRONTIER is the CSV of bufins --frontier=FILE (cost,buffers,slack) or the JSON\n"
     "report of bufins -j FILE with --frontier; '-' is standard input.",
     options(),
@@ -139,10 +140,18 @@ Frontier read_json(const std::string &name, std::istream &in) {
     if (!e.is_object() || !e.contains("cost") || !e["cost"].is_number_integer() || !e.contains("slack") ||
         !e["slack"].is_number())
       input_error(name, 0, "a frontier entry needs an integer cost and a slack");
+    if (e.contains("buffers") && !e["buffers"].is_number_integer())
+      input_error(name, 0, "a frontier entry's buffers must be an integer");
     FrontierPoint p{e["cost"].get<long long>(), e.value("buffers", 0), e["slack"].get<double>()};
+    // What the CSV reader refuses, refused here too.
+    if (p.cost < 0 || p.buffers < 0 || !std::isfinite(p.slack))
+      input_error(name, 0, "a frontier entry needs a cost and buffers from 0 up and a finite slack");
     if (!f.points.empty() && !(p.cost > f.points.back().cost && p.slack > f.points.back().slack))
       input_error(name, 0, "the frontier entries must rise in cost and slack");
-    if (e.value("chosen", false)) f.chosen = static_cast<int>(f.points.size());
+    if (e.value("chosen", false)) {
+      if (f.chosen >= 0) input_error(name, 0, "two frontier entries are marked chosen");
+      f.chosen = static_cast<int>(f.points.size());
+    }
     f.points.push_back(p);
   }
   return f;
@@ -158,6 +167,7 @@ Frontier read_frontier(const std::string &name) {
   size_t got;
   while ((got = std::fread(buf, 1, sizeof buf, in.get())) > 0) s.append(buf, got);
   if (std::ferror(in.get())) input_error(shown, 0, "cannot read the file: %s", std::strerror(errno));
+  if (s.compare(0, 3, "\xEF\xBB\xBF") == 0) s.erase(0, 3);  // a byte-order mark, as the other readers skip it
   size_t first = s.find_first_not_of(" \t\r\n");
   std::istringstream text(s);
   return first != std::string::npos && s[first] == '{' ? read_json(shown, text) : read_csv(shown, text);

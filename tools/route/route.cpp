@@ -170,8 +170,11 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, const Warn &warn) 
         if (key != "max_cap") input_error(name, l.number, "driver line: unknown field %s (known: max_cap)", key.c_str());
         double v;
         const char *stop = parse_real(value.c_str(), value.c_str() + value.size(), &v);
-        if (value.empty() || stop != value.c_str() + value.size() || !std::isfinite(v) || v < 0.0 || v > MAX_MAGNITUDE)
+        if (value.empty() || stop != value.c_str() + value.size() || std::isnan(v) || v < 0.0)
           input_error(name, l.number, "driver line: max_cap=%s is not a non-negative number", value.c_str());
+        if (!(v <= MAX_MAGNITUDE))
+          input_error(name, l.number, "driver line: max_cap=%s exceeds %g, the largest magnitude read", value.c_str(),
+                      MAX_MAGNITUDE);
         in.driver_max_cap = v;
       }
     } else if (starts_with(l, "sink")) {
