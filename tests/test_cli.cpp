@@ -475,3 +475,24 @@ TEST(CliMessages, TrueReasons) {
   EXPECT_NE(r.err.find("target slack 394.7450000001: the best slack reachable is 394.745 ("), std::string::npos)
       << r.err;
 }
+
+// Values off by the factor of a unit are warned of (once per kind and file,
+// the run otherwise as without the warning), and a load that "%f" would print
+// as zero keeps its digits in the final net.
+TEST(CliMessages, UnitMistakesAreWarnedOf) {
+  Sandbox box;
+  std::string net = read_file(box.path("demo.net"));
+  for (const char *load : {" 30.0 900.0", " 25.0 950.0"}) net.replace(net.find(load), 5, " 5.9e-14");
+  write_file(box.path("farads.net"), net);
+  write_file(box.path("pf.lib"), "buff1 0.002 30 0.5\nbuff2 0.004 25 0.2\n");
+  RunResult r = box.run("-a 2 -m 0 -f farads.net -b pf.lib");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "pf.lib:1: warning: buffer output resistance 0.5 (and 1 more like it) is far below any real one in ohms, "
+            "the unit the file is read in: is it in kilohms?\n"
+            "farads.net:8: warning: sink load capacitance 5.9e-14 (and 1 more like it) is far below any real one in fF, "
+            "the unit the file is read in: is it in farads or picofarads?\n");
+  EXPECT_NE(read_file(box.path("farads.finalnet")).find("sink 1 4000.000000 3000.000000 5.9e-14 900.000000\n"),
+            std::string::npos);
+  EXPECT_EQ(box.run("-q -a 2 -m 0 -f farads.net -b pf.lib").err, "");
+}

@@ -459,3 +459,18 @@ TEST(RouteEndToEnd, LargeSinkListRefusedBeforeRouting) {
                    "front of it each), the most bufins reads\n");
   EXPECT_FALSE(file_exists(d / "big.net"));
 }
+
+// A capacitance unit far from any real one, and loads that are implausible in
+// the net's unit after the conversion, are warned of.
+TEST(RouteEndToEnd, UnitMistakesAreWarnedOf) {
+  Dir d;
+  RunResult r = d.run("'" + kRoute + "' '" + kNets + "/r1' --cap-unit=1 -o r1.net");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("bufins-route: warning: --cap-unit=1: a capacitance unit of 1 F is far from any real one"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("/r1:14: warning: sink load capacitance 5.9e-14 (and 266 more like it) is far below"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(d.run("'" + kRoute + "' '" + kNets + "/r1' -o r1.net").err, "");
+}
