@@ -268,34 +268,49 @@ const std::string kDraw = BUFINS_DRAW_BINARY;
 struct Triangles {
   int count = -1;    // closed three-point subpaths drawn
   int touching = -1; // pairs of them whose bounding boxes overlap
+  int on_wire = -1;  // of them, those whose centre lies on a drawn line (within a pixel)
 };
 
 // Parses the SVG with a real XML parser and finds the closed three-point
 // subpaths drawn (glyph outlines under <defs> left out): the buffer marks and
-// one legend swatch per buffer type in use.
+// one legend swatch per buffer type in use; and the open polylines (wires).
 Triangles triangles(const Dir &d, const std::string &svg) {
   const char *script =
       "import re, sys, xml.etree.ElementTree as ET\n"
       "ns = '{http://www.w3.org/2000/svg}'\n"
       "num = r'(-?[0-9.e+-]+)'\n"
       "tri = re.compile(r'M ' + num + ' ' + num + ' L ' + num + ' ' + num + ' L ' + num + ' ' + num + ' Z')\n"
-      "found = []\n"
+      "step = re.compile(r'([MLCZ])((?:\\s*-?[0-9.e+-]+)*)')\n"
+      "found, centres, segs = [], [], []\n"
       "def walk(e):\n"
       "  if e.tag == ns + 'defs': return\n"
       "  if e.tag == ns + 'path':\n"
       "    for m in tri.findall(e.get('d', '')):\n"
       "      v = [float(x) for x in m]\n"
       "      found.append((min(v[0::2]), max(v[0::2]), min(v[1::2]), max(v[1::2])))\n"
+      "      centres.append(((2 * v[0] + v[2] + v[4]) / 4, (2 * v[1] + v[3] + v[5]) / 4))\n"
+      "    line = []\n"
+      "    for cmd, args in step.findall(e.get('d', '')) + [('M', '')]:\n"
+      "      v = [float(x) for x in args.split()]\n"
+      "      if cmd == 'L': line.append(v); continue\n"
+      "      segs.extend(zip(line, line[1:]))\n"
+      "      line = [v] if cmd == 'M' and v else []\n"
       "  for c in e: walk(c)\n"
       "walk(ET.parse(sys.argv[1]).getroot())\n"
+      "def dist(p, s):\n"
+      "  (ax, ay), (bx, by) = s\n"
+      "  dx, dy = bx - ax, by - ay\n"
+      "  t = max(0, min(1, ((p[0] - ax) * dx + (p[1] - ay) * dy) / (dx * dx + dy * dy))) if dx or dy else 0\n"
+      "  return ((p[0] - ax - t * dx) ** 2 + (p[1] - ay - t * dy) ** 2) ** 0.5\n"
       "touch = sum(1 for i, a in enumerate(found) for b in found[i + 1:]\n"
       "            if a[0] < b[1] and b[0] < a[1] and a[2] < b[3] and b[2] < a[3])\n"
-      "print(len(found), touch)\n";
+      "on = sum(1 for c in centres if segs and min(dist(c, s) for s in segs) < 1.0) if len(segs) < 500 else -1\n"
+      "print(len(found), touch, on)\n";
   write_file(d / "triangles.py", script);
   RunResult r = d.run("python3 triangles.py '" + svg + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   Triangles t;
-  if (r.status == 0) std::sscanf(r.out.c_str(), "%d %d", &t.count, &t.touching);
+  if (r.status == 0) std::sscanf(r.out.c_str(), "%d %d %d", &t.count, &t.touching, &t.on_wire);
   return t;
 }
 
@@ -352,6 +367,16 @@ TEST(ToolsDraw, PicturesHoldOneTrianglePerPlacementLine) {
   ASSERT_EQ(d.run("'" + kDraw + "' fork.net fork.buf demo.lib -p fork.svg").status, 0);
   EXPECT_EQ(triangles(d, "fork.svg").count, 2 + 2);
   EXPECT_EQ(triangles(d, "fork.svg").touching, 0);
+
+  // Every mark on its wire: a wire far shorter than a mark to the last sink,
+  // and a wire of no length to a sink at its candidate node's place.
+  write_file(d / "ends.net",
+             "wire_res_per_unit 0.08\nwire_cap_per_unit 0.2\ndriver 0 0 200\n"
+             "sink 1 6010 0 30 900\nsink 2 3000 0 30 900\ncandidate 11 6000 0\ncandidate 12 3000 0\n"
+             "edge 0 12\nedge 12 2\nedge 12 11\nedge 11 1\n");
+  write_file(d / "ends.buf", "start 11  end 1  buffertype 1\nstart 12  end 2  buffertype 2\n");
+  ASSERT_EQ(d.run("'" + kDraw + "' ends.net ends.buf demo.lib -p ends.svg").status, 0);
+  EXPECT_EQ(triangles(d, "ends.svg").on_wire, 2);
 
   // Usage and input errors.
   EXPECT_EQ(d.run("'" + kDraw + "' demo.net demo.buf demo.lib").status, 1);
