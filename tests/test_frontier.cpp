@@ -116,7 +116,7 @@ TEST(FrontierTest, EqualsExhaustiveSearchAtEveryCost) {
     const int segments = trial % 3;
     reset_globals();
     Node *root = load_into_tables(net);
-    if (segments) wire_segment(segments);
+    if (segments) root = wire_segment(segments);
     const TestNet used = tables_as_net(net);
     double assignments = std::pow(static_cast<double>(used.lib.size() + 1), buffer_sites(used));
     if (assignments > 20000) continue;
@@ -163,7 +163,7 @@ TEST(FrontierTest, AgreesWithFlatEngineOnRandomNets) {
     const int segments = trial % 4;
     reset_globals();
     Node *root = load_into_tables(net);
-    if (segments) wire_segment(segments);
+    if (segments) root = wire_segment(segments);
     SCOPED_TRACE("trial " + std::to_string(trial) + ", segments " + std::to_string(segments) + "\n" + net_text(net) +
                  "--- library\n" + lib_text(net));
     run_and_check(root, tables_as_net(net), trial % 2 ? 1 + trial % 7 : 1 << 15);

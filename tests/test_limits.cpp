@@ -146,7 +146,7 @@ TEST(LimitsTest, FlatAgreesWithExhaustiveSearch) {
                  "--- library\n" + lib_text(net));
     reset_globals();
     Node *root = load_into_tables(net);
-    if (segments) wire_segment(segments);
+    if (segments) root = wire_segment(segments);
     TestNet used = tables_as_net(net);
     const Limits lim = as_options(tl);
 
@@ -314,7 +314,7 @@ TEST(LimitsTest, SearchBesideTheHullAgreesWithWholeReads) {
                  std::to_string(tl.max_cap_file) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
     reset_globals();
     Node *root = load_into_tables(net);
-    wire_segment(trial % 5);
+    root = wire_segment(trial % 5);
     const Limits lim = as_options(tl);
     const LimitedTuning searched{1 << 15, 0}, read_whole{1 << 15, 1 << 30};
     Limited a = run_limited(root, lim, searched), b = run_limited(root, lim, read_whole);
@@ -351,7 +351,7 @@ TEST(LimitsTest, TighteningNeverRaisesTheSlack) {
     SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
     reset_globals();
     Node *root = load_into_tables(net);
-    if (trial % 2) wire_segment(2);
+    if (trial % 2) root = wire_segment(2);
     double slew, load;
     unbuffered_extremes(&slew, &load);
     flat(root);

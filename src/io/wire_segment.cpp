@@ -8,9 +8,10 @@
 // node of the net already carries. Only then does the second pass append nodes
 // and edges and relink, so a rejected run leaves the tables as they were.
 //
-// Ownership: the node and edge tables were reserved at full capacity once;
-// nodes are only appended within that capacity, so no record ever moves and
-// the left/right pointers into the table stay valid.
+// Ownership: the reader sized the tables to the net. Once the number of new
+// nodes is known they are reserved in one step; if that moves the node table,
+// every node's links are carried over by position, and the new nodes are then
+// appended within the room, so no record moves while links are made.
 #include "wire_segment.h"
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "io.h"
@@ -43,16 +45,33 @@ constexpr int64_t SEGMENT_BASE = 50000;
 }
 
 struct Wire {
-  Node *s;
-  Node *t;
+  int s;  // table positions of the wire's ends
+  int t;
   double length;
 };
 
+// Room for `count` nodes without losing a link: left/right are kept as table
+// positions across the move.
+void reserve_nodes(size_t count) {
+  if (count <= nodes.capacity()) return;
+  std::vector<std::pair<int, int>> links(nodes.size());
+  Node *base = nodes.data();
+  for (size_t i = 0; i < nodes.size(); i++)
+    links[i] = {nodes[i].left ? static_cast<int>(nodes[i].left - base) : -1,
+                nodes[i].right ? static_cast<int>(nodes[i].right - base) : -1};
+  nodes.reserve(count);
+  base = nodes.data();
+  for (size_t i = 0; i < nodes.size(); i++) {
+    nodes[i].left = links[i].first >= 0 ? base + links[i].first : nullptr;
+    nodes[i].right = links[i].second >= 0 ? base + links[i].second : nullptr;
+  }
+}
+
 }  // namespace
 
-void wire_segment(int M) {
+Node *wire_segment(int M) {
   if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
-  if (M == 0) return;
+  if (M == 0) return nodes.data();
 
   const int E = n_edges;
   const int K = n_candidates;
@@ -73,18 +92,18 @@ void wire_segment(int M) {
     const int t = node_index_find(position, e.t_index);
     if (s < 0 || t < 0) broken("edge %d -> %d names a node that no record carries", e.s_index, e.t_index);
     Wire &w = wires[z];
-    w.s = &nodes[s];
-    w.t = &nodes[t];
+    w.s = s;
+    w.t = t;
     // Relinking replaces t among s's children; an edge that is not a link of
     // the tree would make it drop one of s's subtrees instead.
-    if (w.s->left != w.t && w.s->right != w.t)
+    if (nodes[s].left != &nodes[t] && nodes[s].right != &nodes[t])
       broken("edge %d -> %d is not a link of the tree", e.s_index, e.t_index);
-    w.length = distance(w.s, w.t);
+    w.length = distance(&nodes[s], &nodes[t]);
     if (w.length >= MIN_WIRE_LENGTH) cut++;
   }
 
   const int64_t made = cut * static_cast<int64_t>(M);
-  if (made == 0) return;
+  if (made == 0) return nodes.data();
   if (in_use + made > MAX_NODES)
     refuse("wire segmentation would make %lld nodes (%lld wires x %d): with the net's %d nodes that exceeds the "
           "limit of %d nodes",
@@ -93,8 +112,6 @@ void wire_segment(int M) {
     refuse("wire segmentation would make %lld edges (%lld wires x %d): with the net's %d edges that exceeds the "
           "limit of %d edges",
           static_cast<long long>(made), static_cast<long long>(cut), M, E, MAX_EDGES);
-  if (static_cast<size_t>(in_use + made) > nodes.capacity() || static_cast<size_t>(E + made) > edges.capacity())
-    broken("the node or edge table was not reserved at full capacity");
 
   const int64_t first = SEGMENT_BASE + K;
   const int64_t last = first + made - 1;
@@ -109,12 +126,14 @@ void wire_segment(int M) {
             static_cast<long long>(first));
   }
 
+  reserve_nodes(static_cast<size_t>(in_use + made));
+  edges.reserve(static_cast<size_t>(E + made));
   int next_index = static_cast<int>(first);
   for (int z = 0; z < E; z++) {
     const Wire &w = wires[z];
     if (w.length < MIN_WIRE_LENGTH) continue;
-    Node *s = w.s;
-    Node *t = w.t;
+    Node *s = &nodes[w.s];
+    Node *t = &nodes[w.t];
     const double h = std::fabs(s->y - t->y);
     Node *p = s;
     for (int i = 0; i < M; i++) {
@@ -154,4 +173,5 @@ void wire_segment(int M) {
 
   n_edges += static_cast<int>(made);
   n_candidates += static_cast<int>(made);
+  return nodes.data();
 }

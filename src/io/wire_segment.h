@@ -8,5 +8,8 @@
 // pieces along its rectilinear route, vertical leg first), appended to the node
 // and edge tables and linked into the tree. A run that cannot be done soundly
 // (M < 0, table limits, numbers already taken) throws InputError ("bufins: ...")
-// before anything changes.
-void wire_segment(int M);
+// before anything changes. Returns the root (&nodes[0]): when the node table
+// has too little room it is enlarged to exactly what the new nodes need and
+// every link is made anew, so pointers into the table taken before the call
+// are stale afterwards.
+Node *wire_segment(int M);
