@@ -12,6 +12,8 @@
 #include <new>
 #include <vector>
 
+#include "text_format.h"
+
 namespace flat_core {
 
 // Thrown, not printed: main reports it, and a caller of the library survives.
@@ -95,7 +97,7 @@ void Workspace::write_trace(int32_t t, int *count) const {
     st.pop_back();
     const FlatTrace &f = pool[r];
     if (f.type >= 1) {
-      std::fprintf(fp, "start %d  end %d  buffertype %d\n", f.x, f.right, f.type);
+      write_placement(fp, f.x, f.right, f.type);
       *count += 1;
     } else if (f.right != 0) {
       st.push_back(f.right);
