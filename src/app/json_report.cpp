@@ -25,14 +25,18 @@ struct Placement {
   int start, end, buffertype;
 };
 
-// "%d" of sscanf on [p, end): blanks, then an integer; nullptr when none.
+// "%d" of sscanf on [p, end): blanks, a sign, digits; nullptr when there are
+// no digits. The engines write these numbers, so they fit an int.
 const char *scan_int(const char *p, const char *end, int *v) {
-  long value;
-  bool overflow;
-  const char *stop = parse_integer(p, end, &value, &overflow);
-  if (stop == p) return nullptr;
-  *v = static_cast<int>(value);
-  return stop;
+  while (p < end && (*p == ' ' || (*p >= '\t' && *p <= '\r'))) p++;
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) p++;
+  const char *digits = p;
+  long long value = 0;
+  for (; p < end && *p >= '0' && *p <= '9' && p - digits < 19; p++) value = value * 10 + (*p - '0');
+  if (p == digits) return nullptr;
+  *v = static_cast<int>(negative ? -value : value);
+  return p;
 }
 
 // A literal of the pattern, after any blanks (a blank in a scanf pattern

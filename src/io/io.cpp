@@ -208,18 +208,20 @@ inline const char *integer_at(const char *p, const char *end, long *value, bool 
   bool negative = false;
   if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
   const char *digits = q;
-  while (q < end && is_digit(*q)) q++;
+  // One pass for the usual case: up to 18 digits cannot overflow.
+  const char *stop = end - digits > 18 ? digits + 18 : end;
+  long small = 0;
+  while (q < stop && is_digit(*q)) small = small * 10 + (*q++ - '0');
   *overflow = false;
   if (q == digits) {
     *value = 0;
     return p;
   }
-  if (q - digits <= 18) {  // below 10^18: no overflow possible
-    long v = 0;
-    for (const char *d = digits; d < q; d++) v = v * 10 + (*d - '0');
-    *value = negative ? -v : v;
+  if (q == end || !is_digit(*q)) {
+    *value = negative ? -small : small;
     return q;
   }
+  while (q < end && is_digit(*q)) q++;
   // Accumulated as a negative number, whose range holds LONG_MIN.
   long v = 0;
   bool over = false;
