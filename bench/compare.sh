@@ -7,13 +7,19 @@
 # as it was. The script builds the named commit (exported with git archive
 # into a scratch directory) and the current working tree (uncommitted changes
 # included), both in Release, runs both on the same set of nets (the
-# list, fast and flat engines, wire-segmenting coefficients 0 and 5, libraries of 1 to 64
-# types, all with -o -t -d; public sink sets, random nets, nets with tied
+# list, fast and flat engines and the flat engine's cost options,
+# wire-segmenting coefficients 0 and 5, libraries of 1 to 64 types, all with
+# -o -t -d and a JSON report; public sink sets, random nets, nets with tied
 # required times, and the repository's own example and test nets) and
 # compares, run by run:
 #   - standard output, with the figure of the "Algorithm time is" line masked;
 #   - the exit status;
-#   - the placement file (.buf) and the final net file (.finalnet).
+#   - the placement file (.buf) and the final net file (.finalnet);
+#   - the JSON report (-j), with its two measurements (algorithm_time_s,
+#     peak_rss_kib) masked;
+#   - the slack-cost frontier (--frontier) of the cost runs.
+# Then bufins-route's nets of the public sink sets (with and without --pitch)
+# are compared byte for byte.
 # Each build runs in its own directory on its own copy of the nets, under the
 # same file names, so the outputs can be compared byte for byte.
 #
@@ -26,7 +32,8 @@
 # Environment: COMPARE_WORK (scratch directory, default a fresh mktemp -d;
 #              kept afterwards when given, removed otherwise),
 #              RUN_TIMEOUT (seconds per run, default 300),
-#              ALGS (engines to run: 1 list, 2 fast, flat; default "1 2 flat").
+#              ALGS (engines to run: 1 list, 2 fast, flat, flatcost (-a flat
+#              --within=2% --frontier); default "1 2 flat flatcost").
 # Prints one line per configuration ("same" or "DIFF: what differs") and a
 # summary; exits 1 when any run differs, 2 when a build fails.
 set -euo pipefail
@@ -36,7 +43,7 @@ ROOT=$(cd "$HERE/.." && pwd)
 NETS=${BENCH_NETS:-$ROOT/bench/nets}
 GEN="$HERE/gen_net.py"
 RUN_TIMEOUT=${RUN_TIMEOUT:-300}
-ALGS=${ALGS:-1 2 flat}
+ALGS=${ALGS:-1 2 flat flatcost}
 
 QUICK=0
 if [ "${1:-}" = "-q" ]; then
@@ -65,7 +72,7 @@ fi
 # ---- Builds ----
 build() {  # build SOURCE_DIR BUILD_DIR
   if ! { cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DBUFINS_TESTS=OFF &&
-         cmake --build "$2" -j2 --target bufins; } >"$2.log" 2>&1; then
+         cmake --build "$2" -j2 --target bufins bufins-route; } >"$2.log" 2>&1; then
     echo "build of $1 failed; see $2.log" >&2
     exit 2
   fi
@@ -143,24 +150,33 @@ DIFFS=0
 RUNS=0
 
 # run BIN DIR NET LIB ALG M: runs in DIR on its copies; leaves out.txt (time
-# masked), rc.txt, NET.buf and NET.finalnet there.
+# masked), rc.txt, NET.buf, NET.finalnet, NET.json (measurements masked) and,
+# for the cost runs, NET.csv there.
 run() {
   local bin=$1 dir=$2 net=$3 lib=$4 alg=$5 m=$6 rc
-  rm -f "$dir/$net.buf" "$dir/$net.finalnet"
+  rm -f "$dir/$net.buf" "$dir/$net.finalnet" "$dir/$net.json" "$dir/$net.csv"
   set +e
   # The flat engine is chosen by -a (the prompt knows the list and fast ones).
   if [ "$alg" = flat ]; then
     (cd "$dir" && printf '%s\n' "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d >raw.txt 2>err.txt)
+       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j "$net.json" >raw.txt 2>err.txt)
+  elif [ "$alg" = flatcost ]; then
+    (cd "$dir" && printf '%s\n' "$m" |
+       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j "$net.json" \
+         --within=2% --frontier="$net.csv" >raw.txt 2>err.txt)
   else
     (cd "$dir" && printf '%s\n%s\n' "$alg" "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d >raw.txt 2>err.txt)
+       timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d -j "$net.json" >raw.txt 2>err.txt)
   fi
   rc=$?
   set -e
   echo "$rc" >"$dir/rc.txt"
   sed 's/^Algorithm time is : .* seconds$/Algorithm time is : (masked) seconds/' "$dir/raw.txt" >"$dir/out.txt"
   rm -f "$dir/raw.txt"
+  if [ -f "$dir/$net.json" ]; then
+    sed -E 's/^(  "(algorithm_time_s|peak_rss_kib)": ).*/\1(masked)/' "$dir/$net.json" >"$dir/json.txt"
+    mv "$dir/json.txt" "$dir/$net.json"
+  fi
 }
 
 compare() {  # compare NET LIB ALG M
@@ -174,7 +190,7 @@ compare() {  # compare NET LIB ALG M
     line=$(cmp "$WORK/old/out.txt" "$WORK/new/out.txt" 2>&1 | sed -n 's/.* line \([0-9]*\).*/\1/p' || true)
     what="$what stdout (from line $line);"
   fi
-  for ext in buf finalnet; do
+  for ext in buf finalnet json csv; do
     local a="$WORK/old/$net.$ext" b="$WORK/new/$net.$ext"
     if [ -f "$a" ] || [ -f "$b" ]; then
       if ! [ -f "$a" ] || ! [ -f "$b" ]; then
@@ -212,6 +228,32 @@ done
 for net in "${OWN_NETS[@]}"; do
   for m in 0 5; do
     for alg in $ALGS; do compare "$net" "$net.lib" "$alg" "$m"; done
+  done
+done
+
+# ---- bufins-route ----
+ROUTE_SETS="s1423 s5378 r1"
+[ "$QUICK" -eq 0 ] && ROUTE_SETS="$ROUTE_SETS p1 r3 r5"
+for set in $ROUTE_SETS; do
+  for pitch in "" "--pitch=200"; do
+    what=""
+    RUNS=$((RUNS + 1))
+    for side in old new; do
+      bin="$WORK/build-$side/bufins-route"
+      set +e
+      "$bin" "$NETS/$set" --driver-res=200 --required=1000 $pitch -o "$WORK/$side/route.net" 2>"$WORK/$side/route.err"
+      echo $? >"$WORK/$side/route.rc"
+      set -e
+    done
+    cmp -s "$WORK/old/route.rc" "$WORK/new/route.rc" || what="$what exit status;"
+    cmp -s "$WORK/old/route.net" "$WORK/new/route.net" || what="$what net;"
+    cmp -s "$WORK/old/route.err" "$WORK/new/route.err" || what="$what standard error;"
+    if [ -z "$what" ]; then
+      printf 'bufins-route %-8s %-12s: same\n' "$set" "${pitch:-no pitch}"
+    else
+      DIFFS=$((DIFFS + 1))
+      printf 'bufins-route %-8s %-12s: DIFF:%s\n' "$set" "${pitch:-no pitch}" "$what"
+    fi
   done
 done
 
