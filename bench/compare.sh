@@ -7,19 +7,20 @@
 # as it was. The script builds the named commit (exported with git archive
 # into a scratch directory) and the current working tree (uncommitted changes
 # included), both in Release, runs both on the same set of nets (the
-# list, fast and flat engines and the flat engine's cost options,
-# wire-segmenting coefficients 0 and 5, libraries of 1 to 64 types, all with
-# -o -t -d and a JSON report; public sink sets, random nets, nets with tied
+# list, fast and flat engines, wire-segmenting coefficients 0 and 5, libraries of 1 to 64
+# types, all with -o -t -d; public sink sets, random nets, nets with tied
 # required times, and the repository's own example and test nets) and
 # compares, run by run:
 #   - standard output, with the figure of the "Algorithm time is" line masked;
-#   - the exit status;
+#   - the exit status and standard error;
 #   - the placement file (.buf) and the final net file (.finalnet);
-#   - the JSON report (-j), with its two measurements (algorithm_time_s,
-#     peak_rss_kib) masked;
-#   - the slack-cost frontier (--frontier) of the cost runs.
-# Then bufins-route's nets of the public sink sets (with and without --pitch)
-# are compared byte for byte.
+#   - the JSON report (-j, its two measurements algorithm_time_s and
+#     peak_rss_kib masked) and, for the flat engine, the frontier CSV of the
+#     cost options.
+# The flat engine runs once plain and once for each option set of FLAT_OPTS
+# (the cost options, the limits, and both together). Then bufins-route's nets
+# of the public sink sets (with and without --pitch) are compared byte for
+# byte.
 # Each build runs in its own directory on its own copy of the nets, under the
 # same file names, so the outputs can be compared byte for byte.
 #
@@ -32,8 +33,9 @@
 # Environment: COMPARE_WORK (scratch directory, default a fresh mktemp -d;
 #              kept afterwards when given, removed otherwise),
 #              RUN_TIMEOUT (seconds per run, default 300),
-#              ALGS (engines to run: 1 list, 2 fast, flat, flatcost (-a flat
-#              --within=2% --frontier); default "1 2 flat flatcost").
+#              ALGS (engines to run: 1 list, 2 fast, flat; default "1 2 flat"),
+#              FLAT_OPTS (option sets of the flat runs, words joined by ':',
+#              '-' for none; default below).
 # Prints one line per configuration ("same" or "DIFF: what differs") and a
 # summary; exits 1 when any run differs, 2 when a build fails.
 set -euo pipefail
@@ -43,7 +45,8 @@ ROOT=$(cd "$HERE/.." && pwd)
 NETS=${BENCH_NETS:-$ROOT/bench/nets}
 GEN="$HERE/gen_net.py"
 RUN_TIMEOUT=${RUN_TIMEOUT:-300}
-ALGS=${ALGS:-1 2 flat flatcost}
+ALGS=${ALGS:-1 2 flat}
+FLAT_OPTS=${FLAT_OPTS:-- --min-cost:--frontier=f.csv --target=0 --budget=3 --within=20 --within=5% --max-cap=60 --max-slew=300 --max-cap=60:--within=5%:--frontier=f.csv --max-slew=300:--budget=4}
 
 QUICK=0
 if [ "${1:-}" = "-q" ]; then
@@ -150,32 +153,30 @@ DIFFS=0
 RUNS=0
 
 # run BIN DIR NET LIB ALG M: runs in DIR on its copies; leaves out.txt (time
-# masked), rc.txt, NET.buf, NET.finalnet, NET.json (measurements masked) and,
-# for the cost runs, NET.csv there.
+# masked), rc.txt, NET.buf and NET.finalnet there.
 run() {
   local bin=$1 dir=$2 net=$3 lib=$4 alg=$5 m=$6 rc
-  rm -f "$dir/$net.buf" "$dir/$net.finalnet" "$dir/$net.json" "$dir/$net.csv"
+  rm -f "$dir/$net.buf" "$dir/$net.finalnet" "$dir/run.json" "$dir/f.csv" "$dir/json.txt"
   set +e
   # The flat engine is chosen by -a (the prompt knows the list and fast ones).
-  if [ "$alg" = flat ]; then
+  if [ "${alg%%:*}" = flat ]; then
+    local opts=${alg#flat:}
+    [ "$opts" = "-" ] || [ "$opts" = flat ] && opts=""
+    # shellcheck disable=SC2086
     (cd "$dir" && printf '%s\n' "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j "$net.json" >raw.txt 2>err.txt)
-  elif [ "$alg" = flatcost ]; then
-    (cd "$dir" && printf '%s\n' "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j "$net.json" \
-         --within=2% --frontier="$net.csv" >raw.txt 2>err.txt)
+       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j run.json ${opts//:/ } >raw.txt 2>err.txt)
   else
     (cd "$dir" && printf '%s\n%s\n' "$alg" "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d -j "$net.json" >raw.txt 2>err.txt)
+       timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d -j run.json >raw.txt 2>err.txt)
   fi
   rc=$?
   set -e
   echo "$rc" >"$dir/rc.txt"
   sed 's/^Algorithm time is : .* seconds$/Algorithm time is : (masked) seconds/' "$dir/raw.txt" >"$dir/out.txt"
   rm -f "$dir/raw.txt"
-  if [ -f "$dir/$net.json" ]; then
-    sed -E 's/^(  "(algorithm_time_s|peak_rss_kib)": ).*/\1(masked)/' "$dir/$net.json" >"$dir/json.txt"
-    mv "$dir/json.txt" "$dir/$net.json"
+  if [ -f "$dir/run.json" ]; then
+    sed -e 's/"algorithm_time_s": .*/"algorithm_time_s": (masked)/' -e 's/"peak_rss_kib": .*/"peak_rss_kib": (masked)/' \
+      "$dir/run.json" >"$dir/json.txt"
   fi
 }
 
@@ -190,8 +191,10 @@ compare() {  # compare NET LIB ALG M
     line=$(cmp "$WORK/old/out.txt" "$WORK/new/out.txt" 2>&1 | sed -n 's/.* line \([0-9]*\).*/\1/p' || true)
     what="$what stdout (from line $line);"
   fi
-  for ext in buf finalnet json csv; do
+  cmp -s "$WORK/old/err.txt" "$WORK/new/err.txt" || what="$what stderr;"
+  for ext in buf finalnet json.txt f.csv; do
     local a="$WORK/old/$net.$ext" b="$WORK/new/$net.$ext"
+    case $ext in json.txt | f.csv) a="$WORK/old/$ext" b="$WORK/new/$ext" ;; esac
     if [ -f "$a" ] || [ -f "$b" ]; then
       if ! [ -f "$a" ] || ! [ -f "$b" ]; then
         what="$what .$ext exists in one run only;"
@@ -211,6 +214,18 @@ compare() {  # compare NET LIB ALG M
   fi
 }
 
+# The engines of ALGS, the flat one once per option set.
+configurations() {
+  local a o
+  for a in $ALGS; do
+    if [ "$a" = flat ]; then
+      for o in $FLAT_OPTS; do echo "flat:$o"; done
+    else
+      echo "$a"
+    fi
+  done
+}
+
 for side in old new; do
   rm -rf "${WORK:?}/$side"
   mkdir -p "$WORK/$side"
@@ -221,17 +236,17 @@ for entry in "${GEN_NETS[@]}"; do
   net=${entry%%:*}
   for t in ${entry#*:}; do
     for m in 0 5; do
-      for alg in $ALGS; do compare "$net" "lib$t.lib" "$alg" "$m"; done
+      for alg in $(configurations); do compare "$net" "lib$t.lib" "$alg" "$m"; done
     done
   done
 done
 for net in "${OWN_NETS[@]}"; do
   for m in 0 5; do
-    for alg in $ALGS; do compare "$net" "$net.lib" "$alg" "$m"; done
+    for alg in $(configurations); do compare "$net" "$net.lib" "$alg" "$m"; done
   done
 done
 
-# ---- bufins-route ----
+# ---- bufins-route: its nets of the public sink sets ----
 ROUTE_SETS="s1423 s5378 r1"
 [ "$QUICK" -eq 0 ] && ROUTE_SETS="$ROUTE_SETS p1 r3 r5"
 for set in $ROUTE_SETS; do
@@ -239,15 +254,16 @@ for set in $ROUTE_SETS; do
     what=""
     RUNS=$((RUNS + 1))
     for side in old new; do
-      bin="$WORK/build-$side/bufins-route"
       set +e
-      "$bin" "$NETS/$set" --driver-res=200 --required=1000 $pitch -o "$WORK/$side/route.net" 2>"$WORK/$side/route.err"
+      # shellcheck disable=SC2086
+      "$WORK/build-$side/bufins-route" "$NETS/$set" --driver-res=200 --required=1000 $pitch \
+        -o "$WORK/$side/route.net" 2>"$WORK/$side/route.err"
       echo $? >"$WORK/$side/route.rc"
       set -e
     done
     cmp -s "$WORK/old/route.rc" "$WORK/new/route.rc" || what="$what exit status;"
     cmp -s "$WORK/old/route.net" "$WORK/new/route.net" || what="$what net;"
-    cmp -s "$WORK/old/route.err" "$WORK/new/route.err" || what="$what standard error;"
+    cmp -s "$WORK/old/route.err" "$WORK/new/route.err" || what="$what stderr;"
     if [ -z "$what" ]; then
       printf 'bufins-route %-8s %-12s: same\n' "$set" "${pitch:-no pitch}"
     else

@@ -222,8 +222,8 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
     }
   }
   if (run.with_limits) {
-    // The winner's stages as the limits see them (stage_limits.h), loads in the
-    // files' capacitance unit.
+    // The winner's stages as the limits see them (the run's, from the
+    // library), loads in the files' capacitance unit.
     w.key("limits");
     w.begin_object();
     w.key("max_cap");
@@ -231,30 +231,22 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
     w.key("max_slew");
     limit_json(w, run.limits.max_slew, 1.0);
     w.end_object();
-    std::vector<int> buffer_on(static_cast<size_t>(records), 0);
-    for (const Placement &p : placements) {
-      const int at = node_index_find(position, p.end);
-      if (at >= 0) buffer_on[static_cast<size_t>(at)] = p.buffertype;
-    }
     w.key("stages");
     w.begin_array();
-    for (const Stage &st : compute_stages(buffer_on)) {
+    for (const bufins::StageReport &st : *run.stages) {
       w.begin_object();
       w.key("node");
-      w.integer(nodes[st.gate].index);
+      w.integer(st.node);
       w.key("end");
-      if (st.child >= 0)
-        w.integer(nodes[st.child].index);
-      else
-        w.null();
+      w.integer(st.end);
       w.key("buffer_type");
       w.integer(st.type);
       w.key("load");
-      w.number(st.load * 1000.0);
+      w.number(st.load);
       w.key("slew");
       w.number(st.slew);
       w.key("max_cap");
-      limit_json(w, gate_max_cap(st.type, run.limits), 1000.0);
+      limit_json(w, st.max_cap, 1.0);
       w.end_object();
     }
     w.end_array();

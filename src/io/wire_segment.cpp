@@ -8,10 +8,10 @@
 // node of the net already carries. Only then does the second pass append nodes
 // and edges and relink, so a rejected run leaves the tables as they were.
 //
-// Ownership: the reader sized the tables to the net. Once the number of new
-// nodes is known they are reserved in one step; if that moves the node table,
-// every node's links are carried over by position, and the new nodes are then
-// appended within the room, so no record moves while links are made.
+// Ownership: on the global tables, the reader sized them to the net; they are
+// enlarged to exactly the segmented net and every link is written anew from
+// the model's positions, so the tables may move and pointers taken into them
+// before segmenting are stale (the root stays at &nodes[0]).
 #include "wire_segment.h"
 
 #include <cmath>
@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 #include <vector>
 
 #include "io.h"
@@ -45,65 +44,47 @@ constexpr int64_t SEGMENT_BASE = 50000;
 }
 
 struct Wire {
-  int s;  // table positions of the wire's ends
+  int s;  // table positions
   int t;
   double length;
 };
 
-// Room for `count` nodes without losing a link: left/right are kept as table
-// positions across the move.
-void reserve_nodes(size_t count) {
-  if (count <= nodes.capacity()) return;
-  std::vector<std::pair<int, int>> links(nodes.size());
-  Node *base = nodes.data();
-  for (size_t i = 0; i < nodes.size(); i++)
-    links[i] = {nodes[i].left ? static_cast<int>(nodes[i].left - base) : -1,
-                nodes[i].right ? static_cast<int>(nodes[i].right - base) : -1};
-  nodes.reserve(count);
-  base = nodes.data();
-  for (size_t i = 0; i < nodes.size(); i++) {
-    nodes[i].left = links[i].first >= 0 ? base + links[i].first : nullptr;
-    nodes[i].right = links[i].second >= 0 ? base + links[i].second : nullptr;
-  }
-}
-
 }  // namespace
 
-Node *wire_segment(int M) {
+void segment_model(bufins::Net &net, int M) {
+  using bufins::Node;
   if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
-  if (M == 0) return nodes.data();
+  if (M == 0) return;
 
-  const int E = n_edges;
-  const int K = n_candidates;
-  const int in_use = n_sinks + n_candidates;
-  if (static_cast<size_t>(in_use) != nodes.size() || static_cast<size_t>(E) != edges.size())
-    broken("the counts (%d nodes, %d edges) are out of step with the tables (%zu, %zu)", in_use, E, nodes.size(),
-           edges.size());
+  std::vector<Node> &nodes = net.nodes;
+  std::vector<bufins::Edge> &edges = net.edges;
+  const int E = static_cast<int>(edges.size());
+  const int in_use = static_cast<int>(nodes.size());
+  const int K = net.candidates();
 
   NodeIndex position;  // node number -> first table position
   int earlier;
-  node_index_build(position, in_use, &earlier);
+  node_index_build(position, net, &earlier);
 
   std::vector<Wire> wires(static_cast<size_t>(E));
   int64_t cut = 0;  // wires of non-zero length
   for (int z = 0; z < E; z++) {
-    const Edge &e = edges[z];
-    const int s = node_index_find(position, e.s_index);
-    const int t = node_index_find(position, e.t_index);
-    if (s < 0 || t < 0) broken("edge %d -> %d names a node that no record carries", e.s_index, e.t_index);
+    const bufins::Edge &e = edges[z];
+    const int s = node_index_find(position, e.from);
+    const int t = node_index_find(position, e.to);
+    if (s < 0 || t < 0) broken("edge %d -> %d names a node that no record carries", e.from, e.to);
     Wire &w = wires[z];
     w.s = s;
     w.t = t;
     // Relinking replaces t among s's children; an edge that is not a link of
     // the tree would make it drop one of s's subtrees instead.
-    if (nodes[s].left != &nodes[t] && nodes[s].right != &nodes[t])
-      broken("edge %d -> %d is not a link of the tree", e.s_index, e.t_index);
-    w.length = distance(&nodes[s], &nodes[t]);
+    if (nodes[s].left != t && nodes[s].right != t) broken("edge %d -> %d is not a link of the tree", e.from, e.to);
+    w.length = std::fabs(nodes[s].x - nodes[t].x) + std::fabs(nodes[s].y - nodes[t].y);
     if (w.length >= MIN_WIRE_LENGTH) cut++;
   }
 
   const int64_t made = cut * static_cast<int64_t>(M);
-  if (made == 0) return nodes.data();
+  if (made == 0) return;
   if (in_use + made > MAX_NODES)
     refuse("wire segmentation would make %lld nodes (%lld wires x %d): with the net's %d nodes that exceeds the "
           "limit of %d nodes",
@@ -126,52 +107,94 @@ Node *wire_segment(int M) {
             static_cast<long long>(first));
   }
 
-  reserve_nodes(static_cast<size_t>(in_use + made));
+  nodes.reserve(static_cast<size_t>(in_use + made));
   edges.reserve(static_cast<size_t>(E + made));
   int next_index = static_cast<int>(first);
   for (int z = 0; z < E; z++) {
     const Wire &w = wires[z];
     if (w.length < MIN_WIRE_LENGTH) continue;
-    Node *s = &nodes[w.s];
-    Node *t = &nodes[w.t];
-    const double h = std::fabs(s->y - t->y);
-    Node *p = s;
+    const int s = w.s, t = w.t;
+    const double sx = nodes[s].x, sy = nodes[s].y, tx = nodes[t].x, ty = nodes[t].y;
+    const double h = std::fabs(sy - ty);
+    int p = s;
     for (int i = 0; i < M; i++) {
       const double l1 = (i + 1.0) / (M + 1.0) * w.length;
       Node n;
       n.index = next_index++;
-      n.type = NODE_CANDIDATE;
-      n.cap = 0.0;
-      n.time = 0.0;
-      n.left = nullptr;
-      n.right = nullptr;
+      n.kind = bufins::NodeKind::candidate;
       if (h >= l1) {
-        n.x = s->x;
-        n.y = t->y >= s->y ? s->y + l1 : s->y - l1;
+        n.x = sx;
+        n.y = ty >= sy ? sy + l1 : sy - l1;
       } else {
-        n.y = t->y;
-        n.x = t->x >= s->x ? s->x + (l1 - h) : s->x - (l1 - h);
+        n.y = ty;
+        n.x = tx >= sx ? sx + (l1 - h) : sx - (l1 - h);
       }
+      const int np = static_cast<int>(nodes.size());
       nodes.push_back(n);
-      Node *np = &nodes.back();
       if (p == s) {
-        if (s->left != nullptr && s->left->index == t->index)
-          s->left = np;
+        if (nodes[s].left == t)
+          nodes[s].left = np;
         else
-          s->right = np;
+          nodes[s].right = np;
       } else {
-        p->left = np;
-        p->right = nullptr;
+        nodes[p].left = np;
+        nodes[p].right = -1;
       }
-      edges.push_back(Edge{p->index, np->index});
+      edges.push_back(bufins::Edge{nodes[p].index, n.index});
       p = np;
     }
-    p->left = t;
-    p->right = nullptr;
-    edges[z].s_index = p->index;
+    nodes[p].left = t;
+    nodes[p].right = -1;
+    edges[z].from = nodes[p].index;
   }
+}
 
-  n_edges += static_cast<int>(made);
-  n_candidates += static_cast<int>(made);
+Node *wire_segment(int M) {
+  if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
+  if (M == 0) return nodes.data();
+  const int in_use = n_sinks + n_candidates;
+  if (static_cast<size_t>(in_use) != nodes.size() || static_cast<size_t>(n_edges) != edges.size())
+    broken("the counts (%d nodes, %d edges) are out of step with the tables (%zu, %zu)", in_use, n_edges,
+           nodes.size(), edges.size());
+  // The structure of the tables as a model (loads are not needed), segmented,
+  // and the new nodes, links and edges written back: the sink loads of the
+  // tables stay exactly as they are.
+  bufins::Net net;
+  net.nodes.resize(static_cast<size_t>(in_use));
+  for (int i = 0; i < in_use; i++) {
+    bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    const Node &n = nodes[i];
+    m.index = n.index;
+    m.kind = static_cast<bufins::NodeKind>(n.type);
+    m.x = n.x;
+    m.y = n.y;
+    m.left = n.left ? static_cast<int>(n.left - nodes.data()) : -1;
+    m.right = n.right ? static_cast<int>(n.right - nodes.data()) : -1;
+  }
+  for (const Edge &e : edges) net.edges.push_back({e.s_index, e.t_index});
+  segment_model(net, M);
+  const int total = static_cast<int>(net.nodes.size());
+  nodes.reserve(static_cast<size_t>(total));
+  edges.reserve(net.edges.size());
+  for (int i = in_use; i < total; i++) {
+    const bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    Node n;
+    n.index = m.index;
+    n.type = NODE_CANDIDATE;
+    n.x = m.x;
+    n.y = m.y;
+    n.cap = 0.0;
+    n.time = 0.0;
+    nodes.push_back(n);
+  }
+  for (int i = 0; i < total; i++) {
+    const bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    nodes[i].left = m.left >= 0 ? &nodes[m.left] : nullptr;
+    nodes[i].right = m.right >= 0 ? &nodes[m.right] : nullptr;
+  }
+  edges.clear();
+  for (const bufins::Edge &e : net.edges) edges.push_back(Edge{e.from, e.to});
+  n_edges = static_cast<int>(edges.size());
+  n_candidates += total - in_use;
   return nodes.data();
 }
