@@ -15,6 +15,7 @@
 #include "route.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -24,6 +25,7 @@
 
 #include "def.h"
 #include "io.h"
+#include "text_format.h"
 
 namespace route {
 
@@ -458,11 +460,22 @@ const char *kind_name(InputKind kind) {
   return "?";
 }
 
+namespace {
+
+// figure(v) written at p; returns the end.
+char *put_figure(char *p, double v) {
+  if (v == 0.0) {
+    *p = '0';
+    return p + 1;
+  }
+  return format_general15(p, v);
+}
+
+}  // namespace
+
 std::string figure(double v) {
-  if (v == 0.0) return "0";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", v);
-  return buf;
+  char buf[GENERAL15_MAX_CHARS];
+  return std::string(buf, put_figure(buf, v));
 }
 
 Input read_input(const std::string &text, const std::string &name, double cap_unit, double time_unit,
@@ -772,20 +785,41 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
   std::string out;
   out.reserve(64 * net.nodes.size() + 1024);
   for (const std::string &h : header) out += "# " + h + "\n";
-  out += "wire_res_per_unit " + figure(r0) + "\nwire_cap_per_unit " + figure(c0) + "\n\n";
-  out += "driver " + figure(driver.x) + " " + figure(driver.y) + " " + figure(driver_res);
+  // Node and edge lines are put together in a line buffer: no string is made
+  // per figure.
+  char line[32 + 4 * GENERAL15_MAX_CHARS];
+  auto text = [](char *p, const char *t) {
+    const size_t n = std::strlen(t);
+    std::memcpy(p, t, n);
+    return p + n;
+  };
+  auto number = [](char *p, long long v) { return std::to_chars(p, p + 24, v).ptr; };
+  char *p = text(line, "wire_res_per_unit ");
+  p = text(put_figure(p, r0), "\nwire_cap_per_unit ");
+  p = text(put_figure(p, c0), "\n\ndriver ");
+  p = text(put_figure(p, driver.x), " ");
+  p = text(put_figure(p, driver.y), " ");
+  p = put_figure(p, driver_res);
+  out.append(line, p);
   if (in.driver_max_cap) out += " max_cap=" + figure(*in.driver_max_cap);
   out += "\nnumber_of_sinks " + std::to_string(net.sinks) + "\n";
   for (int i = 0; i < net.sinks; i++) {
     const NetNode &node = net.nodes[i + 1];
     const Sink &k = in.sinks[i];
-    out += "sink " + std::to_string(node.index) + " " + figure(node.x) + " " + figure(node.y) + " " + figure(k.cap) + " " +
-           figure(k.time) + "\n";
+    p = text(number(text(line, "sink "), node.index), " ");
+    p = text(put_figure(p, node.x), " ");
+    p = text(put_figure(p, node.y), " ");
+    p = text(put_figure(p, k.cap), " ");
+    p = text(put_figure(p, k.time), "\n");
+    out.append(line, p);
   }
   out += "\nnumber_of_candidate_nodes " + std::to_string(net.nodes.size() - 1 - static_cast<size_t>(net.sinks)) + "\n";
   for (size_t i = static_cast<size_t>(net.sinks) + 1; i < net.nodes.size(); i++) {
     const NetNode &node = net.nodes[i];
-    out += "candidate " + std::to_string(node.index) + " " + figure(node.x) + " " + figure(node.y) + "\n";
+    p = text(number(text(line, "candidate "), node.index), " ");
+    p = text(put_figure(p, node.x), " ");
+    p = text(put_figure(p, node.y), "\n");
+    out.append(line, p);
   }
   out += "\n";
   std::vector<int> stack{0};
@@ -793,7 +827,11 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
     const int v = stack.back();
     stack.pop_back();
     const NetNode &node = net.nodes[v];
-    for (int c : node.children) out += "edge " + std::to_string(node.index) + " " + std::to_string(net.nodes[c].index) + "\n";
+    for (int c : node.children) {
+      p = text(number(text(line, "edge "), node.index), " ");
+      p = text(number(p, net.nodes[c].index), "\n");
+      out.append(line, p);
+    }
     for (auto c = node.children.rbegin(); c != node.children.rend(); ++c) stack.push_back(*c);
   }
   return out;
