@@ -666,9 +666,7 @@ std::vector<Slot> run_pool(const std::vector<std::variant<std::shared_ptr<const 
 
 // ---- Docstrings ----
 
-const char *const kSolveDoc = R"(solve(net, library, *, segments=0, objective="max_slack", value=None, frontier=False, max_cap=None, max_slew=None) -> Result
-
-Inserts buffers into one net with the flat engine family, as
+const char *const kSolveDoc = R"(Inserts buffers into one net with the flat engine family, as
 ``bufins -a flat`` does, and returns the chosen solution.
 
 net
@@ -708,9 +706,7 @@ Example::
     print(r.slack, r.buffers, r.cost, r.placements["buffer_type"])
 )";
 
-const char *const kSolveManyDoc = R"(solve_many(nets, library, *, jobs=None, errors="raise", segments=0, objective="max_slack", value=None, frontier=False, max_cap=None, max_slew=None) -> list
-
-Solves many nets with one library and one set of options (those of
+const char *const kSolveManyDoc = R"(Solves many nets with one library and one set of options (those of
 solve()) on a pool of C++ threads, the GIL released, and returns their
 results in input order.
 
@@ -932,7 +928,7 @@ PYBIND11_MODULE(_bufins, m) {
           if (strict) raise_strict(n->warnings);
           return n;
         }, py::arg("path"), py::kw_only(), py::arg("strict") = false,
-        "read_net(path, *, strict=False) -> Net\n\nReads a net file as the bufins program does. Warnings are "
+        "Reads a net file as the bufins program does. Warnings are "
         "kept in Net.warnings; with strict=True the first one raises bufins.InputError. Errors raise "
         "bufins.InputError with the program's message, or OSError ('Cannot open file: NAME').");
   m.def("parse_net", [](const std::string &text, const std::string &name, bool strict) {
@@ -944,7 +940,7 @@ PYBIND11_MODULE(_bufins, m) {
           if (strict) raise_strict(n->warnings);
           return n;
         }, py::arg("text"), py::arg("name") = "net", py::kw_only(), py::arg("strict") = false,
-        "parse_net(text, name='net', *, strict=False) -> Net\n\nA net file's text read as read_net reads the "
+        "A net file's text read as read_net reads the "
         "file; NAME stands for the file in messages.");
   m.def("read_library", [](const py::object &path, bool strict) {
           auto l = std::make_shared<LibObj>();
@@ -953,7 +949,7 @@ PYBIND11_MODULE(_bufins, m) {
           if (strict) raise_strict(l->warnings);
           return l;
         }, py::arg("path"), py::kw_only(), py::arg("strict") = false,
-        "read_library(path, *, strict=False) -> Library\n\nReads a buffer library file as the bufins program "
+        "Reads a buffer library file as the bufins program "
         "does (warnings in Library.warnings, or raised with strict=True).");
   m.def("parse_library", [](const std::string &text, const std::string &name, bool strict) {
           auto l = std::make_shared<LibObj>();
@@ -964,7 +960,7 @@ PYBIND11_MODULE(_bufins, m) {
           if (strict) raise_strict(l->warnings);
           return l;
         }, py::arg("text"), py::arg("name") = "library", py::kw_only(), py::arg("strict") = false,
-        "parse_library(text, name='library', *, strict=False) -> Library\n\nA library file's text read as "
+        "A library file's text read as "
         "read_library reads the file.");
 
   // ---- Result ----
