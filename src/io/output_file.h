@@ -9,7 +9,8 @@
 // names intact, no temporary behind. See output_file.cpp for how.
 //
 // Ownership: an OutputFile owns its stream and its temporary; destroying one
-// that was not committed removes the temporary.
+// that was not committed removes the temporary. Threads may create, write and
+// commit different OutputFiles at the same time.
 #pragma once
 
 #include <cstdio>
@@ -70,6 +71,11 @@ class OutputFile {
 // failure throws and all of them are discarded by their owners), then each
 // is renamed over its name in the order given. nullptr entries are skipped.
 void commit_outputs(const std::vector<OutputFile *> &outputs);
+
+// Removes every pending temporary with unlink(2) alone: safe in a signal
+// handler, for a program that handles a terminating signal itself (the
+// handlers here are installed only for signals left at their default).
+void remove_pending_outputs() noexcept;
 
 // A file a run reads or writes, with what it is to the run ("net file",
 // "library file", "placement file", ...), used in messages.
