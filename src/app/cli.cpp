@@ -633,3 +633,11 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
   }
   return true;
 }
+
+CostGoal cost_option_value(const cmdline::Option &option, const std::string &which) {
+  cmdline::Option o = option;
+  o.key = which == "target" ? KEY_TARGET : which == "budget" ? KEY_BUDGET : which == "within" ? KEY_WITHIN : KEY_MIN_COST;
+  return parse_cost_option(o);
+}
+
+double limit_option_value(const cmdline::Option &option) { return parse_limit(option); }
