@@ -177,6 +177,8 @@ batch::RunOptions read_options(const cmdline::Parsed &parsed) {
     }
   }
   o.inputs = parsed.operands;
+  o.request.placement = !o.out_dir.empty();
+  o.request.final_net = o.final_nets;
   if (o.library.empty()) throw cmdline::UsageError("the library (-b FILE) is required");
   if (o.inputs.empty() && o.lists.empty()) throw cmdline::UsageError("no INPUT given (net files, folders or --nets=FILE)");
   if (o.final_nets && o.out_dir.empty()) throw cmdline::UsageError("--final-nets needs --out-dir=DIR");
