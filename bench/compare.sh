@@ -12,8 +12,12 @@
 # required times, and the repository's own example and test nets) and
 # compares, run by run:
 #   - standard output, with the figure of the "Algorithm time is" line masked;
-#   - the exit status;
-#   - the placement file (.buf) and the final net file (.finalnet).
+#   - the exit status and standard error;
+#   - the placement file (.buf) and the final net file (.finalnet);
+#   - for the flat engine, the JSON report (-j, its two timing figures
+#     masked) and the frontier CSV of the cost options.
+# The flat engine runs once plain and once for each option set of FLAT_OPTS
+# (the cost options, the limits, and both together).
 # Each build runs in its own directory on its own copy of the nets, under the
 # same file names, so the outputs can be compared byte for byte.
 #
@@ -26,7 +30,9 @@
 # Environment: COMPARE_WORK (scratch directory, default a fresh mktemp -d;
 #              kept afterwards when given, removed otherwise),
 #              RUN_TIMEOUT (seconds per run, default 300),
-#              ALGS (engines to run: 1 list, 2 fast, flat; default "1 2 flat").
+#              ALGS (engines to run: 1 list, 2 fast, flat; default "1 2 flat"),
+#              FLAT_OPTS (option sets of the flat runs, words joined by ':',
+#              '-' for none; default below).
 # Prints one line per configuration ("same" or "DIFF: what differs") and a
 # summary; exits 1 when any run differs, 2 when a build fails.
 set -euo pipefail
@@ -37,6 +43,7 @@ NETS=${BENCH_NETS:-$ROOT/bench/nets}
 GEN="$HERE/gen_net.py"
 RUN_TIMEOUT=${RUN_TIMEOUT:-300}
 ALGS=${ALGS:-1 2 flat}
+FLAT_OPTS=${FLAT_OPTS:-- --min-cost:--frontier=f.csv --target=0 --budget=3 --within=20 --within=5% --max-cap=60 --max-slew=300 --max-cap=60:--within=5%:--frontier=f.csv --max-slew=300:--budget=4}
 
 QUICK=0
 if [ "${1:-}" = "-q" ]; then
@@ -146,12 +153,15 @@ RUNS=0
 # masked), rc.txt, NET.buf and NET.finalnet there.
 run() {
   local bin=$1 dir=$2 net=$3 lib=$4 alg=$5 m=$6 rc
-  rm -f "$dir/$net.buf" "$dir/$net.finalnet"
+  rm -f "$dir/$net.buf" "$dir/$net.finalnet" "$dir/run.json" "$dir/f.csv" "$dir/json.txt"
   set +e
   # The flat engine is chosen by -a (the prompt knows the list and fast ones).
-  if [ "$alg" = flat ]; then
+  if [ "${alg%%:*}" = flat ]; then
+    local opts=${alg#flat:}
+    [ "$opts" = "-" ] || [ "$opts" = flat ] && opts=""
+    # shellcheck disable=SC2086
     (cd "$dir" && printf '%s\n' "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d >raw.txt 2>err.txt)
+       timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j run.json ${opts//:/ } >raw.txt 2>err.txt)
   else
     (cd "$dir" && printf '%s\n%s\n' "$alg" "$m" |
        timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d >raw.txt 2>err.txt)
@@ -161,6 +171,10 @@ run() {
   echo "$rc" >"$dir/rc.txt"
   sed 's/^Algorithm time is : .* seconds$/Algorithm time is : (masked) seconds/' "$dir/raw.txt" >"$dir/out.txt"
   rm -f "$dir/raw.txt"
+  if [ -f "$dir/run.json" ]; then
+    sed -e 's/"algorithm_time_s": .*/"algorithm_time_s": (masked)/' -e 's/"peak_rss_kib": .*/"peak_rss_kib": (masked)/' \
+      "$dir/run.json" >"$dir/json.txt"
+  fi
 }
 
 compare() {  # compare NET LIB ALG M
@@ -174,8 +188,10 @@ compare() {  # compare NET LIB ALG M
     line=$(cmp "$WORK/old/out.txt" "$WORK/new/out.txt" 2>&1 | sed -n 's/.* line \([0-9]*\).*/\1/p' || true)
     what="$what stdout (from line $line);"
   fi
-  for ext in buf finalnet; do
+  cmp -s "$WORK/old/err.txt" "$WORK/new/err.txt" || what="$what stderr;"
+  for ext in buf finalnet json.txt f.csv; do
     local a="$WORK/old/$net.$ext" b="$WORK/new/$net.$ext"
+    case $ext in json.txt | f.csv) a="$WORK/old/$ext" b="$WORK/new/$ext" ;; esac
     if [ -f "$a" ] || [ -f "$b" ]; then
       if ! [ -f "$a" ] || ! [ -f "$b" ]; then
         what="$what .$ext exists in one run only;"
@@ -195,6 +211,18 @@ compare() {  # compare NET LIB ALG M
   fi
 }
 
+# The engines of ALGS, the flat one once per option set.
+configurations() {
+  local a o
+  for a in $ALGS; do
+    if [ "$a" = flat ]; then
+      for o in $FLAT_OPTS; do echo "flat:$o"; done
+    else
+      echo "$a"
+    fi
+  done
+}
+
 for side in old new; do
   rm -rf "${WORK:?}/$side"
   mkdir -p "$WORK/$side"
@@ -205,13 +233,13 @@ for entry in "${GEN_NETS[@]}"; do
   net=${entry%%:*}
   for t in ${entry#*:}; do
     for m in 0 5; do
-      for alg in $ALGS; do compare "$net" "lib$t.lib" "$alg" "$m"; done
+      for alg in $(configurations); do compare "$net" "lib$t.lib" "$alg" "$m"; done
     done
   done
 done
 for net in "${OWN_NETS[@]}"; do
   for m in 0 5; do
-    for alg in $ALGS; do compare "$net" "$net.lib" "$alg" "$m"; done
+    for alg in $(configurations); do compare "$net" "$net.lib" "$alg" "$m"; done
   done
 done
 

@@ -113,3 +113,14 @@ std::vector<RTnode *> nodes_of(RTnode *root) {
   }
   return v;
 }
+
+TablesModel::TablesModel() : net(net_from_tables()), lib(library_from_tables()), T(net, lib) {}
+
+std::string placement_lines(bool written, const std::vector<bufins::Placement> &placed) {
+  if (!written) return "empty tree\n";
+  std::string s;
+  for (const bufins::Placement &p : placed)
+    s += "start " + std::to_string(p.start) + "  end " + std::to_string(p.end) + "  buffertype " +
+         std::to_string(p.type) + "\n";
+  return s;
+}

@@ -47,3 +47,21 @@ std::string capture_fp(const std::function<void()> &body);
 
 // The nodes of a candidate tree or expiration list in order (reads only).
 std::vector<RTnode *> nodes_of(RTnode *root);
+
+#include "bufins/bufins.h"
+#include "flat_core.h"
+
+// The global tables as a model (sink loads and capacitances times 1000:
+// within rounding of the files' figures), with the flat engines' tables and
+// a fresh context over it.
+struct TablesModel {
+  bufins::Net net;
+  bufins::Library lib;
+  flat_core::Tables T;
+  bufins::Context ctx;
+  TablesModel();
+};
+
+// A placement file's text of an engine's answer ("empty tree" when
+// `written` is false).
+std::string placement_lines(bool written, const std::vector<bufins::Placement> &placed);

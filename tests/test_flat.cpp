@@ -16,6 +16,7 @@
 
 #include "def.h"
 #include "flat.h"
+#include "walk.h"
 #include "netgen.h"
 #include "support.h"
 #include "van.h"
@@ -43,12 +44,20 @@ Outcome run_van(Node *root) {
   return o;
 }
 
-Outcome run_flat(Node *root) {
-  flat(root);
-  Outcome o{flat_answer, {}, {}, 0};
-  o.text = capture_fp([&] { flat_printbuffer(&o.count); });
+// The flat engine on the tables (as a model); memory figures into *memory.
+Outcome run_flat(int young = 1 << 15, bufins::Memory *memory = nullptr) {
+  TablesModel m;
+  Outcome o{0.0, {}, {}, 0};
+  {
+    flat_core::MaxSlack e(m.T, m.ctx, young);
+    e.run();
+    o.slack = e.slack();
+    std::vector<bufins::Placement> placed;
+    o.text = placement_lines(e.placements(placed), placed);
+    o.count = static_cast<int>(placed.size());
+  }
   o.placement = parse_placements(o.text);
-  flat_free();
+  if (memory != nullptr) *memory = m.ctx.memory;
   return o;
 }
 
@@ -78,14 +87,12 @@ TEST(FlatTest, AgreesWithListEngineOnRandomNets) {
     TestNet used = tables_as_net(net);
     Outcome v = run_van(root);
 
-    total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
     // Every other net with the trace pool collected every few records.
-    flat_young_records = trial % 2 ? 1 + trial % 7 : 1 << 15;
-    Outcome f = run_flat(root);
-    flat_young_records = 1 << 15;
-    EXPECT_EQ(total_solution, reduce_solution);
-    EXPECT_EQ(m_used, m_reduced);
-    EXPECT_GT(max_space, 0.0);
+    bufins::Memory mem;
+    Outcome f = run_flat(trial % 2 ? 1 + trial % 7 : 1 << 15, &mem);
+    EXPECT_EQ(mem.solutions_opened, mem.solutions_freed);
+    EXPECT_EQ(mem.traces_opened, mem.traces_freed);
+    EXPECT_GT(mem.peak, 0.0);
 
     ASSERT_NEAR(f.slack, v.slack, tolerance(v.slack));
     EXPECT_EQ(static_cast<int>(f.placement.size()), f.count);
@@ -111,8 +118,8 @@ TEST(FlatTest, OptimalOnTinyNets) {
     if (buffer_sites(net) > 7) continue;
     SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
     reset_globals();
-    Node *root = load_into_tables(net);
-    Outcome f = run_flat(root);
+    load_into_tables(net);
+    Outcome f = run_flat();
     double best = exhaustive_best(net);
     ASSERT_NEAR(f.slack, best, tolerance(best));
     if (HasFailure()) break;

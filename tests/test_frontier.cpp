@@ -55,17 +55,18 @@ struct Checked {
 
 // Runs the frontier (and the flat engine) on the tables; checks every
 // point's placement against the independent evaluator and the counters.
-Checked run_and_check(Node *root, const TestNet &used, int young) {
-  total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+Checked run_and_check(const TestNet &used, int young) {
+  TablesModel m;
   Checked r;
   {
-    CostFrontier f;
-    f.run(root, young);
+    CostFrontier f(m.T, m.ctx, young);
+    f.run();
     r.points = f.points();
     for (size_t k = 0; k < r.points.size(); k++) {
       const FrontierPoint &p = r.points[k];
-      int count = 0;
-      const std::string text = capture_fp([&] { f.write_placements(static_cast<int>(k), &count); });
+      std::vector<bufins::Placement> got;
+      const std::string text = placement_lines(f.placements(static_cast<int>(k), got), got);
+      const int count = static_cast<int>(got.size());
       const Placement placed = parse_placements(text);
       SCOPED_TRACE("point " + std::to_string(k) + " cost " + std::to_string(p.cost) + "\n" + text);
       EXPECT_EQ(count, p.buffers);
@@ -78,11 +79,11 @@ Checked run_and_check(Node *root, const TestNet &used, int young) {
       }
     }
   }
-  EXPECT_EQ(total_solution, reduce_solution);
-  EXPECT_EQ(m_used, m_reduced);
-  flat(root);
-  r.flat_slack = flat_answer;
-  flat_free();
+  EXPECT_EQ(m.ctx.memory.solutions_opened, m.ctx.memory.solutions_freed);
+  EXPECT_EQ(m.ctx.memory.traces_opened, m.ctx.memory.traces_freed);
+  flat_core::MaxSlack e(m.T, m.ctx);
+  e.run();
+  r.flat_slack = e.slack();
   if (r.points.empty())
     EXPECT_LE(r.flat_slack, MINUS_INFINITY_TIME);
   else
@@ -115,7 +116,7 @@ TEST(FrontierTest, EqualsExhaustiveSearchAtEveryCost) {
     pick_areas(rng, net, trial / 11);
     const int segments = trial % 3;
     reset_globals();
-    Node *root = load_into_tables(net);
+    load_into_tables(net);
     if (segments) wire_segment(segments);
     const TestNet used = tables_as_net(net);
     double assignments = std::pow(static_cast<double>(used.lib.size() + 1), buffer_sites(used));
@@ -123,7 +124,7 @@ TEST(FrontierTest, EqualsExhaustiveSearchAtEveryCost) {
     checked++;
     SCOPED_TRACE("trial " + std::to_string(trial) + ", segments " + std::to_string(segments) + "\n" + net_text(net) +
                  "--- library\n" + lib_text(net));
-    Checked r = run_and_check(root, used, trial % 2 ? 1 + trial % 5 : 1 << 15);
+    Checked r = run_and_check(used, trial % 2 ? 1 + trial % 5 : 1 << 15);
     // The best slack of cost at most k, for every k where either side steps.
     std::map<long long, double> exact = exhaustive_by_cost(used);
     std::map<long long, double> running;
@@ -162,11 +163,11 @@ TEST(FrontierTest, AgreesWithFlatEngineOnRandomNets) {
     pick_areas(rng, net, trial / 11);
     const int segments = trial % 4;
     reset_globals();
-    Node *root = load_into_tables(net);
+    load_into_tables(net);
     if (segments) wire_segment(segments);
     SCOPED_TRACE("trial " + std::to_string(trial) + ", segments " + std::to_string(segments) + "\n" + net_text(net) +
                  "--- library\n" + lib_text(net));
-    run_and_check(root, tables_as_net(net), trial % 2 ? 1 + trial % 7 : 1 << 15);
+    run_and_check(tables_as_net(net), trial % 2 ? 1 + trial % 7 : 1 << 15);
     if (HasFailure()) break;
   }
 }

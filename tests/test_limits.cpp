@@ -32,24 +32,45 @@ struct Limited {
   std::string text;
 };
 
-Limited run_limited(Node *root, const Limits &lim, const LimitedTuning &tuning = LimitedTuning()) {
+// The limited engine on the tables (as a model); memory figures into *memory.
+Limited run_limited(const Limits &lim, const LimitedTuning &tuning = LimitedTuning(),
+                    bufins::Memory *memory = nullptr) {
   Limited r{};
-  FlatLimited engine(lim, tuning);
-  r.feasible = engine.run(root);
-  r.slack = engine.slack();
-  if (r.feasible) {
-    int count = 0;
-    r.text = capture_fp([&] { engine.print_buffers(&count); });
-    r.placement = parse_placements(r.text);
+  TablesModel m;
+  {
+    FlatLimited engine(m.T, m.ctx, lim, tuning);
+    r.feasible = engine.run();
+    r.slack = engine.slack();
+    if (r.feasible) {
+      std::vector<bufins::Placement> placed;
+      r.text = placement_lines(engine.placements(placed), placed);
+      r.placement = parse_placements(r.text);
+    }
   }
+  if (memory != nullptr) *memory = m.ctx.memory;
   return r;
+}
+
+// The best slack of the flat engine without limits on the tables.
+double unlimited_slack() {
+  TablesModel m;
+  flat_core::MaxSlack e(m.T, m.ctx);
+  e.run();
+  return e.slack();
+}
+
+// The stages of a placement on the tables (by table position) meet the limits.
+bool stages_meet(const std::vector<int> &on, const Limits &lim, double tolerance = 1e-9) {
+  TablesModel m;
+  return check_stages(m.T, compute_stages(m.T, on), lim, tolerance).empty();
 }
 
 // The worst slew and load of the unbuffered net in the tables: limits are
 // drawn around them so that they bind.
 void unbuffered_extremes(double *slew, double *load) {
+  TablesModel m;
   std::vector<int> none(static_cast<size_t>(n_sinks + n_candidates), 0);
-  std::vector<Stage> st = compute_stages(none);
+  std::vector<Stage> st = compute_stages(m.T, none);
   *slew = st[0].slew;
   *load = st[0].load;
 }
@@ -145,7 +166,7 @@ TEST(LimitsTest, FlatAgreesWithExhaustiveSearch) {
                  std::to_string(tl.max_slew) + " max_cap " + std::to_string(tl.max_cap_file) + "\n" + net_text(net) +
                  "--- library\n" + lib_text(net));
     reset_globals();
-    Node *root = load_into_tables(net);
+    load_into_tables(net);
     if (segments) wire_segment(segments);
     TestNet used = tables_as_net(net);
     const Limits lim = as_options(tl);
@@ -154,17 +175,17 @@ TEST(LimitsTest, FlatAgreesWithExhaustiveSearch) {
     Placement best_pick;
     const double best = exhaustive_best_limited(used, tl, &count, &best_pick);
     const double unlimited = exhaustive_best(used);
-    total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
     Limited got;
+    bufins::Memory mem;
     {
       // Half the nets with the trace pool collected every few records, and
       // with every set searched beside its hull as a large one is.
       LimitedTuning tuning;
       if (trial % 2) tuning = {1 + trial % 5, trial % 4 == 1 ? 0 : 2};
-      got = run_limited(root, lim, tuning);
+      got = run_limited(lim, tuning, &mem);
     }
-    EXPECT_EQ(total_solution, reduce_solution);
-    EXPECT_EQ(m_used, m_reduced);
+    EXPECT_EQ(mem.solutions_opened, mem.solutions_freed);
+    EXPECT_EQ(mem.traces_opened, mem.traces_freed);
 
     ASSERT_EQ(got.feasible, count > 0) << "exhaustive: " << count << " assignments meet the limits";
     if (count == 0) {
@@ -216,17 +237,17 @@ TEST(LimitsTest, FrontierAgreesWithExhaustiveSearch) {
     SCOPED_TRACE("trial " + std::to_string(trial) + " max_slew " + std::to_string(tl.max_slew) + " max_cap " +
                  std::to_string(tl.max_cap_file) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
     reset_globals();
-    Node *root = load_into_tables(net);
+    load_into_tables(net);
     const Limits lim = as_options(tl);
     const std::map<long long, double> truth = exhaustive_by_cost_limited(net, tl);
-    total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+    TablesModel tm;
     {
       LimitedTuning tuning;
       if (trial % 2) tuning = {1 + trial % 5, trial % 4 == 1 ? 0 : 2};
-      LimitedFrontier f(lim, tuning);
-      const bool feasible = f.run(root);
+      LimitedFrontier f(tm.T, tm.ctx, lim, tuning);
+      const bool feasible = f.run();
       ASSERT_EQ(feasible, !truth.empty());
-      const std::vector<LimitedPoint> &pts = f.points();
+      const std::vector<FrontierPoint> &pts = f.points();
       // The best slack of cost at most k, both ways.
       auto truth_at = [&](long long k) {
         double b = -INFINITY;
@@ -236,7 +257,7 @@ TEST(LimitsTest, FrontierAgreesWithExhaustiveSearch) {
       };
       auto points_at = [&](long long k) {
         double b = -INFINITY;
-        for (const LimitedPoint &p : pts)
+        for (const FrontierPoint &p : pts)
           if (p.cost <= k) b = p.slack;
         return b;
       };
@@ -246,9 +267,10 @@ TEST(LimitsTest, FrontierAgreesWithExhaustiveSearch) {
         ASSERT_NEAR(points_at(kv.first), want, tolerance(want)) << "cost " << kv.first;
       }
       for (size_t k = 0; k < pts.size(); k++) {
-        const LimitedPoint &p = pts[k];
-        int count = 0;
-        const std::string text = capture_fp([&] { f.write_placements(static_cast<int>(k), &count); });
+        const FrontierPoint &p = pts[k];
+        std::vector<bufins::Placement> got;
+        const std::string text = placement_lines(f.placements(static_cast<int>(k), got), got);
+        const int count = static_cast<int>(got.size());
         const Placement placed = parse_placements(text);
         SCOPED_TRACE("point " + std::to_string(k) + "\n" + text);
         EXPECT_EQ(count, p.buffers);
@@ -265,7 +287,7 @@ TEST(LimitsTest, FrontierAgreesWithExhaustiveSearch) {
       }
       points_seen += static_cast<int>(pts.size());
       if (feasible && !pts.empty()) {
-        Limited flat_run = run_limited(root, lim);
+        Limited flat_run = run_limited(lim);
         EXPECT_NEAR(pts.back().slack, flat_run.slack, tolerance(flat_run.slack));
       }
     }
@@ -313,20 +335,19 @@ TEST(LimitsTest, SearchBesideTheHullAgreesWithWholeReads) {
     SCOPED_TRACE("trial " + std::to_string(trial) + " max_slew " + std::to_string(tl.max_slew) + " max_cap " +
                  std::to_string(tl.max_cap_file) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
     reset_globals();
-    Node *root = load_into_tables(net);
+    load_into_tables(net);
     wire_segment(trial % 5);
     const Limits lim = as_options(tl);
     const LimitedTuning searched{1 << 15, 0}, read_whole{1 << 15, 1 << 30};
-    Limited a = run_limited(root, lim, searched), b = run_limited(root, lim, read_whole);
+    Limited a = run_limited(lim, searched), b = run_limited(lim, read_whole);
     ASSERT_EQ(a.feasible, b.feasible);
     if (!a.feasible) continue;
     ASSERT_NEAR(a.slack, b.slack, tolerance(b.slack));
-    flat(root);
-    binding += flat_answer > b.slack + tolerance(b.slack);
-    flat_free();
+    binding += unlimited_slack() > b.slack + tolerance(b.slack);
     if (trial % 10 == 0) {
-      LimitedFrontier fa(lim, searched), fb(lim, read_whole);
-      ASSERT_EQ(fa.run(root), fb.run(root));
+      TablesModel ma, mb;
+      LimitedFrontier fa(ma.T, ma.ctx, lim, searched), fb(mb.T, mb.ctx, lim, read_whole);
+      ASSERT_EQ(fa.run(), fb.run());
       ASSERT_EQ(fa.points().size(), fb.points().size());
       for (size_t k = 0; k < fa.points().size(); k++) {
         EXPECT_EQ(fa.points()[k].cost, fb.points()[k].cost);
@@ -350,20 +371,18 @@ TEST(LimitsTest, TighteningNeverRaisesTheSlack) {
     TestNet net = random_net(rng, opt);
     SCOPED_TRACE("trial " + std::to_string(trial) + "\n" + net_text(net) + "--- library\n" + lib_text(net));
     reset_globals();
-    Node *root = load_into_tables(net);
+    load_into_tables(net);
     if (trial % 2) wire_segment(2);
     double slew, load;
     unbuffered_extremes(&slew, &load);
-    flat(root);
-    const double unlimited = flat_answer;
-    flat_free();
+    const double unlimited = unlimited_slack();
     double last = unlimited;
     bool was_feasible = true;
     for (int step = 0; step < 8; step++) {
       Limits lim;
       lim.max_slew = slew * std::pow(0.6, step);
       if (trial % 2) lim.max_cap = load * std::pow(0.7, step);
-      Limited got = run_limited(root, lim);
+      Limited got = run_limited(lim);
       EXPECT_TRUE(was_feasible || !got.feasible) << "step " << step;
       was_feasible = got.feasible;
       if (!got.feasible) continue;
@@ -374,7 +393,7 @@ TEST(LimitsTest, TighteningNeverRaisesTheSlack) {
       for (const auto &b : got.placement)
         for (int i = 0; i < n_sinks + n_candidates; i++)
           if (nodes[i].index == b.first.second) on[i] = b.second;
-      EXPECT_TRUE(check_stages(compute_stages(on), lim).empty()) << "step " << step << "\n" << got.text;
+      EXPECT_TRUE(stages_meet(on, lim)) << "step " << step << "\n" << got.text;
     }
     if (HasFailure()) break;
   }
@@ -410,7 +429,7 @@ TEST(LimitsTest, StagesAgreeWithIndependentEvaluation) {
           on[static_cast<size_t>(k - nodes.data())] = type;
         }
     }
-    const bool ours = check_stages(compute_stages(on), as_options(tl), 0.0).empty();
+    const bool ours = stages_meet(on, as_options(tl), 0.0);
     EXPECT_EQ(ours, meets_limits(net, tl, p)) << net_text(net) << lib_text(net);
     (ours ? met : broken)++;
   }

@@ -592,20 +592,15 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
     limits["max_cap"] = limit_json(run.limits.max_cap, 1000.0);
     limits["max_slew"] = limit_json(run.limits.max_slew, 1.0);
     j["limits"] = limits;
-    std::vector<int> buffer_on(static_cast<size_t>(records), 0);
-    for (const Placement &p : placements) {
-      auto it = by_index.find(p.end);
-      if (it != by_index.end()) buffer_on[static_cast<size_t>(it->second - nodes.data())] = p.buffertype;
-    }
     ordered_json stages = ordered_json::array();
-    for (const Stage &st : compute_stages(buffer_on)) {
+    for (const bufins::StageReport &st : *run.stages) {
       ordered_json e;
-      e["node"] = nodes[st.gate].index;
-      e["end"] = st.child >= 0 ? ordered_json(nodes[st.child].index) : ordered_json(nullptr);
+      e["node"] = st.node;
+      e["end"] = st.end;
       e["buffer_type"] = st.type;
-      e["load"] = st.load * 1000.0;
+      e["load"] = st.load;
       e["slew"] = st.slew;
-      e["max_cap"] = limit_json(gate_max_cap(st.type, run.limits), 1000.0);
+      e["max_cap"] = limit_json(st.max_cap, 1.0);
       stages.push_back(e);
     }
     j["stages"] = stages;

@@ -121,6 +121,7 @@ struct RunSummary {
   // With limits in force, the report adds the limits and the winner's stages.
   bool with_limits = false;
   Limits limits;
+  const std::vector<bufins::StageReport> *stages = nullptr;  // the winner's, with limits
 };
 
 // Writes the JSON run report to `out` (the caller commits it). On failure

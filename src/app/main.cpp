@@ -22,8 +22,7 @@
 #include "io.h"
 #include "expiration_list.h"
 #include "fastins.h"
-#include "flat.h"
-#include "flat_limits.h"
+#include "solve.h"
 #include "stage_limits.h"
 #include "output_file.h"
 #include "frontier.h"
@@ -85,6 +84,60 @@ int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &po
   return 2;
 }
 
+// The flat family's request: the objective of the cost options, the -o
+// listing (with -d, each candidate's placements).
+bufins::Options flat_options(const Options &opt) {
+  bufins::Options o;
+  switch (opt.cost.kind) {
+    case CostObjective::NONE: o.objective = bufins::Objective::max_slack; break;
+    case CostObjective::MIN_COST: o.objective = bufins::Objective::min_cost; break;
+    case CostObjective::TARGET: o.objective = bufins::Objective::target; break;
+    case CostObjective::BUDGET: o.objective = bufins::Objective::budget; break;
+    case CostObjective::WITHIN: o.objective = bufins::Objective::within; break;
+    case CostObjective::WITHIN_PERCENT: o.objective = bufins::Objective::within_percent; break;
+  }
+  o.target = o.within = opt.cost.slack;
+  o.budget = opt.cost.budget;
+  o.candidates = opt.output != 0;
+  o.candidate_placements = opt.output != 0 && debug != 0;
+  // The progress line of a terminal (cli.cpp) follows the engine's count.
+  if (progress_next != LLONG_MAX)
+    o.progress = [](long long done, long long) {
+      progress_count = done;
+      progress_report();
+      return true;
+    };
+  return o;
+}
+
+// The flat family's -o listing: each candidate's line on standard output
+// and, with -d, its placements on `placements`.
+void print_candidates(const bufins::Result &r, FILE *placements) {
+  if (r.candidates.empty()) {
+    std::printf("empty tree\n");
+    return;
+  }
+  for (const bufins::Candidate &x : r.candidates) {
+    std::printf("\tq=%10.20f\tc=%10.10f\n", x.required, x.load);
+    if (debug) {
+      if (r.driver_drives_sink) std::fprintf(placements, "empty tree\n");
+      for (const bufins::Placement &p : x.placements)
+        std::fprintf(placements, "start %d  end %d  buffertype %d\n", p.start, p.end, p.type);
+    }
+  }
+}
+
+void print_placements(const bufins::Result &r, FILE *placements) {
+  if (r.empty_tree) std::fprintf(placements, "empty tree\n");
+  for (const bufins::Placement &p : r.placements)
+    std::fprintf(placements, "start %d  end %d  buffertype %d\n", p.start, p.end, p.type);
+}
+
+void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points) {
+  std::fprintf(out, "cost,buffers,slack\n");
+  for (const FrontierPoint &p : points) std::fprintf(out, "%lld,%d,%.15g\n", p.cost, p.buffers, p.slack);
+}
+
 }  // namespace
 
 // The whole run; the readers' input errors (InputError) travel out of it to main.
@@ -104,20 +157,22 @@ static int run(int argc, char **argv) {
   const bool use_flat = engine == ENGINE_FLAT;
   // The cost options run the cost-aware programme in place of the flat engine.
   const bool use_cost = use_flat && opt.cost.kind != CostObjective::NONE;
-  std::unique_ptr<CostFrontier> frontier;
-  std::vector<FrontierPoint> points;
-  CostChoice choice;
+  bufins::Result flat_result;
+  const std::vector<FrontierPoint> &points = flat_result.frontier;
 
   WarningPrinter warnings(opt.quiet);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
-  InputLib(opt.lib.get(), libname, warn);
+  const bufins::Library library = read_library_model(opt.lib.get(), libname, warn);
+  install_library(library);
   std::vector<std::string> buffer_names;
   if (!opt.json.empty()) buffer_names = library_names(opt.lib.get());
   opt.lib.reset();
   fp = opt.net.get();
   int segments = opt.segments;
-  Node *root = Input(filename, &segments, warn);
-  if (!use_flat && limits_in_force(opt.limits))
+  const bufins::Net net = input_model(filename, &segments, warn);
+  Node *root = install_net(net);
+  const bool with_limits = limits_in_force(flat_core::Tables(net, library), opt.limits);
+  if (!use_flat && with_limits)
     warnings.print(std::string("bufins: warning: the ") + engine_name(engine) +
                    " algorithm ignores the max_cap fields of the library and the driver line; -a flat meets them");
   warnings.finish();
@@ -147,14 +202,6 @@ static int run(int argc, char **argv) {
     k.assign(n_buffertype, 0.0);
   }
 
-  // Electrical limits (options, or max_cap fields of the library or the
-  // driver line): met by the flat engine alone. Limits that cannot bind on
-  // this net leave the run limit-free, so its outputs are those without them.
-  const bool with_limits = limits_in_force(opt.limits);
-  std::unique_ptr<FlatLimited> limited;
-  std::unique_ptr<LimitedFrontier> limited_frontier;
-  if (use_flat && with_limits && !limits_cannot_bind(opt.limits)) limited.reset(new FlatLimited(opt.limits));
-
   if (debug == 1) ntree_print(root);
 
   // The output files are temporaries from here until commit_outputs at the
@@ -171,37 +218,28 @@ static int run(int argc, char **argv) {
   stime = timestuff.ru_utime.tv_sec;
   utime = timestuff.ru_utime.tv_usec;
   RLnode *result = nullptr;
-  if (use_van)
+  if (use_van) {
     result = van(root);
-  else if (use_cost && limited) {
-    // The frontier under limits: the limited sets, one per cost.
-    limited.reset();
-    limited_frontier = std::make_unique<LimitedFrontier>(opt.limits);
-    if (!limited_frontier->run(root)) {
+  } else if (use_flat) {
+    // The flat family (limits, cost options) through the library; limits
+    // that cannot bind on this net leave the run limit-free.
+    flat_result = bufins::solve_with_limits(net, library, flat_options(opt), opt.limits);
+    if (!flat_result.feasible) {
       progress_stop();
+      // No assignment meets the limits: nothing is written.
       std::fflush(stdout);
-      std::fprintf(stderr, "bufins: the request cannot be met: %s\n",
-                   explain_infeasible(opt.limits, limited_frontier->dead_end()).c_str());
+      std::fprintf(stderr, "bufins: the request cannot be met: %s\n", flat_result.reason.c_str());
       return 2;
     }
-    for (const LimitedPoint &p : limited_frontier->points()) points.push_back({p.cost, p.buffers, p.slack});
-    choice = choose_point(points, opt.cost);
-  } else if (use_cost) {
-    frontier = std::make_unique<CostFrontier>();
-    frontier->run(root);
-    points = frontier->points();
-    choice = choose_point(points, opt.cost);
-  } else if (limited && !limited->run(root)) {
-    progress_stop();
-    // No assignment meets the limits: nothing is written.
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: the request cannot be met: %s\n",
-                 explain_infeasible(opt.limits, limited->dead_end()).c_str());
-    return 2;
-  } else if (use_flat && !limited)
-    flat(root);
-  else if (!use_flat)
+    const bufins::Memory &m = flat_result.memory;
+    total_solution = m.solutions_opened;
+    reduce_solution = m.solutions_freed;
+    m_used = m.traces_opened;
+    m_reduced = m.traces_freed;
+    max_space = m.peak;
+  } else {
     fastins(k.data(), root, rt, swap_list);
+  }
   getrusage(RUSAGE_SELF, &timestuff);
   double algorithm_time = static_cast<double>(timestuff.ru_utime.tv_sec - stime) +
                           static_cast<double>(timestuff.ru_utime.tv_usec - utime) * 1e-06;
@@ -215,14 +253,8 @@ static int run(int argc, char **argv) {
     std::printf("Nonredundant qc list before the source node:\n");
     if (use_van)
       print(result);
-    else if (use_cost && limited_frontier)
-      limited_frontier->print_list(choice.point);
-    else if (use_cost)
-      frontier->print_list(choice.point);
-    else if (limited)
-      limited->print_list();
     else if (use_flat)
-      flat_print_list();
+      print_candidates(flat_result, fp);
     else
       travel(rt[fastins_trees - 1]);
     std::printf("The number of nodes %d\n", n_candidates);
@@ -238,25 +270,11 @@ static int run(int argc, char **argv) {
     Comp *winner = final_location_van == placeholder ? nullptr : final_location_van;
     printbuffer(winner, &number_of_buffers);
     list_delete(result);
-  } else if (use_cost) {
-    slack = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].slack : MINUS_INFINITY_TIME;
-    std::printf("The slack after buffer insertion : %10.10g\n", slack);
-    if (limited_frontier)
-      limited_frontier->write_placements(choice.point, &number_of_buffers);
-    else
-      frontier->write_placements(choice.point, &number_of_buffers);
-    frontier.reset();
-    limited_frontier.reset();
-  } else if (limited) {
-    slack = limited->slack();
-    std::printf("The slack after buffer insertion : %10.10g\n", slack);
-    limited->print_buffers(&number_of_buffers);
-    limited.reset();
   } else if (use_flat) {
-    slack = flat_answer;
+    slack = flat_result.slack;
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
-    flat_printbuffer(&number_of_buffers);
-    flat_free();
+    print_placements(flat_result, fp);
+    number_of_buffers = flat_result.buffers;
   } else {
     slack = fastins_answer;
     std::printf("The slack after buffer insertion : %10.10g\n", slack);
@@ -275,7 +293,7 @@ static int run(int argc, char **argv) {
     std::printf("the memory of composition freezed are %fM bytes \n", megabytes(m_reduced));
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
-  const long long cost = choice.point >= 0 ? points[static_cast<size_t>(choice.point)].cost : 0;
+  const long long cost = flat_result.cost;
   if (use_cost) std::printf("The cost of the inserted buffers is : %lld\n", cost);
   if (!(slack > MINUS_INFINITY_TIME)) {
     std::fflush(stdout);
@@ -307,10 +325,11 @@ static int run(int argc, char **argv) {
     if (use_cost) {
       run.cost = cost;
       if (!opt.frontier_csv.empty()) run.frontier = &points;
-      run.chosen = choice.point;
+      run.chosen = flat_result.chosen;
     }
     run.with_limits = use_flat && with_limits;
     run.limits = opt.limits;
+    run.stages = &flat_result.stages;
     if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -319,7 +338,7 @@ static int run(int argc, char **argv) {
     return 1;
   }
   commit_outputs({&final_net, &placement, json ? &*json : nullptr, frontier_csv ? &*frontier_csv : nullptr});
-  if (use_cost && !choice.met) return report_unmet_goal(opt.cost, points);
+  if (use_cost && !flat_result.goal_met) return report_unmet_goal(opt.cost, points);
   return 0;
 }
 

@@ -50,7 +50,13 @@ inline void line_push(LineTable &t, long line) {
   t.low.push_back(static_cast<uint32_t>(line));
 }
 
+struct LineTables {
+  LineTable nodes;  // of each node record
+  LineTable edges;  // of each edge record
+};
+
 long line_of(const LineTable &t, size_t k) {
+  if (k >= t.low.size()) return 0;  // a net built in code: no lines
   long h = 0;
   for (const auto &mark : t.high) {
     if (mark.first > k) break;
@@ -65,8 +71,6 @@ void line_reset(LineTable &t, size_t capacity) {
   if (capacity > 0) t.low.reserve(capacity);
 }
 
-LineTable node_line;  // of each node record
-LineTable edge_line;  // of each edge record
 
 std::string vformat(const char *format, va_list ap) {
   va_list copy;
@@ -313,36 +317,29 @@ inline bool starts_with(const char *b, const char *e, const char *keyword, size_
   throw InputError(file, line, message, message, ERROR_TO_STDOUT, 1);
 }
 
-Node blank_node(int index, double x, double y, int type) {
-  Node n;
+bufins::Node blank_node(int index, double x, double y, bufins::NodeKind kind) {
+  bufins::Node n;
   n.index = index;
   n.x = x;
   n.y = y;
-  n.type = type;
-  n.cap = 0.0;
-  n.time = 0.0;
-  n.left = nullptr;
-  n.right = nullptr;
+  n.kind = kind;
   return n;
-}
-
-void add_node(const std::string &file, long line, const Node &n) {
-  if (n_nodes >= MAX_NODES)
-    input_error(file, line, "more than %d nodes: the net exceeds the node table", MAX_NODES);
-  nodes.push_back(n);
-  line_push(node_line, line);
-  n_nodes++;
 }
 
 // Checks and links the net just read. The checks cover everything the two
 // algorithms and the printers rely on without testing it themselves; they are
 // made in the order in which the first fault found is the one reported.
-void check_and_link(const std::string &file) {
-  if (n_nodes == 0 || nodes[0].type != NODE_DRIVER) input_error(file, 0, "no driver line");
+void check_and_link(bufins::Net &net, const std::string &file, const LineTables &lines) {
+  using bufins::NodeKind;
+  std::vector<bufins::Node> &nodes = net.nodes;
+  const std::vector<bufins::Edge> &edges = net.edges;
+  const LineTable &node_line = lines.nodes, &edge_line = lines.edges;
+  const int n_nodes = static_cast<int>(nodes.size()), n_edges = static_cast<int>(edges.size());
+  if (n_nodes == 0 || nodes[0].kind != NodeKind::driver) input_error(file, 0, "no driver line");
 
   NodeIndex position;
   int first = -1;
-  int again = node_index_build(position, n_nodes, &first);
+  int again = node_index_build(position, net, &first);
   if (again >= 0)
     input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", nodes[again].index,
                 line_of(node_line, first));
@@ -350,46 +347,46 @@ void check_and_link(const std::string &file) {
   // The edge checks below leave every node at most two children, the first
   // edge leaving it giving left and the second right: the links produce_tree
   // would make, made in the same pass.
-  for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = nullptr;
+  for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = -1;
   std::vector<int> parent_edge(n_nodes, -1);
   for (int e = 0; e < n_edges; e++) {
-    const Edge &ed = edges[e];
-    int sp = node_index_find(position, ed.s_index);
-    int tp = node_index_find(position, ed.t_index);
-    if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.s_index);
-    if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.t_index);
-    if (nodes[sp].type == NODE_SINK)
-      input_error(file, line_of(edge_line, e), "edge leaves sink %d: a sink cannot have children", ed.s_index);
-    if (nodes[tp].type == NODE_DRIVER) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
+    const bufins::Edge &ed = edges[e];
+    int sp = node_index_find(position, ed.from);
+    int tp = node_index_find(position, ed.to);
+    if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.from);
+    if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.to);
+    if (nodes[sp].kind == NodeKind::sink)
+      input_error(file, line_of(edge_line, e), "edge leaves sink %d: a sink cannot have children", ed.from);
+    if (nodes[tp].kind == NodeKind::driver) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
     if (parent_edge[tp] >= 0)
-      input_error(file, line_of(edge_line, e), "node %d is already the child of the edge at line %ld", ed.t_index,
+      input_error(file, line_of(edge_line, e), "node %d is already the child of the edge at line %ld", ed.to,
                   line_of(edge_line, parent_edge[tp]));
-    if (sp == tp) input_error(file, line_of(edge_line, e), "edge joins node %d to itself", ed.s_index);
+    if (sp == tp) input_error(file, line_of(edge_line, e), "edge joins node %d to itself", ed.from);
     parent_edge[tp] = e;
-    Node &parent = nodes[sp];
-    if (parent.type == NODE_DRIVER && parent.left != nullptr)
+    bufins::Node &parent = nodes[sp];
+    if (parent.kind == NodeKind::driver && parent.left >= 0)
       input_error(file, line_of(edge_line, e), "the driver has a second child (node %d): it must drive exactly one node",
-                  ed.t_index);
-    if (parent.right != nullptr)
-      input_error(file, line_of(edge_line, e), "node %d has a third child (node %d): at most two are allowed", ed.s_index,
-                  ed.t_index);
-    (parent.left == nullptr ? parent.left : parent.right) = &nodes[tp];
+                  ed.to);
+    if (parent.right >= 0)
+      input_error(file, line_of(edge_line, e), "node %d has a third child (node %d): at most two are allowed", ed.from,
+                  ed.to);
+    (parent.left < 0 ? parent.left : parent.right) = tp;
   }
-  if (nodes[0].left == nullptr) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
+  if (nodes[0].left < 0) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
 
   // Mark what hangs below every node without a parent. With at most one
   // parent per node, whatever stays unmarked lies on or below a cycle.
   std::vector<unsigned char> reached(n_nodes, 0);
-  std::vector<Node *> stack;
+  std::vector<int> stack;
   for (int root = 0; root < n_nodes; root++) {
     if (parent_edge[root] >= 0) continue;
-    stack.push_back(&nodes[root]);
+    stack.push_back(root);
     while (!stack.empty()) {
-      Node *p = stack.back();
+      const bufins::Node &p = nodes[stack.back()];
+      reached[stack.back()] = root == 0 ? 1 : 2;
       stack.pop_back();
-      reached[p - nodes.data()] = root == 0 ? 1 : 2;
-      if (p->right) stack.push_back(p->right);
-      if (p->left) stack.push_back(p->left);
+      if (p.right >= 0) stack.push_back(p.right);
+      if (p.left >= 0) stack.push_back(p.left);
     }
   }
   for (int i = 0; i < n_nodes; i++) {
@@ -397,13 +394,13 @@ void check_and_link(const std::string &file) {
     // Every unmarked node has a parent and no chain of parents from it ends at
     // a parentless node, so n_nodes steps up surely stand on the cycle.
     int j = i;
-    for (long steps = 0; steps <= n_nodes; steps++) j = node_index_find(position, edges[parent_edge[j]].s_index);
+    for (long steps = 0; steps <= n_nodes; steps++) j = node_index_find(position, edges[parent_edge[j]].from);
     input_error(file, line_of(edge_line, parent_edge[j]), "edge closes a cycle through node %d", nodes[j].index);
   }
   for (int i = 0; i < n_nodes; i++) {
-    if (nodes[i].type == NODE_SINK && reached[i] != 1)
+    if (nodes[i].kind == NodeKind::sink && reached[i] != 1)
       input_error(file, line_of(node_line, i), "sink %d is not connected to the driver", nodes[i].index);
-    if (nodes[i].type == NODE_CANDIDATE && reached[i] == 1 && nodes[i].left == nullptr)
+    if (nodes[i].kind == NodeKind::candidate && reached[i] == 1 && nodes[i].left < 0)
       input_error(file, line_of(node_line, i), "candidate %d has no child: every candidate in the tree needs one",
                   nodes[i].index);
   }
@@ -578,16 +575,19 @@ char *format_fixed6(char *out, double v) {
 
 // ---- Node index ----
 
-int node_index_build(NodeIndex &ix, int count, int *first) {
+namespace {
+
+template <typename Number>
+int index_build(NodeIndex &ix, int count, int *first, Number number) {
   ix.dense.clear();
   ix.sorted.clear();
   ix.lo = 0;
   *first = -1;
   if (count <= 0) return -1;
-  int lo = nodes[0].index, hi = nodes[0].index;
+  int lo = number(0), hi = number(0);
   for (int i = 1; i < count; i++) {
-    lo = std::min(lo, nodes[i].index);
-    hi = std::max(hi, nodes[i].index);
+    lo = std::min(lo, number(i));
+    hi = std::max(hi, number(i));
   }
   const int64_t range = static_cast<int64_t>(hi) - lo + 1;
   if (range <= 2 * static_cast<int64_t>(count) + 65536) {
@@ -595,7 +595,7 @@ int node_index_build(NodeIndex &ix, int count, int *first) {
     ix.dense.assign(static_cast<size_t>(range), -1);
     int again = -1;
     for (int i = 0; i < count; i++) {
-      int &slot = ix.dense[static_cast<size_t>(static_cast<int64_t>(nodes[i].index) - lo)];
+      int &slot = ix.dense[static_cast<size_t>(static_cast<int64_t>(number(i)) - lo)];
       if (slot < 0)
         slot = i;
       else if (again < 0) {
@@ -606,7 +606,7 @@ int node_index_build(NodeIndex &ix, int count, int *first) {
     return again;
   }
   ix.sorted.resize(static_cast<size_t>(count));
-  for (int i = 0; i < count; i++) ix.sorted[i] = {nodes[i].index, i};
+  for (int i = 0; i < count; i++) ix.sorted[i] = {number(i), i};
   std::sort(ix.sorted.begin(), ix.sorted.end());
   // The first later record of a number already carried: the smallest second
   // position among runs of equal numbers.
@@ -624,6 +624,16 @@ int node_index_build(NodeIndex &ix, int count, int *first) {
   }
   ix.sorted.resize(out);
   return again;
+}
+
+}  // namespace
+
+int node_index_build(NodeIndex &ix, int count, int *first) {
+  return index_build(ix, count, first, [](int i) { return nodes[i].index; });
+}
+
+int node_index_build(NodeIndex &ix, const bufins::Net &net, int *first) {
+  return index_build(ix, static_cast<int>(net.nodes.size()), first, [&net](int i) { return net.nodes[i].index; });
 }
 
 int node_index_find(const NodeIndex &ix, int number) {
@@ -701,8 +711,9 @@ const char *near_net_keyword(const char *b, const char *e) {
 
 // ---- Readers ----
 
-void InputLib(FILE *flib, const std::string &name, const Warn &warn) {
-  n_buffertype = 0;
+bufins::Library read_library_model(FILE *flib, const std::string &name, const Warn &warn) {
+  bufins::Library lib;
+  std::vector<bufins::BufferType> &types = lib.types;
   for_each_line(flib, name, [&](const char *b, const char *e, long number) {
     if (!starts_with(b, e, "buff", 4)) {
       if (warn && looks_like_buffer(b, e))
@@ -710,41 +721,69 @@ void InputLib(FILE *flib, const std::string &name, const Warn &warn) {
                 "line not read as a buffer type (a buffer line begins with \"buff\" in its first column)");
       return;
     }
-    if (n_buffertype >= MAX_BUFFERTYPES)
+    if (types.size() >= static_cast<size_t>(MAX_BUFFERTYPES))
       input_error(name, number, "more than %d buffer types: the library limit is %d", MAX_BUFFERTYPES,
                   MAX_BUFFERTYPES);
     Fields f(name, number, "buffer line", b, e, 4);
     double cap = f.non_negative("input capacitance");
     double delay = f.non_negative("intrinsic delay");
     double res = f.non_negative("output resistance");
-    cb[n_buffertype] = cap / 1000.0;
-    tb[n_buffertype] = delay;
-    rb[n_buffertype] = res;
-    buffer_area[n_buffertype] = 1;
-    buffer_max_cap[n_buffertype] = NO_LIMIT;
+    bufins::BufferType t;
+    const char *word = b;
+    while (word < e && !is_space(*word)) word++;
+    t.name.assign(b, word);
+    t.input_cap = cap;
+    t.intrinsic_delay = delay;
+    t.output_resistance = res;
     f.named([&](const std::string &key, const std::string &value) {
       if (key == "area")
-        buffer_area[n_buffertype] = f.named_integer(key, value);
+        t.area = f.named_integer(key, value);
       else if (key == "max_cap")
-        buffer_max_cap[n_buffertype] = f.named_real(key, value) / 1000.0;
+        t.max_cap = f.named_real(key, value);
       else
         input_error(name, number, "buffer line: unknown field %s (known: area, max_cap)", key.c_str());
     });
-    n_buffertype++;
+    types.push_back(std::move(t));
   });
-  if (n_buffertype == 0)
+  if (types.empty())
     warn_at(warn, name, 0, "no buffer type read (a buffer line begins with \"buff\"): no buffer can be inserted");
+  return lib;
 }
 
-Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
-  n_sinks = n_nodes = n_edges = 0;
-  nodes.clear();
-  edges.clear();
+void install_library(const bufins::Library &lib) {
+  n_buffertype = static_cast<int>(lib.types.size());
+  for (int i = 0; i < n_buffertype; i++) {
+    const bufins::BufferType &t = lib.types[static_cast<size_t>(i)];
+    cb[i] = t.input_cap / 1000.0;
+    tb[i] = t.intrinsic_delay;
+    rb[i] = t.output_resistance;
+    buffer_area[i] = t.area;
+    buffer_max_cap[i] = t.max_cap < NO_LIMIT ? t.max_cap / 1000.0 : NO_LIMIT;
+  }
+}
+
+void InputLib(FILE *flib, const std::string &name, const Warn &warn) {
+  install_library(read_library_model(flib, name, warn));
+}
+
+bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) {
+  using bufins::NodeKind;
+  bufins::Net net;
+  std::vector<bufins::Node> &nodes = net.nodes;
+  int n_nodes = 0, n_edges = 0;
   // The line tables grow with the records (4 bytes each): reserving them for
   // the full node and edge limits would cost two 6 MB allocations per read,
   // which dominates reading a small net.
-  line_reset(node_line, 4096);
-  line_reset(edge_line, 4096);
+  LineTables lines;
+  line_reset(lines.nodes, 4096);
+  line_reset(lines.edges, 4096);
+  auto add_node = [&](long line, const bufins::Node &n) {
+    if (n_nodes >= MAX_NODES)
+      input_error(name, line, "more than %d nodes: the net exceeds the node table", MAX_NODES);
+    nodes.push_back(n);
+    line_push(lines.nodes, line);
+    n_nodes++;
+  };
   bool seen_candidate = false;
   long res_line = 0, cap_line = 0;  // line of the wire constant in use, 0 before one
   for_each_line(in, name, [&](const char *b, const char *e, long number) {
@@ -752,10 +791,10 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
       case 'w':
         if (starts_with(b, e, "wire_re", 7)) {
           Fields f(name, number, "wire resistance line", b, e, 7);
-          r0 = f.non_negative("wire resistance per unit length");
+          net.wire_resistance = f.non_negative("wire resistance per unit length");
           if (res_line > 0)
             warn_at(warn, name, number,
-                    "second wire resistance line: its value " + shortest(r0) + " replaces the one of line " +
+                    "second wire resistance line: its value " + shortest(net.wire_resistance) + " replaces the one of line " +
                         std::to_string(res_line));
           res_line = number;
           return;
@@ -763,7 +802,7 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
         if (starts_with(b, e, "wire_ca", 7)) {
           Fields f(name, number, "wire capacitance line", b, e, 7);
           double c = f.non_negative("wire capacitance per unit length");
-          c0 = c / 1000.0;
+          net.wire_capacitance = c;
           if (cap_line > 0)
             warn_at(warn, name, number,
                     "second wire capacitance line: its value " + shortest(c) + " replaces the one of line " +
@@ -780,18 +819,15 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
           double x = f.real("x coordinate");
           double y = f.real("y coordinate");
           double res = f.non_negative("driver output resistance");
-          driver_max_cap = NO_LIMIT;
+          net.driver_max_cap = NO_LIMIT;
           f.named([&](const std::string &key, const std::string &value) {
             if (key == "max_cap")
-              driver_max_cap = f.named_real(key, value) / 1000.0;
+              net.driver_max_cap = f.named_real(key, value);
             else
               input_error(name, number, "driver line: unknown field %s (known: max_cap)", key.c_str());
           });
-          add_node(name, number, blank_node(0, x, y, NODE_DRIVER));
-          rd = res;
-          dx = x;
-          dy = y;
-          n_sinks++;
+          add_node(number, blank_node(0, x, y, NodeKind::driver));
+          net.driver_resistance = res;
           return;
         }
         break;
@@ -807,11 +843,10 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
           if (n_nodes == 0) input_error(name, number, "sink line before the driver line: the driver comes first");
           if (seen_candidate)
             input_error(name, number, "sink line after a candidate line: all sinks come before the candidates");
-          Node n = blank_node(index, x, y, NODE_SINK);
-          n.cap = cap / 1000.0;
-          n.time = time;
-          add_node(name, number, n);
-          n_sinks++;
+          bufins::Node n = blank_node(index, x, y, NodeKind::sink);
+          n.load = cap;
+          n.required = time;
+          add_node(number, n);
           return;
         }
         break;
@@ -825,7 +860,7 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
           if (n_nodes == 0)
             input_error(name, number, "candidate line before the driver line: the driver comes first");
           seen_candidate = true;
-          add_node(name, number, blank_node(index, x, y, NODE_CANDIDATE));
+          add_node(number, blank_node(index, x, y, NodeKind::candidate));
           return;
         }
         break;
@@ -836,8 +871,8 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
           int t = f.integer("downstream node index");
           if (n_edges >= MAX_EDGES)
             input_error(name, number, "more than %d edges: the net exceeds the edge table", MAX_EDGES);
-          edges.push_back(Edge{s, t});
-          line_push(edge_line, number);
+          net.edges.push_back(bufins::Edge{s, t});
+          line_push(lines.edges, number);
           n_edges++;
           return;
         }
@@ -852,15 +887,52 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
                     " line, but a keyword is read in lower case from the line's first column");
     }
   });
-  n_candidates = n_nodes - n_sinks;
-  check_and_link(name);
+  check_and_link(net, name, lines);
   // After the checks: a net that fails them needs no word on its constants.
   if (res_line == 0) warn_at(warn, name, 0, "no wire resistance line (wire_res_per_unit): 0 is used");
   if (cap_line == 0) warn_at(warn, name, 0, "no wire capacitance line (wire_cap_per_unit): 0 is used");
-  // The line tables serve only the checks' messages.
-  line_reset(node_line, 0);
-  line_reset(edge_line, 0);
-  return &nodes[0];
+  return net;
+}
+
+Node *install_net(const bufins::Net &net) {
+  const int count = static_cast<int>(net.nodes.size());
+  nodes.clear();
+  nodes.reserve(MAX_NODES);
+  edges.clear();
+  edges.reserve(MAX_EDGES);
+  n_sinks = 0;
+  for (const bufins::Node &m : net.nodes) {
+    Node n;
+    n.index = m.index;
+    n.type = static_cast<int>(m.kind);
+    n.x = m.x;
+    n.y = m.y;
+    n.cap = m.kind == bufins::NodeKind::sink ? m.load / 1000.0 : 0.0;
+    n.time = m.required;
+    n.left = n.right = nullptr;
+    nodes.push_back(n);
+    if (m.kind != bufins::NodeKind::candidate) n_sinks++;
+  }
+  for (int i = 0; i < count; i++) {
+    const bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    if (m.left >= 0) nodes[i].left = &nodes[m.left];
+    if (m.right >= 0) nodes[i].right = &nodes[m.right];
+  }
+  for (const bufins::Edge &e : net.edges) edges.push_back(Edge{e.from, e.to});
+  n_nodes = count;
+  n_candidates = count - n_sinks;
+  n_edges = static_cast<int>(net.edges.size());
+  rd = net.driver_resistance;
+  r0 = net.wire_resistance;
+  c0 = net.wire_capacitance / 1000.0;
+  driver_max_cap = net.driver_max_cap < NO_LIMIT ? net.driver_max_cap / 1000.0 : NO_LIMIT;
+  dx = count > 0 ? net.nodes[0].x : 0.0;
+  dy = count > 0 ? net.nodes[0].y : 0.0;
+  return count > 0 ? &nodes[0] : nullptr;
+}
+
+Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
+  return install_net(read_net_model(in, name, warn));
 }
 
 AnswerKind read_answer(int *value) {
@@ -885,9 +957,9 @@ AnswerKind read_answer(int *value) {
   return ANSWER_INT;
 }
 
-Node *Input(const std::string &name, int *segments, const Warn &warn) {
+bufins::Net input_model(const std::string &name, int *segments, const Warn &warn) {
   std::printf("Parsing the input tree file....\n");
-  Node *root = read_net(fp, name, warn);
+  bufins::Net net = read_net_model(fp, name, warn);
   int coef = segments != nullptr ? *segments : -1;
   if (coef < 0) {
     std::printf("Wire Segmenting coef (0 means no segmenting:) ");
@@ -898,8 +970,12 @@ Node *Input(const std::string &name, int *segments, const Warn &warn) {
     if (coef < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", coef);
   }
   if (segments != nullptr) *segments = coef;
-  if (coef != 0) wire_segment(coef);
-  return root;
+  if (coef != 0) segment_model(net, coef);
+  return net;
+}
+
+Node *Input(const std::string &name, int *segments, const Warn &warn) {
+  return install_net(input_model(name, segments, warn));
 }
 
 Node *produce_tree() {
@@ -1018,3 +1094,189 @@ void Printoutput(Node *p, FILE *stream) {
   edge_lines(o, p);
   out_flush(o);
 }
+
+// ---- Models built in code, and the final net of a model ----
+
+namespace bufins {
+
+NetBuilder::NetBuilder(double x, double y, double resistance) {
+  Node d;
+  d.kind = NodeKind::driver;
+  d.x = x;
+  d.y = y;
+  net_.nodes.push_back(d);
+  net_.driver_resistance = resistance;
+}
+
+NetBuilder &NetBuilder::wire(double r, double c) {
+  net_.wire_resistance = r;
+  net_.wire_capacitance = c;
+  return *this;
+}
+
+NetBuilder &NetBuilder::driver_max_cap(double max_cap) {
+  net_.driver_max_cap = max_cap;
+  return *this;
+}
+
+NetBuilder &NetBuilder::sink(int index, double x, double y, double load, double required) {
+  Node n;
+  n.index = index;
+  n.kind = NodeKind::sink;
+  n.x = x;
+  n.y = y;
+  n.load = load;
+  n.required = required;
+  net_.nodes.push_back(n);
+  return *this;
+}
+
+NetBuilder &NetBuilder::candidate(int index, double x, double y) {
+  Node n;
+  n.index = index;
+  n.kind = NodeKind::candidate;
+  n.x = x;
+  n.y = y;
+  net_.nodes.push_back(n);
+  return *this;
+}
+
+NetBuilder &NetBuilder::edge(int from, int to) {
+  net_.edges.push_back({from, to});
+  return *this;
+}
+
+Net NetBuilder::link(const std::string &name) const {
+  Net net = net_;
+  // The reader's order: the driver, the sinks, the candidates.
+  bool seen_candidate = false;
+  for (const Node &n : net.nodes) {
+    if (n.kind == NodeKind::candidate) seen_candidate = true;
+    if (n.kind == NodeKind::sink && seen_candidate)
+      input_error(name, 0, "sink %d after a candidate: all sinks come before the candidates", n.index);
+    if (n.kind != NodeKind::driver && n.index == 0) input_error(name, 0, "node number 0 is the driver's");
+  }
+  if (net.nodes.size() > static_cast<size_t>(MAX_NODES))
+    input_error(name, 0, "more than %d nodes: the net exceeds the node table", MAX_NODES);
+  check_and_link(net, name, LineTables{});
+  return net;
+}
+
+}  // namespace bufins
+
+void write_final_net(const bufins::Net &net, FILE *stream) {
+  using bufins::NodeKind;
+  // The values as the global tables hold them (capacitances / 1000), so that
+  // the text is the program's to the byte.
+  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
+  out_literal(o, "wire_res_per_unit ");
+  out_fixed(o, net.wire_resistance);
+  out_literal(o, "\nwire_cap_per_unit ");
+  out_fixed(o, (net.wire_capacitance / 1000.0) * 1000.0);
+  out_literal(o, "\n\ndriver ");
+  out_fixed(o, net.nodes[0].x);
+  out_literal(o, " ");
+  out_fixed(o, net.nodes[0].y);
+  out_literal(o, " ");
+  out_fixed(o, net.driver_resistance);
+  if (net.driver_max_cap < NO_LIMIT) {
+    out_literal(o, " max_cap=");
+    out_fixed(o, (net.driver_max_cap / 1000.0) * 1000.0);
+  }
+  const int sinks = net.sinks(), candidates = net.candidates();
+  out_literal(o, "\nnumber_of_sinks ");
+  out_int(o, sinks);
+  out_literal(o, "\n");
+  for (int i = 1; i <= sinks; i++) {
+    const bufins::Node &n = net.nodes[static_cast<size_t>(i)];
+    out_literal(o, "sink ");
+    out_int(o, n.index);
+    out_literal(o, " ");
+    out_fixed(o, n.x);
+    out_literal(o, " ");
+    out_fixed(o, n.y);
+    out_literal(o, " ");
+    out_fixed(o, (n.load / 1000.0) * 1000.0);
+    out_literal(o, " ");
+    out_fixed(o, n.required);
+    out_literal(o, "\n");
+  }
+  out_literal(o, "\nnumber_of_candidate_nodes ");
+  out_int(o, candidates);
+  out_literal(o, "\n");
+  for (int i = sinks + 1; i <= sinks + candidates; i++) {
+    const bufins::Node &n = net.nodes[static_cast<size_t>(i)];
+    out_literal(o, "candidate ");
+    out_int(o, n.index);
+    out_literal(o, " ");
+    out_fixed(o, n.x);
+    out_literal(o, " ");
+    out_fixed(o, n.y);
+    out_literal(o, "\n");
+  }
+  out_literal(o, "\n");
+  std::vector<int> stack{0};
+  while (!stack.empty()) {
+    const bufins::Node &n = net.nodes[static_cast<size_t>(stack.back())];
+    stack.pop_back();
+    if (n.kind == NodeKind::sink || n.left < 0) continue;
+    out_literal(o, "edge ");
+    out_int(o, n.index);
+    out_literal(o, " ");
+    out_int(o, net.nodes[static_cast<size_t>(n.left)].index);
+    out_literal(o, " \n");
+    if (n.kind == NodeKind::candidate && n.right >= 0) {
+      out_literal(o, "edge ");
+      out_int(o, n.index);
+      out_literal(o, " ");
+      out_int(o, net.nodes[static_cast<size_t>(n.right)].index);
+      out_literal(o, " \n");
+      stack.push_back(n.right);
+    }
+    stack.push_back(n.left);
+  }
+  out_flush(o);
+}
+
+// ---- The global tables as a model (tests and fuzz targets) ----
+
+bufins::Net net_from_tables() {
+  bufins::Net net;
+  const int count = n_sinks + n_candidates;
+  for (int i = 0; i < count; i++) {
+    const Node &n = nodes[i];
+    bufins::Node m;
+    m.index = n.index;
+    m.kind = static_cast<bufins::NodeKind>(n.type);
+    m.x = n.x;
+    m.y = n.y;
+    m.load = n.cap * 1000.0;
+    m.required = n.time;
+    m.left = n.left ? static_cast<int>(n.left - nodes.data()) : -1;
+    m.right = n.right ? static_cast<int>(n.right - nodes.data()) : -1;
+    net.nodes.push_back(m);
+  }
+  for (int e = 0; e < n_edges; e++) net.edges.push_back({edges[e].s_index, edges[e].t_index});
+  net.driver_resistance = rd;
+  net.driver_max_cap = driver_max_cap < NO_LIMIT ? driver_max_cap * 1000.0 : NO_LIMIT;
+  net.wire_resistance = r0;
+  net.wire_capacitance = c0 * 1000.0;
+  return net;
+}
+
+bufins::Library library_from_tables() {
+  bufins::Library lib;
+  for (int i = 0; i < n_buffertype; i++) {
+    bufins::BufferType b;
+    b.name = "buffer" + std::to_string(i + 1);
+    b.input_cap = cb[i] * 1000.0;
+    b.intrinsic_delay = tb[i];
+    b.output_resistance = rb[i];
+    b.area = buffer_area[i];
+    b.max_cap = buffer_max_cap[i] < NO_LIMIT ? buffer_max_cap[i] * 1000.0 : NO_LIMIT;
+    lib.types.push_back(b);
+  }
+  return lib;
+}
+
+

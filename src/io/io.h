@@ -9,6 +9,11 @@
 // messages, which go to standard output) and exits with their status. Nothing
 // the readers hold leaks on the way, so they may be called again afterwards
 // (after reset_globals()).
+//
+// The readers build the model (bufins/model.h) and touch no global: reading
+// two nets in two threads is safe. The spec-shaped entry points (InputLib,
+// read_net, Input) read the model and install it into the global tables of
+// def.h for the list and fast engines and the printers.
 #pragma once
 
 #include <cstdio>
@@ -18,25 +23,16 @@
 #include <utility>
 #include <vector>
 
+#include "bufins/bufins.h"
 #include "def.h"
 
-// The stream an error message is printed on.
-enum ErrorStream { ERROR_TO_STDERR, ERROR_TO_STDOUT };
-
-// An input error on its way to main. what() is the exact text to print on
-// `stream` (without the final newline); the run then exits with `status`.
-struct InputError : std::runtime_error {
-  std::string file;     // file at fault; "bufins" when the fault lies in no file
-                        // (an answer on standard input, a table limit)
-  long line;            // line at fault, 0 when no line is
-  std::string message;  // what is wrong, without the place
-  ErrorStream stream;
-  int status;
-
-  // what() = text.
-  InputError(std::string file, long line, std::string message, std::string text,
-             ErrorStream stream = ERROR_TO_STDERR, int status = 1);
-};
+// An input error on its way to main (bufins.h). what() is the exact text to
+// print on `stream` (without the final newline); the run then exits with
+// `status`.
+using InputError = bufins::InputError;
+using bufins::ERROR_TO_STDERR;
+using bufins::ERROR_TO_STDOUT;
+using bufins::ErrorStream;
 
 // Prints e as the run reports it (standard output flushed first, so the
 // message follows everything printed before it) and returns its exit status.
@@ -51,12 +47,23 @@ using Warn = std::function<void(const std::string &)>;
 // Warns of a line shaped like a buffer line that is not read as one and of a
 // library without any buffer type.
 void InputLib(FILE *flib, const std::string &name, const Warn &warn = {});
+bufins::Library read_library_model(FILE *flib, const std::string &name, const Warn &warn = {});
+// The library into the global tables.
+void install_library(const bufins::Library &lib);
 
 // Reads the net from `in`: fills the node and edge tables and the wire and
 // driver constants, links the tree and checks its shape. Returns the root.
 // Warns of a missing or repeated wire constant line and of a line that would
 // be read but for the case of its keyword or blanks before it.
 Node *read_net(FILE *in, const std::string &name, const Warn &warn = {});
+bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn = {});
+// The net into the global tables (node table positions as in the model);
+// returns the root.
+Node *install_net(const bufins::Net &net);
+// The other way, for tests that build the tables: sink loads and
+// capacitances times 1000, so within rounding of the files' figures.
+bufins::Net net_from_tables();
+bufins::Library library_from_tables();
 
 // The whole net reading step of a run: prints the parsing banner, reads the net
 // from the global fp, asks for the wire-segmenting coefficient on standard
@@ -64,6 +71,8 @@ Node *read_net(FILE *in, const std::string &name, const Warn &warn = {});
 // With `segments` given and >= 0 that coefficient is used and nothing is asked;
 // otherwise the answer read is stored there.
 Node *Input(const std::string &name, int *segments = nullptr, const Warn &warn = {});
+// The same step giving the model (segmented) and touching no global table.
+bufins::Net input_model(const std::string &name, int *segments = nullptr, const Warn &warn = {});
 
 // Reads one integer answer from standard input as "%d" does, without letting a
 // value that does not fit an int wrap into another one.
@@ -84,6 +93,8 @@ struct NodeIndex {
 // earlier record already carries, with that earlier record's position in
 // *first; -1 when all numbers differ.
 int node_index_build(NodeIndex &ix, int count, int *first);
+// The same over the nodes of a model.
+int node_index_build(NodeIndex &ix, const bufins::Net &net, int *first);
 
 // Position of the first record carrying `number`, or -1.
 int node_index_find(const NodeIndex &ix, int number);
@@ -122,6 +133,10 @@ void Printoutput(Node *p);
 
 // The final net's text, written to an open stream (the caller checks it).
 void Printoutput(Node *p, FILE *stream);
+
+// The final net file's text of a model, as Printoutput writes the same net
+// from the tables.
+void write_final_net(const bufins::Net &net, FILE *stream);
 
 // Writes the edge lines of the subtree at p in pre-order, both edges of a
 // branching node before either subtree.

@@ -43,43 +43,42 @@ constexpr int64_t SEGMENT_BASE = 50000;
 }
 
 struct Wire {
-  Node *s;
-  Node *t;
+  int s;  // table positions
+  int t;
   double length;
 };
 
 }  // namespace
 
-void wire_segment(int M) {
+void segment_model(bufins::Net &net, int M) {
+  using bufins::Node;
   if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
   if (M == 0) return;
 
-  const int E = n_edges;
-  const int K = n_candidates;
-  const int in_use = n_sinks + n_candidates;
-  if (static_cast<size_t>(in_use) != nodes.size() || static_cast<size_t>(E) != edges.size())
-    broken("the counts (%d nodes, %d edges) are out of step with the tables (%zu, %zu)", in_use, E, nodes.size(),
-           edges.size());
+  std::vector<Node> &nodes = net.nodes;
+  std::vector<bufins::Edge> &edges = net.edges;
+  const int E = static_cast<int>(edges.size());
+  const int in_use = static_cast<int>(nodes.size());
+  const int K = net.candidates();
 
   NodeIndex position;  // node number -> first table position
   int earlier;
-  node_index_build(position, in_use, &earlier);
+  node_index_build(position, net, &earlier);
 
   std::vector<Wire> wires(static_cast<size_t>(E));
   int64_t cut = 0;  // wires of non-zero length
   for (int z = 0; z < E; z++) {
-    const Edge &e = edges[z];
-    const int s = node_index_find(position, e.s_index);
-    const int t = node_index_find(position, e.t_index);
-    if (s < 0 || t < 0) broken("edge %d -> %d names a node that no record carries", e.s_index, e.t_index);
+    const bufins::Edge &e = edges[z];
+    const int s = node_index_find(position, e.from);
+    const int t = node_index_find(position, e.to);
+    if (s < 0 || t < 0) broken("edge %d -> %d names a node that no record carries", e.from, e.to);
     Wire &w = wires[z];
-    w.s = &nodes[s];
-    w.t = &nodes[t];
+    w.s = s;
+    w.t = t;
     // Relinking replaces t among s's children; an edge that is not a link of
     // the tree would make it drop one of s's subtrees instead.
-    if (w.s->left != w.t && w.s->right != w.t)
-      broken("edge %d -> %d is not a link of the tree", e.s_index, e.t_index);
-    w.length = distance(w.s, w.t);
+    if (nodes[s].left != t && nodes[s].right != t) broken("edge %d -> %d is not a link of the tree", e.from, e.to);
+    w.length = std::fabs(nodes[s].x - nodes[t].x) + std::fabs(nodes[s].y - nodes[t].y);
     if (w.length >= MIN_WIRE_LENGTH) cut++;
   }
 
@@ -93,8 +92,6 @@ void wire_segment(int M) {
     refuse("wire segmentation would make %lld edges (%lld wires x %d): with the net's %d edges that exceeds the "
           "limit of %d edges",
           static_cast<long long>(made), static_cast<long long>(cut), M, E, MAX_EDGES);
-  if (static_cast<size_t>(in_use + made) > nodes.capacity() || static_cast<size_t>(E + made) > edges.capacity())
-    broken("the node or edge table was not reserved at full capacity");
 
   const int64_t first = SEGMENT_BASE + K;
   const int64_t last = first + made - 1;
@@ -109,49 +106,93 @@ void wire_segment(int M) {
             static_cast<long long>(first));
   }
 
+  nodes.reserve(static_cast<size_t>(in_use + made));
+  edges.reserve(static_cast<size_t>(E + made));
   int next_index = static_cast<int>(first);
   for (int z = 0; z < E; z++) {
     const Wire &w = wires[z];
     if (w.length < MIN_WIRE_LENGTH) continue;
-    Node *s = w.s;
-    Node *t = w.t;
-    const double h = std::fabs(s->y - t->y);
-    Node *p = s;
+    const int s = w.s, t = w.t;
+    const double sx = nodes[s].x, sy = nodes[s].y, tx = nodes[t].x, ty = nodes[t].y;
+    const double h = std::fabs(sy - ty);
+    int p = s;
     for (int i = 0; i < M; i++) {
       const double l1 = (i + 1.0) / (M + 1.0) * w.length;
       Node n;
       n.index = next_index++;
-      n.type = NODE_CANDIDATE;
-      n.cap = 0.0;
-      n.time = 0.0;
-      n.left = nullptr;
-      n.right = nullptr;
+      n.kind = bufins::NodeKind::candidate;
       if (h >= l1) {
-        n.x = s->x;
-        n.y = t->y >= s->y ? s->y + l1 : s->y - l1;
+        n.x = sx;
+        n.y = ty >= sy ? sy + l1 : sy - l1;
       } else {
-        n.y = t->y;
-        n.x = t->x >= s->x ? s->x + (l1 - h) : s->x - (l1 - h);
+        n.y = ty;
+        n.x = tx >= sx ? sx + (l1 - h) : sx - (l1 - h);
       }
+      const int np = static_cast<int>(nodes.size());
       nodes.push_back(n);
-      Node *np = &nodes.back();
       if (p == s) {
-        if (s->left != nullptr && s->left->index == t->index)
-          s->left = np;
+        if (nodes[s].left == t)
+          nodes[s].left = np;
         else
-          s->right = np;
+          nodes[s].right = np;
       } else {
-        p->left = np;
-        p->right = nullptr;
+        nodes[p].left = np;
+        nodes[p].right = -1;
       }
-      edges.push_back(Edge{p->index, np->index});
+      edges.push_back(bufins::Edge{nodes[p].index, n.index});
       p = np;
     }
-    p->left = t;
-    p->right = nullptr;
-    edges[z].s_index = p->index;
+    nodes[p].left = t;
+    nodes[p].right = -1;
+    edges[z].from = nodes[p].index;
   }
+}
 
-  n_edges += static_cast<int>(made);
-  n_candidates += static_cast<int>(made);
+void wire_segment(int M) {
+  if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
+  if (M == 0) return;
+  const int in_use = n_sinks + n_candidates;
+  if (static_cast<size_t>(in_use) != nodes.size() || static_cast<size_t>(n_edges) != edges.size())
+    broken("the counts (%d nodes, %d edges) are out of step with the tables (%zu, %zu)", in_use, n_edges,
+           nodes.size(), edges.size());
+  // The structure of the tables as a model (loads are not needed), segmented,
+  // and the new nodes, links and edges written back: the sink loads of the
+  // tables stay exactly as they are.
+  bufins::Net net;
+  net.nodes.resize(static_cast<size_t>(in_use));
+  for (int i = 0; i < in_use; i++) {
+    bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    const Node &n = nodes[i];
+    m.index = n.index;
+    m.kind = static_cast<bufins::NodeKind>(n.type);
+    m.x = n.x;
+    m.y = n.y;
+    m.left = n.left ? static_cast<int>(n.left - nodes.data()) : -1;
+    m.right = n.right ? static_cast<int>(n.right - nodes.data()) : -1;
+  }
+  for (const Edge &e : edges) net.edges.push_back({e.s_index, e.t_index});
+  segment_model(net, M);
+  const int total = static_cast<int>(net.nodes.size());
+  if (static_cast<size_t>(total) > nodes.capacity() || net.edges.size() > edges.capacity())
+    broken("the node or edge table was not reserved at full capacity");
+  for (int i = in_use; i < total; i++) {
+    const bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    Node n;
+    n.index = m.index;
+    n.type = NODE_CANDIDATE;
+    n.x = m.x;
+    n.y = m.y;
+    n.cap = 0.0;
+    n.time = 0.0;
+    nodes.push_back(n);
+  }
+  for (int i = 0; i < total; i++) {
+    const bufins::Node &m = net.nodes[static_cast<size_t>(i)];
+    nodes[i].left = m.left >= 0 ? &nodes[m.left] : nullptr;
+    nodes[i].right = m.right >= 0 ? &nodes[m.right] : nullptr;
+  }
+  edges.clear();
+  for (const bufins::Edge &e : net.edges) edges.push_back(Edge{e.from, e.to});
+  n_edges = static_cast<int>(edges.size());
+  n_candidates += total - in_use;
 }

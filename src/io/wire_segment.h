@@ -2,6 +2,7 @@
 // candidate nodes so that buffers may stand inside long wires.
 #pragma once
 
+#include "bufins/model.h"
 #include "def.h"
 
 // Gives every wire of non-zero length M new candidate nodes (M + 1 equal
@@ -9,4 +10,8 @@
 // and edge tables and linked into the tree. A run that cannot be done soundly
 // (M < 0, table limits, numbers already taken) throws InputError ("bufins: ...")
 // before anything changes.
+// On the global tables (the spec-shaped path; sink loads stay as they are).
 void wire_segment(int M);
+
+// The same on a model: the new nodes appended, the links and edges rewritten.
+void segment_model(bufins::Net &net, int M);

@@ -18,12 +18,8 @@
 #include <string>
 #include <vector>
 
-constexpr int MAX_BUFFERTYPES = 64;
-constexpr int MAX_NODES = 1600000;
-constexpr int MAX_EDGES = 1605500;
+#include "constants.h"
 
-// Required time standing for minus infinity: every best-slack search starts here.
-constexpr double MINUS_INFINITY_TIME = -20000000000.0;
 
 // Node types.
 constexpr int NODE_DRIVER = 0;
@@ -184,9 +180,6 @@ extern long long buffer_area[MAX_BUFFERTYPES];
 extern double buffer_max_cap[MAX_BUFFERTYPES];
 // The driver line's max_cap= field, NO_LIMIT when absent.
 extern double driver_max_cap;
-constexpr double NO_LIMIT = 1e300;
-// Largest area= accepted: a million buffers of it still sum exactly in 64 bits.
-constexpr long long MAX_AREA = 1000000000LL;
 
 extern double rd;
 extern double r0;

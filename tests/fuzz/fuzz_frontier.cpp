@@ -20,6 +20,7 @@
 
 #include "def.h"
 #include "flat.h"
+#include "bufins/bufins.h"
 #include "frontier.h"
 #include "fuzz_input.h"
 #include "io.h"
@@ -86,17 +87,12 @@ std::vector<int> buffers_of(const std::string &text, long long *cost, int *count
 }
 
 std::string placements(const CostFrontier &f, int point, int *count) {
-  FILE *tmp = std::tmpfile();
-  fp = tmp;
-  f.write_placements(point, count);
-  std::fflush(tmp);
-  std::rewind(tmp);
-  std::string text;
-  int ch;
-  while ((ch = std::fgetc(tmp)) != EOF) text.push_back(static_cast<char>(ch));
-  std::fclose(tmp);
-  fp = stdout;
-  return text;
+  std::vector<bufins::Placement> placed;
+  bufins::Result r;
+  r.empty_tree = !f.placements(point, placed);
+  r.placements = placed;
+  *count = static_cast<int>(placed.size());
+  return bufins::placement_text(r);
 }
 
 void check_choice(const std::vector<FrontierPoint> &pts, const CostGoal &goal) {
@@ -160,24 +156,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const size_t net_length = length - lib_length - 3;
 
   reset_globals();
-  Node *root = nullptr;
   try {
     FuzzStream lib = fuzz_stream(data + 2, lib_length);
     InputLib(lib.get(), "fuzz.lib");
     if (n_buffertype > 16) return 0;
     FuzzStream net = fuzz_stream(net_bytes, net_length);
-    root = read_net(net.get(), "fuzz.net");
+    read_net(net.get(), "fuzz.net");
     if (n_nodes > 200 || static_cast<long>(n_edges) * (segments + 1) > 2000) return 0;
     if (segments > 0) wire_segment(segments);
   } catch (const InputError &) {
     return 0;
   }
 
-  total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0;
+  const bufins::Net net = net_from_tables();
+  const bufins::Library lib = library_from_tables();
+  const flat_core::Tables T(net, lib);
+  bufins::Context ctx;
   std::vector<FrontierPoint> pts;
   {
-    CostFrontier f;
-    f.run(root, young != 0 ? young : 1 << 15);
+    CostFrontier f(T, ctx, young != 0 ? young : 1 << 15);
+    f.run();
     pts = f.points();
     for (size_t k = 0; k < pts.size(); k++) {
       const FrontierPoint &p = pts[k];
@@ -192,11 +190,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       check_close("slack of the placement", evaluate_placement(on).slack, p.slack);
     }
   }
-  if (total_solution != reduce_solution || m_used != m_reduced) fail("memory counters", total_solution, m_used);
+  const bufins::Memory &m = ctx.memory;
+  if (m.solutions_opened != m.solutions_freed || m.traces_opened != m.traces_freed)
+    fail("memory counters", m.solutions_opened, m.traces_opened);
 
-  flat(root);
-  const double best = flat_answer;
-  flat_free();
+  flat_core::MaxSlack e(T, ctx);
+  e.run();
+  const double best = e.slack();
   if (pts.empty()) {
     if (best > MINUS_INFINITY_TIME) fail("empty frontier where the flat engine finds a slack", best, 0);
   } else {

@@ -18,7 +18,7 @@
 #include "def.h"
 #include "expiration_list.h"
 #include "fastins.h"
-#include "flat.h"
+#include "bufins/bufins.h"
 #include "fuzz_input.h"
 #include "io.h"
 #include "tree.h"
@@ -75,17 +75,19 @@ double run_fast(Node *root) {
   return fastins_answer;
 }
 
-double run_flat(Node *root, int young_records) {
-  reset_counters();
-  flat_young_records = young_records;
-  flat(root);
-  int count = 0;
-  flat_printbuffer(&count);
-  double answer = flat_answer;
-  flat_free();
-  flat_young_records = 1 << 15;
+double run_flat(int young_records) {
+  const bufins::Net net = net_from_tables();
+  const bufins::Library lib = library_from_tables();
+  bufins::Options o;
+  o.young_records = young_records;
+  const bufins::Result r = bufins::solve(net, lib, o);
+  const bufins::Memory &m = r.memory;
+  total_solution = m.solutions_opened;
+  reduce_solution = m.solutions_freed;
+  m_used = m.traces_opened;
+  m_reduced = m.traces_freed;
   check_balanced("flat");
-  return answer;
+  return r.slack;
 }
 
 // The size of the delay terms a run can add up: the engines sum the same
@@ -149,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // Bits 2-4 of the first byte, when not all zero, make the flat engine
   // collect its trace pool every few records.
   int young = (data[0] >> 2) & 7;
-  check_agree("flat", list_slack, run_flat(root, young != 0 ? young : 1 << 15));
+  check_agree("flat", list_slack, run_flat(young != 0 ? young : 1 << 15));
   fp = stdout;
   return 0;
 }

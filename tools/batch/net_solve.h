@@ -8,11 +8,10 @@
 // the very message bufins prints, and the texts of the placement file and the
 // final net file. The rest of the program never touches the engines.
 //
-// Thread safety: solve() may be called from many threads at once. The
-// engines behind it keep their state in process-wide tables, so calls are
-// serialised by one mutex (reading, segmenting, solving and formatting one net
-// at a time); the library is read once and put back into the tables for each
-// net. Everything outside solve() runs in parallel.
+// Thread safety: solve() may be called from many threads at once. It reads
+// the net into a value, segments it and solves it through the reentrant
+// library (bufins::solve), sharing nothing mutable with other calls; the
+// buffer library is read once and shared read-only.
 #pragma once
 
 #include <memory>
@@ -67,11 +66,11 @@ class Solver {
 
   const Request &request() const { return request_; }
 
-  struct Tables;  // the library as the engines' tables hold it
+  struct Library;  // the buffer library read
 
  private:
   Request request_;
-  std::shared_ptr<const Tables> library_;
+  std::shared_ptr<const Library> library_;
 };
 
 }  // namespace batch

@@ -110,19 +110,23 @@ Request read_request(const cmdline::Parsed &parsed) {
 // All reading of the run happens here: the library, the net (segmented as the
 // run that wrote the placement segmented it) and the placement file. Input
 // errors leave as InputError, which main reports.
-PlacementFile load_inputs(const Request &r) {
+// The net and library also stay as a model (*net, *lib) for the stage
+// evaluation; the tables hold the same values.
+PlacementFile load_inputs(const Request &r, bufins::Net *net, bufins::Library *lib) {
   WarningPrinter warnings(r.quiet, kProgram.name);
   const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
   {
     File l = open_file(r.lib.c_str(), "r");
-    InputLib(l.get(), cmdline::display_name(r.lib), warn);
+    *lib = read_library_model(l.get(), cmdline::display_name(r.lib), warn);
   }
   {
     File n = open_file(r.net.c_str(), "r");
-    read_net(n.get(), cmdline::display_name(r.net), warn);
+    *net = read_net_model(n.get(), cmdline::display_name(r.net), warn);
   }
   warnings.finish();
-  if (r.segments) wire_segment(r.segments);
+  if (r.segments) segment_model(*net, r.segments);
+  install_library(*lib);
+  install_net(*net);
   return read_placement(r.placement, true);
 }
 
@@ -143,8 +147,8 @@ std::string stage_text(const Stage &s) {
 
 // The stage report: count, the worst load and slew, with --stages every
 // stage, then every stage over a limit. Returns the number of violations.
-size_t report_stages(const std::vector<int> &buffer_on, const Limits &lim, bool list_all) {
-  const std::vector<Stage> stages = compute_stages(buffer_on);
+size_t report_stages(const flat_core::Tables &T, const std::vector<int> &buffer_on, const Limits &lim, bool list_all) {
+  const std::vector<Stage> stages = compute_stages(T, buffer_on);
   std::printf("Stages : %zu\n", stages.size());
   size_t by_load = 0, by_slew = 0;
   for (size_t i = 1; i < stages.size(); i++) {
@@ -158,8 +162,8 @@ size_t report_stages(const std::vector<int> &buffer_on, const Limits &lim, bool 
   if (list_all)
     for (const Stage &s : stages)
       std::printf("  stage %s : load %.10g slew %.10g\n", stage_text(s).c_str(), s.load * 1000.0, s.slew);
-  const std::vector<Violation> bad = check_stages(stages, lim);
-  if (limits_in_force(lim)) std::printf("Limit violations : %zu\n", bad.size());
+  const std::vector<Violation> bad = check_stages(T, stages, lim);
+  if (limits_in_force(T, lim)) std::printf("Limit violations : %zu\n", bad.size());
   for (const Violation &v : bad) {
     const Stage &s = stages[v.stage];
     if (v.kind == LIMIT_LOAD)
@@ -185,8 +189,10 @@ int main(int argc, char **argv) {
 
   reset_globals();
   PlacementFile pf;
+  bufins::Net net;
+  bufins::Library lib;
   try {
-    pf = load_inputs(request);
+    pf = load_inputs(request, &net, &lib);
   } catch (const InputError &e) {
     return report_input_error(e);
   }
@@ -215,8 +221,9 @@ int main(int argc, char **argv) {
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);
   size_t violations = 0;
-  if (request.list_stages || limits_in_force(request.limits))
-    violations = report_stages(pf.buffer_on, request.limits, request.list_stages);
+  const flat_core::Tables tables(net, lib);
+  if (request.list_stages || limits_in_force(tables, request.limits))
+    violations = report_stages(tables, pf.buffer_on, request.limits, request.list_stages);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "bufins-check: cannot write the report to standard output\n");
     return 1;

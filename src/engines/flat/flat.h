@@ -4,31 +4,69 @@
 // choices read off the upper convex hull of each array. It keeps none of the
 // other engines' record layouts: its memory figures count its own storage.
 //
-// Contract with the driver: flat(root) runs on the tree whose driver is root
-// and keeps the driver child's candidate list and the winner's trace until
-// flat_free(). The memory counters of def.h (total_solution, reduce_solution,
-// m_used, m_reduced, max_space) receive the engine's own figures.
+// Reentrant: an instance reads only the tables it is given and writes only
+// itself and its context. After run() it keeps the driver child's candidate
+// list and the winner's trace until it is destroyed.
 #pragma once
 
-#include "def.h"
+#include <vector>
 
-// Best slack at the driver, or MINUS_INFINITY_TIME when no candidate beats it.
-extern double flat_answer;
+#include "bufins/result.h"
+#include "flat_core.h"
 
-// Most trace records made between two collections of the trace pool (at
-// least 1). Only the speed and the memory figures depend on it; tests make
-// it small so that small nets see many collections.
-extern int flat_young_records;
+namespace flat_core {
 
-void flat(Node *root);
+class MaxSlack {
+ public:
+  // young_records: most trace records made between two collections of the
+  // trace pool (at least 1). Only the speed and the memory figures depend on
+  // it; tests make it small so that small nets see many collections.
+  MaxSlack(const Tables &tables, bufins::Context &context, int young_records = 1 << 15);
+  ~MaxSlack();
+  MaxSlack(const MaxSlack &) = delete;
+  MaxSlack &operator=(const MaxSlack &) = delete;
 
-// The driver child's candidates, one line each, in the list engine's listing
-// format, on standard output (with debug, each one's placements on fp).
-void flat_print_list();
+  void run();
 
-// The winner's placement lines on fp ("empty tree" as the other engines
-// write it); *count receives the number of buffers.
-void flat_printbuffer(int *count);
+  // Best slack at the driver, or MINUS_INFINITY_TIME when no candidate beats it.
+  double slack() const { return answer_; }
 
-// Releases everything flat() kept.
-void flat_free();
+  // The winner's buffers; false when the placement file says "empty tree"
+  // (the driver drives a sink, or no candidate beat minus infinity).
+  bool placements(std::vector<bufins::Placement> &out) const;
+
+  // The driver child's candidates, smallest load first, each with its
+  // buffers when asked (the driver driving a sink: none, and `empty` set).
+  std::vector<bufins::Candidate> candidates(bool with_placements) const;
+  bool child_is_sink() const { return child_is_sink_; }
+
+  // Used by the walk (walk.h).
+  using Set = FlatSet;
+  template <typename Visit>
+  static void arrays(Set &s, Visit &&visit) {
+    visit(s.a);
+    visit(s.hull);
+  }
+  template <typename W>
+  void between(W &walk) {
+    if (ws_.collection_due()) walk.collect(ws_, ws_.full_collection_due());
+  }
+  Set leaf(const Node *sink);
+  bool carry(Set &s, const Node *t, const Node *up, double shear);
+  Set join(Set &L, Set &R, const Node *t, const Node *up, double shear, int *dead);
+  bool finish(Set &s, const Node *driver);
+
+ private:
+  void discard(FlatSet &s);
+  void recycle(FlatSet &s);
+
+  const Tables &T;
+  Workspace ws_;
+  int young_;
+  FlatSet final_;  // the driver child's candidates, compacted
+  int winner_ = -1;  // index into final_, -1 when nothing beats minus infinity
+  bool child_is_sink_ = false;
+  double answer_ = MINUS_INFINITY_TIME;
+};
+
+}  // namespace flat_core

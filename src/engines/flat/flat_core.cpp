@@ -19,32 +19,48 @@ void out_of_memory() { throw std::bad_alloc(); }
 
 // ---- Workspace ----
 
-void Workspace::order_library() {
-  for (int i = 0; i < n_buffertype; i++) by_cb[i] = i;
+Tables::Tables(const bufins::Net &net, const bufins::Library &lib) {
+  assert(lib.types.size() <= static_cast<size_t>(MAX_BUFFERTYPES));
+  nb = static_cast<int>(lib.types.size());
+  for (int i = 0; i < nb; i++) {
+    const bufins::BufferType &b = lib.types[static_cast<size_t>(i)];
+    cb[i] = b.input_cap / 1000.0;
+    tb[i] = b.intrinsic_delay;
+    rb[i] = b.output_resistance;
+    area[i] = b.area;
+    max_cap[i] = b.max_cap < NO_LIMIT ? b.max_cap / 1000.0 : NO_LIMIT;
+  }
+  rd = net.driver_resistance;
+  r0 = net.wire_resistance;
+  c0 = net.wire_capacitance / 1000.0;
+  driver_max_cap = net.driver_max_cap < NO_LIMIT ? net.driver_max_cap / 1000.0 : NO_LIMIT;
+  nodes = net.nodes.data();
+  n_nodes = static_cast<int>(net.nodes.size());
+  for (int i = 0; i < nb; i++) by_cb[i] = i;
   least_gate = rd;
-  for (int i = 0; i < n_buffertype; i++) least_gate = std::min(least_gate, rb[i]);
+  for (int i = 0; i < nb; i++) least_gate = std::min(least_gate, rb[i]);
   least_gate = std::max(least_gate, 0.0);
-  std::stable_sort(by_cb, by_cb + n_buffertype, [](int a, int b) { return cb[a] < cb[b]; });
-  for (int i = 0; i < n_buffertype; i++) by_rb[i] = i;
-  std::stable_sort(by_rb, by_rb + n_buffertype, [](int a, int b) { return rb[a] < rb[b]; });
+  std::stable_sort(by_cb, by_cb + nb, [this](int a, int b) { return cb[a] < cb[b]; });
+  for (int i = 0; i < nb; i++) by_rb[i] = i;
+  std::stable_sort(by_rb, by_rb + nb, [this](int a, int b) { return rb[a] < rb[b]; });
 }
 
 void Workspace::grow_storage(CandArray &a, int need) {
   int cap = std::max(need, std::max(16, a.cap * 2));
   auto *p = static_cast<FlatCand *>(std::realloc(a.p, sizeof(FlatCand) * static_cast<size_t>(cap)));
   if (p == nullptr) out_of_memory();
-  total_solution += static_cast<double>(sizeof(FlatCand)) * cap;
-  reduce_solution += static_cast<double>(sizeof(FlatCand)) * a.cap;
+  ctx.memory.solutions_opened += static_cast<double>(sizeof(FlatCand)) * cap;
+  ctx.memory.solutions_freed += static_cast<double>(sizeof(FlatCand)) * a.cap;
   a.p = p;
   a.cap = cap;
   count_records();
-  peak_check();
+  ctx.peak_check();
 }
 
 void Workspace::free_storage(CandArray &a) {
   if (a.p != nullptr) {
     std::free(a.p);
-    reduce_solution += static_cast<double>(sizeof(FlatCand)) * a.cap;
+    ctx.memory.solutions_freed += static_cast<double>(sizeof(FlatCand)) * a.cap;
   }
   a = CandArray{};
 }
@@ -88,20 +104,32 @@ void Workspace::start_pool(int young) {
   full_at = young_records;
 }
 
-void Workspace::write_trace(int32_t t, int *count) const {
+void Workspace::placements(int32_t t, std::vector<bufins::Placement> &out) const {
   std::vector<int32_t> st{t};
   while (!st.empty()) {
     int32_t r = st.back();
     st.pop_back();
     const FlatTrace &f = pool[r];
     if (f.type >= 1) {
-      std::fprintf(fp, "start %d  end %d  buffertype %d\n", f.x, f.right, f.type);
-      *count += 1;
+      out.push_back({f.x, f.right, f.type});
     } else if (f.right != 0) {
       st.push_back(f.right);
     }
     if (f.left != 0) st.push_back(f.left);
   }
+}
+
+std::vector<int> Workspace::buffer_counts() const {
+  std::vector<int> n(static_cast<size_t>(pool_n), 0);
+  for (int32_t r = 1; r < pool_n; r++) {
+    const FlatTrace &f = pool[r];
+    const size_t at = static_cast<size_t>(r);
+    if (f.type >= 1)
+      n[at] = n[static_cast<size_t>(f.left)] + 1;
+    else
+      n[at] = n[static_cast<size_t>(f.left)] + n[static_cast<size_t>(f.right)];
+  }
+  return n;
 }
 
 void Workspace::release_scratch() {
@@ -115,7 +143,7 @@ void Workspace::release_scratch() {
 void Workspace::clear() {
   release_spare();
   if (pool_n > 0) count_records();
-  if (pool_n > 1) m_reduced += TRACE_BYTES * (pool_n - 1);
+  if (pool_n > 1) ctx.memory.traces_freed += TRACE_BYTES * (pool_n - 1);
   std::free(pool);
   pool = nullptr;
   pool_n = pool_cap = 0;
@@ -162,7 +190,7 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     }
     nw = x;
   } else if (fresh > 0) {
-    const int nb = n_buffertype;
+    const int nb = ws.T.nb;
     int start[MAX_BUFFERTYPES + 1] = {0};
     for (int i = base; i < n; i++) start[p[i].type + 1]++;
     int types = 0;
@@ -258,7 +286,9 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
 namespace {
 
 FLAT_CORE_INLINE void best_per_type_inline(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt) {
-  const int nb = n_buffertype;
+  const Tables &T = ws.T;
+  const int nb = T.nb;
+  const double *rb = T.rb, *tb = T.tb;
   const CandArray &h = s.hull;
   // The slopes B + rb grow in by_rb order and their best vertices move along
   // the hull towards smaller loads, so a short hull is walked once; a long
@@ -267,7 +297,7 @@ FLAT_CORE_INLINE void best_per_type_inline(const Workspace &ws, const FlatSet &s
   if (h.n <= 2 * nb + 8) {
     int at = 0;
     for (int j = 0; j < nb; j++) {
-      const int i = ws.by_rb[j];
+      const int i = ws.T.by_rb[j];
       const double slope = s.B + rb[i];
       while (at + 1 < h.n && v[at].q - v[at + 1].q < slope * (v[at].c - v[at + 1].c)) at++;
       bq[i] = (real_q(s, v[at]) - tb[i]) - (rb[i] * real_c(s, v[at]));
@@ -348,8 +378,9 @@ void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px,
 
 void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, double shear) {
   s.shear = shear;
-  add_wire(s, k);
-  const int nb = n_buffertype;
+  add_wire(ws.T, s, k);
+  const int nb = ws.T.nb;
+  const double *cb = ws.T.cb;
   if (nb == 0 || s.a.n == 0) return;
 
   double bq[MAX_BUFFERTYPES];
@@ -361,7 +392,7 @@ void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, dou
   Buffered buf[MAX_BUFFERTYPES];
   int m = 0;
   for (int j = 0; j < nb; j++) {
-    int i = ws.by_cb[j];
+    int i = ws.T.by_cb[j];
     if (!beats(bq[i], MINUS_INFINITY_TIME)) continue;
     const double sv = sheared(bq[i], cb[i], shear);
     if (m > 0 && !beats(sv, buf[m - 1].v)) continue;

@@ -32,10 +32,10 @@
 // belong to whoever holds the set and are given back to the workspace
 // (recycle) or freed (free_storage). One engine run uses one workspace.
 //
-// Memory counters (def.h): total_solution / reduce_solution grow by the
+// Memory figures (the run's Context): solutions opened / freed grow by the
 // bytes of candidate-array storage allocated / released (real capacities, 24
-// bytes a slot); m_used / m_reduced by 16 per trace record made / dropped by
-// a collection. max_space is sampled after every array growth and before
+// bytes a slot); traces opened / freed by 16 per trace record made / dropped
+// by a collection. max_space is sampled after every array growth and before
 // every collection, the only moments memory stops growing. Not counted: the
 // pool's capacity beyond its records and the scratch buffers (at most a few
 // words per live candidate or young record).
@@ -43,12 +43,46 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
-#include "def.h"
+#include "bufins/model.h"
+#include "context.h"
 
 namespace flat_core {
+
+using bufins::Node;
+using bufins::NodeKind;
+
+// What the engines read of the model, in the units they compute in
+// (capacitances / 1000, as the readers have always divided them), made once
+// per run. The nodes are the model's own (read only).
+struct Tables {
+  int nb = 0;  // buffer types
+  double rb[MAX_BUFFERTYPES] = {};
+  double cb[MAX_BUFFERTYPES] = {};
+  double tb[MAX_BUFFERTYPES] = {};
+  long long area[MAX_BUFFERTYPES] = {};
+  double max_cap[MAX_BUFFERTYPES] = {};  // NO_LIMIT when the type has none
+  double rd = 0.0, r0 = 0.0, c0 = 0.0;
+  double driver_max_cap = NO_LIMIT;
+  const Node *nodes = nullptr;  // [0] is the driver
+  int n_nodes = 0;
+  // Types sorted by input capacitance, smallest first (insertion by load),
+  // and by resistance, smallest first (best vertices in one walk).
+  int by_cb[MAX_BUFFERTYPES] = {};
+  int by_rb[MAX_BUFFERTYPES] = {};
+  double least_gate = 0.0;  // least driving resistance: the driver's or a buffer's
+
+  // The net must be linked and the library hold at most MAX_BUFFERTYPES types.
+  Tables(const bufins::Net &net, const bufins::Library &lib);
+
+  const Node *child(const Node *t, int which) const { return nodes + (which == 0 ? t->left : t->right); }
+  int position(const Node *t) const { return static_cast<int>(t - nodes); }
+  static double length(const Node *a, const Node *b) { return std::fabs(a->x - b->x) + std::fabs(a->y - b->y); }
+  static double load(const Node *sink) { return sink->load / 1000.0; }
+};
 
 struct FlatCand {
   double c;
@@ -168,21 +202,17 @@ struct Buffered {
 
 [[noreturn]] void out_of_memory();
 
-// The trace pool, the spare arrays and the scratch of one engine run.
+// The trace pool, the spare arrays and the scratch of one engine run, with
+// the run's tables and context.
 class Workspace {
  public:
-  Workspace() = default;
+  Workspace(const Tables &tables, bufins::Context &context) : T(tables), ctx(context) {}
   Workspace(const Workspace &) = delete;
   Workspace &operator=(const Workspace &) = delete;
   ~Workspace() { clear(); }
 
-  // ---- Library order, read from the global tables by order_library() ----
-  // Types sorted by input capacitance, smallest first (insertion by load),
-  // and by resistance, smallest first (best vertices in one walk).
-  int by_cb[MAX_BUFFERTYPES];
-  int by_rb[MAX_BUFFERTYPES];
-  double least_gate = 0.0;  // least driving resistance: the driver's or a buffer's
-  void order_library();
+  const Tables &T;
+  bufins::Context &ctx;
 
   // ---- Candidate arrays ----
   void grow(CandArray &a, int need) {
@@ -210,10 +240,10 @@ class Workspace {
     if (right == 0) return left;
     return make_trace(left, right, x, -1);
   }
-  // Records are counted in m_used in batches: before every peak sample, and
+  // Records are counted as traces opened in batches: before every peak sample, and
   // memory only grows by records between two samples, so the peak is exact.
   void count_records() {
-    m_used += TRACE_BYTES * (pool_n - counted_n);
+    ctx.memory.traces_opened += TRACE_BYTES * (pool_n - counted_n);
     counted_n = pool_n;
   }
   // Young generations grow with the old one up to young_records, so that a
@@ -235,9 +265,11 @@ class Workspace {
   // roots is called twice: to mark, then to rename the references.
   template <typename Roots>
   void collect(bool full, Roots &&roots);
-  // The placement lines of trace t on fp ("start X  end Y  buffertype T"),
-  // by an explicit stack; *count grows by the buffers written.
-  void write_trace(int32_t t, int *count) const;
+  // The buffers of trace t, in placement-file order, appended to out (an
+  // explicit stack).
+  void placements(int32_t t, std::vector<bufins::Placement> &out) const;
+  // Buffers below every record, indexed by record (children are older).
+  std::vector<int> buffer_counts() const;
   const FlatTrace &trace(int32_t t) const { return pool[t]; }
   int32_t records() const { return pool_n; }
 
@@ -259,7 +291,7 @@ class Workspace {
   FlatTrace *pool = nullptr;  // pool[0] unused: index 0 is the empty trace
   int32_t pool_n = 0;         // records in use (including the unused slot 0)
   int32_t pool_cap = 0;
-  int32_t counted_n = 1;      // records below counted_n are in m_used
+  int32_t counted_n = 1;      // records below counted_n are counted as opened
   int32_t old_n = 1;          // records below old_n have survived a collection
   int32_t full_at = 0;        // old_n from which the next collection is full
   int young_records = 1 << 15;
@@ -279,11 +311,12 @@ void build_hull(Workspace &ws, FlatSet &s);
 void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune = true);
 
 // A wire of length k carries the set up: the pending update only.
-inline void add_wire(FlatSet &s, double k) {
-  const double R = r0 * k;
-  s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
+template <typename Set>
+inline void add_wire(const Tables &T, Set &s, double k) {
+  const double R = T.r0 * k;
+  s.D += R * s.A + (((T.r0 * 0.5) * T.c0) * k) * k;
   s.B += R;
-  s.A += k * c0;
+  s.A += k * T.c0;
 }
 
 // Best driven candidate per buffer type (the set's hull must not be empty):
@@ -343,7 +376,7 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
 template <typename Roots>
 void Workspace::collect(bool full, Roots &&roots) {
   count_records();
-  peak_check();
+  ctx.peak_check();
   const int32_t from = full ? 1 : old_n;
   std::vector<int32_t> &to = rename_to;  // of record from + i: 1 when reachable, then its new index
   to.assign(static_cast<size_t>(pool_n - from), 0);
@@ -372,7 +405,7 @@ void Workspace::collect(bool full, Roots &&roots) {
   roots([&](auto &a) {
     for (int i = 0; i < a.n; i++) a.p[i].trace = renamed(a.p[i].trace);
   });
-  m_reduced += TRACE_BYTES * (pool_n - n);
+  ctx.memory.traces_freed += TRACE_BYTES * (pool_n - n);
   pool_n = n;
   counted_n = n;
   old_n = n;

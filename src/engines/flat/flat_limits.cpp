@@ -44,10 +44,16 @@
 #include <vector>
 
 #include "flat_core.h"
+#include "walk.h"
 
 using flat_core::beats;
 using flat_core::CandArray;
+using flat_core::driver_slack;
 using flat_core::FlatCand;
+using flat_core::Node;
+using flat_core::NodeKind;
+using flat_core::Tables;
+using flat_core::Walk;
 using flat_core::Workspace;
 
 namespace {
@@ -116,6 +122,7 @@ struct New {
 // The building blocks of both limited programmes (the maximum slack, and the
 // slack-cost frontier): the workspace, the gates, the set operations.
 struct LimCore {
+  const Tables &T;
   Limits lim;
   double max_slew;
   int young;
@@ -139,19 +146,18 @@ struct LimCore {
 
   int small_set;
 
-  LimCore(const Limits &l, const LimitedTuning &t)
-      : lim(l), max_slew(l.max_slew), young(t.young_records), small_set(t.small_set) {}
+  LimCore(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
+      : T(tables), lim(l), max_slew(l.max_slew), young(t.young_records), ws(tables, ctx), small_set(t.small_set) {}
 
-  // A run starts: an empty pool, the library's order and the gates.
+  // A run starts: an empty pool and the gates.
   void start() {
     ws.start_pool(young);
-    ws.order_library();
-    driver_gate = {rd, gate_max_cap(0, lim)};
+    driver_gate = {T.rd, gate_max_cap(T, 0, lim)};
     any_gate.clear();
     driver_only.assign(1, driver_gate);
     std::vector<Gate> all{driver_gate};
-    for (int i = 0; i < n_buffertype; i++) {
-      type_gate[i] = {rb[i], gate_max_cap(i + 1, lim)};
+    for (int i = 0; i < T.nb; i++) {
+      type_gate[i] = {T.rb[i], gate_max_cap(T, i + 1, lim)};
       all.push_back(type_gate[i]);
     }
     for (const Gate &g : all) {
@@ -162,13 +168,9 @@ struct LimCore {
     }
   }
 
-  // The least resistance between node t (below `up`) and whatever gate
-  // drives it, and the gates that may drive candidates at t.
-  double shear_at(const Node *up, const Node *t) const {
-    return r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : ws.least_gate);
-  }
+  // The gates that may drive candidates at a node below `up`.
   const std::vector<Gate> &gates_above(const Node *up) const {
-    return up->type == NODE_DRIVER ? driver_only : any_gate;
+    return up->kind == NodeKind::driver ? driver_only : any_gate;
   }
 
   bool fits(const Gate &g, double c, double p) const { return c <= g.cap && LN9 * (g.r * c - p) <= max_slew; }
@@ -184,17 +186,17 @@ struct LimCore {
     const int cap = std::max(need, std::max(16, a.cap * 2));
     auto *p = static_cast<LimCand *>(std::realloc(a.p, sizeof(LimCand) * static_cast<size_t>(cap)));
     if (p == nullptr) flat_core::out_of_memory();
-    total_solution += static_cast<double>(sizeof(LimCand)) * cap;
-    reduce_solution += static_cast<double>(sizeof(LimCand)) * a.cap;
+    ws.ctx.memory.solutions_opened += static_cast<double>(sizeof(LimCand)) * cap;
+    ws.ctx.memory.solutions_freed += static_cast<double>(sizeof(LimCand)) * a.cap;
     a.p = p;
     a.cap = cap;
     ws.count_records();
-    peak_check();
+    ws.ctx.peak_check();
   }
   void free_storage(LimArray &a) {
     if (a.p != nullptr) {
       std::free(a.p);
-      reduce_solution += static_cast<double>(sizeof(LimCand)) * a.cap;
+      ws.ctx.memory.solutions_freed += static_cast<double>(sizeof(LimCand)) * a.cap;
     }
     a = LimArray{};
   }
@@ -227,7 +229,7 @@ struct LimCore {
   // Storage no longer needed once the answer is known.
   void release_scratch() {
     ws.count_records();
-    peak_check();
+    ws.ctx.peak_check();
     for (auto &a : spare) free_storage(a);
     spare.clear();
     ws.release_spare();
@@ -367,6 +369,7 @@ struct LimCore {
   // input (bq) and trace (bt); false when the type may drive none.
   bool best_for_type(LimSet &s, int i, double *bq, int32_t *bt) {
     const Gate &g = type_gate[i];
+    const double *rb = T.rb;
     const double slope = s.B + rb[i];
     const CandArray &h = s.hull;
     auto value = [slope](const LimCand &x) { return x.q - slope * x.c; };
@@ -443,20 +446,12 @@ struct LimCore {
       }
     }
     if (best == nullptr) return false;
-    *bq = (real_q(s, *best) - tb[i]) - (rb[i] * real_c(s, *best));
+    *bq = (real_q(s, *best) - T.tb[i]) - (rb[i] * real_c(s, *best));
     *bt = best->trace;
     return true;
   }
 
   // ---- Edge and merge ----
-  // A wire of length k carries the set up: the pending update only.
-  static void add_wire(LimSet &s, double k) {
-    const double R = r0 * k;
-    s.D += R * s.A + (((r0 * 0.5) * c0) * k) * k;
-    s.B += R;
-    s.A += k * c0;
-  }
-
   // The buffered candidates at px of the set (one per type that may drive
   // one of its candidates, and that a gate of `above` may drive in turn),
   // by increasing load, into buf, their number returned. With `prune` each
@@ -466,8 +461,9 @@ struct LimCore {
   int buffered(LimSet &s, double shear, const std::vector<Gate> &above, New *buf, double *best,
                bool prune = true) {
     int m = 0;
-    for (int j = 0; j < n_buffertype; j++) {
-      const int i = ws.by_cb[j];
+    const double *cb = T.cb;
+    for (int j = 0; j < T.nb; j++) {
+      const int i = ws.T.by_cb[j];
       double bq;
       int32_t bt;
       if (!drivable(above, cb[i], 0.0) || !best_for_type(s, i, &bq, &bt)) continue;
@@ -506,8 +502,8 @@ struct LimCore {
   // drivable candidate. `above`: the gates that may drive the set at px.
   void edge(LimSet &s, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
     s.shear = shear;
-    add_wire(s, k);
-    if (n_buffertype == 0 || s.a.n == 0) return;
+    flat_core::add_wire(T, s, k);
+    if (T.nb == 0 || s.a.n == 0) return;
     New buf[MAX_BUFFERTYPES];
     append(s, buf, buffered(s, shear, above, buf, nullptr), px, py, merging, above);
   }
@@ -576,6 +572,52 @@ struct LimCore {
     }
   }
 
+  // A sink's set.
+  LimSet leaf_set(const Node *t) {
+    LimSet s;
+    s.a = take(1);
+    s.a.p[0] = {Tables::load(t), t->required, 0.0, 0, -1};
+    s.a.n = 1;
+    s.base_n = 1;
+    if (T.nb > 0) build_hull(s);
+    return s;
+  }
+
+  // The driver over a compacted set of its child's candidates (wire k1):
+  // the best slack among those the driver may drive (into *best, from the
+  // smallest load, and its position into *at); false when it may drive none.
+  bool driver_best(const LimSet &s, double k1, double *best, int *at) const {
+    const double wire = (((T.r0 * 0.5) * T.c0) * k1) * k1;
+    bool any = false;
+    for (int i = 0; i < s.a.n; i++) {
+      const LimCand &x = s.a.p[i];
+      const double c = x.c + k1 * T.c0, p = (x.p - wire) - (T.r0 * k1) * x.c;
+      if (!fits(driver_gate, c, p)) continue;
+      any = true;
+      const double slack = driver_slack(T, k1, x.q, x.c);
+      if (slack > *best) {
+        *best = slack;
+        *at = i;
+      }
+    }
+    return any;
+  }
+
+  // The -o listing of the given candidates (real values): by load, then
+  // required time, those another of no larger load and no earlier required
+  // time beats left out.
+  std::vector<bufins::Candidate> listing(std::vector<LimCand> all, bool child_is_sink, bool with_placements) const {
+    std::sort(all.begin(), all.end(), sweep_order);
+    std::vector<bufins::Candidate> list;
+    double last = NEG_INF;
+    for (const LimCand &x : all) {
+      if (!(x.q > last)) continue;
+      last = x.q;
+      list.push_back({x.q, x.c * 1000.0, {}});
+      if (with_placements && !child_is_sink) ws.placements(x.trace, list.back().placements);
+    }
+    return list;
+  }
 };
 
 }  // namespace
@@ -583,182 +625,109 @@ struct LimCore {
 // ---- The maximum slack under limits ----
 
 struct FlatLimited::Impl : LimCore {
-  std::vector<LimSet> sets;  // finished subtrees awaiting their parent
   LimSet final_set;
   int winner = -1;
   bool child_is_sink = false;
   double answer = MINUS_INFINITY_TIME;
   int dead = -1;
 
-  Impl(const Limits &l, const LimitedTuning &t) : LimCore(l, t) {}
-  ~Impl() { clear(); }
-
-  void clear() {
-    for (auto &s : sets) discard(s);
-    sets.clear();
+  Impl(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
+      : LimCore(tables, ctx, l, t) {}
+  ~Impl() {
     discard(final_set);
     clear_core();
-    winner = -1;
-    child_is_sink = false;
   }
 
-  void collect(bool full) {
-    ws.collect(full, [this](auto &&visit) {
-      for (LimSet &s : sets) {
-        visit(s.a);
-        visit(s.hull);
-      }
-    });
+  // The walk (walk.h).
+  using Set = LimSet;
+  template <typename Visit>
+  static void arrays(LimSet &s, Visit &&visit) {
+    visit(s.a);
+    visit(s.hull);
   }
-
-  bool run(Node *root) {
-    clear();
-    answer = MINUS_INFINITY_TIME;
-    dead = -1;
-    start();
-
-    struct Frame {
-      Node *t;
-      int stage;
-    };
-    std::vector<Frame> stack{{root, 0}};
-    auto position = [](const Node *t) { return static_cast<int>(t - nodes.data()); };
-    while (!stack.empty()) {
-      if (ws.collection_due()) collect(ws.full_collection_due());
-      Frame &f = stack.back();
-      Node *t = f.t;
-      if (t->type == NODE_SINK) {
-        stack.pop_back();
-        LimSet s;
-        s.a = take(1);
-        s.a.p[0] = {t->cap, t->time, 0.0, 0, -1};
-        s.a.n = 1;
-        s.base_n = 1;
-        if (n_buffertype > 0) build_hull(s);
-        sets.push_back(s);
-        continue;
-      }
-      if (f.stage == 0) {
-        f.stage = 1;
-        stack.push_back({t->left, 0});
-        continue;
-      }
-      if (f.stage == 1) {
-        f.stage = 2;
-        if (t->right != nullptr && t->type != NODE_DRIVER) {
-          stack.push_back({t->right, 0});
-          continue;
-        }
-      }
-      stack.pop_back();
-      if (t->type == NODE_DRIVER) return finish(t);
-      const Node *up = stack.back().t;
-      const double shear = shear_at(up, t);
-      const std::vector<Gate> &above = gates_above(up);
-      if (t->right == nullptr) {
-        LimSet &s = sets.back();
-        edge(s, distance(t, t->left), t->index, t->left->index, false, shear, above);
-        if (s.a.n == 0) return fail(position(t));
-        continue;
-      }
-      LimSet R = sets.back();
-      sets.pop_back();
-      LimSet L = sets.back();
-      sets.pop_back();
-      edge(L, distance(t, t->left), t->index, t->left->index, true, shear, above);
-      edge(R, distance(t, t->right), t->index, t->right->index, true, shear, above);
-      compact(L, above, shear);
-      compact(R, above, shear);
-      if (L.a.n == 0 || R.a.n == 0) {
-        const int where = position(L.a.n == 0 ? t->left : t->right);
-        recycle(L);
-        recycle(R);
-        return fail(where);
-      }
-      LimSet M = merge(L, R, t->index, shear, above);
-      recycle(L);
-      recycle(R);
-      sets.push_back(M);
-      if (M.a.n == 0) return fail(position(t));
-    }
-    return fail(0);
+  template <typename W>
+  void between(W &walk) {
+    if (ws.collection_due()) walk.collect(ws, ws.full_collection_due());
   }
-
-  bool fail(int where) {
-    dead = where;
-    answer = MINUS_INFINITY_TIME;
-    release();
-    return false;
+  LimSet leaf(const Node *t) { return leaf_set(t); }
+  bool carry(LimSet &s, const Node *t, const Node *up, double shear) {
+    const Node *k = T.child(t, 0);
+    edge(s, Tables::length(t, k), t->index, k->index, false, shear, gates_above(up));
+    return s.a.n > 0;
   }
-
-  void release() {
-    for (auto &s : sets) discard(s);
-    sets.clear();
-    release_scratch();
+  LimSet join(LimSet &L, LimSet &R, const Node *t, const Node *up, double shear, int *dead_end) {
+    const std::vector<Gate> &above = gates_above(up);
+    const Node *l = T.child(t, 0), *r = T.child(t, 1);
+    edge(L, Tables::length(t, l), t->index, l->index, true, shear, above);
+    edge(R, Tables::length(t, r), t->index, r->index, true, shear, above);
+    compact(L, above, shear);
+    compact(R, above, shear);
+    LimSet M;
+    if (L.a.n == 0 || R.a.n == 0)
+      *dead_end = T.position(L.a.n == 0 ? l : r);
+    else
+      M = merge(L, R, t->index, shear, above);
+    recycle(L);
+    recycle(R);
+    if (*dead_end < 0 && M.a.n == 0) *dead_end = T.position(t);
+    return M;
   }
-
   // At the driver: the driver's wire and gate over its child's candidates.
-  bool finish(Node *t) {
-    final_set = sets.back();
-    sets.pop_back();
+  bool finish(LimSet &s, const Node *t) {
+    final_set = s;
+    s = LimSet{};
     compact(final_set, driver_only, 0.0);
-    child_is_sink = t->left->type == NODE_SINK;
-    const double k1 = distance(t, t->left);
-    bool any = false;
-    for (int i = 0; i < final_set.a.n; i++) {
-      const LimCand &x = final_set.a.p[i];
-      const double wire = (((r0 * 0.5) * c0) * k1) * k1;
-      const double c = x.c + k1 * c0, p = (x.p - wire) - (r0 * k1) * x.c;
-      if (!fits(driver_gate, c, p)) continue;
-      any = true;
-      const double slack = ((x.q - wire) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
-      if (slack > answer) {
-        answer = slack;
-        winner = i;
-      }
+    const Node *k = T.child(t, 0);
+    child_is_sink = k->kind == NodeKind::sink;
+    return driver_best(final_set, Tables::length(t, k), &answer, &winner);
+  }
+
+  bool run() {
+    start();
+    Walk<Impl> walk(T, ws.ctx);
+    try {
+      dead = walk.run(*this);
+    } catch (...) {
+      for (auto &s : walk.sets) discard(s);
+      throw;
     }
-    if (!any) {
+    for (auto &s : walk.sets) discard(s);
+    if (dead >= 0) {
+      answer = MINUS_INFINITY_TIME;
+      winner = -1;
       discard(final_set);
-      return fail(0);
     }
-    release();
-    return true;
+    release_scratch();
+    return dead < 0;
   }
 };
 
-FlatLimited::FlatLimited(const Limits &limits, const LimitedTuning &tuning) : impl_(new Impl(limits, tuning)) {}
+FlatLimited::FlatLimited(const Tables &tables, bufins::Context &ctx, const Limits &limits,
+                         const LimitedTuning &tuning)
+    : impl_(new Impl(tables, ctx, limits, tuning)) {}
 FlatLimited::~FlatLimited() = default;
 
-bool FlatLimited::run(Node *root) { return impl_->run(root); }
+bool FlatLimited::run() { return impl_->run(); }
 double FlatLimited::slack() const { return impl_->answer; }
 int FlatLimited::dead_end() const { return impl_->dead; }
+bool FlatLimited::child_is_sink() const { return impl_->child_is_sink; }
 
-void FlatLimited::print_list() const {
+std::vector<bufins::Candidate> FlatLimited::candidates(bool with_placements) const {
   const Impl &m = *impl_;
-  if (m.final_set.a.n == 0) {
-    std::printf("empty tree\n");
-    return;
-  }
+  std::vector<bufins::Candidate> list;
   for (int i = 0; i < m.final_set.a.n; i++) {
     const LimCand &x = m.final_set.a.p[i];
-    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
-    if (debug) {
-      int n = 0;
-      if (m.child_is_sink)
-        std::fprintf(fp, "empty tree\n");
-      else
-        m.ws.write_trace(x.trace, &n);
-    }
+    list.push_back({x.q, x.c * 1000.0, {}});
+    if (with_placements && !m.child_is_sink) m.ws.placements(x.trace, list.back().placements);
   }
+  return list;
 }
 
-void FlatLimited::print_buffers(int *count) const {
+bool FlatLimited::placements(std::vector<bufins::Placement> &out) const {
   const Impl &m = *impl_;
-  if (m.winner < 0 || m.child_is_sink) {
-    std::fprintf(fp, "empty tree\n");
-    return;
-  }
-  m.ws.write_trace(m.final_set.a.p[m.winner].trace, count);
+  if (m.winner < 0 || m.child_is_sink) return false;
+  m.ws.placements(m.final_set.a.p[m.winner].trace, out);
+  return true;
 }
 
 // ---- The slack-cost frontier under limits ----
@@ -790,16 +759,14 @@ struct SideEntry {
 }  // namespace
 
 struct LimitedFrontier::Impl : LimCore {
-  std::vector<Levels> sets;  // finished subtrees awaiting their parent
   Levels final_levels;
-  std::vector<LimitedPoint> points;
+  std::vector<FrontierPoint> points;
   struct Ref {
     int level, at;
   };
   std::vector<Ref> refs;  // of every point
   bool child_is_sink = false;
   int dead = -1;
-  long long area[MAX_BUFFERTYPES] = {};
   // Scratch of the edge and the merge.
   std::vector<std::pair<long long, New>> made;
   std::vector<New> group;
@@ -808,31 +775,16 @@ struct LimitedFrontier::Impl : LimCore {
   std::map<long long, std::vector<Pair>> by_cost;
   std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
 
-  Impl(const Limits &l, const LimitedTuning &t) : LimCore(l, t) {}
-  ~Impl() { clear(); }
+  Impl(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
+      : LimCore(tables, ctx, l, t) {}
+  ~Impl() {
+    discard_levels(final_levels);
+    clear_core();
+  }
 
   void discard_levels(Levels &ls) {
     for (Level &l : ls) discard(l.s);
     ls.clear();
-  }
-  void clear() {
-    for (auto &ls : sets) discard_levels(ls);
-    sets.clear();
-    discard_levels(final_levels);
-    points.clear();
-    refs.clear();
-    clear_core();
-    child_is_sink = false;
-  }
-
-  void collect(bool full) {
-    ws.collect(full, [this](auto &&visit) {
-      for (Levels &ls : sets)
-        for (Level &l : ls) {
-          visit(l.s.a);
-          visit(l.s.hull);
-        }
-    });
   }
 
   // Drops the levels a compaction emptied.
@@ -854,12 +806,13 @@ struct LimitedFrontier::Impl : LimCore {
   void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
     for (Level &l : ls) {
       l.s.shear = shear;
-      add_wire(l.s, k);
+      flat_core::add_wire(T, l.s, k);
     }
-    if (n_buffertype > 0) {
+    if (T.nb > 0) {
+      const long long *area = T.area;
       made.clear();
       double best[MAX_BUFFERTYPES];
-      std::fill(best, best + n_buffertype, NEG_INF);
+      std::fill(best, best + T.nb, NEG_INF);
       New buf[MAX_BUFFERTYPES];
       for (Level &l : ls) {
         const int m = buffered(l.s, shear, above, buf, best, false);
@@ -970,175 +923,116 @@ struct LimitedFrontier::Impl : LimCore {
     return M;
   }
 
-  bool fail(int where) {
-    dead = where;
-    points.clear();
-    release();
-    return false;
-  }
-
-  void release() {
-    for (auto &ls : sets) discard_levels(ls);
-    sets.clear();
-    release_scratch();
-    std::vector<SweepItem>().swap(items);
-    by_cost.clear();
-    kept.clear();
-    made.clear();
-  }
-
-  bool run(Node *root) {
-    clear();
-    dead = -1;
-    start();
-    for (int i = 0; i < n_buffertype; i++) area[i] = buffer_area[i];
-    struct Frame {
-      Node *t;
-      int stage;
-    };
-    std::vector<Frame> stack{{root, 0}};
-    auto position = [](const Node *t) { return static_cast<int>(t - nodes.data()); };
-    while (!stack.empty()) {
-      if (ws.collection_due()) collect(ws.full_collection_due());
-      Frame &f = stack.back();
-      Node *t = f.t;
-      if (t->type == NODE_SINK) {
-        stack.pop_back();
-        Level l{0, LimSet{}};
-        l.s.a = take(1);
-        l.s.a.p[0] = {t->cap, t->time, 0.0, 0, -1};
-        l.s.a.n = l.s.base_n = 1;
-        if (n_buffertype > 0) build_hull(l.s);
-        sets.push_back(Levels{l});
-        continue;
-      }
-      if (f.stage == 0) {
-        f.stage = 1;
-        stack.push_back({t->left, 0});
-        continue;
-      }
-      if (f.stage == 1) {
-        f.stage = 2;
-        if (t->right != nullptr && t->type != NODE_DRIVER) {
-          stack.push_back({t->right, 0});
-          continue;
-        }
-      }
-      stack.pop_back();
-      if (t->type == NODE_DRIVER) return finish(t);
-      const Node *up = stack.back().t;
-      const double shear = shear_at(up, t);
-      const std::vector<Gate> &above = gates_above(up);
-      if (t->right == nullptr) {
-        edge(sets.back(), distance(t, t->left), t->index, t->left->index, false, shear, above);
-        if (sets.back().empty()) return fail(position(t));
-        continue;
-      }
-      Levels R = std::move(sets.back());
-      sets.pop_back();
-      Levels L = std::move(sets.back());
-      sets.pop_back();
-      edge(L, distance(t, t->left), t->index, t->left->index, true, shear, above);
-      edge(R, distance(t, t->right), t->index, t->right->index, true, shear, above);
-      for (Levels *b : {&L, &R}) {
-        for (Level &l : *b) compact(l.s, above, shear);
-        drop_empty(*b);
-      }
-      if (L.empty() || R.empty()) {
-        const int where = position(L.empty() ? t->left : t->right);
-        discard_levels(L);
-        discard_levels(R);
-        return fail(where);
-      }
-      Levels M = merge(L, R, t->index, shear, above);
-      discard_levels(L);
-      discard_levels(R);
-      sets.push_back(std::move(M));
-      if (sets.back().empty()) return fail(position(t));
+  // The walk (walk.h).
+  using Set = Levels;
+  template <typename Visit>
+  static void arrays(Levels &ls, Visit &&visit) {
+    for (Level &l : ls) {
+      visit(l.s.a);
+      visit(l.s.hull);
     }
-    return fail(0);
   }
-
-  // Buffers of a trace, by an explicit stack.
-  int buffers_of(int32_t t) const {
-    int n = 0;
-    std::vector<int32_t> st{t};
-    while (!st.empty()) {
-      const int32_t r = st.back();
-      st.pop_back();
-      if (r == 0) continue;
-      const flat_core::FlatTrace &f = ws.trace(r);
-      if (f.type >= 1) {
-        n++;
-      } else {
-        st.push_back(f.right);
-      }
-      st.push_back(f.left);
+  template <typename W>
+  void between(W &walk) {
+    if (ws.collection_due()) walk.collect(ws, ws.full_collection_due());
+  }
+  Levels leaf(const Node *t) { return Levels{Level{0, leaf_set(t)}}; }
+  bool carry(Levels &ls, const Node *t, const Node *up, double shear) {
+    const Node *k = T.child(t, 0);
+    edge(ls, Tables::length(t, k), t->index, k->index, false, shear, gates_above(up));
+    return !ls.empty();
+  }
+  Levels join(Levels &L, Levels &R, const Node *t, const Node *up, double shear, int *dead_end) {
+    const std::vector<Gate> &above = gates_above(up);
+    const Node *l = T.child(t, 0), *r = T.child(t, 1);
+    edge(L, Tables::length(t, l), t->index, l->index, true, shear, above);
+    edge(R, Tables::length(t, r), t->index, r->index, true, shear, above);
+    for (Levels *b : {&L, &R}) {
+      for (Level &lv : *b) compact(lv.s, above, shear);
+      drop_empty(*b);
     }
-    return n;
+    Levels M;
+    if (L.empty() || R.empty())
+      *dead_end = T.position(L.empty() ? l : r);
+    else
+      M = merge(L, R, t->index, shear, above);
+    discard_levels(L);
+    discard_levels(R);
+    if (*dead_end < 0 && M.empty()) *dead_end = T.position(t);
+    return M;
   }
 
   // At the driver: every level's best slack that the driver's gate allows,
   // and a point wherever it improves on every cheaper level's.
-  bool finish(Node *t) {
-    final_levels = std::move(sets.back());
-    sets.pop_back();
+  bool finish(Levels &ls, const Node *t) {
+    final_levels = std::move(ls);
     for (Level &l : final_levels) compact(l.s, driver_only, 0.0);
     drop_empty(final_levels);
-    child_is_sink = t->left->type == NODE_SINK;
-    const double k1 = distance(t, t->left);
-    const double wire = (((r0 * 0.5) * c0) * k1) * k1;
+    const Node *k = T.child(t, 0);
+    child_is_sink = k->kind == NodeKind::sink;
+    const double k1 = Tables::length(t, k);
     bool any = false;
     double best = MINUS_INFINITY_TIME;
     for (size_t li = 0; li < final_levels.size(); li++) {
       const LimSet &s = final_levels[li].s;
       double level_best = MINUS_INFINITY_TIME;
       int at = -1;
-      for (int i = 0; i < s.a.n; i++) {
-        const LimCand &x = s.a.p[i];
-        const double c = x.c + k1 * c0, p = (x.p - wire) - (r0 * k1) * x.c;
-        if (!fits(driver_gate, c, p)) continue;
-        any = true;
-        const double slack = ((x.q - wire) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
-        if (slack > level_best) {
-          level_best = slack;
-          at = i;
-        }
-      }
+      any = driver_best(s, k1, &level_best, &at) || any;
       // An improvement within rounding of the sums is no improvement.
       if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
       best = level_best;
-      points.push_back({final_levels[li].cost, buffers_of(s.a.p[at].trace), level_best});
+      points.push_back({final_levels[li].cost, s.a.p[at].trace, level_best});
       refs.push_back({static_cast<int>(li), at});
     }
-    if (!any) {
-      discard_levels(final_levels);
-      return fail(0);
+    // The points' buffers (their traces wait in the buffers field meanwhile).
+    const std::vector<int> buffers = ws.buffer_counts();
+    for (FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+    return any;
+  }
+
+  bool run() {
+    start();
+    Walk<Impl> walk(T, ws.ctx);
+    try {
+      dead = walk.run(*this);
+    } catch (...) {
+      for (auto &ls : walk.sets) discard_levels(ls);
+      throw;
     }
-    release();
-    return true;
+    for (auto &ls : walk.sets) discard_levels(ls);
+    if (dead >= 0) {
+      points.clear();
+      refs.clear();
+      discard_levels(final_levels);
+    }
+    release_scratch();
+    std::vector<SweepItem>().swap(items);
+    by_cost.clear();
+    kept.clear();
+    made.clear();
+    return dead < 0;
   }
 };
 
-LimitedFrontier::LimitedFrontier(const Limits &limits, const LimitedTuning &tuning)
-    : impl_(new Impl(limits, tuning)) {}
+LimitedFrontier::LimitedFrontier(const Tables &tables, bufins::Context &ctx, const Limits &limits,
+                                 const LimitedTuning &tuning)
+    : impl_(new Impl(tables, ctx, limits, tuning)) {}
 LimitedFrontier::~LimitedFrontier() = default;
 
-bool LimitedFrontier::run(Node *root) { return impl_->run(root); }
-const std::vector<LimitedPoint> &LimitedFrontier::points() const { return impl_->points; }
+bool LimitedFrontier::run() { return impl_->run(); }
+const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_->points; }
 int LimitedFrontier::dead_end() const { return impl_->dead; }
+bool LimitedFrontier::child_is_sink() const { return impl_->child_is_sink; }
 
-void LimitedFrontier::write_placements(int point, int *count) const {
+bool LimitedFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
   const Impl &m = *impl_;
-  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) {
-    std::fprintf(fp, "empty tree\n");
-    return;
-  }
+  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) return false;
   const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
-  m.ws.write_trace(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.at].trace, count);
+  m.ws.placements(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.at].trace, out);
+  return true;
 }
 
-void LimitedFrontier::print_list(int point) const {
+std::vector<bufins::Candidate> LimitedFrontier::candidates(int point, bool with_placements) const {
   const Impl &m = *impl_;
   const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
                               ? m.points[static_cast<size_t>(point)].cost
@@ -1146,22 +1040,5 @@ void LimitedFrontier::print_list(int point) const {
   std::vector<LimCand> all;
   for (const Level &l : m.final_levels)
     if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
-  if (all.empty()) {
-    std::printf("empty tree\n");
-    return;
-  }
-  std::sort(all.begin(), all.end(), sweep_order);
-  double last = NEG_INF;
-  for (const LimCand &x : all) {
-    if (!(x.q > last)) continue;
-    last = x.q;
-    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
-    if (debug) {
-      int n = 0;
-      if (m.child_is_sink)
-        std::fprintf(fp, "empty tree\n");
-      else
-        m.ws.write_trace(x.trace, &n);
-    }
-  }
+  return m.listing(std::move(all), m.child_is_sink, with_placements);
 }

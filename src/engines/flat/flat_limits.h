@@ -27,33 +27,36 @@
 //
 // Ownership: an instance owns its workspace (trace pool, arrays) and keeps
 // the driver child's candidates and the winner's trace until it is
-// destroyed. The memory counters of def.h receive its figures as the flat
-// engine's do (32 bytes a candidate slot).
+// destroyed. It reads only the tables it is given; the run's context
+// receives its memory figures as the flat engine's do (32 bytes a slot).
 #pragma once
 
 #include <memory>
 #include <vector>
 
-#include "def.h"
+#include "bufins/result.h"
+#include "flat_core.h"
 #include "stage_limits.h"
+
+using FrontierPoint = bufins::FrontierPoint;
 
 // Knobs that only speed and the memory figures depend on; tests turn them
 // down so that small nets take every path.
 struct LimitedTuning {
-  int young_records = 1 << 15;  // as flat_young_records (flat.h)
+  int young_records = 1 << 15;  // as for MaxSlack (flat.h)
   int small_set = 128;          // sets up to this size are read whole where the hull's best vertex is not drivable
 };
 
 class FlatLimited {
  public:
-  explicit FlatLimited(const Limits &limits, const LimitedTuning &tuning = LimitedTuning());
+  FlatLimited(const flat_core::Tables &tables, bufins::Context &ctx, const Limits &limits,
+              const LimitedTuning &tuning = LimitedTuning());
   ~FlatLimited();
   FlatLimited(const FlatLimited &) = delete;
   FlatLimited &operator=(const FlatLimited &) = delete;
 
-  // Runs on the tree whose driver is root. False when no buffer assignment
-  // meets the limits.
-  bool run(Node *root);
+  // False when no buffer assignment meets the limits.
+  bool run();
 
   // Best slack over the assignments that meet the limits, or
   // MINUS_INFINITY_TIME when none beats it (or none meets them).
@@ -63,57 +66,47 @@ class FlatLimited {
   // assignment was left (0: the driver's own stage), for the message.
   int dead_end() const;
 
-  // The driver child's candidates that the driver may drive, one line each
-  // in the list engine's listing format on standard output (with debug,
-  // each one's placements on fp).
-  void print_list() const;
+  // The driver child's candidates that the driver may drive, by load (with
+  // their buffers when asked and the driver's child is no sink).
+  std::vector<bufins::Candidate> candidates(bool with_placements) const;
+  bool child_is_sink() const;
 
-  // The winner's placement lines on fp ("empty tree" as the other engines
-  // write it); *count receives the number of buffers.
-  void print_buffers(int *count) const;
+  // The winner's buffers; false when the placement file says "empty tree".
+  bool placements(std::vector<bufins::Placement> &out) const;
 
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
 
-// One point of the frontier under limits: the least cost (sum of the buffers'
-// areas) at which the best slack of the assignments that meet the limits
-// reaches `slack`, and the buffer count of the placement that reaches it.
-struct LimitedPoint {
-  long long cost;
-  int buffers;
-  double slack;
-};
-
 class LimitedFrontier {
  public:
-  explicit LimitedFrontier(const Limits &limits, const LimitedTuning &tuning = LimitedTuning());
+  LimitedFrontier(const flat_core::Tables &tables, bufins::Context &ctx, const Limits &limits,
+                  const LimitedTuning &tuning = LimitedTuning());
   ~LimitedFrontier();
   LimitedFrontier(const LimitedFrontier &) = delete;
   LimitedFrontier &operator=(const LimitedFrontier &) = delete;
 
-  // Computes the frontier of the tree whose driver is root. False when no
-  // buffer assignment meets the limits.
-  bool run(Node *root);
+  // Computes the frontier. False when no buffer assignment meets the limits.
+  bool run();
 
   // From the least cost that beats minus infinity to the least cost of the
   // maximum slack, one point per cost at which the best slack improves (by
   // more than 1e-12 relative); empty when nothing beats minus infinity.
-  const std::vector<LimitedPoint> &points() const;
+  const std::vector<FrontierPoint> &points() const;
 
   // After a failed run, as FlatLimited::dead_end().
   int dead_end() const;
 
-  // The placement lines of point `point` on fp ("empty tree" when the
-  // driver drives a sink or there is no such point); *count receives the
-  // number of buffers.
-  void write_placements(int point, int *count) const;
+  // The buffers of point `point`; false when the placement file says "empty
+  // tree" (the driver drives a sink, or there is no such point).
+  bool placements(int point, std::vector<bufins::Placement> &out) const;
 
   // The -o listing for point `point`: the driver child's candidates of cost
   // at most the point's that the driver may drive, none dominated by another
   // of them in load and required time, smallest load first.
-  void print_list(int point) const;
+  std::vector<bufins::Candidate> candidates(int point, bool with_placements) const;
+  bool child_is_sink() const;
 
  private:
   struct Impl;

@@ -55,6 +55,7 @@
 #include <vector>
 
 #include "flat_core.h"
+#include "walk.h"
 
 using namespace flat_core;
 
@@ -89,13 +90,11 @@ struct CostEntry {
 }  // namespace
 
 struct CostFrontier::Impl {
+  const Tables &T;
   Workspace ws;
-  std::vector<Levels> stack;  // finished subtrees awaiting their parent
-  // The sets below this height have not changed since the last collection.
-  size_t unchanged_below = 0;
+  int young;
   std::vector<Levels> spare_levels;
 
-  long long area[MAX_BUFFERTYPES] = {};
   bool uniform_area = true;  // every type has the same area
   long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
 
@@ -125,7 +124,11 @@ struct CostFrontier::Impl {
   std::vector<FrontierPoint> points;
   Stats stats;
 
-  ~Impl() { clear(); }
+  Impl(const Tables &tables, bufins::Context &ctx, int young_records) : T(tables), ws(tables, ctx), young(young_records) {}
+  ~Impl() {
+    for (auto &s : spare_levels) discard(s);
+    discard(final_levels);
+  }
 
   Levels take_levels() {
     if (spare_levels.empty()) return Levels();
@@ -150,57 +153,68 @@ struct CostFrontier::Impl {
     }
     ls.clear();
   }
-  void clear() {
-    for (auto &s : stack) discard(s);
-    stack.clear();
-    unchanged_below = 0;
-    spare_levels.clear();
-    discard(final_levels);
-    refs.clear();
-    points.clear();
-    child_is_sink = false;
-    ws.clear();
-  }
-
-  Levels &top_set() {
-    unchanged_below = std::min(unchanged_below, stack.size() - 1);
-    return stack.back();
-  }
-  Levels pop_set() {
-    Levels s = std::move(top_set());
-    stack.pop_back();
-    return s;
-  }
-
-  void collect(bool full) {
-    const size_t first = full ? 0 : unchanged_below;
-    ws.collect(full, [&](auto &&visit) {
-      for (size_t k = first; k < stack.size(); k++)
-        for (Level &l : stack[k]) {
-          visit(l.s.a);
-          visit(l.s.hull);
-        }
-    });
-    unchanged_below = stack.size();
-  }
 
   void read_areas() {
     unit = 0;
     uniform_area = true;
-    for (int i = 0; i < n_buffertype; i++) {
-      area[i] = buffer_area[i];
-      unit = std::gcd(unit, area[i]);
-      if (area[i] != area[0]) uniform_area = false;
+    for (int i = 0; i < T.nb; i++) {
+      unit = std::gcd(unit, T.area[i]);
+      if (T.area[i] != T.area[0]) uniform_area = false;
     }
     if (unit == 0) unit = 1;
   }
 
+  // The walk (walk.h).
+  using Set = Levels;
+  template <typename Visit>
+  static void arrays(Levels &ls, Visit &&visit) {
+    for (Level &l : ls) {
+      visit(l.s.a);
+      visit(l.s.hull);
+    }
+  }
+  template <typename W>
+  void between(W &walk) {
+    // A collection reads every live candidate: it waits until the young
+    // records are as many as the live slots, so that it costs O(1) a record.
+    const bufins::Memory &m = ws.ctx.memory;
+    if (ws.collection_due() && ws.young_count() >= (m.solutions_opened - m.solutions_freed) / sizeof(FlatCand))
+      walk.collect(ws, ws.full_collection_due());
+  }
+  Levels leaf(const Node *t) {
+    Levels ls = take_levels();
+    Level l{0, FlatSet{}};
+    l.s.a = ws.take_array(1);
+    l.s.a.p[0] = {Tables::load(t), t->required, 0, -1};
+    l.s.a.n = l.s.base_n = 1;
+    if (T.nb > 0) build_hull(ws, l.s);
+    ls.push_back(std::move(l));
+    return ls;
+  }
+  bool carry(Levels &ls, const Node *t, const Node *, double shear) {
+    const Node *k = T.child(t, 0);
+    edge(ls, Tables::length(t, k), t->index, k->index, false, shear);
+    return true;
+  }
+  Levels join(Levels &L, Levels &R, const Node *t, const Node *, double shear, int *) {
+    const Node *l = T.child(t, 0), *r = T.child(t, 1);
+    edge(L, Tables::length(t, l), t->index, l->index, true, shear);
+    edge(R, Tables::length(t, r), t->index, r->index, true, shear);
+    for (Levels *side : {&L, &R})
+      for (Level &lv : *side) compact(ws, lv.s, false);
+    Levels M = merge(L, R, t->index, shear);
+    stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
+    recycle(L);
+    recycle(R);
+    return M;
+  }
+  bool finish(Levels &ls, const Node *driver);
+
   void edge(Levels &ls, double k, int px, int py, bool merging, double shear);
   Levels merge(Levels &L, Levels &R, int index, double shear);
   void merge_sweep_items(const Levels &L, const Levels &R);
-  void finish(Node *driver);
-  void run(Node *root, int young_records);
-  std::vector<int> count_buffers() const;
+  void run();
+  std::vector<FlatCand> listed(int point) const;
 };
 
 // ---- Edge ----
@@ -208,9 +222,11 @@ struct CostFrontier::Impl {
 void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear) {
   for (Level &l : ls) {
     l.s.shear = shear;
-    add_wire(l.s, k);
+    add_wire(T, l.s, k);
   }
-  const int nb = n_buffertype;
+  const int nb = T.nb;
+  const double *cb = T.cb;
+  const long long *area = T.area;
   if (nb == 0) return;
   fresh.clear();
   double best[MAX_BUFFERTYPES], bq[MAX_BUFFERTYPES];
@@ -220,7 +236,7 @@ void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging
     if (l.s.hull.n == 0) continue;
     best_per_type(ws, l.s, bq, bt);
     for (int j = 0; j < nb; j++) {
-      const int i = ws.by_cb[j];
+      const int i = ws.T.by_cb[j];
       // A cheaper level's buffer of this type does at least as well.
       if (!beats(bq[i], best[i])) continue;
       best[i] = bq[i];
@@ -449,7 +465,7 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
     lv.s.a = a;
     lv.s.base_n = n;
     a = CandArray{};
-    if (n_buffertype > 0) build_hull(ws, lv.s);
+    if (T.nb > 0) build_hull(ws, lv.s);
     M.push_back(std::move(lv));
     stats.levels++;
   }
@@ -458,77 +474,20 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
 
 // ---- The walk ----
 
-void CostFrontier::Impl::run(Node *root, int young_records) {
-  clear();
+void CostFrontier::Impl::run() {
   stats = Stats{};
-  ws.start_pool(young_records);
-  ws.order_library();
+  ws.start_pool(young);
   read_areas();
-
-  struct Frame {
-    Node *t;
-    int stage;  // 0: visit left, 1: visit right, 2: finish
-  };
-  std::vector<Frame> walk;
-  walk.push_back({root, 0});
-  while (!walk.empty()) {
-    // A collection reads every live candidate: it waits until the young
-    // records are as many as the live slots, so that it costs O(1) a record.
-    if (ws.collection_due() && ws.young_count() >= (total_solution - reduce_solution) / sizeof(FlatCand))
-      collect(ws.full_collection_due());
-    Frame &f = walk.back();
-    Node *t = f.t;
-    if (t->type == NODE_SINK) {
-      walk.pop_back();
-      Levels ls = take_levels();
-      Level l{0, FlatSet{}};
-      l.s.a = ws.take_array(1);
-      l.s.a.p[0] = {t->cap, t->time, 0, -1};
-      l.s.a.n = l.s.base_n = 1;
-      if (n_buffertype > 0) build_hull(ws, l.s);
-      ls.push_back(std::move(l));
-      stack.push_back(std::move(ls));
-      continue;
-    }
-    if (f.stage == 0) {
-      f.stage = 1;
-      walk.push_back({t->left, 0});
-      continue;
-    }
-    if (f.stage == 1) {
-      f.stage = 2;
-      if (t->right != nullptr && t->type != NODE_DRIVER) {
-        walk.push_back({t->right, 0});
-        continue;
-      }
-    }
-    walk.pop_back();
-    if (t->type == NODE_DRIVER) {
-      finish(t);
-      continue;
-    }
-    const Node *up = walk.back().t;
-    const double shear = r0 * distance(up, t) + (up->type == NODE_DRIVER ? rd : ws.least_gate);
-    if (t->right == nullptr) {
-      edge(top_set(), distance(t, t->left), t->index, t->left->index, false, shear);
-      continue;
-    }
-    Levels R = pop_set();
-    Levels L = pop_set();
-    edge(L, distance(t, t->left), t->index, t->left->index, true, shear);
-    edge(R, distance(t, t->right), t->index, t->right->index, true, shear);
-    for (Levels *side : {&L, &R})
-      for (Level &l : *side) compact(ws, l.s, false);
-    Levels M = merge(L, R, t->index, shear);
-    stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
-    recycle(L);
-    recycle(R);
-    stack.push_back(std::move(M));
+  Walk<Impl> walk(T, ws.ctx);
+  try {
+    walk.run(*this);
+  } catch (...) {
+    for (auto &s : walk.sets) discard(s);
+    throw;
   }
   ws.count_records();
-  peak_check();
-  for (auto &s : stack) discard(s);
-  stack.clear();
+  ws.ctx.peak_check();
+  for (auto &s : walk.sets) discard(s);
   for (auto &s : spare_levels) discard(s);
   spare_levels.clear();
   ws.release_spare();
@@ -546,28 +505,15 @@ void CostFrontier::Impl::run(Node *root, int young_records) {
   std::vector<std::pair<long long, size_t>>().swap(bucket_cost);
 }
 
-// Buffers below every record, in one pass (children are older).
-std::vector<int> CostFrontier::Impl::count_buffers() const {
-  std::vector<int> n(static_cast<size_t>(ws.records()), 0);
-  for (int32_t r = 1; r < ws.records(); r++) {
-    const FlatTrace &f = ws.trace(r);
-    const size_t at = static_cast<size_t>(r);
-    if (f.type >= 1)
-      n[at] = n[static_cast<size_t>(f.left)] + 1;
-    else
-      n[at] = n[static_cast<size_t>(f.left)] + n[static_cast<size_t>(f.right)];
-  }
-  return n;
-}
-
 // The driver: every level compacted (not pruned by the shear, as the flat
 // engine does not prune there), the best slack of each, and a point wherever
 // it improves on every cheaper level's.
-void CostFrontier::Impl::finish(Node *driver) {
-  final_levels = pop_set();
+bool CostFrontier::Impl::finish(Levels &ls, const Node *driver) {
+  final_levels = std::move(ls);
   for (Level &l : final_levels) compact(ws, l.s, false, false);
-  child_is_sink = driver->left->type == NODE_SINK;
-  const double k1 = distance(driver, driver->left);
+  const Node *child = T.child(driver, 0);
+  child_is_sink = child->kind == NodeKind::sink;
+  const double k1 = Tables::length(driver, child);
   double best = MINUS_INFINITY_TIME;
   for (size_t li = 0; li < final_levels.size(); li++) {
     const FlatSet &s = final_levels[li].s;
@@ -575,9 +521,7 @@ void CostFrontier::Impl::finish(Node *driver) {
     int at = -1;
     // Smallest load first, as the flat engine meets them.
     for (int i = s.a.n - 1; i >= 0; i--) {
-      const FlatCand &x = s.a.p[i];
-      const double slack =
-          ((x.q - ((((r0 * 0.5) * c0) * k1) * k1)) - (((r0 * k1) + rd) * x.c)) - ((rd * k1) * c0);
+      const double slack = driver_slack(T, k1, s.a.p[i].q, s.a.p[i].c);
       if (slack > level_best) {
         level_best = slack;
         at = i;
@@ -591,59 +535,63 @@ void CostFrontier::Impl::finish(Node *driver) {
     refs.push_back({static_cast<int>(li), at});
   }
   // The points' buffers (their traces wait in the buffers field meanwhile).
-  const std::vector<int> buffers = count_buffers();
+  const std::vector<int> buffers = ws.buffer_counts();
   for (FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+  return true;
+}
+
+// The driver child's candidates of cost at most the point's, none dominated
+// by another of them, smallest load first.
+std::vector<FlatCand> CostFrontier::Impl::listed(int point) const {
+  const long long limit = point >= 0 && point < static_cast<int>(points.size())
+                              ? points[static_cast<size_t>(point)].cost
+                              : LLONG_MAX;
+  std::vector<FlatCand> all;
+  for (const Level &l : final_levels)
+    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
+  std::sort(all.begin(), all.end(),
+            [](const FlatCand &x, const FlatCand &y) { return x.c < y.c || (x.c == y.c && x.q > y.q); });
+  std::vector<FlatCand> kept;
+  double last = -std::numeric_limits<double>::infinity();
+  for (const FlatCand &x : all) {
+    if (!(x.q > last)) continue;
+    last = x.q;
+    kept.push_back(x);
+  }
+  return kept;
 }
 
 // ---- Public face ----
 
-CostFrontier::CostFrontier() : impl_(new Impl) {}
+CostFrontier::CostFrontier(const Tables &tables, bufins::Context &ctx, int young_records)
+    : impl_(new Impl(tables, ctx, young_records)) {}
 CostFrontier::~CostFrontier() = default;
 
-void CostFrontier::run(Node *root, int young_records) { impl_->run(root, young_records); }
+void CostFrontier::run() { impl_->run(); }
 
 const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->points; }
 
 const CostFrontier::Stats &CostFrontier::stats() const { return impl_->stats; }
 
-void CostFrontier::write_placements(int point, int *count) const {
+bool CostFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
   const Impl &m = *impl_;
-  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) {
-    std::fprintf(fp, "empty tree\n");
-    return;
-  }
+  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) return false;
   const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
-  m.ws.write_trace(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.cand].trace, count);
+  m.ws.placements(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.cand].trace, out);
+  return true;
 }
 
-void CostFrontier::print_list(int point) const {
+std::vector<bufins::Candidate> CostFrontier::candidates(int point, bool with_placements) const {
   const Impl &m = *impl_;
-  const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
-                              ? m.points[static_cast<size_t>(point)].cost
-                              : LLONG_MAX;
-  std::vector<FlatCand> all;
-  for (const Level &l : m.final_levels)
-    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
-  if (all.empty()) {
-    std::printf("empty tree\n");
-    return;
+  std::vector<bufins::Candidate> list;
+  for (const FlatCand &x : m.listed(point)) {
+    list.push_back({x.q, x.c * 1000.0, {}});
+    if (with_placements && !m.child_is_sink) m.ws.placements(x.trace, list.back().placements);
   }
-  std::sort(all.begin(), all.end(),
-            [](const FlatCand &x, const FlatCand &y) { return x.c < y.c || (x.c == y.c && x.q > y.q); });
-  double last = -std::numeric_limits<double>::infinity();
-  for (const FlatCand &x : all) {
-    if (!(x.q > last)) continue;
-    last = x.q;
-    std::printf("\tq=%10.20f\tc=%10.10f\n", x.q, x.c * 1000.0);
-    if (debug) {
-      int n = 0;
-      if (m.child_is_sink)
-        std::fprintf(fp, "empty tree\n");
-      else
-        m.ws.write_trace(x.trace, &n);
-    }
-  }
+  return list;
 }
+
+bool CostFrontier::child_is_sink() const { return impl_->child_is_sink; }
 
 // ---- Objectives ----
 
@@ -688,9 +636,4 @@ CostChoice choose_point(const std::vector<FrontierPoint> &points, const CostGoal
       break;
   }
   return r;
-}
-
-void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points) {
-  std::fprintf(out, "cost,buffers,slack\n");
-  for (const FrontierPoint &p : points) std::fprintf(out, "%lld,%d,%.15g\n", p.cost, p.buffers, p.slack);
 }

@@ -4,26 +4,20 @@
 // placement that reaches it. Built on the flat engine's building blocks
 // (flat_core.h); see frontier.cpp for the method.
 //
-// Contract with the driver: CostFrontier::run(root) works on the tree whose
-// driver is root and keeps what it needs to write any frontier point's
-// placements until the object is destroyed or run again. The memory counters
-// of def.h receive the programme's figures as the flat engine's do.
+// Reentrant: CostFrontier reads only the tables it is given and keeps what
+// it needs to give any frontier point's placements until it is destroyed.
+// The run's context receives the programme's memory figures as the flat
+// engine's do.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "def.h"
+#include "bufins/result.h"
+#include "flat_core.h"
 
-// One point of the frontier: the least cost at which the best slack reaches
-// `slack`, and the number of buffers of the placement that reaches it.
-struct FrontierPoint {
-  long long cost;
-  int buffers;
-  double slack;
-};
+using FrontierPoint = bufins::FrontierPoint;
 
 // What the user asks of the frontier.
 enum class CostObjective {
@@ -53,37 +47,32 @@ struct CostChoice {
 // infinity) selects no point, and meets neither a target nor a budget.
 CostChoice choose_point(const std::vector<FrontierPoint> &points, const CostGoal &goal);
 
-// The frontier as CSV ("cost,buffers,slack", one row per point) on `out`;
-// write errors show when the caller closes the stream.
-void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points);
-
 class CostFrontier {
  public:
-  CostFrontier();
+  // young_records: most trace records between two collections of the pool
+  // (as for MaxSlack; tests make it small).
+  CostFrontier(const flat_core::Tables &tables, bufins::Context &ctx, int young_records = 1 << 15);
   ~CostFrontier();
   CostFrontier(const CostFrontier &) = delete;
   CostFrontier &operator=(const CostFrontier &) = delete;
 
-  // Computes the frontier of the tree whose driver is root. young_records:
-  // most trace records between two collections of the pool (as
-  // flat_young_records; tests make it small).
-  void run(Node *root, int young_records = 1 << 15);
+  // Computes the frontier.
+  void run();
 
   // From cost 0 (or the least cost that beats minus infinity) to the least
   // cost of the maximum slack, one point per cost at which the best slack
   // improves.
   const std::vector<FrontierPoint> &points() const;
 
-  // The placement lines of point `point` on fp ("empty tree" as the flat
-  // engine writes it when there are no candidate nodes or no point);
-  // *count receives the number of buffers.
-  void write_placements(int point, int *count) const;
+  // The buffers of point `point`; false when the placement file says
+  // "empty tree" (the driver drives a sink, or there is no such point).
+  bool placements(int point, std::vector<bufins::Placement> &out) const;
 
   // The -o listing for point `point`: the driver child's candidates of cost
   // at most the point's, none dominated by another of them, smallest load
-  // first, in the flat engine's format (with debug, each one's placements on
-  // fp). Prints "empty tree" for an empty frontier.
-  void print_list(int point) const;
+  // first (with their buffers when asked and the driver's child is no sink).
+  std::vector<bufins::Candidate> candidates(int point, bool with_placements) const;
+  bool child_is_sink() const;
 
   // Counters of the last run, for tests and benchmarks.
   struct Stats {

@@ -13,12 +13,17 @@
 #include <string>
 #include <vector>
 
+using flat_core::Node;
+using flat_core::NodeKind;
+using flat_core::Tables;
+
 namespace {
 
 // Table positions of the tree reached from the driver in pre-order, and the
 // parent of each (-1 for the driver and for nodes it does not reach).
-void preorder(std::vector<int> &order, std::vector<int> &parent) {
-  const int in_use = n_sinks + n_candidates;
+void preorder(const Tables &T, std::vector<int> &order, std::vector<int> &parent) {
+  const int in_use = T.n_nodes;
+  const Node *nodes = T.nodes;
   order.clear();
   order.reserve(static_cast<size_t>(in_use));
   parent.assign(static_cast<size_t>(in_use), -1);
@@ -30,18 +35,17 @@ void preorder(std::vector<int> &order, std::vector<int> &parent) {
     order.push_back(p);
     const Node &n = nodes[p];
     // The driver's second child, absent in valid nets, is not part of the net.
-    for (Node *k : {n.type == NODE_DRIVER ? nullptr : n.right, n.left}) {
-      if (k == nullptr) continue;
-      int kp = static_cast<int>(k - nodes.data());
+    for (int kp : {n.kind == NodeKind::driver ? -1 : n.right, n.left}) {
+      if (kp < 0) continue;
       parent[kp] = p;
       stack.push_back(kp);
     }
   }
 }
 
-double wire_length(int p, int k) { return std::fabs(nodes[p].x - nodes[k].x) + std::fabs(nodes[p].y - nodes[k].y); }
+double wire_length(const Tables &T, int p, int k) { return Tables::length(T.nodes + p, T.nodes + k); }
 
-double gate_resistance(int type) { return type == 0 ? rd : rb[type - 1]; }
+double gate_resistance(const Tables &T, int type) { return type == 0 ? T.rd : T.rb[type - 1]; }
 
 std::string number(double v) {
   char buf[64];
@@ -51,23 +55,25 @@ std::string number(double v) {
 
 }  // namespace
 
-double gate_max_cap(int type, const Limits &lim) {
-  const double own = type == 0 ? driver_max_cap : buffer_max_cap[type - 1];
+double gate_max_cap(const Tables &T, int type, const Limits &lim) {
+  const double own = type == 0 ? T.driver_max_cap : T.max_cap[type - 1];
   return own < NO_LIMIT ? own : lim.max_cap;
 }
 
-bool limits_in_force(const Limits &lim) {
-  if (lim.max_cap < NO_LIMIT || lim.max_slew < NO_LIMIT || driver_max_cap < NO_LIMIT) return true;
-  for (int t = 0; t < n_buffertype; t++)
-    if (buffer_max_cap[t] < NO_LIMIT) return true;
+bool limits_in_force(const Tables &T, const Limits &lim) {
+  if (lim.max_cap < NO_LIMIT || lim.max_slew < NO_LIMIT || T.driver_max_cap < NO_LIMIT) return true;
+  for (int t = 0; t < T.nb; t++)
+    if (T.max_cap[t] < NO_LIMIT) return true;
   return false;
 }
 
 std::string gate_name(int type) { return type == 0 ? "the driver" : "buffer type " + std::to_string(type); }
 
-std::vector<Stage> compute_stages(const std::vector<int> &buffer_on) {
+std::vector<Stage> compute_stages(const Tables &T, const std::vector<int> &buffer_on) {
+  const Node *nodes = T.nodes;
+  const double *cb = T.cb, *rb = T.rb, c0 = T.c0, r0 = T.r0, rd = T.rd;
   std::vector<int> order, parent;
-  preorder(order, parent);
+  preorder(T, order, parent);
   const size_t in_use = parent.size();
   // Looking down from a node, inside the stage it belongs to: the load, the
   // worst wire delay to an end point, and that end point.
@@ -75,8 +81,8 @@ std::vector<Stage> compute_stages(const std::vector<int> &buffer_on) {
   std::vector<int> worst(in_use, -1);
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     const int k = *it;
-    if (nodes[k].type == NODE_SINK) {
-      load[k] = nodes[k].cap;
+    if (nodes[k].kind == NodeKind::sink) {
+      load[k] = Tables::load(nodes + k);
       worst[k] = k;
     }
     const int p = parent[k];
@@ -87,7 +93,7 @@ std::vector<Stage> compute_stages(const std::vector<int> &buffer_on) {
       if (worst[p] < 0) worst[p] = p;
       continue;
     }
-    const double len = wire_length(p, k);
+    const double len = wire_length(T, p, k);
     load[p] += c0 * len + load[k];
     const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
     if (worst[p] < 0 || e > delay[p]) {
@@ -97,13 +103,13 @@ std::vector<Stage> compute_stages(const std::vector<int> &buffer_on) {
   }
   std::vector<Stage> stages;
   if (order.empty()) return stages;
-  const int first = nodes[0].left ? static_cast<int>(nodes[0].left - nodes.data()) : -1;
+  const int first = nodes[0].left;
   stages.push_back({0, first, 0, load[0], delay[0], LN9 * (rd * load[0] + delay[0]), worst[0]});
   for (int k : order) {
     const int t = buffer_on[k];
     const int p = parent[k];
     if (t == 0 || p < 0) continue;
-    const double len = wire_length(p, k);
+    const double len = wire_length(T, p, k);
     const double c = c0 * len + load[k];
     const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
     stages.push_back({p, k, t, c, e, LN9 * (rb[t - 1] * c + e), worst[k]});
@@ -111,22 +117,26 @@ std::vector<Stage> compute_stages(const std::vector<int> &buffer_on) {
   return stages;
 }
 
-std::vector<Violation> check_stages(const std::vector<Stage> &stages, const Limits &lim, double tolerance) {
+std::vector<Violation> check_stages(const Tables &T, const std::vector<Stage> &stages, const Limits &lim,
+                                    double tolerance) {
   std::vector<Violation> v;
   auto over = [tolerance](double value, double limit) { return value > limit + tolerance * std::fabs(limit); };
   for (size_t i = 0; i < stages.size(); i++) {
     const Stage &s = stages[i];
-    const double cap = gate_max_cap(s.type, lim);
+    const double cap = gate_max_cap(T, s.type, lim);
     if (cap < NO_LIMIT && over(s.load, cap)) v.push_back({i, LIMIT_LOAD, s.load, cap});
     if (lim.max_slew < NO_LIMIT && over(s.slew, lim.max_slew)) v.push_back({i, LIMIT_SLEW, s.slew, lim.max_slew});
   }
   return v;
 }
 
-bool limits_cannot_bind(const Limits &lim) {
-  if (!limits_in_force(lim)) return true;
+bool limits_cannot_bind(const Tables &T, const Limits &lim) {
+  if (!limits_in_force(T, lim)) return true;
+  const Node *nodes = T.nodes;
+  const double *cb = T.cb, c0 = T.c0, r0 = T.r0;
+  const int n_buffertype = T.nb;
   std::vector<int> order, parent;
-  preorder(order, parent);
+  preorder(T, order, parent);
   const size_t in_use = parent.size();
   double cb_max = 0.0;
   for (int t = 0; t < n_buffertype; t++) cb_max = std::max(cb_max, cb[t]);
@@ -134,17 +144,17 @@ bool limits_cannot_bind(const Limits &lim) {
   // stage: the load, and the worst wire delay to an end point.
   std::vector<double> load(in_use, 0.0), delay(in_use, 0.0);
   auto fits = [&](int type, double c, double e) {
-    return c <= gate_max_cap(type, lim) && LN9 * (gate_resistance(type) * c + e) <= lim.max_slew;
+    return c <= gate_max_cap(T, type, lim) && LN9 * (gate_resistance(T, type) * c + e) <= lim.max_slew;
   };
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     const int k = *it;
-    if (nodes[k].type == NODE_SINK) load[k] = nodes[k].cap;
+    if (nodes[k].kind == NodeKind::sink) load[k] = Tables::load(nodes + k);
     const int p = parent[k];
     if (p < 0) continue;
-    const double len = wire_length(p, k);
+    const double len = wire_length(T, p, k);
     const double c = c0 * len + load[k];
     const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
-    if (nodes[p].type == NODE_CANDIDATE) {
+    if (nodes[p].kind == NodeKind::candidate) {
       // A buffer may stand at p on this wire: its stage, and its input seen at p.
       for (int t = 1; t <= n_buffertype; t++)
         if (!fits(t, c, e)) return false;
@@ -157,9 +167,12 @@ bool limits_cannot_bind(const Limits &lim) {
   return order.empty() || fits(0, load[0], delay[0]);
 }
 
-std::string explain_infeasible(const Limits &lim, int subtree) {
+std::string explain_infeasible(const Tables &T, const Limits &lim, int subtree) {
+  const Node *nodes = T.nodes;
+  const double *cb = T.cb, c0 = T.c0, r0 = T.r0;
+  const int n_buffertype = T.nb;
   std::vector<int> order, parent;
-  preorder(order, parent);
+  preorder(T, order, parent);
   const size_t in_use = parent.size();
   double cb_min = NO_LIMIT;
   for (int t = 0; t < n_buffertype; t++) cb_min = std::min(cb_min, cb[t]);
@@ -175,13 +188,13 @@ std::string explain_infeasible(const Limits &lim, int subtree) {
   } worst;
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     const int k = *it;
-    if (nodes[k].type == NODE_SINK) least[k] = nodes[k].cap;
+    if (nodes[k].kind == NodeKind::sink) least[k] = Tables::load(nodes + k);
     const int p = parent[k];
     if (p < 0) continue;
-    const double len = wire_length(p, k);
+    const double len = wire_length(T, p, k);
     const double c = c0 * len + least[k];
     const double e = r0 * len * (c0 * len / 2.0 + least[k]);
-    const bool site = nodes[p].type == NODE_CANDIDATE;
+    const bool site = nodes[p].kind == NodeKind::candidate;
     least[p] += site ? std::min(c, cb_min) : c;
     // The stage holding this wire has at least load c and wire delay e,
     // whichever gate drives it: the driver, or (below a candidate node) a
@@ -189,8 +202,8 @@ std::string explain_infeasible(const Limits &lim, int subtree) {
     Cause best;
     best.excess = NO_LIMIT;
     for (int g = 0; g <= (site ? n_buffertype : 0); g++) {
-      const double cap = gate_max_cap(g, lim);
-      const double slew = LN9 * (gate_resistance(g) * c + e);
+      const double cap = gate_max_cap(T, g, lim);
+      const double slew = LN9 * (gate_resistance(T, g) * c + e);
       const double by_load = cap < NO_LIMIT ? c / cap : 0.0;
       const double by_slew = lim.max_slew < NO_LIMIT ? slew / lim.max_slew : 0.0;
       const double excess = std::max(by_load, by_slew);
@@ -206,7 +219,7 @@ std::string explain_infeasible(const Limits &lim, int subtree) {
     std::string s = "the stage of node " + std::to_string(nodes[worst.k].index) + " (on the wire from " +
                     (worst.p == 0 ? std::string("the driver") : "node " + std::to_string(nodes[worst.p].index)) +
                     "), whose wire alone, driven by " +
-                    (by_driver && nodes[worst.p].type != NODE_CANDIDATE
+                    (by_driver && nodes[worst.p].kind != NodeKind::candidate
                          ? std::string("the driver")
                          : "the best gate that may drive it (" + gate_name(worst.gate) + ")") +
                     ", gives ";

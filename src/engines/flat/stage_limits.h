@@ -32,15 +32,14 @@
 // breaks the limits of every gate that could still drive it can be dropped
 // at once; see flat_core.h for how the engines use that.
 //
-// Everything here reads the global tables (nodes, library, wire constants)
-// after the readers (and wire segmentation) have filled them; nothing here
-// prints or exits.
+// Everything here reads the run's tables (flat_core.h: the model's nodes,
+// library and wire constants); nothing here prints, exits or keeps state.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "def.h"
+#include "flat_core.h"
 
 // ln 9: the 10-90 % slew of a single-pole response is ln 9 time constants.
 constexpr double LN9 = 2.1972245773362193828;
@@ -52,18 +51,18 @@ struct Limits {
 
 // The load limit of a gate: type 0 is the driver, 1..n_buffertype the
 // buffer type of that number (1-based, as in placement files).
-double gate_max_cap(int type, const Limits &lim);
+double gate_max_cap(const flat_core::Tables &T, int type, const Limits &lim);
 
 // True when some limit applies: an option, or a max_cap field of the
 // library or of the driver line.
-bool limits_in_force(const Limits &lim);
+bool limits_in_force(const flat_core::Tables &T, const Limits &lim);
 
 // True when no buffer assignment of the net in the tables can break any
 // limit in force (an upper bound on every stage's load and slew over all
 // assignments, computed in one pass, stays within every limit). The engines
 // then take their limit-free path and their outputs are those of a run
 // without limits.
-bool limits_cannot_bind(const Limits &lim);
+bool limits_cannot_bind(const flat_core::Tables &T, const Limits &lim);
 
 struct Stage {
   int gate;           // table position of the node the gate stands at (0: the driver)
@@ -80,7 +79,7 @@ struct Stage {
 // type of the buffer standing at its upper end; as read_placement gives it).
 // The driver's stage first, then the buffers' stages in pre-order of the
 // tree. Explicit stacks only.
-std::vector<Stage> compute_stages(const std::vector<int> &buffer_on);
+std::vector<Stage> compute_stages(const flat_core::Tables &T, const std::vector<int> &buffer_on);
 
 enum LimitKind { LIMIT_LOAD, LIMIT_SLEW };
 
@@ -94,7 +93,8 @@ struct Violation {
 // Every stage over a limit in force: a load above the gate's limit, a worst
 // slew above max_slew, by more than `tolerance` relative to the limit (the
 // engines and an independent evaluation round differently).
-std::vector<Violation> check_stages(const std::vector<Stage> &stages, const Limits &lim, double tolerance = 1e-9);
+std::vector<Violation> check_stages(const flat_core::Tables &T, const std::vector<Stage> &stages, const Limits &lim,
+                                    double tolerance = 1e-9);
 
 // Why no buffer assignment meets the limits, in one sentence for the
 // "request cannot be met" message: the worst wire whose stage, even with
@@ -102,7 +102,7 @@ std::vector<Violation> check_stages(const std::vector<Stage> &stages, const Limi
 // to drive it, breaks a limit. When no single wire explains it, names the
 // node below which the engine found no assignment left (`subtree`, a table
 // position, or -1).
-std::string explain_infeasible(const Limits &lim, int subtree);
+std::string explain_infeasible(const flat_core::Tables &T, const Limits &lim, int subtree);
 
 // Name of a gate for messages: "the driver" or "buffer type T".
 std::string gate_name(int type);

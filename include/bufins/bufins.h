@@ -1,0 +1,141 @@
+// bufins as a C++ library: read or build a net and a buffer library, and
+// solve the buffer insertion for any objective of the flat engine family
+// (maximum slack; the least cost for the best slack, a target slack, a
+// budget, or within a distance of the best slack; the slack-cost frontier;
+// under load and slew limits; with wires segmented).
+//
+// Reentrant: solve() reads only its arguments and keeps its state in the
+// call, so concurrent calls on different (or the same, const) nets share
+// nothing mutable. Reading is reentrant too.
+//
+// Errors are exceptions: bufins::InputError carries the exact message the
+// bufins program prints ("file:line: what is wrong"); warnings are returned
+// as lines of text ("file:line: warning: ..."). Out of memory is
+// std::bad_alloc; a cancelled run (progress callback returned false)
+// bufins::Cancelled.
+//
+// Units are the files' (see model.h).
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bufins/model.h"
+#include "bufins/result.h"
+
+namespace bufins {
+
+// The stream the bufins program prints an error on.
+enum ErrorStream { ERROR_TO_STDERR, ERROR_TO_STDOUT };
+
+// An input error. what() is the whole message ("file:line: what is wrong",
+// "file: what is wrong" when no line is to blame, "bufins: ..." when no file
+// is).
+struct InputError : std::runtime_error {
+  std::string file;     // file at fault; "bufins" when the fault lies in no file
+  long line;            // line at fault, 0 when no line is
+  std::string message;  // what is wrong, without the place
+  ErrorStream stream;
+  int status;  // the bufins program's exit status for it
+
+  InputError(std::string file, long line, std::string message, std::string text, ErrorStream stream = ERROR_TO_STDERR,
+             int status = 1);
+};
+
+// Thrown out of a run whose progress callback returned false.
+struct Cancelled : std::runtime_error {
+  Cancelled() : std::runtime_error("bufins: the run was cancelled") {}
+};
+
+// Readers: the whole file, as the bufins program reads it ("-" is not
+// special here). `warnings`, when given, receives the warnings.
+Net read_net(const std::string &path, std::vector<std::string> *warnings = nullptr);
+Library read_library(const std::string &path, std::vector<std::string> *warnings = nullptr);
+// From an open stream; `name` stands for the file in messages.
+Net read_net(std::FILE *in, const std::string &name, std::vector<std::string> *warnings = nullptr);
+Library read_library(std::FILE *in, const std::string &name, std::vector<std::string> *warnings = nullptr);
+
+// The net with every wire of non-zero length cut into M + 1 equal pieces by
+// M new candidate nodes (numbered from 50000 + the candidates of the net),
+// as -m M does. Throws InputError ("bufins: ...") when it cannot be done.
+Net segmented(const Net &net, int M);
+
+enum class Objective {
+  max_slack,       // the best slack (and its placement)
+  min_cost,        // the best slack at the least cost
+  target,          // the least cost whose slack is at least Options::target
+  budget,          // the best slack of cost at most Options::budget
+  within,          // the least cost within Options::within time units of the best slack
+  within_percent,  // the least cost within Options::within % of |best slack|
+};
+
+struct Options {
+  Objective objective = Objective::max_slack;
+  double target = 0.0;
+  long long budget = 0;
+  double within = 0.0;
+  double max_cap = no_limit;   // --max-cap (files' unit): every gate without a max_cap of its own
+  double max_slew = no_limit;  // --max-slew
+  int segments = 0;            // -m M: segment the net first (Result::net is the net solved)
+  bool candidates = false;            // fill Result::candidates (the -o listing)
+  bool candidate_placements = false;  // and each candidate's buffers (-o -d)
+  // Called about every 64 wires with the wires done and their total;
+  // returning false cancels the run.
+  std::function<bool(long long done, long long total)> progress;
+  // Tuning (speed and memory figures only).
+  int young_records = 1 << 15;
+  int small_set = 128;
+};
+
+struct Result {
+  // False when no buffer assignment meets the limits: `reason` says why and
+  // nothing else below is set.
+  bool feasible = true;
+  std::string reason;
+
+  // The chosen solution: its slack (minus_infinity when no assignment
+  // reaches the driver with a finite slack), buffers, cost and placement.
+  double slack = minus_infinity;
+  int buffers = 0;
+  long long cost = 0;  // sum of the buffers' areas
+  std::vector<Placement> placements;  // in placement-file order
+  // The placement file says "empty tree": the driver drives a sink, or no
+  // solution beats minus infinity.
+  bool empty_tree = false;
+
+  // A cost objective: the frontier (increasing cost and slack), the chosen
+  // point, and whether a target or budget was met (when not, the chosen
+  // point is the last one: the best slack at its least cost).
+  std::vector<FrontierPoint> frontier;
+  int chosen = -1;
+  bool goal_met = true;
+
+  // With Options::candidates: the driver child's candidates, smallest load
+  // first (for a cost objective, those of cost at most the chosen point's).
+  std::vector<Candidate> candidates;
+  bool driver_drives_sink = false;
+
+  // With limits in force (options or max_cap fields): the chosen solution's
+  // stages, the driver's first.
+  bool with_limits = false;
+  std::vector<StageReport> stages;
+
+  Memory memory;
+  Net net;  // with Options::segments > 0: the segmented net solved; else empty
+};
+
+// Solves the buffer insertion of `net` with `library` for `options`.
+// Throws InputError for an option or model the bufins program refuses (a
+// library of more than 64 types, a bad segmentation), Cancelled, or
+// std::bad_alloc.
+Result solve(const Net &net, const Library &library, const Options &options = Options());
+
+// The placement file's text of a result, as the bufins program writes it.
+std::string placement_text(const Result &result);
+// The final net file's text of a net (the .finalnet the program writes).
+std::string final_net_text(const Net &net);
+
+}  // namespace bufins

@@ -1,0 +1,211 @@
+// bufins::solve() and the file-level helpers of the public API (bufins.h):
+// one call segments the net when asked, makes the run's tables and context,
+// runs the engine the objective and the limits call for (the flat engine,
+// the slack-cost frontier, or either under limits), chooses the frontier
+// point, and returns everything as values. Nothing here is global: every
+// call has its own tables, context and engine.
+#include "solve.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "flat.h"
+#include "flat_limits.h"
+#include "frontier.h"
+#include "io.h"
+#include "wire_segment.h"
+
+namespace bufins {
+
+namespace {
+
+CostGoal goal_of(const Options &o) {
+  CostGoal g;
+  switch (o.objective) {
+    case Objective::max_slack: g.kind = CostObjective::NONE; break;
+    case Objective::min_cost: g.kind = CostObjective::MIN_COST; break;
+    case Objective::target: g.kind = CostObjective::TARGET; g.slack = o.target; break;
+    case Objective::budget: g.kind = CostObjective::BUDGET; g.budget = o.budget; break;
+    case Objective::within: g.kind = CostObjective::WITHIN; g.slack = o.within; break;
+    case Objective::within_percent: g.kind = CostObjective::WITHIN_PERCENT; g.slack = o.within; break;
+  }
+  return g;
+}
+
+// The chosen solution's stages (the placements by the position of the node
+// at each buffered wire's lower end, the first record of a number winning).
+std::vector<StageReport> stages_of(const flat_core::Tables &T, const Net &net, const std::vector<Placement> &placed,
+                                   const Limits &lim) {
+  NodeIndex ix;
+  int first;
+  node_index_build(ix, net, &first);
+  std::vector<int> buffer_on(net.nodes.size(), 0);
+  for (const Placement &p : placed) {
+    const int at = node_index_find(ix, p.end);
+    if (at >= 0) buffer_on[static_cast<size_t>(at)] = p.type;
+  }
+  std::vector<StageReport> out;
+  for (const Stage &st : compute_stages(T, buffer_on)) {
+    const double cap = gate_max_cap(T, st.type, lim);
+    out.push_back({net.nodes[static_cast<size_t>(st.gate)].index,
+                   st.child >= 0 ? net.nodes[static_cast<size_t>(st.child)].index : -1, st.type, st.load * 1000.0,
+                   st.slew, cap < NO_LIMIT ? cap * 1000.0 : no_limit});
+  }
+  return out;
+}
+
+// What every engine gives, read into the result: placements of the chosen
+// solution and the listing.
+template <typename Engine, typename... Point>
+void read_solution(const Engine &e, const Options &o, Result &r, Point... point) {
+  r.empty_tree = !e.placements(point..., r.placements);
+  r.buffers = static_cast<int>(r.placements.size());
+  r.driver_drives_sink = e.child_is_sink();
+  if (o.candidates) r.candidates = e.candidates(point..., o.candidate_placements);
+}
+
+template <typename Frontier>
+void read_frontier(const Frontier &f, const Options &o, Result &r) {
+  r.frontier = f.points();
+  const CostChoice c = choose_point(r.frontier, goal_of(o));
+  r.chosen = c.point;
+  r.goal_met = c.met;
+  r.slack = c.point >= 0 ? r.frontier[static_cast<size_t>(c.point)].slack : MINUS_INFINITY_TIME;
+  r.cost = c.point >= 0 ? r.frontier[static_cast<size_t>(c.point)].cost : 0;
+  read_solution(f, o, r, c.point);
+}
+
+}  // namespace
+
+Result solve_with_limits(const Net &given, const Library &lib, const Options &o, const Limits &lim) {
+  if (lib.types.size() > static_cast<size_t>(MAX_BUFFERTYPES))
+    refuse("the library holds %zu buffer types: the limit is %d", lib.types.size(), MAX_BUFFERTYPES);
+  Result r;
+  const Net *net = &given;
+  if (o.segments > 0) {
+    r.net = given;
+    segment_model(r.net, o.segments);
+    net = &r.net;
+  }
+  if (net->nodes.empty() || net->nodes[0].kind != NodeKind::driver || net->nodes[0].left < 0)
+    refuse("the net has no linked driver (read it, or build it with NetBuilder::link)");
+  const flat_core::Tables T(*net, lib);
+  Context ctx;
+  ctx.progress = o.progress;
+  ctx.total_wires = static_cast<long long>(net->nodes.size()) - 1;
+  ctx.start();
+  r.with_limits = limits_in_force(T, lim);
+  const bool limited = r.with_limits && !limits_cannot_bind(T, lim);
+  const bool cost = o.objective != Objective::max_slack;
+  const LimitedTuning tuning{o.young_records, o.small_set};
+  if (limited) {
+    // Under limits: the limited sets, one per cost for a cost objective.
+    std::unique_ptr<LimitedFrontier> f;
+    std::unique_ptr<FlatLimited> m;
+    int dead;
+    if (cost) {
+      f = std::make_unique<LimitedFrontier>(T, ctx, lim, tuning);
+      dead = f->run() ? -1 : f->dead_end();
+    } else {
+      m = std::make_unique<FlatLimited>(T, ctx, lim, tuning);
+      dead = m->run() ? -1 : m->dead_end();
+    }
+    if (dead >= 0) {
+      r.feasible = false;
+      r.reason = explain_infeasible(T, lim, dead);
+      return r;
+    }
+    if (cost) {
+      read_frontier(*f, o, r);
+    } else {
+      r.slack = m->slack();
+      read_solution(*m, o, r);
+    }
+  } else if (cost) {
+    CostFrontier f(T, ctx, o.young_records);
+    f.run();
+    read_frontier(f, o, r);
+  } else {
+    flat_core::MaxSlack e(T, ctx, o.young_records);
+    e.run();
+    r.slack = e.slack();
+    read_solution(e, o, r);
+  }
+  // The engines are gone: their last frees are in the figures.
+  r.memory = ctx.memory;
+  if (r.with_limits) r.stages = stages_of(T, *net, r.placements, lim);
+  return r;
+}
+
+Result solve(const Net &net, const Library &library, const Options &options) {
+  Limits lim;
+  lim.max_cap = options.max_cap < no_limit ? options.max_cap / 1000.0 : NO_LIMIT;
+  lim.max_slew = options.max_slew;
+  return solve_with_limits(net, library, options, lim);
+}
+
+namespace {
+
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+File open_input(const std::string &path) {
+  File f(std::fopen(path.c_str(), "r"), &std::fclose);
+  if (!f) throw InputError(path, 0, "cannot open", "Cannot open file: " + path);
+  return f;
+}
+
+Warn collector(std::vector<std::string> *warnings) {
+  if (warnings == nullptr) return Warn();
+  return [warnings](const std::string &w) { warnings->push_back(w); };
+}
+
+}  // namespace
+
+Net read_net(FILE *in, const std::string &name, std::vector<std::string> *warnings) {
+  return read_net_model(in, name, collector(warnings));
+}
+
+Library read_library(FILE *in, const std::string &name, std::vector<std::string> *warnings) {
+  return read_library_model(in, name, collector(warnings));
+}
+
+Net read_net(const std::string &path, std::vector<std::string> *warnings) {
+  File f = open_input(path);
+  return read_net(f.get(), path, warnings);
+}
+
+Library read_library(const std::string &path, std::vector<std::string> *warnings) {
+  File f = open_input(path);
+  return read_library(f.get(), path, warnings);
+}
+
+Net segmented(const Net &net, int M) {
+  Net out = net;
+  segment_model(out, M);
+  return out;
+}
+
+std::string placement_text(const Result &r) {
+  if (r.empty_tree) return "empty tree\n";
+  std::string s;
+  char line[96];
+  for (const Placement &p : r.placements) {
+    std::snprintf(line, sizeof line, "start %d  end %d  buffertype %d\n", p.start, p.end, p.type);
+    s += line;
+  }
+  return s;
+}
+
+std::string final_net_text(const Net &net) {
+  char *data = nullptr;
+  size_t size = 0;
+  FILE *f = open_memstream(&data, &size);
+  if (f == nullptr) throw std::bad_alloc();
+  write_final_net(net, f);
+  std::fclose(f);
+  std::string s(data, size);
+  std::free(data);
+  return s;
+}
+
+}  // namespace bufins

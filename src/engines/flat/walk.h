@@ -1,0 +1,135 @@
+// The one post-order walk of the flat engines, a template over the engine
+// (and with it the candidate-set type): maximum slack, the slack-cost
+// frontier, and both under electrical limits.
+//
+// Every finished subtree leaves its set on the walk's set stack; a node with
+// one child carries the top set up the edge, a node with two joins the top
+// two, and the driver finishes with its child's set. Explicit stacks only:
+// a chain of 1.6 million nodes needs no deep recursion.
+//
+// Engine contract (E):
+//   using Set;                                   movable, empty when default made
+//   static void arrays(Set &, visit)             visit(array) for every array of
+//                                                trace references the set holds
+//   void between(Walk<E> &)                      between two nodes (collections)
+//   Set leaf(const Node *sink)
+//   bool carry(Set &, const Node *t, const Node *up, double shear)
+//                                                the edge below t; false: nothing
+//                                                of the subtree can be driven
+//   Set join(Set &L, Set &R, const Node *t, const Node *up, double shear, int *dead)
+//                                                both edges below t and the merge;
+//                                                L and R are the engine's to
+//                                                recycle; *dead >= 0 (a table
+//                                                position) ends the walk there
+//   bool finish(Set &, const Node *driver)
+// run() returns -1 when finish() accepted, else the table position below
+// which no candidate was left (0: the driver's own stage).
+//
+// Collections (flat_core.h, "Trace pool"): the sets on the stack are the only
+// references; the sets below `unchanged_below` have not changed since the
+// last collection, so all their records are old and a young collection
+// leaves them out.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "flat_core.h"
+
+namespace flat_core {
+
+template <typename E>
+class Walk {
+ public:
+  using Set = typename E::Set;
+
+  Walk(const Tables &tables, bufins::Context &context) : T(tables), ctx(context) {}
+
+  int run(E &e) {
+    struct Frame {
+      const Node *t;
+      int stage;  // 0: visit left, 1: visit right, 2: finish
+    };
+    std::vector<Frame> stack{{T.nodes, 0}};
+    while (!stack.empty()) {
+      e.between(*this);
+      Frame &f = stack.back();
+      const Node *t = f.t;
+      if (t->kind == NodeKind::sink) {
+        stack.pop_back();
+        sets.push_back(e.leaf(t));
+        continue;
+      }
+      if (f.stage == 0) {
+        f.stage = 1;
+        stack.push_back({T.child(t, 0), 0});
+        continue;
+      }
+      if (f.stage == 1) {
+        f.stage = 2;
+        // The driver's second child, absent in valid nets, is not visited.
+        if (t->right >= 0 && t->kind != NodeKind::driver) {
+          stack.push_back({T.child(t, 1), 0});
+          continue;
+        }
+      }
+      stack.pop_back();
+      if (t->kind == NodeKind::driver) {
+        ctx.wire_done();
+        Set s = pop();
+        return e.finish(s, t) ? -1 : 0;
+      }
+      // The least resistance between t and whatever gate drives it.
+      const Node *up = stack.back().t;
+      const double shear =
+          T.r0 * Tables::length(up, t) + (up->kind == NodeKind::driver ? T.rd : T.least_gate);
+      if (t->right < 0) {
+        ctx.wire_done();
+        if (!e.carry(top(), t, up, shear)) return T.position(t);
+        continue;
+      }
+      ctx.wire_done();
+      ctx.wire_done();
+      Set R = pop();
+      Set L = pop();
+      int dead = -1;
+      sets.push_back(e.join(L, R, t, up, shear, &dead));
+      if (dead >= 0) return dead;
+    }
+    return 0;
+  }
+
+  // A collection of ws's pool with the sets on the stack as roots.
+  void collect(Workspace &ws, bool full) {
+    const size_t first = full ? 0 : unchanged_below;
+    ws.collect(full, [&](auto &&visit) {
+      for (size_t k = first; k < sets.size(); k++) E::arrays(sets[k], visit);
+    });
+    unchanged_below = sets.size();
+  }
+
+  std::vector<Set> sets;  // finished subtrees awaiting their parent
+
+ private:
+  // The top set, about to change.
+  Set &top() {
+    unchanged_below = std::min(unchanged_below, sets.size() - 1);
+    return sets.back();
+  }
+  Set pop() {
+    Set s = std::move(top());
+    sets.pop_back();
+    return s;
+  }
+
+  const Tables &T;
+  bufins::Context &ctx;
+  size_t unchanged_below = 0;
+};
+
+// Slack at the driver of a candidate (q, c) of its child at wire length k1.
+inline double driver_slack(const Tables &T, double k1, double q, double c) {
+  return ((q - ((((T.r0 * 0.5) * T.c0) * k1) * k1)) - (((T.r0 * k1) + T.rd) * c)) - ((T.rd * k1) * T.c0);
+}
+
+}  // namespace flat_core
