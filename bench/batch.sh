@@ -45,23 +45,29 @@ head -n "$SCRIPT_NETS" "$work/nets.list" > "$work/nets.few"
 head -n "$SCRIPT_NETS" "$work/sinks.list" > "$work/sinks.few"
 
 per_min() { echo "scale=0; $1 * 60 / $2" | bc; }
-# Wall seconds of a command (its output discarded).
-wall() {
-  local t0 t1
-  t0=$(date +%s.%N)
-  "$@" >/dev/null
-  t1=$(date +%s.%N)
-  echo "$t1 - $t0" | bc
+# "WALL CPU": wall and processor seconds (user + system, children included) of
+# a command, its output discarded. On a machine shared with other work the
+# processor time is the steadier figure.
+measure() {
+  /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null
+  local e u s
+  read -r e u s < "$work/time"
+  echo "$e $(echo "$u + $s" | bc)"
 }
+# Milliseconds of processor time per net.
+ms_per() { echo "scale=2; $2 * 1000 / $1" | bc; }
 script_plain() {
   while read -r f; do "$bufins" -a flat -m "$1" -q -f "$f" -b "$lib" --out="$work/out/one" >/dev/null; done < "$work/nets.few"
 }
+export -f script_plain
 script_route() {
   while read -r s; do
     "$route" -q --required=1000 "$s" -o "$work/out/one.net"
     "$bufins" -a flat -m "$1" -q -f "$work/out/one.net" -b "$lib" --out="$work/out/one" >/dev/null
   done < "$work/sinks.few"
 }
+export -f script_route
+export bufins route lib work
 
 echo "bufins-batch benchmark: $N nets of 10-60 sinks (sub-samples of the public sink lists), 4 buffer types, $(nproc) cores"
 echo
@@ -69,28 +75,29 @@ echo "Routing the $N sink lists with one bufins-route process each: $(printf %.1
 echo
 echo "| M | routing | script: one process per net | batch -J1 | batch -J2 | -J2 / -J1 | -J2 / script | -J2 with .buf and .finalnet |"
 echo "|---|---|---|---|---|---|---|---|"
+# Each cell: nets per minute (wall clock), and processor milliseconds per net.
 for M in 0 5; do
   for routing in no yes; do
     if [ "$routing" = no ]; then
-      s=$(wall script_plain "$M")
+      read -r s sc < <(measure bash -c 'script_plain "$0"' "$M")
       list=$work/nets.list
       extra=()
     else
-      s=$(wall script_route "$M")
+      read -r s sc < <(measure bash -c 'script_route "$0"' "$M")
       list=$work/sinks.list
       extra=(--route --required=1000)
     fi
     script_rate=$(per_min "$SCRIPT_NETS" "$s")
-    j1=$(wall "$batch" -q -J1 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
-    j2=$(wall "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
+    read -r j1 c1 < <(measure "$batch" -q -J1 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
+    read -r j2 c2 < <(measure "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
     rm -rf "$work/files"
-    j2f=$(wall "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list" --out-dir="$work/files" --final-nets)
+    read -r j2f c2f < <(measure "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list" --out-dir="$work/files" --final-nets)
     r1=$(per_min "$N" "$j1") r2=$(per_min "$N" "$j2") r2f=$(per_min "$N" "$j2f")
-    echo "| $M | $routing | $script_rate | $r1 | $r2 | $(echo "scale=2; $j1 / $j2" | bc) | $(echo "scale=1; $r2 / $script_rate" | bc) | $r2f |"
+    echo "| $M | $routing | $script_rate ($(ms_per "$SCRIPT_NETS" "$sc") ms) | $r1 ($(ms_per "$N" "$c1") ms) | $r2 ($(ms_per "$N" "$c2") ms) | $(echo "scale=2; $j1 / $j2" | bc) | $(echo "scale=1; $r2 / $script_rate" | bc) | $r2f ($(ms_per "$N" "$c2f") ms) |"
   done
 done
 echo
-echo "(nets per minute; the script column over the first $SCRIPT_NETS nets, the batch columns over all $N)"
+echo "(nets per minute by the wall clock, and in parentheses processor milliseconds per net; the script column over the first $SCRIPT_NETS nets, the batch columns over all $N)"
 
 if [ "$RSS_NETS" -gt 0 ]; then
   : > "$work/many.list"

@@ -390,14 +390,42 @@ void fail(Outcome &out, const std::string &error) {
   out.error = error;
 }
 
+// The files of the run that no net's output may replace (the library, the
+// summary), as (device, inode) when they exist. An output replaces a file
+// only when it exists already and is that file, so a net's check costs one
+// stat per output, and one more for its input when an output exists.
+struct Protected {
+  struct File {
+    dev_t dev;
+    ino_t ino;
+    std::string path;
+    const char *role;
+  };
+  std::vector<File> files;
+  void add(const std::string &path, const char *role) {
+    struct stat st;
+    if (!path.empty() && !cmdline::is_standard(path) && stat(path.c_str(), &st) == 0)
+      files.push_back({st.st_dev, st.st_ino, path, role});
+  }
+};
+
+// "output OUT would replace the ROLE IN" as bufins says it, or "".
+std::string replaced(const std::string &output, const std::string &input, const Protected &run_files) {
+  struct stat out;
+  if (stat(output.c_str(), &out) != 0) return "";
+  Protected mine = run_files;
+  mine.add(input, "net file");
+  for (const Protected::File &f : mine.files)
+    if (f.dev == out.st_dev && f.ino == out.st_ino) return "output " + output + " would replace the " + f.role + " " + f.path;
+  return "";
+}
+
 // Writes the net's placement file and final net, each whole or not at all.
-void write_outputs(const NetItem &item, const RunOptions &o, Outcome &out) {
+void write_outputs(const NetItem &item, const RunOptions &o, const Protected &run_files, Outcome &out) {
   const std::string buf = item.out_base + ".buf", finalnet = item.out_base + ".finalnet";
-  std::vector<RunFile> outputs{{buf, "placement file"}};
-  if (o.final_nets) outputs.insert(outputs.begin(), {finalnet, "final net"});
-  const std::string why = replaced_file(
-      {{item.path.empty() ? item.file : item.path, "net file"}, {o.library, "library file"}, {o.summary, "summary"}},
-      outputs);
+  const std::string input = item.path.empty() ? item.file : item.path;
+  std::string why = o.final_nets ? replaced(finalnet, input, run_files) : "";
+  if (why.empty()) why = replaced(buf, input, run_files);
   if (!why.empty()) return fail(out, std::string(kProgram) + ": " + why);
   try {
     std::unique_ptr<OutputFile> net_file;
@@ -413,7 +441,7 @@ void write_outputs(const NetItem &item, const RunOptions &o, Outcome &out) {
   }
 }
 
-Done process(const NetItem &item, const Solver &solver, const RunOptions &o) {
+Done process(const NetItem &item, const Solver &solver, const RunOptions &o, const Protected &run_files) {
   Outcome out;
   try {
     if (!item.early_error.empty()) {
@@ -453,7 +481,7 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o) {
       for (std::string &w : out.warnings) w = renumber(w, item.file, item.offset);
     }
     if (!item.out_base.empty() && (out.status == Outcome::OK || out.status == Outcome::UNMET))
-      write_outputs(item, o, out);
+      write_outputs(item, o, run_files, out);
   } catch (const std::bad_alloc &) {
     out = Outcome{};
     fail(out, std::string(kProgram) + ": out of memory");
@@ -598,6 +626,9 @@ int run(const RunOptions &o, int *signal_out) {
     std::filesystem::create_directories(o.out_dir, ec);
     if (ec) throw OutputError(OutputError::CANNOT_CREATE, o.out_dir, ec.value());
   }
+  Protected run_files;
+  run_files.add(o.library, "library file");
+  run_files.add(o.summary, "summary");
   std::unique_ptr<OutputFile> summary_file;
   FILE *summary = stdout;
   if (!cmdline::is_standard(o.summary)) {
@@ -643,7 +674,7 @@ int run(const RunOptions &o, int *signal_out) {
           item = std::move(queue.front());
           queue.pop_front();
         }
-        auto done = std::make_unique<Done>(process(item, solver, o));
+        auto done = std::make_unique<Done>(process(item, solver, o, run_files));
         std::lock_guard<std::mutex> lock(m);
         results[item.seq % window] = std::move(done);
         if (item.seq == emitted) done_cv.notify_one();
