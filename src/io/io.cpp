@@ -94,7 +94,8 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // say) must not pass for the end of an empty file.
 template <typename Handler>
 void for_each_line(FILE *in, const std::string &name, Handler handle) {
-  std::vector<char> buf(1 << 16);  // grows for longer lines
+  // Zero-filled when made, so it starts small: a batch reads many small nets.
+  std::vector<char> buf(1 << 12);  // grows for longer lines
   size_t kept = 0;  // bytes of an unfinished line at the front of buf
   long number = 1;
   auto deliver = [&](const char *b, const char *e, bool nul) {
