@@ -304,7 +304,7 @@ TEST(Batch, InterruptKeepsFinishedLines) {
   route::Input in = route::read_input(sub_sample("r3", 60, rng), "r3", req.cap_unit, req.time_unit(), Warn());
   const std::string net = route::route_net(in, req, "test", "r3").text;
   std::string multi;
-  const int count = 20000;
+  const int count = 4000;
   for (int i = 0; i < count; i++) multi += "net n" + std::to_string(i) + "\n" + net;
   write_file(dir / "many.nets", multi);
   const std::string summary = dir / "summary";
@@ -313,7 +313,7 @@ TEST(Batch, InterruptKeepsFinishedLines) {
   if (pid == 0) {
     FILE *out = std::freopen(summary.c_str(), "w", stdout);
     if (out == nullptr) _exit(99);
-    execl(kBatch.c_str(), kBatch.c_str(), "-q", "-J2", "-m", "3", "-b", (dir / "lib4.lib").c_str(),
+    execl(kBatch.c_str(), kBatch.c_str(), "-q", "-J2", "-m", "20", "-b", (dir / "lib4.lib").c_str(),
           "--out-dir", (dir / "out").c_str(), (dir / "many.nets").c_str(), static_cast<char *>(nullptr));
     _exit(98);
   }
