@@ -37,25 +37,29 @@ bench/batch_nets.py "$N" "$work/sinks"
 bench/gen_net.py --types 4 --lib "$lib"
 ls -d "$work"/sinks/* > "$work/sinks.list"
 mkdir -p "$work/nets" "$work/out"
-start=$(date +%s.%N)
-while read -r s; do "$route" -q --required=1000 "$s" -o "$work/nets/$(basename "$s").net"; done < "$work/sinks.list"
-route_s=$(echo "$(date +%s.%N) - $start" | bc)
-ls -d "$work"/nets/*.net > "$work/nets.list"
-head -n "$SCRIPT_NETS" "$work/nets.list" > "$work/nets.few"
-head -n "$SCRIPT_NETS" "$work/sinks.list" > "$work/sinks.few"
+route_all() {
+  while read -r s; do "$route" -q --required=1000 "$s" -o "$work/nets/$(basename "$s").net"; done < "$work/sinks.list"
+}
+export -f route_all
 
-per_min() { echo "scale=0; $1 * 60 / $2" | bc; }
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+per_min() { calc %d "$1 * 60 / $2"; }
 # "WALL CPU": wall and processor seconds (user + system, children included) of
 # a command, its output discarded. On a machine shared with other work the
 # processor time is the steadier figure.
+# (python3 measures: the set-up line installs it, and its getrusage sees the
+# command's children.) Also the peak RSS in KiB, third.
 measure() {
-  /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null
-  local e u s
-  read -r e u s < "$work/time"
-  echo "$e $(echo "$u + $s" | bc)"
+  python3 -c '
+import resource, subprocess, sys, time
+t = time.monotonic()
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, check=True)
+e = time.monotonic() - t
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print("%.3f %.3f %d" % (e, r.ru_utime + r.ru_stime, r.ru_maxrss))' "$@"
 }
 # Milliseconds of processor time per net.
-ms_per() { echo "scale=2; $2 * 1000 / $1" | bc; }
+ms_per() { calc %.2f "$2 * 1000 / $1"; }
 script_plain() {
   while read -r f; do "$bufins" -a flat -m "$1" -q -f "$f" -b "$lib" --out="$work/out/one" >/dev/null; done < "$work/nets.few"
 }
@@ -68,7 +72,10 @@ script_route() {
 }
 export -f script_route
 export bufins route lib work
-
+read -r route_s _ _ < <(measure bash -c route_all)
+ls -d "$work"/nets/*.net > "$work/nets.list"
+head -n "$SCRIPT_NETS" "$work/nets.list" > "$work/nets.few"
+head -n "$SCRIPT_NETS" "$work/sinks.list" > "$work/sinks.few"
 echo "bufins-batch benchmark: $N nets of 10-60 sinks (sub-samples of the public sink lists), 4 buffer types, $(nproc) cores"
 echo
 echo "Routing the $N sink lists with one bufins-route process each: $(printf %.1f "$route_s") s ($(per_min "$N" "$route_s") nets/min)."
@@ -79,21 +86,21 @@ echo "|---|---|---|---|---|---|---|---|"
 for M in 0 5; do
   for routing in no yes; do
     if [ "$routing" = no ]; then
-      read -r s sc < <(measure bash -c 'script_plain "$0"' "$M")
+      read -r s sc _ < <(measure bash -c 'script_plain "$0"' "$M")
       list=$work/nets.list
       extra=()
     else
-      read -r s sc < <(measure bash -c 'script_route "$0"' "$M")
+      read -r s sc _ < <(measure bash -c 'script_route "$0"' "$M")
       list=$work/sinks.list
       extra=(--route --required=1000)
     fi
     script_rate=$(per_min "$SCRIPT_NETS" "$s")
-    read -r j1 c1 < <(measure "$batch" -q -J1 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
-    read -r j2 c2 < <(measure "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
+    read -r j1 c1 _ < <(measure "$batch" -q -J1 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
+    read -r j2 c2 _ < <(measure "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list")
     rm -rf "$work/files"
-    read -r j2f c2f < <(measure "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list" --out-dir="$work/files" --final-nets)
+    read -r j2f c2f _ < <(measure "$batch" -q -J2 -m "$M" -b "$lib" "${extra[@]}" --nets="$list" --out-dir="$work/files" --final-nets)
     r1=$(per_min "$N" "$j1") r2=$(per_min "$N" "$j2") r2f=$(per_min "$N" "$j2f")
-    echo "| $M | $routing | $script_rate ($(ms_per "$SCRIPT_NETS" "$sc") ms) | $r1 ($(ms_per "$N" "$c1") ms) | $r2 ($(ms_per "$N" "$c2") ms) | $(echo "scale=2; $j1 / $j2" | bc) | $(echo "scale=1; $r2 / $script_rate" | bc) | $r2f ($(ms_per "$N" "$c2f") ms) |"
+    echo "| $M | $routing | $script_rate ($(ms_per "$SCRIPT_NETS" "$sc") ms) | $r1 ($(ms_per "$N" "$c1") ms) | $r2 ($(ms_per "$N" "$c2") ms) | $(calc %.2f "$j1 / $j2") | $(calc %.1f "$r2 / $script_rate") | $r2f ($(ms_per "$N" "$c2f") ms) |"
   done
 done
 echo
@@ -103,8 +110,15 @@ if [ "$RSS_NETS" -gt 0 ]; then
   : > "$work/many.list"
   reps=$(( (RSS_NETS + N - 1) / N ))
   for _ in $(seq "$reps"); do cat "$work/nets.list"; done | head -n "$RSS_NETS" > "$work/many.list"
-  /usr/bin/time -f "%e %M" -o "$work/rss" "$batch" -q -J2 -m 0 -b "$lib" --nets="$work/many.list" --summary="$work/many.jsonl"
-  read -r secs kib < "$work/rss"
+  rss_run=("$batch" -q -J2 -m 0 -b "$lib" --nets="$work/many.list" --summary="$work/many.jsonl")
+  if [ -x /usr/bin/time ]; then
+    # GNU time (Debian's package time) sees the program alone; python's child
+    # figure would include the interpreter's pages from before the exec.
+    /usr/bin/time -f "%e %M" -o "$work/rss" "${rss_run[@]}"
+    read -r secs kib < "$work/rss"
+  else
+    read -r secs _ kib < <(measure "${rss_run[@]}")
+  fi
   echo
   echo "Peak RSS over $RSS_NETS nets from one list file (-J2, M = 0): $((kib / 1024)) MiB; $(printf %.1f "$secs") s ($(per_min "$RSS_NETS" "$secs") nets/min); $(wc -l < "$work/many.jsonl") summary lines."
 fi
