@@ -6,6 +6,7 @@
 #include "net_solve.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "bufins/bufins.h"
@@ -32,6 +33,17 @@ FILE *text_stream(const std::string &text) {
   return f;
 }
 
+// The fewest digits (at least ten) that read back as `v`, as bufins prints
+// the slacks of its messages (main.cpp).
+std::string shortest_exact(double v) {
+  char text[40];
+  for (int digits = 10; digits <= 17; digits++) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  return text;
+}
+
 // bufins's message for a target or budget no solution meets (main.cpp).
 std::string unmet_goal_text(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
   char text[512];
@@ -40,11 +52,11 @@ std::string unmet_goal_text(const CostGoal &goal, const std::vector<FrontierPoin
                   goal.kind == CostObjective::TARGET ? "target" : "budget");
   else if (goal.kind == CostObjective::TARGET)
     std::snprintf(text, sizeof text,
-                  "bufins: no solution reaches the target slack %.10g: the best slack reachable is %.10g (cost %lld)",
-                  goal.slack, points.back().slack, points.back().cost);
+                  "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %lld)",
+                  shortest_exact(goal.slack).c_str(), shortest_exact(points.back().slack).c_str(), points.back().cost);
   else
-    std::snprintf(text, sizeof text, "bufins: no solution costs at most %lld: the least cost is %lld (slack %.10g)",
-                  goal.budget, points.front().cost, points.front().slack);
+    std::snprintf(text, sizeof text, "bufins: no solution costs at most %lld: the least cost is %lld (slack %s)",
+                  goal.budget, points.front().cost, shortest_exact(points.front().slack).c_str());
   return text;
 }
 

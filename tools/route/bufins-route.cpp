@@ -196,6 +196,34 @@ std::string slurp(const std::string &name) {
   return text;
 }
 
+// Values whose size suggests a unit mistake, as the net reader warns of them
+// (UnitCheck in io.h), judged in the net's units, after the conversion of a
+// sink list; and a --cap-unit far from any real capacitance unit.
+void warn_implausible(const RouteOptions &o, const route::Input &in, const Warn &warn) {
+  if (o.cap_unit > 1e-9 || o.cap_unit < 1e-18) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s: warning: --cap-unit=%g: a capacitance unit of %g F is far from any real one (1e-15 for fF, "
+                  "1e-12 for pF)",
+                  kProgram.name, o.cap_unit, o.cap_unit);
+    warn(text);
+  }
+  std::string unit;
+  if (in.kind != route::InputKind::PIN_FILE) {
+    char text[128];
+    std::snprintf(text, sizeof text, "the net's capacitance unit, %g F (--cap-unit)", o.cap_unit);
+    unit = text;
+  }
+  UnitCheck loads(Quantity::CAPACITANCE, "sink load capacitance");
+  for (const route::Sink &k : in.sinks) loads.see(k.cap, k.line);
+  loads.report(warn, in.name, unit);
+  if (in.c0 && !o.wire_cap) {
+    UnitCheck c0(Quantity::WIRE_CAP, "wire capacitance per unit length");
+    c0.see(*in.c0, 0);
+    c0.report(warn, in.name, unit.empty() ? unit : unit + " per length unit");
+  }
+}
+
 // Reads the inputs, builds the net and writes it. Input errors leave as
 // InputError, output failures as OutputError; main reports both.
 int run(const RouteOptions &o) {
@@ -221,6 +249,7 @@ int run(const RouteOptions &o) {
   } else if (!o.loads.empty()) {
     input_error(in.name, 0, "--loads applies to a routed tree, and this is a %s", route::kind_name(in.kind));
   }
+  warn_implausible(o, in, warn);
   warnings.finish();
 
   route::Request req;

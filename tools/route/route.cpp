@@ -171,8 +171,11 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, const Warn &warn) 
         if (key != "max_cap") input_error(name, l.number, "driver line: unknown field %s (known: max_cap)", key.c_str());
         double v;
         const char *stop = parse_real(value.c_str(), value.c_str() + value.size(), &v);
-        if (value.empty() || stop != value.c_str() + value.size() || !std::isfinite(v) || v < 0.0 || v > MAX_MAGNITUDE)
+        if (value.empty() || stop != value.c_str() + value.size() || std::isnan(v) || v < 0.0)
           input_error(name, l.number, "driver line: max_cap=%s is not a non-negative number", value.c_str());
+        if (!(v <= MAX_MAGNITUDE))
+          input_error(name, l.number, "driver line: max_cap=%s exceeds %g, the largest magnitude read", value.c_str(),
+                      MAX_MAGNITUDE);
         in.driver_max_cap = v;
       }
     } else if (starts_with(l, "sink")) {
@@ -218,6 +221,18 @@ bool is_sink_list_key(const std::string &key) {
   return key == "NumPins" || key == "PerUnitResistance" || key == "PerUnitCapacitance" || key == "Sink";
 }
 
+// A sink list's value in the net's unit: the file's value (farads, seconds,
+// farads per unit length) divided by `unit`, which must stay within the
+// magnitude the net reader accepts.
+double in_net_unit(const std::string &file, long line, const char *field, double value, double unit,
+                   const char *option) {
+  const double v = value / unit;
+  if (!(v <= MAX_MAGNITUDE))
+    input_error(file, line, "%s %g is %g in the net's unit (%s %g), beyond the magnitude %g a net may hold", field,
+                value, v, option, unit, MAX_MAGNITUDE);
+  return v;
+}
+
 void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, double time_unit) {
   const std::string &name = in.name;
   long pins_line = 0, pins = -1;
@@ -235,7 +250,8 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
     } else if (key == "PerUnitResistance") {
       in.r0 = s.non_negative("resistance per unit length");
     } else if (key == "PerUnitCapacitance") {
-      in.c0 = s.non_negative("capacitance per unit length") / cap_unit;
+      in.c0 = in_net_unit(name, l.number, "capacitance per unit length",
+                          s.non_negative("capacitance per unit length"), cap_unit, "--cap-unit");
     } else if (key == "Sink") {
       const long id = s.integer("sink id", 0, INT_MAX - 1);
       auto [at, fresh] = id_line.emplace(id, l.number);
@@ -259,9 +275,10 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
       } else if (key == "Capacitive Load") {
         if (load_line.back()) input_error(name, l.number, "Capacitive Load line: sink %d already has one at line %ld", k.index - 1, load_line.back());
         load_line.back() = l.number;
-        k.cap = s.non_negative("load (farad)") / cap_unit;
+        k.cap = in_net_unit(name, l.number, "load (farad)", s.non_negative("load (farad)"), cap_unit, "--cap-unit");
       } else {
-        in.downstream.back() = s.non_negative("delay (second)") / time_unit;
+        in.downstream.back() = in_net_unit(name, l.number, "delay (second)", s.non_negative("delay (second)"),
+                                           time_unit, "time unit");
       }
     }
   }
@@ -680,10 +697,13 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
     plain.push_back({detour, w.to, excess});
   }
   if (req.pitch > 0) {
-    size_t more = 0;
+    // Counted in floating point: a pitch far below a wire's length gives a
+    // piece count no integer type holds.
+    double more = 0.0;
     for (const Wire &w : plain)
-      if (w.length > req.pitch) more += static_cast<size_t>(std::ceil(w.length / req.pitch)) - 1;
-    fits(more);
+      if (w.length > req.pitch) more += std::ceil(w.length / req.pitch) - 1.0;
+    fits(more <= static_cast<double>(req.max_nodes) ? static_cast<size_t>(more)
+                                                    : static_cast<size_t>(req.max_nodes) + 1);
   }
   for (const Wire &w : plain) {
     const NetNode a = net.nodes[w.from], b = net.nodes[w.to];
@@ -780,8 +800,9 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
   return out;
 }
 
-// bufins-route's defaults.
+// bufins-route's defaults, and the magnitude a net may hold (as the net reader accepts).
 constexpr double DEFAULT_DRIVER_RES = 100.0;
+constexpr double MAX_REQUIRED_MAGNITUDE = 1e60;
 
 Routed route_net(Input &in, const Request &req, const std::string &written_by, const std::string &source) {
   const std::optional<double> r0 = req.wire_res ? req.wire_res : in.r0;
@@ -806,6 +827,16 @@ Routed route_net(Input &in, const Request &req, const std::string &written_by, c
     driver_origin = "the lower-left corner of the sinks' box";
   }
   const double driver_res = req.driver_res ? *req.driver_res : in.driver_res ? *in.driver_res : DEFAULT_DRIVER_RES;
+  // Every sink gets a candidate node in front of it: the node bound is
+  // known before any work.
+  if (1 + 2 * in.sinks.size() > static_cast<size_t>(MAX_NODES)) {
+    const std::string program = written_by.substr(0, written_by.find(' '));
+    throw InputError(program, 0, "",
+                     program + ": " + std::to_string(in.sinks.size()) + " sinks make a net of more than " +
+                         std::to_string(MAX_NODES) +
+                         " nodes (a sink and a candidate node in front of it each), the most bufins reads",
+                     ERROR_TO_STDERR, 2);
+  }
   for (size_t i = 0; i < in.sinks.size(); i++) {
     Sink &k = in.sinks[i];
     if (req.required)
@@ -814,6 +845,9 @@ Routed route_net(Input &in, const Request &req, const std::string &written_by, c
       input_error(in.name, k.line, "sink line: missing required arrival time (or give --required=T)");
     else if (!in.sink_has_time[i])
       k.time = -in.downstream[i];
+    if (!(std::fabs(k.time) <= MAX_REQUIRED_MAGNITUDE))
+      input_error(in.name, k.line, "the sink's required time less its Downstream_Delay is %g, beyond the magnitude %g a net may hold",
+                  k.time, MAX_REQUIRED_MAGNITUDE);
   }
 
   const std::clock_t start = std::clock();  // processor time: other load on the machine does not count
