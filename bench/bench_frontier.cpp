@@ -1,7 +1,7 @@
 // The slack–cost frontier against the max-slack flat run, in-process: reads
 // the net BUFINS_BENCH_NET and library BUFINS_BENCH_LIB, segments it with
 // BUFINS_BENCH_M (default 0) and times the flat engine (BM_Flat) and the
-// whole frontier (BM_Frontier) on the same tables, algorithm only (reading
+// whole frontier (BM_Frontier) on the same model, algorithm only (reading
 // and segmenting are outside the timed loop; the placement of the chosen
 // point is not written). Counters: the frontier's points, its least cost at
 // the maximum slack, the least costs within 1 %, 5 % and 10 % of it, the
@@ -17,11 +17,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "def.h"
+#include "bufins/bufins.h"
+#include "context.h"
 #include "flat.h"
 #include "frontier.h"
-#include "io.h"
-#include "wire_segment.h"
 
 namespace {
 
@@ -30,59 +29,61 @@ std::string env(const char *name, const char *fallback = "") {
   return p ? p : fallback;
 }
 
-// Reads the library and net once per process into the global tables.
-Node *load() {
-  static Node *root = nullptr;
-  static bool tried = false;
-  if (tried) return root;
-  tried = true;
-  const std::string net = env("BUFINS_BENCH_NET"), lib = env("BUFINS_BENCH_LIB");
-  if (net.empty() || lib.empty()) return nullptr;
-  reset_globals();
-  try {
-    FILE *l = std::fopen(lib.c_str(), "r");
-    FILE *n = std::fopen(net.c_str(), "r");
-    if (l == nullptr || n == nullptr) return nullptr;
-    InputLib(l, lib);
-    root = read_net(n, net);
-    std::fclose(l);
-    std::fclose(n);
-    const int m = std::atoi(env("BUFINS_BENCH_M", "0").c_str());
-    if (m > 0) wire_segment(m);
-  } catch (const InputError &) {
-    root = nullptr;
-  }
-  return root;
+// The net (segmented) and library, read once per process.
+struct Problem {
+  bool ok = false;
+  bufins::Net net;
+  bufins::Library lib;
+};
+
+const Problem &load() {
+  static const Problem problem = [] {
+    Problem p;
+    const std::string net = env("BUFINS_BENCH_NET"), lib = env("BUFINS_BENCH_LIB");
+    if (net.empty() || lib.empty()) return p;
+    try {
+      p.lib = bufins::read_library(lib);
+      p.net = bufins::segmented(bufins::read_net(net), std::atoi(env("BUFINS_BENCH_M", "0").c_str()));
+      p.ok = true;
+    } catch (const std::exception &) {
+    }
+    return p;
+  }();
+  return problem;
 }
 
-void reset_counters() { total_solution = reduce_solution = m_used = m_reduced = max_space = 0.0; }
-
 void BM_Flat(benchmark::State &state) {
-  Node *root = load();
-  if (root == nullptr) {
+  const Problem &p = load();
+  if (!p.ok) {
     state.SkipWithError("set BUFINS_BENCH_NET and BUFINS_BENCH_LIB to a net and a library");
     return;
   }
+  const flat_core::Tables tables(p.net, p.lib);
+  double slack = 0.0, peak = 0.0;
   for (auto _ : state) {
-    reset_counters();
-    flat(root);
-    benchmark::DoNotOptimize(flat_answer);
-    flat_free();
+    bufins::Context ctx;
+    flat_core::MaxSlack run(tables, ctx);
+    run.run();
+    slack = run.slack();
+    peak = ctx.memory.peak;
+    benchmark::DoNotOptimize(slack);
   }
-  state.counters["slack"] = flat_answer;
-  state.counters["peak_bytes"] = max_space;
+  state.counters["slack"] = slack;
+  state.counters["peak_bytes"] = peak;
 }
 
 void BM_Frontier(benchmark::State &state) {
-  Node *root = load();
-  if (root == nullptr) {
+  const Problem &p = load();
+  if (!p.ok) {
     state.SkipWithError("set BUFINS_BENCH_NET and BUFINS_BENCH_LIB to a net and a library");
     return;
   }
-  CostFrontier f;
+  const flat_core::Tables tables(p.net, p.lib);
+  bufins::Context ctx;
+  CostFrontier f(tables, ctx);
   for (auto _ : state) {
-    reset_counters();
-    f.run(root);
+    ctx = bufins::Context();
+    f.run();
     benchmark::DoNotOptimize(f.points().data());
   }
   const auto &pts = f.points();
@@ -102,7 +103,7 @@ void BM_Frontier(benchmark::State &state) {
   state.counters["levels"] = static_cast<double>(f.stats().levels);
   state.counters["merged"] = static_cast<double>(f.stats().merged);
   state.counters["max_levels"] = f.stats().max_levels;
-  state.counters["peak_bytes"] = max_space;
+  state.counters["peak_bytes"] = ctx.memory.peak;
 }
 
 }  // namespace
