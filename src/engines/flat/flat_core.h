@@ -45,6 +45,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bufins/model.h"
@@ -360,6 +361,26 @@ inline void merge_walk(const CandArray &L, const CandArray &R, Emit &&emit) {
 // The merge of the two compacted branch sets at node `index`, pruned by
 // `shear`, compacted (its hull not built).
 FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, double shear);
+
+// ---- Self-check ----
+
+// The invariants of a set at rest, as a list of what is broken (empty when
+// none is): counts within capacities; finite, non-negative pending update
+// and shear; the sorted part by load strictly decreasing with no newcomer
+// mark; newcomers of one type by non-increasing load; traces inside the
+// pool; hull loads strictly decreasing and the hull convex. With
+// `hull_covers` (no merge pending: after a sink, a plain edge or
+// build_hull) also no candidate above the hull. O(n log h); the engines call
+// it in Debug builds on sets of at most FLAT_CHECK_LIMIT candidates.
+std::string check_set(const Workspace &ws, const FlatSet &s, bool hull_covers);
+
+#ifdef NDEBUG
+#define FLAT_CHECK(ws, s, covers) ((void)0)
+#else
+constexpr int FLAT_CHECK_LIMIT = 512;
+#define FLAT_CHECK(ws, s, covers) \
+  assert((s).a.n > flat_core::FLAT_CHECK_LIMIT || flat_core::check_set((ws), (s), (covers)).empty())
+#endif
 
 // ---- Trace pool collection ----
 //
