@@ -46,47 +46,6 @@ Tables::Tables(const bufins::Net &net, const bufins::Library &lib) {
   std::stable_sort(by_rb, by_rb + nb, [this](int a, int b) { return rb[a] < rb[b]; });
 }
 
-void Workspace::grow_storage(CandArray &a, int need) {
-  int cap = std::max(need, std::max(16, a.cap * 2));
-  auto *p = static_cast<FlatCand *>(std::realloc(a.p, sizeof(FlatCand) * static_cast<size_t>(cap)));
-  if (p == nullptr) out_of_memory();
-  ctx.memory.solutions_opened += static_cast<double>(sizeof(FlatCand)) * cap;
-  ctx.memory.solutions_freed += static_cast<double>(sizeof(FlatCand)) * a.cap;
-  a.p = p;
-  a.cap = cap;
-  count_records();
-  ctx.peak_check();
-}
-
-void Workspace::free_storage(CandArray &a) {
-  if (a.p != nullptr) {
-    std::free(a.p);
-    ctx.memory.solutions_freed += static_cast<double>(sizeof(FlatCand)) * a.cap;
-  }
-  a = CandArray{};
-}
-
-CandArray Workspace::take_array(int need) {
-  CandArray a;
-  if (!spare.empty()) {
-    a = spare.back();
-    spare.pop_back();
-  }
-  a.n = 0;
-  grow(a, need);
-  return a;
-}
-
-void Workspace::recycle(CandArray &a) {
-  if (a.p != nullptr) spare.push_back(a);
-  a = CandArray{};
-}
-
-void Workspace::release_spare() {
-  for (auto &a : spare) free_storage(a);
-  spare.clear();
-}
-
 void Workspace::grow_pool() {
   int64_t cap = std::max<int64_t>(4096, 2 * static_cast<int64_t>(pool_cap));
   if (cap > INT32_MAX) out_of_memory();
