@@ -27,6 +27,13 @@
 // between two nodes of the walk keeps what the caller's sets still reach
 // (see "Trace pool" in flat_core.cpp).
 //
+// Shared by the whole family: one candidate array template (Array<C>, of
+// FlatCand here and of LimCand, which adds a stage's wire delay, in the
+// limited engines) whose storage only the workspace grows, counts and
+// recycles; one cost-level container (CostLevel, land()) for the two
+// frontiers; and check_set(), the invariants of a set at rest, asserted by
+// the operations in Debug builds.
+//
 // Ownership: a Workspace owns the trace pool, the spare arrays kept for
 // reuse and the scratch of compaction and collection; the arrays of a set
 // belong to whoever holds the set and are given back to the workspace
