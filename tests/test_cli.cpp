@@ -389,11 +389,12 @@ TEST(CliAnswers, NamesAtThePromptStandardStreamsAndNoWinner) {
   ASSERT_EQ(named.status, 0);
   EXPECT_EQ(without(without(named.out, kAlgorithmPrompt), kCoefficientPrompt), flags.out);
 
-  // '-': the net from standard input, the JSON report on standard output.
+  // '-': the net from standard input, the JSON report alone on standard
+  // output, the report lines on standard error.
   RunResult piped = box.shell("-f - -b demo.lib -a flat -m 5 --out=piped -j - < demo.net");
   ASSERT_EQ(piped.status, 0) << piped.err;
-  ASSERT_EQ(piped.out.rfind(flags.out, 0), 0u);
-  json j = json::parse(piped.out.substr(flags.out.size()));
+  ASSERT_EQ(piped.err, flags.out);
+  json j = json::parse(piped.out);
   EXPECT_EQ(j["buffers"], std::stoi(line_after(flags.out, "The number of inserted buffer is : ")));
   EXPECT_FALSE(file_exists(box.path("-")));
   EXPECT_EQ(read_file(box.path("piped.buf")), read_file(box.path("flags.buf")));
@@ -414,4 +415,84 @@ TEST(CliAnswers, NamesAtThePromptStandardStreamsAndNoWinner) {
     EXPECT_NE(r.err.find("no buffer assignment reaches the driver with a finite slack"), std::string::npos) << alg;
     EXPECT_EQ(json::parse(read_file(box.path("late.json")))["feasible"], false);
   }
+}
+
+// What a user who slips gets told: swapped net and library, a sink list given
+// to bufins, a flood of warnings that stops, and a JSON report that carries
+// the schema version README documents.
+TEST(CliMessages, HintsAndSchema) {
+  Sandbox box;
+  RunResult r = box.run("-a 2 -m 0 -f demo.lib -b demo.net");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("demo.lib: no driver line: this looks like a buffer library (a buffer line at line 2): are -f "
+                       "(net) and -b (library) swapped?\n"),
+            std::string::npos)
+      << r.err;
+  write_file(box.path("pins.txt"), "NumPins : 1\nPerUnitResistance : 0.1\nSink : 0\n Coordinate : 1 2\n");
+  r = box.run("-a 2 -m 0 -f pins.txt -b demo.lib");
+  EXPECT_EQ(r.err, "pins.txt: no driver line: this looks like a sink list (line 1): bufins-route makes a net of it\n");
+  std::string flood;
+  for (int i = 0; i < 150; i++) flood += "BUFX" + std::to_string(i) + " 1 2 3\n";
+  write_file(box.path("flood.lib"), flood);
+  r = box.run("-a 2 -m 0 -f pins.txt -b flood.lib");
+  EXPECT_NE(r.err.find("\nbufins: more than 100 warnings: the rest are counted, not shown (-q silences all)\n"
+                       "pins.txt: no driver line"),
+            std::string::npos)
+      << r.err;
+
+  ASSERT_EQ(box.run("-a 2 -m 0 -f demo.net -b demo.lib -j r.json").status, 0);
+  const json j = json::parse(read_file(box.path("r.json")));
+  const std::string readme = read_file(std::string(BUFINS_SOURCE_DIR) + "/README.md");
+  const std::string row = "| `schema` | `\"";
+  const size_t at = readme.find(row);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(j["schema"], readme.substr(at + row.size(), readme.find('"', at + row.size()) - at - row.size()));
+}
+
+// Messages that give the true reason: a value beyond the magnitude read (in a
+// file and on the command line alike), a limit of 0 blamed on a wire rather
+// than on a sink's subtree, a full device, and two slacks printed with the
+// digits that tell them apart.
+TEST(CliMessages, TrueReasons) {
+  Sandbox box;
+  std::string net = read_file(box.path("demo.net"));
+  net.replace(net.find("driver 0 0 200.0"), 16, "driver 0 0 200.0 max_cap=1e308");
+  write_file(box.path("mc.net"), net);
+  const std::string flat = "-a flat -m 0 -b demo.lib ";
+  RunResult r = box.run(flat + "-f mc.net");
+  EXPECT_EQ(r.err, "mc.net:6: driver line: max_cap=1e308 exceeds 1e+60, the largest magnitude read\n");
+  r = box.run(flat + "-f demo.net --max-cap=1e61");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bufins: --max-cap: '1e61' exceeds 1e+60, the largest magnitude read\n"), std::string::npos);
+  r = box.run(flat + "-f demo.net --max-cap=0");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.find("subtree"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("> 0, the load limit of"), std::string::npos) << r.err;
+  r = box.run(flat + "-f demo.net -m 10 --frontier=f.csv -j /dev/full");
+  EXPECT_EQ(r.err, "bufins: cannot write /dev/full: No space left on device\n");
+  r = box.run(flat + "-f demo.net --target=394.7450000001");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("target slack 394.7450000001: the best slack reachable is 394.745 ("), std::string::npos)
+      << r.err;
+}
+
+// Values off by the factor of a unit are warned of (once per kind and file,
+// the run otherwise as without the warning), and a load that "%f" would print
+// as zero keeps its digits in the final net.
+TEST(CliMessages, UnitMistakesAreWarnedOf) {
+  Sandbox box;
+  std::string net = read_file(box.path("demo.net"));
+  for (const char *load : {" 30.0 900.0", " 25.0 950.0"}) net.replace(net.find(load), 5, " 5.9e-14");
+  write_file(box.path("farads.net"), net);
+  write_file(box.path("pf.lib"), "buff1 0.002 30 0.5\nbuff2 0.004 25 0.2\n");
+  RunResult r = box.run("-a 2 -m 0 -f farads.net -b pf.lib");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "pf.lib:1: warning: buffer output resistance 0.5 (and 1 more like it) is far below any real one in ohms, "
+            "the unit the file is read in: is it in kilohms?\n"
+            "farads.net:8: warning: sink load capacitance 5.9e-14 (and 1 more like it) is far below any real one in fF, "
+            "the unit the file is read in: is it in farads or picofarads?\n");
+  EXPECT_NE(read_file(box.path("farads.finalnet")).find("sink 1 4000.000000 3000.000000 5.9e-14 900.000000\n"),
+            std::string::npos);
+  EXPECT_EQ(box.run("-q -a 2 -m 0 -f farads.net -b pf.lib").err, "");
 }

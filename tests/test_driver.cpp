@@ -138,10 +138,10 @@ TEST(DriverCommandLine, FilesThatCannotBeOpenedOrReadFail) {
     const char *args;
     const char *err;
   } cases[] = {
-      {"-f missing.net -b demo.lib", "Cannot open file: missing.net\n"},
-      {"-f demo.net -b missing.lib", "Cannot open file: missing.lib\n"},
-      {"-f no.net -b no.lib", "Cannot open file: no.net\n"},  // first in command-line order
-      {"-b no.lib -f no.net", "Cannot open file: no.lib\n"},
+      {"-f missing.net -b demo.lib", "Cannot open file: missing.net: No such file or directory\n"},
+      {"-f demo.net -b missing.lib", "Cannot open file: missing.lib: No such file or directory\n"},
+      {"-f no.net -b no.lib", "Cannot open file: no.net: No such file or directory\n"},  // first in command-line order
+      {"-b no.lib -f no.net", "Cannot open file: no.lib: No such file or directory\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.args);
@@ -156,7 +156,7 @@ TEST(DriverCommandLine, FilesThatCannotBeOpenedOrReadFail) {
   std::string long_name = std::string(200, 'n') + "/" + std::string(200, 'm') + ".net";
   RunResult r = box.run("-f " + long_name + " -b demo.lib");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cannot open file: " + long_name + "\n");
+  EXPECT_EQ(r.err, "Cannot open file: " + long_name + ": No such file or directory\n");
 
   // A directory opens but cannot be read: not an empty library.
   fs::create_directory(box.path("dir.lib"));
@@ -169,12 +169,12 @@ TEST(DriverCommandLine, FilesThatCannotBeOpenedOrReadFail) {
   fs::create_directory(box.path("demo.finalnet"));
   r = box.run("-f demo.net -b demo.lib");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cannot open file: demo.finalnet\n");
+  EXPECT_EQ(r.err, "Cannot open file: demo.finalnet: Is a directory\n");
   fs::remove(box.path("demo.finalnet"));
   fs::create_directory(box.path("demo.buf"));
   r = box.run("-f demo.net -b demo.lib");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cannot open file: demo.buf\n");
+  EXPECT_EQ(r.err, "Cannot open file: demo.buf: Is a directory\n");
   EXPECT_FALSE(file_exists(box.path("demo.finalnet")));  // a failed run leaves no output
   fs::remove(box.path("demo.buf"));
 

@@ -197,7 +197,7 @@ TEST(FinalNetEndToEnd, RunsWriteRefuseAndReport) {
   ASSERT_EQ(run_shell("mkdir '" + blocked + "/demo.finalnet'").status, 0);
   r = run_bufins("-f demo.net -b demo.lib", "1\n0\n", blocked);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cannot open file: demo.finalnet\n");
+  EXPECT_EQ(r.err, "Cannot open file: demo.finalnet: Is a directory\n");
   EXPECT_FALSE(file_exists(blocked + "/demo.buf"));
 
   // Refused runs: status 1, a message, and no output file at all.

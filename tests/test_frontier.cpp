@@ -325,3 +325,27 @@ TEST(FrontierTest, EndToEndObjectivesAndChecks) {
 }
 
 }  // namespace
+
+#ifdef BUFINS_PLOT_BINARY
+// bufins-plot ends on every frontier: slacks a rounding apart, and a lone
+// point whose magnitude swallows any step added to it; its two readers agree.
+TEST(FrontierPlot, EndsOnAxesBelowFloatingPointPrecision) {
+  const std::string dir = make_temp_dir();
+  for (const char *csv : {"cost,buffers,slack\n0,0,5\n1,1,5.000000000000001\n", "cost,buffers,slack\n0,0,1e18\n",
+                          "cost,buffers,slack\n0,0,-4.6e15\n"}) {
+    SCOPED_TRACE(csv);
+    RunResult r = run_shell("cd '" + dir + "' && timeout 60 '" + BUFINS_PLOT_BINARY + "' -p x.svg -", csv);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(read_file(dir + "/x.svg").find("</svg>"), std::string::npos);
+  }
+  // The JSON reader refuses what the CSV reader refuses; a byte-order mark is skipped.
+  const std::string plot = "cd '" + dir + "' && '" + BUFINS_PLOT_BINARY + "' -p y.svg -";
+  EXPECT_EQ(run_shell(plot, "\xEF\xBB\xBF" "cost,buffers,slack\n0,0,1\n").status, 0);
+  RunResult r = run_shell(plot, "{\"frontier\": [{\"cost\": -1, \"slack\": 1}]}");
+  EXPECT_EQ(r.err, "(standard input): a frontier entry needs a cost and buffers from 0 up and a finite slack\n");
+  r = run_shell(plot, "{\"frontier\": [{\"cost\": 1, \"slack\": 1, \"chosen\": true}, "
+                      "{\"cost\": 2, \"slack\": 2, \"chosen\": true}]}");
+  EXPECT_EQ(r.err, "(standard input): two frontier entries are marked chosen\n");
+  run_shell("rm -rf '" + dir + "'");
+}
+#endif

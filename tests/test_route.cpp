@@ -366,6 +366,11 @@ TEST(RouteEndToEnd, BadInput) {
        "in: the move lines do not form one tree"},
       {pins, "in --loads=list", 1, "in: --loads applies to a routed tree, and this is a pin file"},
       {pins, "in --pitch=1e-6", 2, "bufins-route: the net would have more than 1600000 nodes"},
+      {pins, "in --pitch=1e-20", 2, "bufins-route: the net would have more than 1600000 nodes"},
+      {"PerUnitResistance : 1\nPerUnitCapacitance : 1e50\n", "in", 1,
+       "in:2: capacitance per unit length 1e+50 is 1e+65 in the net's unit (--cap-unit 1e-15), beyond the magnitude"},
+      {"PerUnitResistance : 1\nSink : 0\n Capacitive Load : 1e50\n", "in", 1, "in:3: load (farad) 1e+50 is 1e+65"},
+      {"PerUnitResistance : 1\nSink : 0\n Downstream_Delay : 1e50\n", "in", 1, "in:3: delay (second) 1e+50 is 1e+62"},
       {pins, "missing", 1, "bufins-route: cannot open missing: No such file or directory"},
       {pins, "in -o nodir/out.net", 1, "bufins-route: cannot create nodir/out.net"},
       {pins, "in --alpha=2", 1, "bufins-route: --alpha: '2' is not a number from 0 to 1"},
@@ -437,4 +442,35 @@ TEST(RouteEndToEnd, OutputsNeverDestroyFiles) {
              "bufins-route: cannot write the net to standard output: No space left on device");
   left_alone(d.run("'" + kRoute + "' pins.net --pitch=1e-6 -o out.net"), 2,
              "bufins-route: the net would have more than 1600000 nodes");
+}
+
+// A sink list too large for bufins is refused before the tree is built: a
+// sink and the candidate node in front of it each.
+TEST(RouteEndToEnd, LargeSinkListRefusedBeforeRouting) {
+  Dir d;
+  std::string list = "PerUnitResistance : 1\nPerUnitCapacitance : 1e-16\n";
+  for (int i = 0; i < 800000; i++)
+    list += "Sink : " + std::to_string(i) + "\n Coordinate : " + std::to_string(i % 1000) + " " + std::to_string(i / 1000) +
+            "\n Capacitive Load : 1e-15\n";
+  write_file(d / "big", list);
+  RunResult r = d.run("'" + kRoute + "' big -o big.net");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "bufins-route: 800000 sinks make a net of more than 1600000 nodes (a sink and a candidate node in "
+                   "front of it each), the most bufins reads\n");
+  EXPECT_FALSE(file_exists(d / "big.net"));
+}
+
+// A capacitance unit far from any real one, and loads that are implausible in
+// the net's unit after the conversion, are warned of.
+TEST(RouteEndToEnd, UnitMistakesAreWarnedOf) {
+  Dir d;
+  RunResult r = d.run("'" + kRoute + "' '" + kNets + "/r1' --cap-unit=1 -o r1.net");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("bufins-route: warning: --cap-unit=1: a capacitance unit of 1 F is far from any real one"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("/r1:14: warning: sink load capacitance 5.9e-14 (and 266 more like it) is far below"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(d.run("'" + kRoute + "' '" + kNets + "/r1' -o r1.net").err, "");
 }

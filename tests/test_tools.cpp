@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "support.h"
@@ -129,7 +130,7 @@ TEST(ToolsCheck, ReportsTheDemoAndComparesTheSlack) {
   EXPECT_EQ(d.run("'" + kCheck + "' --slack x demo.net demo.lib demo.buf").status, 1);
   r = d.run("'" + kCheck + "' demo.net demo.lib missing.buf");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Cannot open file: missing.buf\n");
+  EXPECT_EQ(r.err, "Cannot open file: missing.buf: No such file or directory\n");
 }
 
 TEST(ToolsCheck, RejectsPlacementsThatDoNotFitTheNet) {
@@ -162,17 +163,17 @@ TEST(ToolsCheck, RejectsPlacementsThatDoNotFitTheNet) {
 
 // The conventions every program shares: --help and --version on standard
 // output, a stray argument or another program's option refused with the
-// reason, the usage line and a hint, and '-' for standard input.
+// reason, the short usage line and a hint, and '-' for standard input.
 TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
   Dir d;
   d.copy_demo();
   ASSERT_EQ(run_bufins("-f demo.net -b demo.lib", "2\n0\n", d.path).status, 0);
   struct Program {
-    std::string name, binary, args;
+    std::string name, binary, args, operands;
   };
-  std::vector<Program> programs{{"bufins-check", kCheck, "demo.net demo.lib demo.buf"}};
+  std::vector<Program> programs{{"bufins-check", kCheck, "demo.net demo.lib demo.buf", "NET LIB PLACEMENT"}};
 #ifdef BUFINS_DRAW_BINARY
-  programs.push_back({"bufins-draw", BUFINS_DRAW_BINARY, "-p x.svg demo.net demo.buf demo.lib"});
+  programs.push_back({"bufins-draw", BUFINS_DRAW_BINARY, "-p x.svg demo.net demo.buf demo.lib", "NET PLACEMENT [LIB]"});
 #endif
   for (const Program &p : programs) {
     SCOPED_TRACE(p.name);
@@ -180,7 +181,7 @@ TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
     RunResult help = d.run(run + "--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
-    const std::string usage = help.out.substr(0, help.out.find('\n'));
+    const std::string usage = help.out.substr(0, help.out.find("\n\n"));
     EXPECT_EQ(usage.rfind("Usage: " + p.name + " [", 0), 0u) << usage;
     // Every option of the usage line is described, with its long form.
     for (size_t at = usage.find("[-"); at != std::string::npos; at = usage.find("[-", at + 1)) {
@@ -194,7 +195,8 @@ TEST(ToolsConventions, HelpVersionUsageErrorsAndStandardInput) {
     EXPECT_EQ(version.out, p.name + " " BUFINS_VERSION "\n");
     EXPECT_EQ(d.run(run + "-V").out, version.out);
 
-    const std::string hint = usage + "\nTry '" + p.name + " --help' for more information.\n";
+    const std::string hint =
+        "Usage: " + p.name + " [OPTION]... " + p.operands + "\nTry '" + p.name + " --help' for more information.\n";
     RunResult r = d.run(run + p.args + " extra");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
@@ -266,34 +268,49 @@ const std::string kDraw = BUFINS_DRAW_BINARY;
 struct Triangles {
   int count = -1;    // closed three-point subpaths drawn
   int touching = -1; // pairs of them whose bounding boxes overlap
+  int on_wire = -1;  // of them, those whose centre lies on a drawn line (within a pixel)
 };
 
 // Parses the SVG with a real XML parser and finds the closed three-point
 // subpaths drawn (glyph outlines under <defs> left out): the buffer marks and
-// one legend swatch per buffer type in use.
+// one legend swatch per buffer type in use; and the open polylines (wires).
 Triangles triangles(const Dir &d, const std::string &svg) {
   const char *script =
       "import re, sys, xml.etree.ElementTree as ET\n"
       "ns = '{http://www.w3.org/2000/svg}'\n"
       "num = r'(-?[0-9.e+-]+)'\n"
       "tri = re.compile(r'M ' + num + ' ' + num + ' L ' + num + ' ' + num + ' L ' + num + ' ' + num + ' Z')\n"
-      "found = []\n"
+      "step = re.compile(r'([MLCZ])((?:\\s*-?[0-9.e+-]+)*)')\n"
+      "found, centres, segs = [], [], []\n"
       "def walk(e):\n"
       "  if e.tag == ns + 'defs': return\n"
       "  if e.tag == ns + 'path':\n"
       "    for m in tri.findall(e.get('d', '')):\n"
       "      v = [float(x) for x in m]\n"
       "      found.append((min(v[0::2]), max(v[0::2]), min(v[1::2]), max(v[1::2])))\n"
+      "      centres.append(((2 * v[0] + v[2] + v[4]) / 4, (2 * v[1] + v[3] + v[5]) / 4))\n"
+      "    line = []\n"
+      "    for cmd, args in step.findall(e.get('d', '')) + [('M', '')]:\n"
+      "      v = [float(x) for x in args.split()]\n"
+      "      if cmd == 'L': line.append(v); continue\n"
+      "      segs.extend(zip(line, line[1:]))\n"
+      "      line = [v] if cmd == 'M' and v else []\n"
       "  for c in e: walk(c)\n"
       "walk(ET.parse(sys.argv[1]).getroot())\n"
+      "def dist(p, s):\n"
+      "  (ax, ay), (bx, by) = s\n"
+      "  dx, dy = bx - ax, by - ay\n"
+      "  t = max(0, min(1, ((p[0] - ax) * dx + (p[1] - ay) * dy) / (dx * dx + dy * dy))) if dx or dy else 0\n"
+      "  return ((p[0] - ax - t * dx) ** 2 + (p[1] - ay - t * dy) ** 2) ** 0.5\n"
       "touch = sum(1 for i, a in enumerate(found) for b in found[i + 1:]\n"
       "            if a[0] < b[1] and b[0] < a[1] and a[2] < b[3] and b[2] < a[3])\n"
-      "print(len(found), touch)\n";
+      "on = sum(1 for c in centres if segs and min(dist(c, s) for s in segs) < 1.0) if len(segs) < 500 else -1\n"
+      "print(len(found), touch, on)\n";
   write_file(d / "triangles.py", script);
   RunResult r = d.run("python3 triangles.py '" + svg + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   Triangles t;
-  if (r.status == 0) std::sscanf(r.out.c_str(), "%d %d", &t.count, &t.touching);
+  if (r.status == 0) std::sscanf(r.out.c_str(), "%d %d %d", &t.count, &t.touching, &t.on_wire);
   return t;
 }
 
@@ -351,6 +368,16 @@ TEST(ToolsDraw, PicturesHoldOneTrianglePerPlacementLine) {
   EXPECT_EQ(triangles(d, "fork.svg").count, 2 + 2);
   EXPECT_EQ(triangles(d, "fork.svg").touching, 0);
 
+  // Every mark on its wire: a wire far shorter than a mark to the last sink,
+  // and a wire of no length to a sink at its candidate node's place.
+  write_file(d / "ends.net",
+             "wire_res_per_unit 0.08\nwire_cap_per_unit 0.2\ndriver 0 0 200\n"
+             "sink 1 6010 0 30 900\nsink 2 3000 0 30 900\ncandidate 11 6000 0\ncandidate 12 3000 0\n"
+             "edge 0 12\nedge 12 2\nedge 12 11\nedge 11 1\n");
+  write_file(d / "ends.buf", "start 11  end 1  buffertype 1\nstart 12  end 2  buffertype 2\n");
+  ASSERT_EQ(d.run("'" + kDraw + "' ends.net ends.buf demo.lib -p ends.svg").status, 0);
+  EXPECT_EQ(triangles(d, "ends.svg").on_wire, 2);
+
   // Usage and input errors.
   EXPECT_EQ(d.run("'" + kDraw + "' demo.net demo.buf demo.lib").status, 1);
   r = d.run("'" + kDraw + "' demo.net demo.buf -p demo.pdf");
@@ -374,3 +401,24 @@ TEST(ToolsDraw, PicturesHoldOneTrianglePerPlacementLine) {
 }
 
 #endif
+
+// Every program's --help and usage error fit a terminal of 80 columns.
+TEST(ToolsConventions, HelpAndUsageFitEightyColumns) {
+  std::vector<std::string> programs{BUFINS_BINARY, kCheck, BUFINS_ROUTE_BINARY};
+#ifdef BUFINS_DRAW_BINARY
+  programs.push_back(BUFINS_DRAW_BINARY);
+  programs.push_back(BUFINS_PLOT_BINARY);
+#endif
+  for (const std::string &p : programs) {
+    SCOPED_TRACE(p);
+    // The usage line of bufins names the program as invoked: by a short name here.
+    const std::string run = "cd '" + p.substr(0, p.rfind('/')) + "' && ./" + p.substr(p.rfind('/') + 1);
+    RunResult help = run_shell(run + " --help"), usage = run_shell(run + " --no-such-option");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(usage.status, 1);
+    for (const std::string &text : {help.out, usage.err}) {
+      std::istringstream lines(text);
+      for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+    }
+  }
+}

@@ -33,44 +33,49 @@
 
 namespace {
 
-// The usage line every version of the tool has printed, kept as it was; the
-// generated line with every option follows it.
+// The usage line every version of the tool has printed, kept as it was (a
+// usage error prints it; --help prints the generated line with every option).
 const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n";
 
 enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER, KEY_MAX_CAP, KEY_MAX_SLEW };
 
 const char *const kSummary =
-    "Inserts buffers into one net so that the slack at the driver is as large as possible\n"
-    "under the Elmore delay model.";
+    "Inserts buffers into one net so that the slack at the driver is as large as\n"
+    "possible under the Elmore delay model.";
 
 const char *const kEpilogue =
-    "Prompts on standard output, answered on standard input unless -a or -m answers them:\n"
+    "Prompts on standard output, answered on standard input unless -a or -m\n"
+    "answers them:\n"
     "  Van Ginneken (1) or FBI ( Fast Buffer Insertion) (2)? \n"
     "  Wire Segmenting coef (0 means no segmenting:) \n"
     "The first answer may also be a name: list, fast or flat.\n"
     "\n"
-    "A FILE given as '-' is standard input (for -f or -b, one of them; the prompts must then be\n"
-    "answered with -a and -m, and a net on standard input needs --out) or, for -j, standard\n"
-    "output (the JSON report then follows the report lines).\n"
+    "A FILE given as '-' is standard input (for -f or -b, one of them; the prompts\n"
+    "must then be answered with -a and -m, and a net on standard input needs\n"
+    "--out) or, for -j and --frontier, standard output (the report lines then go\n"
+    "to standard error).\n"
     "\n"
-    "Output files: NAME.finalnet (the net as used, segment nodes included) and NAME.buf (the\n"
-    "buffer placements), NAME being the net file name up to its last '.' (the whole name when\n"
-    "it has none); with --out, BASE.finalnet and BASE.buf. The JSON report only with -j.\n"
+    "Output files: NAME.finalnet (the net as used, segment nodes included) and\n"
+    "NAME.buf (the buffer placements), NAME being the net file name up to its last\n"
+    "'.' (the whole name when it has none); with --out, BASE.finalnet and BASE.buf.\n"
+    "The JSON report only with -j.\n"
     "\n"
-    "Warnings (lines of the input files that are not read but look as if they were meant to be,\n"
-    "a missing wire constant, an empty library) go to standard error; -q silences them.\n"
+    "Warnings (lines of the input files that are not read but look as if they were\n"
+    "meant to be, a missing wire constant, an empty library, values whose size\n"
+    "suggests a unit mistake) go to standard error; -q silences them.\n"
     "\n"
-    "Electrical limits (--max-cap, --max-slew, max_cap= fields of the library and the driver\n"
-    "line) are met by the flat algorithm, which the two options select; -a list or fast with\n"
-    "them is a usage error. A stage is a gate with the wires it drives down to the next\n"
-    "buffers and the sinks; its slew at an end point is ln 9 x (gate resistance x stage load\n"
-    "+ Elmore delay of the wires on the way).\n"
+    "Electrical limits (--max-cap, --max-slew, max_cap= fields of the library and\n"
+    "the driver line) are met by the flat algorithm, which the two options select;\n"
+    "-a list or fast with them is a usage error. A stage is a gate with the wires\n"
+    "it drives down to the next buffers and the sinks; its slew at an end point is\n"
+    "ln 9 x (gate resistance x stage load + Elmore delay of the wires on the way).\n"
     "\n"
-    "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be opened or\n"
-    "created, an output that would replace an input, an error in the input files or answers,\n"
-    "or a failed write; 2 when --target or --budget cannot be met (the outputs of the maximum\n"
-    "slack at its least cost are written) or no buffer assignment meets the limits (nothing is\n"
-    "written). Outputs are put in place only when the whole run has succeeded: a failed or\n"
+    "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be\n"
+    "opened or created, an output that would replace an input or another output,\n"
+    "an error in the input files or answers, or a failed write; 2 when --target or\n"
+    "--budget cannot be met (the outputs of the maximum slack at its least cost\n"
+    "are written) or no buffer assignment meets the limits (nothing is written).\n"
+    "Outputs are put in place only when the whole run has succeeded: a failed or\n"
     "interrupted run leaves files of earlier runs as they were.";
 
 const cmdline::Program &program_table() {
@@ -180,10 +185,12 @@ CostGoal parse_cost_option(const cmdline::Option &option) {
   return g;
 }
 
-// A limit: a finite number >= 0.
+// A limit: a number from 0 to 1e60, the range the files' max_cap fields take.
 double parse_limit(const cmdline::Option &option) {
   const double v = cmdline::real_value(option);
   if (v < 0.0) throw cmdline::UsageError(option.name + ": '" + option.value + "' is not a limit (a number >= 0)");
+  if (v > 1e60)
+    throw cmdline::UsageError(option.name + ": '" + option.value + "' exceeds 1e+60, the largest magnitude read");
   return v;
 }
 
@@ -202,7 +209,10 @@ void guard_standard_streams() {
 
 File open_file(const char *name, const char *mode) {
   File f = cmdline::open_stream(name, mode);
-  if (!f) throw InputError(name, 0, "cannot be opened", std::string("Cannot open file: ") + name);
+  if (!f) {
+    const std::string why = std::strerror(errno);
+    throw InputError(name, 0, "cannot be opened: " + why, std::string("Cannot open file: ") + name + ": " + why);
+  }
   return f;
 }
 
@@ -332,9 +342,7 @@ int print_version() { return cmdline::print_version(program_table(), BUFINS_VERS
 int print_usage_error(const char *invoked_as, const std::string &reason) {
   std::fflush(stdout);
   std::fprintf(stderr, kUsageLine, invoked_as);
-  const std::string all = cmdline::usage_line(program_table());
-  std::fprintf(stderr, "       %s\nbufins: %s\nTry 'bufins --help' for more information.\n",
-               all.c_str() + std::strlen("Usage: "), reason.c_str());
+  std::fprintf(stderr, "bufins: %s\nTry 'bufins --help' for more information.\n", reason.c_str());
   return 1;
 }
 
@@ -417,7 +425,12 @@ double process_cpu_seconds() {
 void WarningPrinter::print(const std::string &text) {
   if (quiet_) return;
   if (shown_ >= 100) {
-    hidden_++;
+    if (hidden_++ == 0) {
+      // Said at once: an input error may end the run before finish().
+      std::fflush(stdout);
+      std::fprintf(stderr, "%s: more than 100 warnings: the rest are counted, not shown (-q silences all)\n",
+                   program_);
+    }
     return;
   }
   shown_++;
@@ -547,6 +560,9 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
   ordered_json j;
   j["tool"] = "bufins";
   j["version"] = BUFINS_VERSION;
+  // The report format's own version (README, "The JSON report"): raised when
+  // a field changes its name or meaning.
+  j["schema"] = "1.1";
   j["net_file"] = run.netname;
   j["library_file"] = run.libname;
   j["final_net_file"] = run.finalnet;
@@ -630,8 +646,9 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
   // File names and buffer names are bytes, not necessarily UTF-8.
   const std::string text = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   if (std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size()) {
+    const int e = errno;
     std::fflush(stdout);
-    std::fprintf(stderr, "bufins: cannot write %s\n", out.name().c_str());
+    std::fprintf(stderr, "bufins: cannot write %s: %s\n", out.name().c_str(), std::strerror(e));
     return false;
   }
   return true;

@@ -48,7 +48,7 @@ struct Options {
 void guard_standard_streams();
 
 // Opens a file ("-": standard input or output, by mode) or throws the
-// InputError "Cannot open file: NAME".
+// InputError "Cannot open file: NAME: REASON" (REASON from strerror).
 File open_file(const char *name, const char *mode);
 
 // Parses the command line; files are opened in command-line order as they

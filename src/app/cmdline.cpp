@@ -147,25 +147,79 @@ std::string usage_line(const Program &program) {
   return s;
 }
 
+std::string short_usage(const Program &program) {
+  std::string s = std::string("Usage: ") + program.name + " [OPTION]...";
+  if (program.operands && *program.operands) s += std::string(" ") + program.operands;
+  return s;
+}
+
+std::string wrap_lines(const std::string &text, size_t width, size_t hang) {
+  std::string out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    const size_t indent = std::min(line.find_first_not_of(' '), line.size()) + hang;
+    bool first = true;
+    while (line.size() > width) {
+      // The last blank that leaves the line within the width, past the indent.
+      size_t cut = line.rfind(' ', width);
+      while (cut != std::string::npos && cut > 0 && line[cut - 1] == ' ') cut--;
+      if (cut == std::string::npos || cut <= (first ? indent - hang : indent)) break;  // one long word
+      out += line.substr(0, cut) + "\n";
+      const size_t rest = line.find_first_not_of(' ', cut);
+      line = std::string(indent, ' ') + (rest == std::string::npos ? "" : line.substr(rest));
+      first = false;
+    }
+    out += line;
+    if (end == text.size()) break;
+    out += "\n";
+    start = end + 1;
+  }
+  return out;
+}
+
 int print_help(const Program &program) {
+  constexpr size_t kColumns = 80;
   const std::vector<OptionSpec> options = all_options(program);
   size_t width = 0;
   for (const OptionSpec &o : options) width = std::max(width, help_label(o).size());
   width += 4;
-  std::printf("%s\n", usage_line(program).c_str());
-  if (program.summary && *program.summary) std::printf("\n%s\n", program.summary);
+  // The usage line breaks before an option, continuing under the first one.
+  const std::string usage = usage_line(program);
+  std::string wrapped;
+  size_t line_start = 0, hang = std::strlen("Usage: ") + std::strlen(program.name) + 1;
+  for (size_t at = 0; at < usage.size();) {
+    size_t next = usage.find(" [", at + 1);
+    if (next == std::string::npos) next = usage.size();
+    if (wrapped.size() - line_start + (next - at) > kColumns && wrapped.size() > line_start + hang) {
+      wrapped += "\n" + std::string(hang - 1, ' ');
+      line_start = wrapped.size() - (hang - 1);
+    }
+    wrapped += usage.substr(at, next - at);
+    at = next;
+  }
+  std::printf("%s\n", wrapped.c_str());
+  if (program.summary && *program.summary) std::printf("\n%s\n", wrap_lines(program.summary, kColumns).c_str());
   std::printf("\nOptions:\n");
+  const size_t text_width = kColumns > width + 2 + 20 ? kColumns - width - 2 : 20;
   for (const OptionSpec &o : options) {
     const std::string label = help_label(o);
+    // The description reflowed within the columns right of the label (its
+    // line breaks only ever served a narrower or wider layout), each further
+    // line under its first.
+    std::string help = o.help;
+    std::replace(help.begin(), help.end(), '\n', ' ');
+    const std::string text = wrap_lines(help, text_width);
     std::printf("  %-*s", static_cast<int>(width), label.c_str());
-    // Further lines of the description line up under its first.
-    for (const char *p = o.help; *p; p++) {
-      std::putchar(*p);
-      if (*p == '\n') std::printf("  %-*s", static_cast<int>(width), "");
+    for (char c : text) {
+      std::putchar(c);
+      if (c == '\n') std::printf("  %-*s", static_cast<int>(width), "");
     }
     std::putchar('\n');
   }
-  if (program.epilogue && *program.epilogue) std::printf("\n%s\n", program.epilogue);
+  if (program.epilogue && *program.epilogue) std::printf("\n%s\n", wrap_lines(program.epilogue, kColumns).c_str());
   return write_ok(stdout) ? 0 : 1;
 }
 
@@ -177,7 +231,7 @@ int print_version(const Program &program, const char *version) {
 int print_usage_error(const Program &program, const std::string &reason) {
   std::fflush(stdout);
   std::fprintf(stderr, "%s: %s\n%s\nTry '%s --help' for more information.\n", program.name, reason.c_str(),
-               usage_line(program).c_str(), program.name);
+               short_usage(program).c_str(), program.name);
   return 1;
 }
 

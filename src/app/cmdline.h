@@ -3,13 +3,13 @@
 // three can never disagree.
 //
 // The conventions: -h/--help prints the usage line and a description of every
-// option on standard output (status 0); -V/--version prints "PROGRAM VERSION"
+// option on standard output (status 0), within 80 columns; -V/--version prints "PROGRAM VERSION"
 // (status 0); every option has a long form, and a long option may be shortened
 // to any unambiguous prefix; short flags may be grouped (-dt); an option's
 // argument may be attached (-m4, --segments=4) or follow as the next word;
 // options and operands may come in any order; "--" ends the options; a lone
 // "-" is an operand (standard input for an input file, standard output for an
-// output). A usage error prints "PROGRAM: REASON", the usage line and
+// output). A usage error prints "PROGRAM: REASON", the short usage line and
 // "Try 'PROGRAM --help' for more information." on standard error, status 1.
 //
 // Nothing here prints or exits by itself but the three print_* functions,
@@ -68,14 +68,20 @@ struct Parsed {
 // flag ("--debug=1"). Operand counts are the program's to check.
 Parsed parse(const Program &program, int argc, const char *const *argv);
 
-// "Usage: NAME [-h] [-V] [-m M] ... OPERANDS", generated from the table.
+// "Usage: NAME [-h] [-V] [-m M] ... OPERANDS", generated from the table, on
+// one line (--help prints it wrapped to 80 columns).
 std::string usage_line(const Program &program);
+// "Usage: NAME [OPTION]... OPERANDS": the short form a usage error prints.
+std::string short_usage(const Program &program);
+// `text` with every line longer than `width` broken at blanks, the
+// continuation lines indented as the line they continue (plus `hang`).
+std::string wrap_lines(const std::string &text, size_t width, size_t hang = 0);
 
 // The help text on standard output; returns 0, or 1 when the write failed.
 int print_help(const Program &program);
 // "NAME VERSION" on standard output; returns 0, or 1 when the write failed.
 int print_version(const Program &program, const char *version);
-// "NAME: REASON", the usage line and the --help hint on standard error
+// "NAME: REASON", the short usage and the --help hint on standard error
 // (standard output flushed first); returns 1.
 int print_usage_error(const Program &program, const std::string &reason);
 

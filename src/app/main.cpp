@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -45,14 +46,19 @@ std::string output_name(const Options &opt, const char *suffix) {
 // would replace an input or an earlier output.
 bool outputs_replace_files(const Options &opt) {
   std::vector<RunFile> inputs{{opt.netname, "net file"}, {opt.libname, "library file"}};
-  const std::vector<RunFile> named{{output_name(opt, "finalnet"), "final net"},
-                                   {output_name(opt, "buf"), "placement file"}};
+  const std::vector<RunFile> named{{output_name(opt, "finalnet"), "final net", true},
+                                   {output_name(opt, "buf"), "placement file", true}};
   std::string why = replaced_file(inputs, named);
   const char *advice = "choose other output names with --out=BASE";
   if (why.empty()) {
     inputs.insert(inputs.end(), named.begin(), named.end());
     why = replaced_file(inputs, {{opt.json, "JSON report"}});
     advice = "choose another name with --json=FILE";
+  }
+  if (why.empty()) {
+    inputs.push_back({opt.json, "JSON report", true});
+    why = replaced_file(inputs, {{opt.frontier_csv, "frontier CSV"}});
+    advice = "choose another name with --frontier=FILE";
   }
   if (why.empty()) return false;
   std::fprintf(stderr, "bufins: %s; %s\n", why.c_str(), advice);
@@ -62,10 +68,22 @@ bool outputs_replace_files(const Options &opt) {
 int report_output_error(const OutputError &e) {
   std::fflush(stdout);
   if (e.kind == OutputError::CANNOT_CREATE)
-    std::fprintf(stderr, "Cannot open file: %s\n", e.name.c_str());
+    std::fprintf(stderr, "Cannot open file: %s%s%s\n", e.name.c_str(), e.error ? ": " : "",
+                 e.error ? std::strerror(e.error) : "");
   else
     std::fprintf(stderr, "bufins: %s\n", e.what());
   return 1;
+}
+
+// The fewest digits (at least ten) that read back as `v`: two slacks that
+// differ print differently.
+std::string shortest_exact(double v) {
+  char text[40];
+  for (int digits = 10; digits <= 17; digits++) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  return text;
 }
 
 // A target or budget that no solution meets: why, on standard error, and
@@ -76,11 +94,11 @@ int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &po
     std::fprintf(stderr, "bufins: no solution beats minus infinity, so none meets the %s\n",
                  goal.kind == CostObjective::TARGET ? "target" : "budget");
   else if (goal.kind == CostObjective::TARGET)
-    std::fprintf(stderr, "bufins: no solution reaches the target slack %.10g: the best slack reachable is %.10g (cost %lld)\n",
-                 goal.slack, points.back().slack, points.back().cost);
+    std::fprintf(stderr, "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %lld)\n",
+                 shortest_exact(goal.slack).c_str(), shortest_exact(points.back().slack).c_str(), points.back().cost);
   else
-    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %.10g)\n", goal.budget,
-                 points.front().cost, points.front().slack);
+    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %s)\n", goal.budget,
+                 points.front().cost, shortest_exact(points.front().slack).c_str());
   return 2;
 }
 
@@ -149,6 +167,8 @@ static int run(int argc, char **argv) {
   if (opt.action == ACTION_HELP) return print_help();
   if (opt.action == ACTION_VERSION) return print_version();
   if (outputs_replace_files(opt)) return 1;
+  // An output on standard output: the report lines go to standard error.
+  send_report_lines_to_stderr({output_name(opt, "finalnet"), output_name(opt, "buf"), opt.json, opt.frontier_csv});
   const int output = opt.output, t = opt.timing;
   filename = opt.netname;
   const std::string &libname = opt.libname;
@@ -214,6 +234,10 @@ static int run(int argc, char **argv) {
   OutputFile final_net(finalnet);
   filename = output_name(opt, "buf");
   OutputFile placement(filename);
+  std::optional<OutputFile> frontier_csv;
+  if (use_cost && !opt.frontier_csv.empty()) frontier_csv.emplace(opt.frontier_csv);
+  std::optional<OutputFile> json;
+  if (!opt.json.empty()) json.emplace(opt.json);
 
   if (root != nullptr)
     progress_start(root);
@@ -318,14 +342,8 @@ static int run(int argc, char **argv) {
   }
   if (!use_van && !use_flat) nil_free();
 
-  std::optional<OutputFile> frontier_csv;
-  if (use_cost && !opt.frontier_csv.empty()) {
-    frontier_csv.emplace(opt.frontier_csv);
-    write_frontier_csv(frontier_csv->stream(), points);
-  }
-  std::optional<OutputFile> json;
-  if (!opt.json.empty()) {
-    json.emplace(opt.json);
+  if (frontier_csv) write_frontier_csv(frontier_csv->stream(), points);
+  if (json) {
     RunSummary run{opt.netname,      libname,        finalnet,          filename,
                    placement.path(), engine,         segments,          slack,
                    number_of_buffers, winner_from,   algorithm_time,    algorithm_cpu_time,

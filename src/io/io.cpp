@@ -291,8 +291,11 @@ struct Fields {
     double v;
     const char *b = value.c_str(), *e = b + value.size();
     const char *stop = real_at(b, e, &v);
-    if (value.empty() || stop != e || !std::isfinite(v) || v < 0.0 || v > MAX_INPUT_MAGNITUDE)
+    if (value.empty() || stop != e || std::isnan(v) || v < 0.0)
       input_error(file, line, "%s: %s=%s is not a non-negative number", what, key.c_str(), value.c_str());
+    if (!(v <= MAX_INPUT_MAGNITUDE))
+      input_error(file, line, "%s: %s=%s exceeds %g, the largest magnitude read", what, key.c_str(), value.c_str(),
+                  MAX_INPUT_MAGNITUDE);
     return v;
   }
 
@@ -442,6 +445,22 @@ inline void out_int(Out &o, int v) {
 inline void out_fixed(Out &o, double v) {
   char *p = out_room(o, FIXED6_MAX_CHARS);
   o.used = format_fixed6(p, v) - o.buf.data();
+}
+
+// A value of the final net: "%f" as always, but a value that "%f" would
+// print as zero (a unit mistake, say, 3e-11 fF) with the digits to read it
+// back, so that the file says what was used.
+inline void out_value(Out &o, double v) {
+  if (v == 0.0 || std::fabs(v) >= 5e-7) {
+    out_fixed(o, v);
+    return;
+  }
+  char text[32];
+  for (int digits = 1; digits <= 17; digits++) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) break;
+  }
+  out_text(o, text, std::strlen(text));
 }
 
 template <size_t N>
@@ -707,13 +726,83 @@ const char *near_net_keyword(const char *b, const char *e) {
   return nullptr;
 }
 
+// A line in the shape of another input format bufins is often handed by
+// mistake, for the hint of a net without a driver: "buffer library" (a
+// buffer line), "sink list" (a NumPins, PerUnit... or Sink line), or nullptr.
+const char *other_format(const char *b, const char *e) {
+  if (starts_with(b, e, "buff", 4)) return "buffer library";
+  for (const char *key : {"NumPins", "PerUnitResistance", "PerUnitCapacitance", "Sink :"})
+    if (starts_with(b, e, key, std::strlen(key))) return "sink list";
+  return nullptr;
+}
+
+// "no driver line", with a hint when the file looks like another format.
+[[noreturn]] void no_driver(const std::string &name, const char *format, long line) {
+  if (format == nullptr) input_error(name, 0, "no driver line");
+  if (std::strcmp(format, "buffer library") == 0)
+    input_error(name, 0, "no driver line: this looks like a buffer library (a buffer line at line %ld): are -f "
+                         "(net) and -b (library) swapped?", line);
+  input_error(name, 0, "no driver line: this looks like a sink list (line %ld): bufins-route makes a net of it", line);
+}
+
 }  // namespace
+
+// ---- Plausibility of magnitudes ----
+
+namespace {
+
+struct Plausible {
+  double lo, hi;  // the magnitudes any process has lie between
+  const char *unit;
+  const char *low_guess, *high_guess;
+};
+
+const Plausible &plausible(Quantity q) {
+  static const Plausible table[] = {
+      {1e-3, 1e7, "fF", "farads or picofarads", "attofarads"},
+      {1.0, 1e7, "ohms", "kilohms", "milliohms"},
+      {1e-6, 1e7, "ps", "seconds or nanoseconds", "femtoseconds"},
+      {1e-7, 1e6, "ohms per length unit", "another length unit", "another length unit"},
+      {1e-7, 1e6, "fF per length unit", "farads per length unit", "attofarads or another length unit"},
+  };
+  return table[static_cast<int>(q)];
+}
+
+}  // namespace
+
+void UnitCheck::see(double value, long line) {
+  const Plausible &p = plausible(q_);
+  const double m = std::fabs(value);
+  Side *side = m != 0.0 && m < p.lo ? &low_ : m > p.hi ? &high_ : nullptr;
+  if (side == nullptr) return;
+  if (side->count++ == 0) {
+    side->line = line;
+    side->first = value;
+  }
+}
+
+void UnitCheck::report(const Warn &warn, const std::string &file, const std::string &unit) const {
+  const Plausible &p = plausible(q_);
+  const std::string in = unit.empty() ? std::string(p.unit) + ", the unit the file is read in" : unit;
+  for (const Side *side : {&low_, &high_}) {
+    if (side->count == 0) continue;
+    const bool low = side == &low_;
+    char text[512];
+    std::snprintf(text, sizeof text, "%s %s%s is far %s any real one in %s: is it in %s?", what_,
+                  shortest(side->first).c_str(),
+                  side->count > 1 ? (" (and " + std::to_string(side->count - 1) + " more like it)").c_str() : "",
+                  low ? "below" : "above", in.c_str(), low ? p.low_guess : p.high_guess);
+    warn_at(warn, file, side->line, text);
+  }
+}
 
 // ---- Readers ----
 
 bufins::Library read_library_model(FILE *flib, const std::string &name, const Warn &warn) {
   bufins::Library lib;
   std::vector<bufins::BufferType> &types = lib.types;
+  UnitCheck caps(Quantity::CAPACITANCE, "buffer input capacitance"), delays(Quantity::DELAY, "buffer intrinsic delay"),
+      resistances(Quantity::RESISTANCE, "buffer output resistance");
   for_each_line(flib, name, [&](const char *b, const char *e, long number) {
     if (!starts_with(b, e, "buff", 4)) {
       if (warn && looks_like_buffer(b, e))
@@ -728,6 +817,9 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
     double cap = f.non_negative("input capacitance");
     double delay = f.non_negative("intrinsic delay");
     double res = f.non_negative("output resistance");
+    caps.see(cap, number);
+    delays.see(delay, number);
+    resistances.see(res, number);
     bufins::BufferType t;
     const char *word = b;
     while (word < e && !is_space(*word)) word++;
@@ -747,6 +839,7 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
   });
   if (types.empty())
     warn_at(warn, name, 0, "no buffer type read (a buffer line begins with \"buff\"): no buffer can be inserted");
+  for (const UnitCheck *c : {&caps, &delays, &resistances}) c->report(warn, name);
   return lib;
 }
 
@@ -786,12 +879,19 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   };
   bool seen_candidate = false;
   long res_line = 0, cap_line = 0;  // line of the wire constant in use, 0 before one
+  const char *other = nullptr;       // the first line of another format, for the hint
+  long other_line = 0;
+  UnitCheck loads(Quantity::CAPACITANCE, "sink load capacitance"),
+      driver_res(Quantity::RESISTANCE, "driver output resistance"),
+      wire_res(Quantity::WIRE_RES, "wire resistance per unit length"),
+      wire_cap(Quantity::WIRE_CAP, "wire capacitance per unit length");
   for_each_line(in, name, [&](const char *b, const char *e, long number) {
     switch (*b) {
       case 'w':
         if (starts_with(b, e, "wire_re", 7)) {
           Fields f(name, number, "wire resistance line", b, e, 7);
           net.wire_resistance = f.non_negative("wire resistance per unit length");
+          wire_res.see(net.wire_resistance, number);
           if (res_line > 0)
             warn_at(warn, name, number,
                     "second wire resistance line: its value " + shortest(net.wire_resistance) + " replaces the one of line " +
@@ -802,6 +902,7 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
         if (starts_with(b, e, "wire_ca", 7)) {
           Fields f(name, number, "wire capacitance line", b, e, 7);
           double c = f.non_negative("wire capacitance per unit length");
+          wire_cap.see(c, number);
           net.wire_capacitance = c;
           if (cap_line > 0)
             warn_at(warn, name, number,
@@ -819,6 +920,7 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
           double x = f.real("x coordinate");
           double y = f.real("y coordinate");
           double res = f.non_negative("driver output resistance");
+          driver_res.see(res, number);
           net.driver_max_cap = NO_LIMIT;
           f.named([&](const std::string &key, const std::string &value) {
             if (key == "max_cap")
@@ -838,6 +940,7 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
           double x = f.real("x coordinate");
           double y = f.real("y coordinate");
           double cap = f.non_negative("load capacitance");
+          loads.see(cap, number);
           double time = f.real("required arrival time");
           if (index == 0) zero_index(name, number, "Error! The index of sink can not be zero.");
           if (n_nodes == 0) input_error(name, number, "sink line before the driver line: the driver comes first");
@@ -880,6 +983,7 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
       default:
         break;
     }
+    if (other == nullptr && (other = other_format(b, e)) != nullptr) other_line = number;
     if (warn) {
       if (const char *keyword = near_net_keyword(b, e))
         warn_at(warn, name, number,
@@ -887,10 +991,12 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
                     " line, but a keyword is read in lower case from the line's first column");
     }
   });
+  if (n_nodes == 0) no_driver(name, other, other_line);
   check_and_link(net, name, lines);
   // After the checks: a net that fails them needs no word on its constants.
   if (res_line == 0) warn_at(warn, name, 0, "no wire resistance line (wire_res_per_unit): 0 is used");
   if (cap_line == 0) warn_at(warn, name, 0, "no wire capacitance line (wire_cap_per_unit): 0 is used");
+  for (const UnitCheck *c : {&wire_res, &wire_cap, &driver_res, &loads}) c->report(warn, name);
   return net;
 }
 
@@ -1047,18 +1153,18 @@ void Printoutput(Node *p) {
 void Printoutput(Node *p, FILE *stream) {
   Out o{stream, std::vector<char>(OUT_BLOCK), 0};
   out_literal(o, "wire_res_per_unit ");
-  out_fixed(o, r0);
+  out_value(o, r0);
   out_literal(o, "\nwire_cap_per_unit ");
-  out_fixed(o, c0 * 1000.0);
+  out_value(o, c0 * 1000.0);
   out_literal(o, "\n\ndriver ");
-  out_fixed(o, dx);
+  out_value(o, dx);
   out_literal(o, " ");
-  out_fixed(o, dy);
+  out_value(o, dy);
   out_literal(o, " ");
-  out_fixed(o, rd);
+  out_value(o, rd);
   if (driver_max_cap < NO_LIMIT) {
     out_literal(o, " max_cap=");
-    out_fixed(o, driver_max_cap * 1000.0);
+    out_value(o, driver_max_cap * 1000.0);
   }
   out_literal(o, "\nnumber_of_sinks ");
   out_int(o, n_sinks - 1);
@@ -1068,13 +1174,13 @@ void Printoutput(Node *p, FILE *stream) {
     out_literal(o, "sink ");
     out_int(o, n.index);
     out_literal(o, " ");
-    out_fixed(o, n.x);
+    out_value(o, n.x);
     out_literal(o, " ");
-    out_fixed(o, n.y);
+    out_value(o, n.y);
     out_literal(o, " ");
-    out_fixed(o, n.cap * 1000.0);
+    out_value(o, n.cap * 1000.0);
     out_literal(o, " ");
-    out_fixed(o, n.time);
+    out_value(o, n.time);
     out_literal(o, "\n");
   }
   out_literal(o, "\nnumber_of_candidate_nodes ");
@@ -1085,9 +1191,9 @@ void Printoutput(Node *p, FILE *stream) {
     out_literal(o, "candidate ");
     out_int(o, n.index);
     out_literal(o, " ");
-    out_fixed(o, n.x);
+    out_value(o, n.x);
     out_literal(o, " ");
-    out_fixed(o, n.y);
+    out_value(o, n.y);
     out_literal(o, "\n");
   }
   out_literal(o, "\n");

@@ -44,8 +44,9 @@ int report_input_error(const InputError &e);
 using Warn = std::function<void(const std::string &)>;
 
 // Reads the buffer library from an open stream; `name` is used in messages.
-// Warns of a line shaped like a buffer line that is not read as one and of a
-// library without any buffer type.
+// Warns of a line shaped like a buffer line that is not read as one, of a
+// library without any buffer type and of values whose size suggests a unit
+// mistake (UnitCheck).
 void InputLib(FILE *flib, const std::string &name, const Warn &warn = {});
 bufins::Library read_library_model(FILE *flib, const std::string &name, const Warn &warn = {});
 // The library into the global tables.
@@ -53,8 +54,9 @@ void install_library(const bufins::Library &lib);
 
 // Reads the net from `in`: fills the node and edge tables and the wire and
 // driver constants, links the tree and checks its shape. Returns the root.
-// Warns of a missing or repeated wire constant line and of a line that would
-// be read but for the case of its keyword or blanks before it.
+// Warns of a missing or repeated wire constant line, of a line that would
+// be read but for the case of its keyword or blanks before it, and of values
+// whose size suggests a unit mistake (UnitCheck).
 Node *read_net(FILE *in, const std::string &name, const Warn &warn = {});
 bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn = {});
 // The net into the global tables (node table positions as in the model);
@@ -108,6 +110,40 @@ const char *parse_real(const char *p, const char *end, double *value);
 const char *parse_integer(const char *p, const char *end, long *value, bool *overflow);
 
 // Room format_fixed6 may need: "%f" of the largest double.
+// Plausibility of magnitudes. A value far outside the range any process has
+// (a sink load of 5.9e-14 in a file read in fF, a buffer resistance of 0.5
+// ohm) is most likely in another unit; the readers warn, once per kind of
+// value and file, naming the first such line and the unit the file is read
+// in. The ranges are wide (six orders of magnitude and more around real
+// values) so that no real net draws a warning; zero is always plausible.
+enum class Quantity {
+  CAPACITANCE,     // fF: sink loads, buffer input capacitances
+  RESISTANCE,      // ohm: driver and buffer output resistances
+  DELAY,           // ps: buffer intrinsic delays
+  WIRE_RES,        // ohm per length unit
+  WIRE_CAP,        // fF per length unit
+};
+
+class UnitCheck {
+ public:
+  // `what` names the values in the warning ("sink load capacitance").
+  UnitCheck(Quantity q, const char *what) : q_(q), what_(what) {}
+  void see(double value, long line);
+  // Warns of the values seen outside the range, if any. `unit` says in what
+  // unit they were read ("fF, the unit the file is read in"); "" for the
+  // files' own unit of the quantity.
+  void report(const Warn &warn, const std::string &file, const std::string &unit = "") const;
+
+ private:
+  struct Side {
+    long count = 0, line = 0;
+    double first = 0.0;
+  };
+  Quantity q_;
+  const char *what_;
+  Side low_, high_;
+};
+
 constexpr int FIXED6_MAX_CHARS = 320;
 
 // Writes exactly the bytes of printf("%f", v) at out (no terminator) and

@@ -32,11 +32,35 @@
 // Handlers are installed when the first temporary is created, and only for
 // signals whose disposition is still the default: a signal the caller
 // ignores (nohup) stays ignored.
+//
+// Putting a set in place: rename(2) can still fail after the whole run has
+// succeeded (a file of another user in a sticky folder, an immutable file, a
+// folder where the name was), and a set half renamed is a set whose files
+// disagree. So every rename is checked first (can_replace) and the renames
+// are made with the signals held, under an exclusive flock(2) on each folder
+// involved, taken in device and inode order so two runs cannot deadlock.
+// The lock is advisory: it orders runs of these programs, not other writers.
+// Locking the folder, not a lock file, leaves nothing behind in it.
+//
+// The standard streams: "-", the aliases of a descriptor (/dev/stdout,
+// /dev/fd/1, /proc/self/fd/1) and a file or pipe that is the same as a
+// stream by device and inode all stand for that stream. Opening the alias
+// anew would start a second file position (a file named by `>` is then
+// overwritten from its start, one named by `>>` loses its earlier content
+// to the rename), so such an output borrows the stream itself. A program
+// whose standard output carries an output sends its report lines to
+// standard error (send_report_lines_to_stderr) by making descriptor 1 a copy
+// of 2 after keeping the original in a descriptor of its own; that kept
+// stream is this module's second piece of global state, a process-wide fact
+// like the descriptors themselves.
 #include "output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,8 +68,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -141,6 +167,137 @@ std::string random_suffix(int attempt) {
   return s;
 }
 
+// Standard output as it was before send_report_lines_to_stderr, for the
+// outputs that stand for it; null while descriptor 1 is still the original.
+FILE *kept_stdout = nullptr;
+
+FILE *standard_output() { return kept_stdout != nullptr ? kept_stdout : stdout; }
+
+// What a name or descriptor is, for telling two files apart.
+struct Identity {
+  bool known = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  mode_t mode = 0;
+};
+
+Identity identity(const struct stat &st) { return {true, st.st_dev, st.st_ino, st.st_mode}; }
+
+Identity identity_of_fd(int fd) {
+  if (fd == 1 && kept_stdout != nullptr) fd = fileno(kept_stdout);
+  struct stat st;
+  return fstat(fd, &st) == 0 ? identity(st) : Identity();
+}
+
+Identity identity_of_path(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? identity(st) : Identity();
+}
+
+bool same_identity(const Identity &a, const Identity &b) {
+  return a.known && b.known && a.dev == b.dev && a.ino == b.ino;
+}
+
+// The descriptor an alias names (/dev/stdin, /dev/stdout, /dev/stderr,
+// /dev/fd/N, /proc/self/fd/N, /proc/thread-self/fd/N, /proc/PID/fd/N of this
+// process); -1 for any other name.
+int alias_descriptor(const std::string &name) {
+  const std::string n = std::filesystem::path(name).lexically_normal().string();
+  if (n == "/dev/stdin") return 0;
+  if (n == "/dev/stdout") return 1;
+  if (n == "/dev/stderr") return 2;
+  const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
+                                  "/proc/" + std::to_string(getpid()) + "/fd/"};
+  for (const std::string &p : prefixes) {
+    if (n.compare(0, p.size(), p) != 0 || n.size() == p.size() || n.size() - p.size() > 9) continue;
+    const std::string digits = n.substr(p.size());
+    if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    return std::atoi(digits.c_str());
+  }
+  return -1;
+}
+
+// The stream an output or input name stands for (see standard_stream_of),
+// with `dash` the stream "-" means.
+int stream_of(const std::string &name, int dash) {
+  if (name == "-") return dash;
+  const int fd = alias_descriptor(name);
+  if (fd >= 0 && fd <= 2) return fd;
+  const Identity id = identity_of_path(name);
+  if (!id.known || S_ISCHR(id.mode)) return -1;
+  for (int stream : {1, 2, 0})
+    if (same_identity(id, identity_of_fd(stream))) return stream;
+  return -1;
+}
+
+// Why rename(2) could not put a new file over `target`, as an errno value;
+// 0 when it can (or when nothing is there to replace). The folder is known
+// to take new files: the temporary was made in it.
+int can_replace(const std::string &target) {
+  struct stat st;
+  if (lstat(target.c_str(), &st) != 0) return errno == ENOENT ? 0 : errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  struct stat fst;
+  if (stat(folder.c_str(), &fst) != 0) return errno;
+  const uid_t me = geteuid();
+  // A sticky folder lets only the file's owner, the folder's owner or a
+  // privileged process remove (or replace) a name in it.
+  if ((fst.st_mode & S_ISVTX) && st.st_uid != me && fst.st_uid != me && me != 0) return EPERM;
+  // An immutable or append-only file or folder refuses the rename too.
+  for (const std::string &path : {target, folder}) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) continue;
+    int flags = 0;
+    const bool got = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    ::close(fd);
+    if (got && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL))) return EPERM;
+  }
+  return 0;
+}
+
+// Exclusive flock(2) on each of a set of folders for its lifetime.
+class FolderLocks {
+ public:
+  explicit FolderLocks(const std::vector<std::string> &folders) {
+    std::vector<std::pair<std::pair<dev_t, ino_t>, int>> open_folders;
+    for (const std::string &f : folders) {
+      const int fd = open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) continue;  // a folder we may not read: no lock (the lock is advisory)
+      struct stat st;
+      if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        continue;
+      }
+      open_folders.push_back({{st.st_dev, st.st_ino}, fd});
+    }
+    std::sort(open_folders.begin(), open_folders.end());
+    for (size_t i = 0; i < open_folders.size(); i++) {
+      if (i > 0 && open_folders[i].first == open_folders[i - 1].first) {
+        ::close(open_folders[i].second);
+        continue;
+      }
+      while (flock(open_folders[i].second, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      fds_.push_back(open_folders[i].second);
+    }
+  }
+  ~FolderLocks() {
+    for (int fd : fds_) ::close(fd);  // closing the last descriptor releases the lock
+  }
+  FolderLocks(const FolderLocks &) = delete;
+  FolderLocks &operator=(const FolderLocks &) = delete;
+
+ private:
+  std::vector<int> fds_;
+};
+
+std::string folder_of(const std::string &path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 OutputError::OutputError(Kind k, std::string n, int e)
@@ -150,8 +307,10 @@ OutputError::OutputError(Kind k, std::string n, int e)
       error(e) {}
 
 OutputFile::OutputFile(std::string name) : name_(std::move(name)), target_(name_) {
-  if (name_ == "-") {
-    stream_ = stdout;
+  const int standard = stream_of(name_, 1);
+  if (standard == 1 || standard == 2) {
+    stream_ = standard == 1 ? standard_output() : stderr;
+    borrowed_ = true;
     return;
   }
   struct stat st;
@@ -176,6 +335,10 @@ OutputFile::OutputFile(std::string name) : name_(std::move(name)), target_(name_
   const std::string folder = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
   std::string base = target_.substr(folder.size());
   if (base.empty()) throw OutputError(OutputError::CANNOT_CREATE, name_, EISDIR);
+  // Whatever the rename would refuse is refused now, before the run's work.
+  if (base.size() > NAME_MAX || target_.size() >= PATH_MAX)
+    throw OutputError(OutputError::CANNOT_CREATE, name_, ENAMETOOLONG);
+  if (const int e = can_replace(target_)) throw OutputError(OutputError::CANNOT_CREATE, name_, e);
   if (base.size() > NAME_MAX - 8) base.resize(NAME_MAX - 8);  // room for ".", "." and six characters
 
   install_handlers();
@@ -202,8 +365,11 @@ OutputFile::OutputFile(std::string name) : name_(std::move(name)), target_(name_
     // As fopen(name, "w") would leave it: the replaced file's permissions
     // and, where the process may set them, its owner and group.
     if (st.st_uid != geteuid() || st.st_gid != getegid()) {
-      // Only a privileged process may give a file away; others keep their own.
-      [[maybe_unused]] const int given = fchown(fd, st.st_uid, st.st_gid);
+      // Only a privileged process may give a file away; others keep their
+      // own, and the file's group when they belong to it.
+      if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+        [[maybe_unused]] const int kept = fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+      }
     }
     fchmod(fd, st.st_mode & 0777);
   }
@@ -230,28 +396,17 @@ void OutputFile::close() {
     failed = true;
     error = errno;
   }
-  if (f != stdout && std::fclose(f) != 0) {
+  if (!borrowed_ && std::fclose(f) != 0) {
     failed = true;
     if (error == 0) error = errno;
   }
   if (failed) throw OutputError(OutputError::CANNOT_WRITE, name_, error);
 }
 
-void OutputFile::commit() {
-  close();
-  if (temp_.empty()) return;
-  if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-    const int e = errno;
-    discard();
-    throw OutputError(OutputError::CANNOT_WRITE, name_, e);
-  }
-  release_slot(slot_);
-  slot_ = -1;
-  temp_.clear();
-}
+void OutputFile::commit() { commit_outputs({this}); }
 
 void OutputFile::discard() noexcept {
-  if (stream_ != nullptr && stream_ != stdout) std::fclose(stream_);
+  if (stream_ != nullptr && !borrowed_) std::fclose(stream_);
   stream_ = nullptr;
   closed_ = true;
   if (!temp_.empty()) unlink(temp_.c_str());
@@ -261,30 +416,105 @@ void OutputFile::discard() noexcept {
 }
 
 void commit_outputs(const std::vector<OutputFile *> &outputs) {
-  for (OutputFile *f : outputs)
-    if (f != nullptr) f->close();
-  for (OutputFile *f : outputs)
-    if (f != nullptr) f->commit();
+  std::vector<OutputFile *> renamed;
+  std::vector<std::string> folders;
+  for (OutputFile *f : outputs) {
+    if (f == nullptr) continue;
+    f->close();
+    if (f->temp_.empty()) continue;
+    renamed.push_back(f);
+    folders.push_back(folder_of(f->target_));
+  }
+  if (renamed.empty()) return;
+  FolderLocks locks(folders);
+  for (OutputFile *f : renamed)
+    if (const int e = can_replace(f->target_)) throw OutputError(OutputError::CANNOT_WRITE, f->name_, e);
+  SignalsHeld held;
+  for (size_t i = 0; i < renamed.size(); i++) {
+    OutputFile *f = renamed[i];
+    if (std::rename(f->temp_.c_str(), f->target_.c_str()) != 0) {
+      // Checked above, so only a change made to the folder since (by
+      // another process that does not take the lock) gets here.
+      const int e = errno;
+      throw OutputError(OutputError::CANNOT_WRITE, f->name_, e);
+    }
+    release_slot(f->slot_);
+    f->slot_ = -1;
+    f->temp_.clear();
+  }
+}
+
+int standard_stream_of(const std::string &name) { return stream_of(name, 1); }
+
+bool send_report_lines_to_stderr(const std::vector<std::string> &outputs) {
+  if (kept_stdout != nullptr) return true;
+  bool carries = false;
+  for (const std::string &o : outputs) carries |= !o.empty() && stream_of(o, 1) == 1;
+  if (!carries) return false;
+  std::fflush(stdout);
+  const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (kept < 0) return false;
+  FILE *f = fdopen(kept, "w");
+  if (f == nullptr || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+    if (f != nullptr) std::fclose(f);
+    else ::close(kept);
+    return false;
+  }
+  kept_stdout = f;
+  return true;
 }
 
 std::string replaced_file(const std::vector<RunFile> &inputs, const std::vector<RunFile> &outputs) {
   namespace fs = std::filesystem;
-  auto skipped = [](const RunFile &f) { return f.path.empty() || f.path == "-"; };
-  auto same = [](const std::string &a, const std::string &b) {
-    std::error_code ea, eb;
-    const fs::path ca = fs::weakly_canonical(a, ea), cb = fs::weakly_canonical(b, eb);
-    if (!ea && !eb ? ca == cb : fs::path(a).lexically_normal() == fs::path(b).lexically_normal()) return true;
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  struct Resolved {
+    const RunFile *file;
+    bool output;
+    int stream;  // the standard stream it stands for, or -1
+    Identity id;
   };
-  for (size_t i = 0; i < outputs.size(); i++) {
-    const RunFile &out = outputs[i];
-    if (skipped(out)) continue;
-    std::vector<RunFile> earlier(inputs);
-    earlier.insert(earlier.end(), outputs.begin(), outputs.begin() + static_cast<long>(i));
-    for (const RunFile &f : earlier)
-      if (!skipped(f) && same(out.path, f.path))
-        return "output " + out.path + " would replace the " + f.role + " " + f.path;
+  auto resolve = [](const RunFile &f, bool output) {
+    Resolved r{&f, output, stream_of(f.path, output ? 1 : 0), Identity()};
+    r.id = r.stream >= 0 ? identity_of_fd(r.stream) : identity_of_path(f.path);
+    return r;
+  };
+  auto same = [](const Resolved &a, const Resolved &b) {
+    if (a.stream >= 0 && a.stream == b.stream) return true;
+    // A character device loses nothing to a second writer.
+    if ((a.id.known && S_ISCHR(a.id.mode)) || (b.id.known && S_ISCHR(b.id.mode))) return false;
+    if (same_identity(a.id, b.id)) return true;
+    if (a.stream >= 0 || b.stream >= 0) return false;
+    const std::string &x = a.file->path, &y = b.file->path;
+    std::error_code ex, ey;
+    const fs::path cx = fs::weakly_canonical(x, ex), cy = fs::weakly_canonical(y, ey);
+    return !ex && !ey ? cx == cy : fs::path(x).lexically_normal() == fs::path(y).lexically_normal();
+  };
+  auto shown = [](const Resolved &r) {
+    const std::string role = r.file->role;
+    if (r.file->path != "-") return "the " + role + " " + r.file->path;
+    return "the " + role + " (standard " + (r.output ? "output" : "input") + ")";
+  };
+  static const RunFile standard_input{"-", "standard input"};
+  std::vector<Resolved> earlier;
+  bool stdin_named = false;
+  for (const RunFile &f : inputs) {
+    if (f.path.empty()) continue;
+    earlier.push_back(resolve(f, f.output));
+    stdin_named |= earlier.back().stream == 0;
+  }
+  if (!stdin_named) earlier.push_back(resolve(standard_input, false));
+  for (const RunFile &out : outputs) {
+    if (out.path.empty()) continue;
+    const Resolved o = resolve(out, true);
+    for (const Resolved &f : earlier) {
+      if (!same(o, f)) continue;
+      const std::string name = out.path == "-" ? "- (standard output)" : out.path;
+      if (f.file == &standard_input) return "output " + name + " would replace standard input";
+      if (f.output && o.stream >= 1)
+        return "output " + name + " and " + shown(f) + " would both go to standard " +
+               (o.stream == 1 ? "output" : "error");
+      return "output " + name + " would replace " + shown(f);
+    }
+    earlier.push_back(o);
   }
   return "";
 }

@@ -8,8 +8,23 @@
 // signal, leaves the folders as it found them: earlier files of the same
 // names intact, no temporary behind. See output_file.cpp for how.
 //
+// What is atomic: each file (a reader sees the old one or the whole new
+// one), and the set of a run's files against failure (every rename is
+// checked before the first one is made, and the renames run with the
+// terminating signals held) and against other runs (the renames run under an
+// advisory lock on the outputs' folders, so runs naming the same outputs put
+// their sets in place one after the other). SIGKILL or a crash during the
+// renames can leave a mixed set; SIGKILL before them leaves a temporary.
+//
+// The standard streams: an output that stands for standard output or
+// standard error ("-", /dev/stdout, /dev/fd/2, /proc/self/fd/1, or the same
+// file or pipe the stream is) is written to that stream in place, in order
+// with what the program prints there; one that stands for standard input is
+// refused (replaced_file).
+//
 // Ownership: an OutputFile owns its stream and its temporary; destroying one
-// that was not committed removes the temporary.
+// that was not committed removes the temporary. A stream it borrows (a
+// standard one) is flushed, never closed.
 #pragma once
 
 #include <cstdio>
@@ -34,8 +49,11 @@ struct OutputError : std::runtime_error {
 // permissions fopen(name, "w") would leave: those of the file it replaces, or
 // 0666 less the umask for a new one. An existing file the process may not
 // write is refused as fopen would refuse it. Names that are not regular
-// files (a device such as /dev/null, a pipe) and "-" (standard output) are
-// written in place: there is nothing to replace atomically.
+// files (a device such as /dev/null, a pipe) and the standard streams (see
+// above) are written in place: there is nothing to replace atomically. A
+// name the rename could not replace (a folder, a file of another user in a
+// sticky folder, an immutable file, a name too long) is refused here, before
+// the run's work.
 class OutputFile {
  public:
   // Creates the temporary; throws OutputError(CANNOT_CREATE).
@@ -64,11 +82,17 @@ class OutputFile {
   FILE *stream_ = nullptr;
   int slot_ = -1;       // entry in the registry of pending temporaries
   bool closed_ = false;
+  bool borrowed_ = false;  // a standard stream: flushed, never closed
+
+  friend void commit_outputs(const std::vector<OutputFile *> &outputs);
 };
 
 // Commits a run's outputs together: every one is closed first (the first
-// failure throws and all of them are discarded by their owners), then each
-// is renamed over its name in the order given. nullptr entries are skipped.
+// failure throws and all of them are discarded by their owners); then, under
+// an exclusive flock(2) on each folder the renames touch, every rename is
+// checked (the first that could not succeed throws, nothing renamed), and
+// each temporary is renamed over its name in the order given with the
+// terminating signals held. nullptr entries are skipped.
 void commit_outputs(const std::vector<OutputFile *> &outputs);
 
 // A file a run reads or writes, with what it is to the run ("net file",
@@ -76,11 +100,31 @@ void commit_outputs(const std::vector<OutputFile *> &outputs);
 struct RunFile {
   std::string path;
   const char *role;
+  bool output = false;  // among the inputs of replaced_file: an earlier output ("-" is standard output)
 };
 
 // Before anything is read or written: the first output that would replace
-// one of the inputs or an earlier output of the same run (the same path, or
-// for files that exist the same device and inode), as "output OUT would
-// replace the ROLE IN"; "" when none would. Empty paths and "-" (a standard
-// stream) are never compared.
+// one of the inputs or an earlier output of the same run, as "output OUT
+// would replace the ROLE IN"; "" when none would. Two files are the same
+// when their paths are, when they exist and have the same device and inode
+// (links followed), or when they stand for the same standard stream; "-" is
+// standard input among the inputs and standard output among the outputs, and
+// the aliases /dev/stdin, /dev/fd/N, /proc/self/fd/N count as the descriptor
+// they name. Standard input is always among the inputs (nothing may be
+// written over it). Character devices (/dev/null, a terminal) are never the
+// same as anything but the same standard stream. Empty paths are skipped.
 std::string replaced_file(const std::vector<RunFile> &inputs, const std::vector<RunFile> &outputs);
+
+// The standard stream (1 or 2; 0 for standard input) that the output `name`
+// stands for, or -1: "-" is 1, an alias names its descriptor, and a file or
+// pipe that is the same as one of the streams by device and inode is that
+// stream.
+int standard_stream_of(const std::string &name);
+
+// For a program whose report lines go to standard output: when one of
+// `outputs` stands for standard output, the report lines are sent to
+// standard error from here on (descriptor 1 becomes a copy of 2) and those
+// outputs are written to the original standard output, so that it carries
+// the output alone and parses. Returns true when it did so. Call before
+// anything is printed and before the outputs are created.
+bool send_report_lines_to_stderr(const std::vector<std::string> &outputs);

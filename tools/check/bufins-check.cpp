@@ -52,12 +52,12 @@ const cmdline::Program kProgram{
      {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage may have a slew above S at an end point"},
      {KEY_STAGES, 0, "stages", nullptr, "list every stage's load and worst slew"},
      {'q', 'q', "quiet", nullptr, "print no warnings about the input files"}},
-    "Stages: a gate (the driver or a buffer) with the wires it drives down to the next\n"
-    "buffers' inputs and the sinks; its load is their capacitance, its slew at an end\n"
-    "point ln 9 x (gate resistance x load + Elmore delay of the wires on the way). With\n"
-    "limits (--max-cap, --max-slew, max_cap= fields of LIB's buffer lines or of NET's\n"
-    "driver line) the report adds the stage count, the worst load and slew and one line\n"
-    "per stage over a limit (beyond 1e-9 relative).\n"
+    "Stages: a gate (the driver or a buffer) with the wires it drives down to the\n"
+    "next buffers' inputs and the sinks; its load is their capacitance, its slew at\n"
+    "an end point ln 9 x (gate resistance x load + Elmore delay of the wires on the\n"
+    "way). With limits (--max-cap, --max-slew, max_cap= fields of LIB's buffer\n"
+    "lines or of NET's driver line) the report adds the stage count, the worst load\n"
+    "and slew and one line per stage over a limit (beyond 1e-9 relative).\n"
     "\n"
     "Exit status: 0 when the placement fits the net (and matches --slack, and meets\n"
     "the limits); 1 for a usage error, a file that cannot be opened, or an error in\n"

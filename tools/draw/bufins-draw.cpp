@@ -56,10 +56,10 @@ std::vector<cmdline::OptionSpec> options() {
 const cmdline::Program kProgram{
     "bufins-draw",
     "NET PLACEMENT [LIB]",
-    "Draws the net NET with the buffers of PLACEMENT (a .buf file): wires, the driver,\n"
-    "the sinks (coloured by their Elmore slack when the buffer library LIB is given)\n"
-    "and one triangle per buffer, coloured by type, with a legend that names the\n"
-    "types as LIB does. One input file may be '-', standard input.",
+    "Draws the net NET with the buffers of PLACEMENT (a .buf file): wires, the\n"
+    "driver, the sinks (coloured by their Elmore slack when the buffer library LIB\n"
+    "is given) and one triangle per buffer, coloured by type, with a legend that\n"
+    "names the types as LIB does. One input file may be '-', standard input.",
     options(),
     "Exit status: 0 when the picture is written; 1 for a usage error, a file that\n"
     "cannot be opened, an error in the input files (\"file:line: what is wrong\"),\n"
@@ -175,14 +175,17 @@ struct Mark {
 };
 
 // The point `d` pixels down the wire drawn from (ax, ay) to (bx, by), picture
-// coordinates: its vertical leg first, then its horizontal one, and on past b
-// in the last leg's direction. A leg shorter than d is passed, however short,
-// so a wire whose vertical leg is a fraction of a pixel points along its
-// horizontal one, as it looks. A wire of no drawn length points right.
+// coordinates: its vertical leg first, then its horizontal one, never past b
+// (a wire shorter than d has its mark at b, so every mark stands on its
+// wire). A leg shorter than d is passed, however short, so a wire whose
+// vertical leg is a fraction of a pixel points along its horizontal one, as
+// it looks. A wire of no drawn length (a sink at its candidate node's place)
+// has its mark at its point, pointing right.
 Mark along_wire(double ax, double ay, double bx, double by, double d) {
   const double vertical = std::fabs(by - ay), horizontal = std::fabs(bx - ax);
   const double uy = by > ay ? 1 : -1, ux = bx > ax ? 1 : -1;
-  if (vertical == 0 && horizontal == 0) return {ax + d, ay, 1, 0};
+  if (vertical == 0 && horizontal == 0) return {ax, ay, 1, 0};
+  d = std::min(d, vertical + horizontal);
   if (d <= vertical || horizontal == 0) return {ax, ay + uy * d, 0, uy};
   return {ax + ux * (d - vertical), by, ux, 0};
 }

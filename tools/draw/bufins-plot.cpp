@@ -59,8 +59,9 @@ std::vector<cmdline::OptionSpec> options() {
 const cmdline::Program kProgram{
     "bufins-plot",
     "FRONTIER",
-    "Draws the slack-cost frontier that bufins --frontier computes: slack against cost\n"
-    "(the sum of the buffers' area=), one dot per point, the maximum slack dashed.\n"
+    "Draws the slack-cost frontier that bufins --frontier computes: slack against\n"
+    "cost (the sum of the buffers' area=), one dot per point, the maximum slack\n"
+    "dashed.\n"
     "FRONTIER is the CSV of bufins --frontier=FILE (cost,buffers,slack) or the JSON\n"
     "report of bufins -j FILE with --frontier; '-' is standard input.",
     options(),
@@ -139,10 +140,18 @@ Frontier read_json(const std::string &name, std::istream &in) {
     if (!e.is_object() || !e.contains("cost") || !e["cost"].is_number_integer() || !e.contains("slack") ||
         !e["slack"].is_number())
       input_error(name, 0, "a frontier entry needs an integer cost and a slack");
+    if (e.contains("buffers") && !e["buffers"].is_number_integer())
+      input_error(name, 0, "a frontier entry's buffers must be an integer");
     FrontierPoint p{e["cost"].get<long long>(), e.value("buffers", 0), e["slack"].get<double>()};
+    // What the CSV reader refuses, refused here too.
+    if (p.cost < 0 || p.buffers < 0 || !std::isfinite(p.slack))
+      input_error(name, 0, "a frontier entry needs a cost and buffers from 0 up and a finite slack");
     if (!f.points.empty() && !(p.cost > f.points.back().cost && p.slack > f.points.back().slack))
       input_error(name, 0, "the frontier entries must rise in cost and slack");
-    if (e.value("chosen", false)) f.chosen = static_cast<int>(f.points.size());
+    if (e.value("chosen", false)) {
+      if (f.chosen >= 0) input_error(name, 0, "two frontier entries are marked chosen");
+      f.chosen = static_cast<int>(f.points.size());
+    }
     f.points.push_back(p);
   }
   return f;
@@ -158,6 +167,7 @@ Frontier read_frontier(const std::string &name) {
   size_t got;
   while ((got = std::fread(buf, 1, sizeof buf, in.get())) > 0) s.append(buf, got);
   if (std::ferror(in.get())) input_error(shown, 0, "cannot read the file: %s", std::strerror(errno));
+  if (s.compare(0, 3, "\xEF\xBB\xBF") == 0) s.erase(0, 3);  // a byte-order mark, as the other readers skip it
   size_t first = s.find_first_not_of(" \t\r\n");
   std::istringstream text(s);
   return first != std::string::npos && s[first] == '{' ? read_json(shown, text) : read_csv(shown, text);
@@ -172,9 +182,26 @@ double tick_step(double span, int want) {
   return 10.0 * p;
 }
 
+// The index of the last tick from `from` up to `to` by `step`, at most 50;
+// -1 (no tick) when the numbers do not make a sensible axis.
+long tick_count(double from, double to, double step) {
+  const double n = std::floor((to - from) / step + 1e-9);
+  if (!std::isfinite(n) || n < 0) return -1;
+  return n > 50 ? 50 : static_cast<long>(n);
+}
+
 std::string number(double v) {
   char b[64];
   std::snprintf(b, sizeof b, "%.6g", std::fabs(v) < 1e-12 ? 0.0 : v);
+  return b;
+}
+
+// A tick's label, with digits enough to tell it from the next one `step` away.
+std::string tick_label(double v, double step) {
+  const double digits = std::ceil(std::log10(std::fabs(v) / step)) + 2;
+  if (!(digits > 6)) return number(v);
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*g", static_cast<int>(std::min(digits, 12.0)), v);
   return b;
 }
 
@@ -193,9 +220,14 @@ cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
   if (!request.all)
     while (first + 3 < pts.size() && static_cast<double>(pts[first].cost) < 0.05 * cmax) first++;
   double ylo = pts.empty() ? -1.0 : pts[first].slack, yhi = pts.empty() ? 0.0 : pts.back().slack;
-  if (!(yhi > ylo)) {
-    ylo -= 1.0;
-    yhi += 1.0;
+  // A span below what the axis can resolve (one point, or slacks a rounding
+  // apart) is widened about its middle by at least a thousandth of the
+  // magnitude, so that ylo < yhi holds in floating point too.
+  const double magnitude = std::max(std::fabs(ylo), std::fabs(yhi));
+  if (!(yhi - ylo > 1e-9 * magnitude)) {
+    const double mid = 0.5 * (ylo + yhi), half = std::max(1.0, 1e-3 * magnitude);
+    ylo = mid - half;
+    yhi = mid + half;
   }
   const double pad = 0.05 * (yhi - ylo);
   ylo -= pad;
@@ -219,8 +251,11 @@ cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
 
   // Grid and ticks.
   cairo_set_line_width(cr, 1.0);
+  // Ticks by count (k times the step), never by adding the step up: a step
+  // that rounds away against the value would never end the loop.
   const double xs = tick_step(cmax, 8), ys = tick_step(yhi - ylo, 6);
-  for (double c = 0; c <= cmax * 1.02; c += xs) {
+  for (long k = 0, last = tick_count(0.0, cmax * 1.02, xs); k <= last; k++) {
+    const double c = static_cast<double>(k) * xs;
     cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
     cairo_move_to(cr, X(c), TOP);
     cairo_line_to(cr, X(c), TOP + ph);
@@ -228,13 +263,15 @@ cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
     say(X(c), TOP + ph + 18, number(c), 0.5);
   }
-  for (double s = std::ceil(ylo / ys) * ys; s <= yhi; s += ys) {
+  const double first_tick = std::ceil(ylo / ys);
+  for (long k = 0, last = tick_count(first_tick * ys, yhi, ys); k <= last; k++) {
+    const double s = (first_tick + static_cast<double>(k)) * ys;
     cairo_set_source_rgb(cr, 0.9, 0.9, 0.9);
     cairo_move_to(cr, LEFT, Y(s));
     cairo_line_to(cr, LEFT + pw, Y(s));
     cairo_stroke(cr);
     cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
-    say(LEFT - 8, Y(s) + 4, number(s), 1.0);
+    say(LEFT - 8, Y(s) + 4, tick_label(s, ys), 1.0);
   }
   cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
   cairo_rectangle(cr, LEFT, TOP, pw, ph);

@@ -197,6 +197,34 @@ std::string slurp(const std::string &name) {
   return text;
 }
 
+// Values whose size suggests a unit mistake, as the net reader warns of them
+// (UnitCheck in io.h), judged in the net's units, after the conversion of a
+// sink list; and a --cap-unit far from any real capacitance unit.
+void warn_implausible(const RouteOptions &o, const route::Input &in, const Warn &warn) {
+  if (o.cap_unit > 1e-9 || o.cap_unit < 1e-18) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s: warning: --cap-unit=%g: a capacitance unit of %g F is far from any real one (1e-15 for fF, "
+                  "1e-12 for pF)",
+                  kProgram.name, o.cap_unit, o.cap_unit);
+    warn(text);
+  }
+  std::string unit;
+  if (in.kind != route::InputKind::PIN_FILE) {
+    char text[128];
+    std::snprintf(text, sizeof text, "the net's capacitance unit, %g F (--cap-unit)", o.cap_unit);
+    unit = text;
+  }
+  UnitCheck loads(Quantity::CAPACITANCE, "sink load capacitance");
+  for (const route::Sink &k : in.sinks) loads.see(k.cap, k.line);
+  loads.report(warn, in.name, unit);
+  if (in.c0 && !o.wire_cap) {
+    UnitCheck c0(Quantity::WIRE_CAP, "wire capacitance per unit length");
+    c0.see(*in.c0, 0);
+    c0.report(warn, in.name, unit.empty() ? unit : unit + " per length unit");
+  }
+}
+
 // Reads the inputs, builds the net and writes it. Input errors leave as
 // InputError, output failures as OutputError; main reports both.
 int run(const RouteOptions &o) {
@@ -222,6 +250,7 @@ int run(const RouteOptions &o) {
   } else if (!o.loads.empty()) {
     input_error(in.name, 0, "--loads applies to a routed tree, and this is a %s", route::kind_name(in.kind));
   }
+  warn_implausible(o, in, warn);
   warnings.finish();
 
   const std::optional<double> r0 = o.wire_res ? o.wire_res : in.r0;
@@ -246,6 +275,14 @@ int run(const RouteOptions &o) {
     driver_origin = "the lower-left corner of the sinks' box";
   }
   const double driver_res = o.driver_res ? *o.driver_res : in.driver_res ? *in.driver_res : DEFAULT_DRIVER_RES;
+  // Every sink gets a candidate node in front of it: the node bound is
+  // known before any work.
+  if (1 + 2 * in.sinks.size() > static_cast<size_t>(MAX_NODES))
+    throw InputError(kProgram.name, 0, "",
+                     std::string(kProgram.name) + ": " + std::to_string(in.sinks.size()) +
+                         " sinks make a net of more than " + std::to_string(MAX_NODES) +
+                         " nodes (a sink and a candidate node in front of it each), the most bufins reads",
+                     ERROR_TO_STDERR, 2);
   for (size_t i = 0; i < in.sinks.size(); i++) {
     route::Sink &k = in.sinks[i];
     if (o.required)
@@ -254,6 +291,9 @@ int run(const RouteOptions &o) {
       input_error(in.name, k.line, "sink line: missing required arrival time (or give --required=T)");
     else if (!in.sink_has_time[i])
       k.time = -in.downstream[i];
+    if (!(std::fabs(k.time) <= MAX_MAGNITUDE))
+      input_error(in.name, k.line, "the sink's required time less its Downstream_Delay is %g, beyond the magnitude %g a net may hold",
+                  k.time, MAX_MAGNITUDE);
   }
 
   const std::clock_t start = std::clock();  // processor time: other load on the machine does not count

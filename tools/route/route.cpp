@@ -170,8 +170,11 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, const Warn &warn) 
         if (key != "max_cap") input_error(name, l.number, "driver line: unknown field %s (known: max_cap)", key.c_str());
         double v;
         const char *stop = parse_real(value.c_str(), value.c_str() + value.size(), &v);
-        if (value.empty() || stop != value.c_str() + value.size() || !std::isfinite(v) || v < 0.0 || v > MAX_MAGNITUDE)
+        if (value.empty() || stop != value.c_str() + value.size() || std::isnan(v) || v < 0.0)
           input_error(name, l.number, "driver line: max_cap=%s is not a non-negative number", value.c_str());
+        if (!(v <= MAX_MAGNITUDE))
+          input_error(name, l.number, "driver line: max_cap=%s exceeds %g, the largest magnitude read", value.c_str(),
+                      MAX_MAGNITUDE);
         in.driver_max_cap = v;
       }
     } else if (starts_with(l, "sink")) {
@@ -217,6 +220,18 @@ bool is_sink_list_key(const std::string &key) {
   return key == "NumPins" || key == "PerUnitResistance" || key == "PerUnitCapacitance" || key == "Sink";
 }
 
+// A sink list's value in the net's unit: the file's value (farads, seconds,
+// farads per unit length) divided by `unit`, which must stay within the
+// magnitude the net reader accepts.
+double in_net_unit(const std::string &file, long line, const char *field, double value, double unit,
+                   const char *option) {
+  const double v = value / unit;
+  if (!(v <= MAX_MAGNITUDE))
+    input_error(file, line, "%s %g is %g in the net's unit (%s %g), beyond the magnitude %g a net may hold", field,
+                value, v, option, unit, MAX_MAGNITUDE);
+  return v;
+}
+
 void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, double time_unit) {
   const std::string &name = in.name;
   long pins_line = 0, pins = -1;
@@ -234,7 +249,8 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
     } else if (key == "PerUnitResistance") {
       in.r0 = s.non_negative("resistance per unit length");
     } else if (key == "PerUnitCapacitance") {
-      in.c0 = s.non_negative("capacitance per unit length") / cap_unit;
+      in.c0 = in_net_unit(name, l.number, "capacitance per unit length",
+                          s.non_negative("capacitance per unit length"), cap_unit, "--cap-unit");
     } else if (key == "Sink") {
       const long id = s.integer("sink id", 0, INT_MAX - 1);
       auto [at, fresh] = id_line.emplace(id, l.number);
@@ -258,9 +274,10 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
       } else if (key == "Capacitive Load") {
         if (load_line.back()) input_error(name, l.number, "Capacitive Load line: sink %d already has one at line %ld", k.index - 1, load_line.back());
         load_line.back() = l.number;
-        k.cap = s.non_negative("load (farad)") / cap_unit;
+        k.cap = in_net_unit(name, l.number, "load (farad)", s.non_negative("load (farad)"), cap_unit, "--cap-unit");
       } else {
-        in.downstream.back() = s.non_negative("delay (second)") / time_unit;
+        in.downstream.back() = in_net_unit(name, l.number, "delay (second)", s.non_negative("delay (second)"),
+                                           time_unit, "time unit");
       }
     }
   }
@@ -679,10 +696,13 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
     plain.push_back({detour, w.to, excess});
   }
   if (req.pitch > 0) {
-    size_t more = 0;
+    // Counted in floating point: a pitch far below a wire's length gives a
+    // piece count no integer type holds.
+    double more = 0.0;
     for (const Wire &w : plain)
-      if (w.length > req.pitch) more += static_cast<size_t>(std::ceil(w.length / req.pitch)) - 1;
-    fits(more);
+      if (w.length > req.pitch) more += std::ceil(w.length / req.pitch) - 1.0;
+    fits(more <= static_cast<double>(req.max_nodes) ? static_cast<size_t>(more)
+                                                    : static_cast<size_t>(req.max_nodes) + 1);
   }
   for (const Wire &w : plain) {
     const NetNode a = net.nodes[w.from], b = net.nodes[w.to];

@@ -207,7 +207,7 @@ std::string explain_infeasible(const Tables &T, const Limits &lim, int subtree) 
       const double by_load = cap < NO_LIMIT ? c / cap : 0.0;
       const double by_slew = lim.max_slew < NO_LIMIT ? slew / lim.max_slew : 0.0;
       const double excess = std::max(by_load, by_slew);
-      if (excess < best.excess) {
+      if (best.k < 0 || excess < best.excess) {  // an infinite excess too (a limit of 0)
         best = {excess, p, k, g, by_load >= by_slew ? LIMIT_LOAD : LIMIT_SLEW, by_load >= by_slew ? c : slew,
                 by_load >= by_slew ? cap : lim.max_slew};
       }
