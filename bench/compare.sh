@@ -14,10 +14,13 @@
 #   - standard output, with the figure of the "Algorithm time is" line masked;
 #   - the exit status and standard error;
 #   - the placement file (.buf) and the final net file (.finalnet);
-#   - for the flat engine, the JSON report (-j, its two timing figures
-#     masked) and the frontier CSV of the cost options.
+#   - the JSON report (-j, its two measurements algorithm_time_s and
+#     peak_rss_kib masked) and, for the flat engine, the frontier CSV of the
+#     cost options.
 # The flat engine runs once plain and once for each option set of FLAT_OPTS
-# (the cost options, the limits, and both together).
+# (the cost options, the limits, and both together). Then bufins-route's nets
+# of the public sink sets (with and without --pitch) are compared byte for
+# byte.
 # Each build runs in its own directory on its own copy of the nets, under the
 # same file names, so the outputs can be compared byte for byte.
 #
@@ -72,7 +75,7 @@ fi
 # ---- Builds ----
 build() {  # build SOURCE_DIR BUILD_DIR
   if ! { cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DBUFINS_TESTS=OFF &&
-         cmake --build "$2" -j2 --target bufins; } >"$2.log" 2>&1; then
+         cmake --build "$2" -j2 --target bufins bufins-route; } >"$2.log" 2>&1; then
     echo "build of $1 failed; see $2.log" >&2
     exit 2
   fi
@@ -164,7 +167,7 @@ run() {
        timeout "$RUN_TIMEOUT" "$bin" -a flat -f "$net.net" -b "$lib" -o -t -d -j run.json ${opts//:/ } >raw.txt 2>err.txt)
   else
     (cd "$dir" && printf '%s\n%s\n' "$alg" "$m" |
-       timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d >raw.txt 2>err.txt)
+       timeout "$RUN_TIMEOUT" "$bin" -f "$net.net" -b "$lib" -o -t -d -j run.json >raw.txt 2>err.txt)
   fi
   rc=$?
   set -e
@@ -240,6 +243,33 @@ done
 for net in "${OWN_NETS[@]}"; do
   for m in 0 5; do
     for alg in $(configurations); do compare "$net" "$net.lib" "$alg" "$m"; done
+  done
+done
+
+# ---- bufins-route: its nets of the public sink sets ----
+ROUTE_SETS="s1423 s5378 r1"
+[ "$QUICK" -eq 0 ] && ROUTE_SETS="$ROUTE_SETS p1 r3 r5"
+for set in $ROUTE_SETS; do
+  for pitch in "" "--pitch=200"; do
+    what=""
+    RUNS=$((RUNS + 1))
+    for side in old new; do
+      set +e
+      # shellcheck disable=SC2086
+      "$WORK/build-$side/bufins-route" "$NETS/$set" --driver-res=200 --required=1000 $pitch \
+        -o "$WORK/$side/route.net" 2>"$WORK/$side/route.err"
+      echo $? >"$WORK/$side/route.rc"
+      set -e
+    done
+    cmp -s "$WORK/old/route.rc" "$WORK/new/route.rc" || what="$what exit status;"
+    cmp -s "$WORK/old/route.net" "$WORK/new/route.net" || what="$what net;"
+    cmp -s "$WORK/old/route.err" "$WORK/new/route.err" || what="$what stderr;"
+    if [ -z "$what" ]; then
+      printf 'bufins-route %-8s %-12s: same\n' "$set" "${pitch:-no pitch}"
+    else
+      DIFFS=$((DIFFS + 1))
+      printf 'bufins-route %-8s %-12s: DIFF:%s\n' "$set" "${pitch:-no pitch}" "$what"
+    fi
   done
 done
 

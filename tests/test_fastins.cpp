@@ -126,7 +126,7 @@ TEST_F(FastinsTest, AgreesWithListEngineOnRandomNets) {
 
     reset_globals();
     Node *root = load(net);
-    if (segments) wire_segment(segments);
+    if (segments) root = wire_segment(segments);
     TestNet used = tables_as_net(net);
     Outcome v = run_van(root);
     EXPECT_EQ(total_solution, reduce_solution);

@@ -76,7 +76,7 @@ TEST(FinalNet, WritesTheNetFormatInTreeOrder) {
 
   // M = 1 on driver -> sink: one segment node, numbered 50000 + 0.
   root = load_text(kTwoPin);
-  wire_segment(1);
+  root = wire_segment(1);
   std::string text = write_final(dir, root);
   EXPECT_NE(text.find("\nnumber_of_candidate_nodes 1\ncandidate 50000 0.000000 35.000000\n\n"
                       "edge 0 50000 \nedge 50000 1 \n"),
@@ -134,7 +134,7 @@ TEST(FinalNet, ReadsBackToTheSameFile) {
     reset_globals();
     Node *root = read_net(f, "demo.net");
     std::fclose(f);
-    if (M > 0) wire_segment(M);
+    if (M > 0) root = wire_segment(M);
     std::string first = write_final(dir, root);
     std::string second = write_final(dir, load_text(first));
     EXPECT_EQ(first, second) << "M = " << M;
@@ -188,7 +188,7 @@ TEST(FinalNetEndToEnd, RunsWriteRefuseAndReport) {
     reset_globals();
     Node *root = read_net(f, "demo.net");
     std::fclose(f);
-    wire_segment(2);
+    root = wire_segment(2);
     EXPECT_EQ(write_final(dir, root), written);
   }
 

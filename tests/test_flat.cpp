@@ -83,7 +83,7 @@ TEST(FlatTest, AgreesWithListEngineOnRandomNets) {
 
     reset_globals();
     Node *root = load_into_tables(net);
-    if (segments) wire_segment(segments);
+    if (segments) root = wire_segment(segments);
     TestNet used = tables_as_net(net);
     Outcome v = run_van(root);
 

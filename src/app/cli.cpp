@@ -1,11 +1,8 @@
 // The driver's command line, help and version texts, the net reading step,
-// the progress line and the JSON run report.
+// and the progress line (the JSON run report is json_report.cpp's).
 //
 // The options -a and -m answer the two prompts: an answered prompt is neither
 // printed nor read, so scripts get the report lines on lines of their own.
-// The JSON report takes the winner's placements from the placement file the
-// engine has just written (from the offset where the winner's lines start),
-// so the two can never disagree whatever engine ran.
 #include "cli.h"
 
 #include <fcntl.h>
@@ -20,8 +17,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <nlohmann/json.hpp>
-#include <unordered_map>
 
 #include "cmdline.h"
 #include "io.h"
@@ -506,150 +501,4 @@ void progress_stop() {
   progress_next = LLONG_MAX;
   if (progress_shown >= 0) std::fprintf(stderr, "\r%40s\r", "");
   progress_shown = -1;
-}
-
-// ---- JSON run report ----
-
-namespace {
-
-struct Placement {
-  int start, end, buffertype;
-};
-
-bool read_placements(const std::string &file, long from, std::vector<Placement> *out) {
-  File f(std::fopen(file.c_str(), "r"), &std::fclose);
-  if (!f || std::fseek(f.get(), from, SEEK_SET) != 0) return false;
-  char line[256];
-  while (std::fgets(line, sizeof line, f.get()) != nullptr) {
-    Placement p;
-    if (std::sscanf(line, "start %d end %d buffertype %d", &p.start, &p.end, &p.buffertype) == 3)
-      out->push_back(p);
-  }
-  return !std::ferror(f.get());
-}
-
-nlohmann::ordered_json node_json(const std::unordered_map<int, const Node *> &by_index, int index) {
-  nlohmann::ordered_json j;
-  j["node"] = index;
-  auto it = by_index.find(index);
-  if (it != by_index.end()) {
-    j["x"] = it->second->x;
-    j["y"] = it->second->y;
-  } else {
-    j["x"] = nullptr;
-    j["y"] = nullptr;
-  }
-  return j;
-}
-
-}  // namespace
-
-bool write_json_report(OutputFile &out, const RunSummary &run) {
-  std::vector<Placement> placements;
-  if (!read_placements(run.placement_path, run.winner_from, &placements)) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: cannot read back %s for the JSON report\n", run.placement_file.c_str());
-    return false;
-  }
-  std::unordered_map<int, const Node *> by_index;
-  const int records = n_sinks + n_candidates;
-  by_index.reserve(static_cast<size_t>(records) * 2);
-  for (int i = 0; i < records; i++) by_index.emplace(nodes[i].index, &nodes[i]);
-
-  using nlohmann::ordered_json;
-  ordered_json j;
-  j["tool"] = "bufins";
-  j["version"] = BUFINS_VERSION;
-  // The report format's own version (README, "The JSON report"): raised when
-  // a field changes its name or meaning.
-  j["schema"] = "1.1";
-  j["net_file"] = run.netname;
-  j["library_file"] = run.libname;
-  j["final_net_file"] = run.finalnet;
-  j["placement_file"] = run.placement_file;
-  j["algorithm"] = engine_name(run.engine);
-  j["segments"] = run.segments;
-  j["nodes"] = records;
-  j["sinks"] = n_sinks - 1;
-  j["candidates"] = n_candidates;
-  j["buffer_types"] = n_buffertype;
-  j["slack"] = run.slack;
-  j["feasible"] = run.slack > MINUS_INFINITY_TIME;
-  j["buffers"] = run.buffers;
-  ordered_json list = ordered_json::array();
-  for (const Placement &p : placements) {
-    ordered_json e;
-    e["start"] = node_json(by_index, p.start);
-    e["end"] = node_json(by_index, p.end);
-    e["buffer_type"] = p.buffertype;
-    const size_t type = static_cast<size_t>(p.buffertype - 1);
-    if (p.buffertype >= 1 && type < run.buffer_names.size())
-      e["buffer_name"] = run.buffer_names[type];
-    else
-      e["buffer_name"] = nullptr;
-    list.push_back(e);
-  }
-  j["placements"] = list;
-  if (run.cost >= 0) {
-    j["cost"] = run.cost;
-    if (run.frontier != nullptr) {
-      ordered_json f = ordered_json::array();
-      for (size_t k = 0; k < run.frontier->size(); k++) {
-        const FrontierPoint &p = (*run.frontier)[k];
-        ordered_json e;
-        e["cost"] = p.cost;
-        e["buffers"] = p.buffers;
-        e["slack"] = p.slack;
-        e["chosen"] = static_cast<int>(k) == run.chosen;
-        f.push_back(e);
-      }
-      j["frontier"] = f;
-    }
-  }
-  if (run.with_limits) {
-    // The winner's stages as the limits see them (stage_limits.h), loads in the
-    // files' capacitance unit.
-    auto limit_json = [](double v, double scale) {
-      return v < NO_LIMIT ? ordered_json(v * scale) : ordered_json(nullptr);
-    };
-    ordered_json limits;
-    limits["max_cap"] = limit_json(run.limits.max_cap, 1000.0);
-    limits["max_slew"] = limit_json(run.limits.max_slew, 1.0);
-    j["limits"] = limits;
-    ordered_json stages = ordered_json::array();
-    for (const bufins::StageReport &st : *run.stages) {
-      ordered_json e;
-      e["node"] = st.node;
-      e["end"] = st.end;
-      e["buffer_type"] = st.type;
-      e["load"] = st.load;
-      e["slew"] = st.slew;
-      e["max_cap"] = limit_json(st.max_cap, 1.0);
-      stages.push_back(e);
-    }
-    j["stages"] = stages;
-  }
-  ordered_json memory;
-  // The counters hold whole byte counts in doubles (exact below 2^53).
-  auto bytes = [](double v) { return static_cast<long long>(v); };
-  memory["solutions_opened"] = bytes(total_solution);
-  memory["solutions_freed"] = bytes(reduce_solution);
-  memory["traces_opened"] = bytes(m_used);
-  memory["traces_freed"] = bytes(m_reduced);
-  memory["peak"] = bytes(max_space);
-  j["memory_bytes"] = memory;
-  j["algorithm_time_s"] = run.algorithm_cpu_time;
-  rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  j["peak_rss_kib"] = static_cast<long long>(usage.ru_maxrss);
-
-  // File names and buffer names are bytes, not necessarily UTF-8.
-  const std::string text = j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (std::fwrite(text.data(), 1, text.size(), out.stream()) != text.size()) {
-    const int e = errno;
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins: cannot write %s: %s\n", out.name().c_str(), std::strerror(e));
-    return false;
-  }
-  return true;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline.h"
 #include "def.h"
 #include "output_file.h"
 #include "frontier.h"
@@ -127,3 +128,11 @@ struct RunSummary {
 // Writes the JSON run report to `out` (the caller commits it). On failure
 // prints why and returns false.
 bool write_json_report(OutputFile &out, const RunSummary &run);
+
+// The cost and limit options as bufins reads them, for the other programs
+// that take them (bufins-batch): `which` is the long name without "--"
+// ("min-cost", "target", "budget", "within"); the limit in the unit of the
+// files (--max-cap's is divided by 1000 by the caller, as bufins does).
+// Both throw cmdline::UsageError with bufins's wording.
+CostGoal cost_option_value(const cmdline::Option &option, const std::string &which);
+double limit_option_value(const cmdline::Option &option);

@@ -25,6 +25,7 @@
 #include "fastins.h"
 #include "solve.h"
 #include "stage_limits.h"
+#include "text_format.h"
 #include "output_file.h"
 #include "frontier.h"
 #include "tree.h"
@@ -141,7 +142,7 @@ void print_candidates(const bufins::Result &r, FILE *placements) {
     if (debug) {
       if (r.driver_drives_sink) std::fprintf(placements, "empty tree\n");
       for (const bufins::Placement &p : x.placements)
-        std::fprintf(placements, "start %d  end %d  buffertype %d\n", p.start, p.end, p.type);
+        write_placement(placements, p.start, p.end, p.type);
     }
   }
 }
@@ -149,7 +150,7 @@ void print_candidates(const bufins::Result &r, FILE *placements) {
 void print_placements(const bufins::Result &r, FILE *placements) {
   if (r.empty_tree) std::fprintf(placements, "empty tree\n");
   for (const bufins::Placement &p : r.placements)
-    std::fprintf(placements, "start %d  end %d  buffertype %d\n", p.start, p.end, p.type);
+    write_placement(placements, p.start, p.end, p.type);
 }
 
 void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points) {

@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "output_file.h"
 #include "wire_segment.h"
 
@@ -92,9 +94,31 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // this changes no keyword match). Lines may have any length; a final line
 // without a newline is handled too. A read error (a directory given as a file,
 // say) must not pass for the end of an empty file.
+// Bytes left to read in `in` when it is a regular file, -1 when that cannot be
+// known (a pipe, a terminal, a stream without a descriptor).
+long long bytes_left(FILE *in) {
+  const int fd = fileno(in);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  const long at = std::ftell(in);
+  return at < 0 || at > st.st_size ? -1 : static_cast<long long>(st.st_size) - at;
+}
+
+// Calls handle(begin, end, number) for every line of the stream that is not
+// empty; [begin, end) excludes the newline and stops at the line's first NUL
+// byte, where a C string of the line would end (no keyword holds a NUL, so
+// this changes no keyword match). Lines may have any length; a final line
+// without a newline is handled too. A read error (a directory given as a file,
+// say) must not pass for the end of an empty file.
+//
+// The block is sized to the file when its size is known (a small file gets a
+// small block) and never zero-filled: only the bytes read are touched.
 template <typename Handler>
 void for_each_line(FILE *in, const std::string &name, Handler handle) {
-  std::vector<char> buf(1 << 16);  // grows for longer lines
+  constexpr size_t BLOCK = 1 << 16;
+  const long long left = bytes_left(in);
+  size_t size = left >= 0 && static_cast<unsigned long long>(left) < BLOCK ? static_cast<size_t>(left) + 1 : BLOCK;
+  std::unique_ptr<char[]> buf(new char[size]);  // grows for longer lines
   size_t kept = 0;  // bytes of an unfinished line at the front of buf
   long number = 1;
   auto deliver = [&](const char *b, const char *e, bool nul) {
@@ -111,23 +135,28 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
     handle(b, e, number);
   };
   for (;;) {
-    if (kept == buf.size()) buf.resize(buf.size() * 2);
-    size_t got = std::fread(buf.data() + kept, 1, buf.size() - kept, in);
+    if (kept == size) {
+      std::unique_ptr<char[]> bigger(new char[2 * size]);
+      std::memcpy(bigger.get(), buf.get(), kept);
+      buf = std::move(bigger);
+      size *= 2;
+    }
+    size_t got = std::fread(buf.get() + kept, 1, size - kept, in);
     if (got == 0) break;
-    const char *line = buf.data();
-    const char *search = buf.data() + kept;  // the kept part holds no newline
-    const char *end = buf.data() + kept + got;
-    const bool nul = std::memchr(line, '\0', end - line) != nullptr;
+    const char *line = buf.get();
+    const char *search = buf.get() + kept;  // the kept part holds no newline
+    const char *end = buf.get() + kept + got;
+    const bool nul = std::memchr(search, '\0', end - search) != nullptr || (kept > 0 && std::memchr(line, '\0', kept));
     while (const char *nl = static_cast<const char *>(std::memchr(search, '\n', end - search))) {
       if (nl != line) deliver(line, nl, nul);
       number++;
       line = search = nl + 1;
     }
     kept = end - line;
-    std::memmove(buf.data(), line, kept);
+    std::memmove(buf.get(), line, kept);
   }
   if (std::ferror(in)) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
-  if (kept > 0) deliver(buf.data(), buf.data() + kept, true);
+  if (kept > 0) deliver(buf.get(), buf.get() + kept, true);
 }
 
 inline const char *real_at(const char *p, const char *end, double *value) {
@@ -183,18 +212,20 @@ inline const char *integer_at(const char *p, const char *end, long *value, bool 
   bool negative = false;
   if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
   const char *digits = q;
-  while (q < end && is_digit(*q)) q++;
+  // One pass for the usual case: up to 18 digits cannot overflow.
+  const char *stop = end - digits > 18 ? digits + 18 : end;
+  long small = 0;
+  while (q < stop && is_digit(*q)) small = small * 10 + (*q++ - '0');
   *overflow = false;
   if (q == digits) {
     *value = 0;
     return p;
   }
-  if (q - digits <= 18) {  // below 10^18: no overflow possible
-    long v = 0;
-    for (const char *d = digits; d < q; d++) v = v * 10 + (*d - '0');
-    *value = negative ? -v : v;
+  if (q == end || !is_digit(*q)) {
+    *value = negative ? -small : small;
     return q;
   }
+  while (q < end && is_digit(*q)) q++;
   // Accumulated as a negative number, whose range holds LONG_MIN.
   long v = 0;
   bool over = false;
@@ -411,25 +442,32 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
 
 // ---- Output ----
 
-// Text collected in a large block and handed to the stream when full (and by
-// out_flush). A write error shows in ferror(stream), as with fprintf.
-struct Out {
-  FILE *stream;
-  std::vector<char> buf;
-  size_t used;
-};
-
+// Text collected in a block and handed to the stream when full (and by
+// out_flush). A write error shows in ferror(stream), as with fprintf. The
+// block is sized to the expected output, between OUT_MIN and OUT_BLOCK, and
+// never zero-filled, so a small net's writer touches a page or two.
+constexpr size_t OUT_MIN = 1 << 12;
 constexpr size_t OUT_BLOCK = 1 << 20;
 
+struct Out {
+  FILE *stream;
+  size_t size;
+  std::unique_ptr<char[]> buf;
+  size_t used = 0;
+
+  Out(FILE *s, size_t expected)
+      : stream(s), size(std::min(std::max(expected, OUT_MIN), OUT_BLOCK)), buf(new char[size]) {}
+};
+
 void out_flush(Out &o) {
-  if (o.used > 0) std::fwrite(o.buf.data(), 1, o.used, o.stream);
+  if (o.used > 0) std::fwrite(o.buf.get(), 1, o.used, o.stream);
   o.used = 0;
 }
 
-// Room for `n` more bytes.
+// Room for `n` more bytes (n <= OUT_MIN).
 inline char *out_room(Out &o, size_t n) {
-  if (o.used + n > o.buf.size()) out_flush(o);
-  return o.buf.data() + o.used;
+  if (o.used + n > o.size) out_flush(o);
+  return o.buf.get() + o.used;
 }
 
 inline void out_text(Out &o, const char *text, size_t n) {
@@ -439,12 +477,12 @@ inline void out_text(Out &o, const char *text, size_t n) {
 
 inline void out_int(Out &o, int v) {
   char *p = out_room(o, 16);
-  o.used = std::to_chars(p, p + 16, v).ptr - o.buf.data();
+  o.used = std::to_chars(p, p + 16, v).ptr - o.buf.get();
 }
 
 inline void out_fixed(Out &o, double v) {
   char *p = out_room(o, FIXED6_MAX_CHARS);
-  o.used = format_fixed6(p, v) - o.buf.data();
+  o.used = format_fixed6(p, v) - o.buf.get();
 }
 
 // A value of the final net: "%f" as always, but a value that "%f" would
@@ -864,12 +902,19 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   bufins::Net net;
   std::vector<bufins::Node> &nodes = net.nodes;
   int n_nodes = 0, n_edges = 0;
-  // The line tables grow with the records (4 bytes each): reserving them for
-  // the full node and edge limits would cost two 6 MB allocations per read,
-  // which dominates reading a small net.
+  // The tables are reserved by the file's size when it is known: no node line
+  // is shorter than 11 bytes ("cand 1 0 0" and its newline), no edge line than
+  // 9, so the records fit and are never copied while they are read; the pages
+  // are touched only as records arrive. A stream of unknown size grows the
+  // tables as it goes. The line tables (4 bytes a record) follow the same rule.
+  const long long bytes = bytes_left(in);
+  const size_t node_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_NODES, bytes / 11 + 1));
+  const size_t edge_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_EDGES, bytes / 9 + 1));
+  nodes.reserve(node_room);
+  net.edges.reserve(edge_room);
   LineTables lines;
-  line_reset(lines.nodes, 4096);
-  line_reset(lines.edges, 4096);
+  line_reset(lines.nodes, node_room);
+  line_reset(lines.edges, edge_room);
   auto add_node = [&](long line, const bufins::Node &n) {
     if (n_nodes >= MAX_NODES)
       input_error(name, line, "more than %d nodes: the net exceeds the node table", MAX_NODES);
@@ -1002,10 +1047,12 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
 
 Node *install_net(const bufins::Net &net) {
   const int count = static_cast<int>(net.nodes.size());
+  // Exactly the net's records: a run that segments afterwards on the tables
+  // (wire_segment) enlarges them and relinks.
   nodes.clear();
-  nodes.reserve(MAX_NODES);
+  nodes.reserve(static_cast<size_t>(count));
   edges.clear();
-  edges.reserve(MAX_EDGES);
+  edges.reserve(net.edges.size());
   n_sinks = 0;
   for (const bufins::Node &m : net.nodes) {
     Node n;
@@ -1109,7 +1156,7 @@ Node *produce_tree() {
 // ---- Listing and writer ----
 
 void ntree_print(Node *p) {
-  Out o{stdout, std::vector<char>(OUT_BLOCK), 0};
+  Out o(stdout, 48 * static_cast<size_t>(n_sinks + n_candidates));
   std::vector<Node *> stack{p};
   while (!stack.empty()) {
     Node *n = stack.back();
@@ -1138,7 +1185,7 @@ void replace_extension(std::string &name, const char *suffix) {
 }
 
 void edge_print(FILE *stream, Node *p) {
-  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
+  Out o(stream, 32 * static_cast<size_t>(n_edges));
   edge_lines(o, p);
   out_flush(o);
 }
@@ -1151,7 +1198,10 @@ void Printoutput(Node *p) {
 }
 
 void Printoutput(Node *p, FILE *stream) {
-  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
+  // Typical line lengths: a sink line with its four figures, a candidate line
+  // with two, an edge line.
+  Out o(stream, 256 + 96 * static_cast<size_t>(n_sinks) + 48 * static_cast<size_t>(n_candidates) +
+                    32 * static_cast<size_t>(n_edges));
   out_literal(o, "wire_res_per_unit ");
   out_value(o, r0);
   out_literal(o, "\nwire_cap_per_unit ");
@@ -1274,7 +1324,7 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
   using bufins::NodeKind;
   // The values as the global tables hold them (capacitances / 1000), so that
   // the text is the program's to the byte.
-  Out o{stream, std::vector<char>(OUT_BLOCK), 0};
+  Out o(stream, 256 + 64 * net.nodes.size() + 32 * net.edges.size());
   out_literal(o, "wire_res_per_unit ");
   out_value(o, net.wire_resistance);
   out_literal(o, "\nwire_cap_per_unit ");

@@ -18,9 +18,11 @@
 //     with unlink(2) only, then re-raises the signal with its default action,
 //     so the parent still sees the process killed by that signal.
 // Both handlers need the temporaries' names without taking locks or
-// allocating, so pending temporaries are kept in a small fixed registry of
-// path buffers, each marked used by a sig_atomic_t flag that is set only once
-// its path is complete. The registry is this module's only global state (and
+// allocating, so pending temporaries are kept in a fixed registry of path
+// buffers, each marked by a lock-free atomic state: a slot is claimed by one
+// compare-and-swap (so threads writing outputs at once never share one) and
+// marked complete only once its path is written; the handlers read complete
+// slots only. The registry is this module's only global state (and
 // the only global of the program beyond the engines' tables): it mirrors
 // process-wide facts, the files on disk and the signal dispositions.
 //
@@ -65,31 +67,37 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <utility>
 
 namespace {
 
 constexpr int kHandledSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGPIPE, SIGTERM, SIGXCPU, SIGXFSZ};
-constexpr int kPendingSlots = 16;  // a run has at most four outputs
+// A run of bufins has at most four outputs; bufins-batch has two per worker
+// thread and its summary pending at once. Untouched slots cost no memory.
+constexpr int kPendingSlots = 1024;
+enum SlotState { SLOT_FREE = 0, SLOT_CLAIMED = 1, SLOT_USED = 2 };
 
 struct PendingTemporaries {
   struct Slot {
-    volatile sig_atomic_t used;
+    std::atomic<int> state;
     char path[PATH_MAX];
   } slots[kPendingSlots];
-  bool handlers_installed;
+  std::once_flag handlers_installed;
 };
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots' states");
 PendingTemporaries pending;
 
 void unlink_pending() {
   for (auto &slot : pending.slots)
-    if (slot.used) unlink(slot.path);
+    if (slot.state.load(std::memory_order_acquire) == SLOT_USED) unlink(slot.path);
 }
 
 extern "C" void remove_pending_at_exit() { unlink_pending(); }
@@ -102,9 +110,7 @@ extern "C" void remove_pending_on_signal(int sig) {
   errno = saved;
 }
 
-void install_handlers() {
-  if (pending.handlers_installed) return;
-  pending.handlers_installed = true;
+void install_handlers_once() {
   std::atexit(remove_pending_at_exit);
   for (int sig : kHandledSignals) {
     struct sigaction old;
@@ -116,6 +122,8 @@ void install_handlers() {
     sigaction(sig, &act, nullptr);
   }
 }
+
+void install_handlers() { std::call_once(pending.handlers_installed, install_handlers_once); }
 
 // Blocks the handled signals for its lifetime.
 class SignalsHeld {
@@ -135,16 +143,17 @@ class SignalsHeld {
 int take_slot(const std::string &path) {
   for (int i = 0; i < kPendingSlots; i++) {
     auto &slot = pending.slots[i];
-    if (slot.used) continue;
+    int expected = SLOT_FREE;
+    if (!slot.state.compare_exchange_strong(expected, SLOT_CLAIMED, std::memory_order_acquire)) continue;
     std::memcpy(slot.path, path.c_str(), path.size() + 1);
-    slot.used = 1;
+    slot.state.store(SLOT_USED, std::memory_order_release);
     return i;
   }
   return -1;
 }
 
 void release_slot(int i) {
-  if (i >= 0) pending.slots[i].used = 0;
+  if (i >= 0) pending.slots[i].state.store(SLOT_FREE, std::memory_order_release);
 }
 
 // Six characters for a temporary's name: mkstemp's alphabet, from the clock,
@@ -299,6 +308,8 @@ std::string folder_of(const std::string &path) {
 }
 
 }  // namespace
+
+void remove_pending_outputs() noexcept { unlink_pending(); }
 
 OutputError::OutputError(Kind k, std::string n, int e)
     : std::runtime_error("cannot write " + n + (e != 0 ? std::string(": ") + std::strerror(e) : std::string())),

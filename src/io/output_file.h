@@ -24,7 +24,8 @@
 //
 // Ownership: an OutputFile owns its stream and its temporary; destroying one
 // that was not committed removes the temporary. A stream it borrows (a
-// standard one) is flushed, never closed.
+// standard one) is flushed, never closed. Threads may create, write and
+// commit different OutputFiles at the same time.
 #pragma once
 
 #include <cstdio>
@@ -94,6 +95,11 @@ class OutputFile {
 // each temporary is renamed over its name in the order given with the
 // terminating signals held. nullptr entries are skipped.
 void commit_outputs(const std::vector<OutputFile *> &outputs);
+
+// Removes every pending temporary with unlink(2) alone: safe in a signal
+// handler, for a program that handles a terminating signal itself (the
+// handlers here are installed only for signals left at their default).
+void remove_pending_outputs() noexcept;
 
 // A file a run reads or writes, with what it is to the run ("net file",
 // "library file", "placement file", ...), used in messages.

@@ -8,9 +8,10 @@
 // node of the net already carries. Only then does the second pass append nodes
 // and edges and relink, so a rejected run leaves the tables as they were.
 //
-// Ownership: the node and edge tables were reserved at full capacity once;
-// nodes are only appended within that capacity, so no record ever moves and
-// the left/right pointers into the table stay valid.
+// Ownership: on the global tables, the reader sized them to the net; they are
+// enlarged to exactly the segmented net and every link is written anew from
+// the model's positions, so the tables may move and pointers taken into them
+// before segmenting are stale (the root stays at &nodes[0]).
 #include "wire_segment.h"
 
 #include <cmath>
@@ -148,9 +149,9 @@ void segment_model(bufins::Net &net, int M) {
   }
 }
 
-void wire_segment(int M) {
+Node *wire_segment(int M) {
   if (M < 0) refuse("the wire segmenting coefficient must not be negative (got %d)", M);
-  if (M == 0) return;
+  if (M == 0) return nodes.data();
   const int in_use = n_sinks + n_candidates;
   if (static_cast<size_t>(in_use) != nodes.size() || static_cast<size_t>(n_edges) != edges.size())
     broken("the counts (%d nodes, %d edges) are out of step with the tables (%zu, %zu)", in_use, n_edges,
@@ -173,8 +174,8 @@ void wire_segment(int M) {
   for (const Edge &e : edges) net.edges.push_back({e.s_index, e.t_index});
   segment_model(net, M);
   const int total = static_cast<int>(net.nodes.size());
-  if (static_cast<size_t>(total) > nodes.capacity() || net.edges.size() > edges.capacity())
-    broken("the node or edge table was not reserved at full capacity");
+  nodes.reserve(static_cast<size_t>(total));
+  edges.reserve(net.edges.size());
   for (int i = in_use; i < total; i++) {
     const bufins::Node &m = net.nodes[static_cast<size_t>(i)];
     Node n;
@@ -195,4 +196,5 @@ void wire_segment(int M) {
   for (const bufins::Edge &e : net.edges) edges.push_back(Edge{e.from, e.to});
   n_edges = static_cast<int>(edges.size());
   n_candidates += total - in_use;
+  return nodes.data();
 }

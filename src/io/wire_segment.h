@@ -11,7 +11,10 @@
 // (M < 0, table limits, numbers already taken) throws InputError ("bufins: ...")
 // before anything changes.
 // On the global tables (the spec-shaped path; sink loads stay as they are).
-void wire_segment(int M);
+// Returns the root (&nodes[0]): when the node table has too little room it is
+// enlarged to exactly what the new nodes need and every link is made anew, so
+// pointers into the table taken before the call are stale afterwards.
+Node *wire_segment(int M);
 
 // The same on a model: the new nodes appended, the links and edges rewritten.
 void segment_model(bufins::Net &net, int M);

@@ -62,9 +62,7 @@ double distance(const Node *t, const Node *t1) {
 
 void reset_globals() {
   nodes.clear();
-  nodes.reserve(MAX_NODES);
   edges.clear();
-  edges.reserve(MAX_EDGES);
   n_nodes = n_sinks = n_candidates = n_edges = 0;
   n_buffertype = 0;
   for (int i = 0; i < MAX_BUFFERTYPES; i++) {

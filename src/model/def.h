@@ -7,9 +7,12 @@
 // pointers. Trace records are shared between candidates and reference-counted
 // through `counter`; see van.h for the counting rules.
 //
-// Ownership: the node and edge tables reserve their full capacity once, so a
-// Node never moves after it is placed and `left`/`right` may point into the
-// table for the whole run.
+// Ownership: the node and edge tables grow while the net is read, before any
+// link points into them (the reader reserves them by the file's size when it
+// is known); from the linking on, a Node moves only when wire segmentation
+// must enlarge the table, which relinks every node and leaves the root at
+// &nodes[0]. Otherwise `left`/`right` may point into the table for the whole
+// run.
 #pragma once
 
 #include <sys/resource.h>
@@ -161,8 +164,8 @@ extern RecordPool<RLnode> rlnode_pool;
 extern RecordPool<RTnode> rtnode_pool;
 
 // ---- Routing tree and library (filled by the readers) ----
-extern std::vector<Node> nodes;  // capacity MAX_NODES, reserved once
-extern std::vector<Edge> edges;  // capacity MAX_EDGES, reserved once
+extern std::vector<Node> nodes;  // at most MAX_NODES records, root at nodes[0]
+extern std::vector<Edge> edges;  // at most MAX_EDGES records
 extern int n_nodes;       // node records read from the net file
 extern int n_sinks;       // sink records + 1 (the driver counts)
 extern int n_candidates;  // candidate records, segment nodes included
@@ -232,6 +235,7 @@ extern long long progress_count;
 extern long long progress_next;
 extern void (*progress_report)();
 
-// Clears every global above to its start-of-run state and reserves the tables.
+// Clears every global above to its start-of-run state (the tables keep their
+// capacity; nothing is reserved before a net's size is known).
 // Tests call it before each case; the driver once at start.
 void reset_globals();

@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzStream net = fuzz_stream(net_bytes, net_length);
     root = read_net(net.get(), "fuzz.net");
     if (n_nodes > 200 || static_cast<long>(n_edges) * (segments + 1) > 2000) return 0;
-    if (segments > 0) wire_segment(segments);
+    if (segments > 0) root = wire_segment(segments);
   } catch (const InputError &) {
     return 0;
   }

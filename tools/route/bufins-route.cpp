@@ -31,7 +31,6 @@
 
 namespace {
 
-constexpr double DEFAULT_DRIVER_RES = 100.0;
 constexpr double DEFAULT_CAP_UNIT = 1e-15;
 constexpr double MAX_MAGNITUDE = 1e60;  // as the net reader accepts
 
@@ -253,98 +252,22 @@ int run(const RouteOptions &o) {
   warn_implausible(o, in, warn);
   warnings.finish();
 
-  const std::optional<double> r0 = o.wire_res ? o.wire_res : in.r0;
-  const std::optional<double> c0 = o.wire_cap ? o.wire_cap : in.c0;
-  if (!r0) input_error(in.name, 0, "no wire resistance per unit length: add a wire_res_per_unit line or give --wire-res=R");
-  if (!c0) input_error(in.name, 0, "no wire capacitance per unit length: add a wire_cap_per_unit line or give --wire-cap=C");
-
-  std::string driver_origin;
-  steiner::Point driver;
-  if (o.driver) {
-    driver = *o.driver;
-    driver_origin = "--driver";
-  } else if (in.driver) {
-    driver = *in.driver;
-    driver_origin = in.kind == route::InputKind::ROUTED_TREE ? "the tree's source" : "the driver line";
-  } else {
-    driver = {in.sinks[0].x, in.sinks[0].y};
-    for (const route::Sink &k : in.sinks) {
-      driver.x = std::min(driver.x, k.x);
-      driver.y = std::min(driver.y, k.y);
-    }
-    driver_origin = "the lower-left corner of the sinks' box";
-  }
-  const double driver_res = o.driver_res ? *o.driver_res : in.driver_res ? *in.driver_res : DEFAULT_DRIVER_RES;
-  // Every sink gets a candidate node in front of it: the node bound is
-  // known before any work.
-  if (1 + 2 * in.sinks.size() > static_cast<size_t>(MAX_NODES))
-    throw InputError(kProgram.name, 0, "",
-                     std::string(kProgram.name) + ": " + std::to_string(in.sinks.size()) +
-                         " sinks make a net of more than " + std::to_string(MAX_NODES) +
-                         " nodes (a sink and a candidate node in front of it each), the most bufins reads",
-                     ERROR_TO_STDERR, 2);
-  for (size_t i = 0; i < in.sinks.size(); i++) {
-    route::Sink &k = in.sinks[i];
-    if (o.required)
-      k.time = *o.required - in.downstream[i];
-    else if (!in.sink_has_time[i] && in.kind == route::InputKind::PIN_FILE)
-      input_error(in.name, k.line, "sink line: missing required arrival time (or give --required=T)");
-    else if (!in.sink_has_time[i])
-      k.time = -in.downstream[i];
-    if (!(std::fabs(k.time) <= MAX_MAGNITUDE))
-      input_error(in.name, k.line, "the sink's required time less its Downstream_Delay is %g, beyond the magnitude %g a net may hold",
-                  k.time, MAX_MAGNITUDE);
-  }
-
-  const std::clock_t start = std::clock();  // processor time: other load on the machine does not count
-  route::SteinerReport report;
-  const route::Shape shape = in.kind == route::InputKind::ROUTED_TREE
-                                 ? route::routed_shape(in, driver)
-                                 : route::steiner_shape(in, driver, o.alpha, &report);
-  route::NetRequest req;
+  route::Request req;
+  req.driver = o.driver;
+  req.driver_res = o.driver_res;
+  req.required = o.required;
+  req.wire_res = o.wire_res;
+  req.wire_cap = o.wire_cap;
+  req.alpha = o.alpha;
+  req.alpha_given = o.alpha_given;
   req.pitch = o.pitch;
-  req.max_nodes = MAX_NODES;
-  const route::Net net = route::make_net(shape, in, req);
-  const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-
-  using route::figure;
-  std::vector<std::string> header;
+  req.cap_unit = o.cap_unit;
   const std::string source = cmdline::is_standard(o.input) ? "standard input" : in.name;
-  header.push_back(std::string("Written by ") + kProgram.name + " " + BUFINS_VERSION + " from " + source + " (" +
-                   route::kind_name(in.kind) + "): " + std::to_string(in.sinks.size()) + " sinks, " +
-                   std::to_string(net.nodes.size() - 1 - in.sinks.size()) + " candidate nodes.");
-  if (in.kind == route::InputKind::ROUTED_TREE) {
-    header.push_back("Tree: as routed; " + std::to_string(net.detours) +
-                     " detour nodes keep wires longer than the distance between their ends at their routed length.");
-  } else {
-    char line[256];
-    std::snprintf(line, sizeof line, "Tree: rectilinear Steiner tree, alpha %s (%s).", figure(o.alpha).c_str(),
-                  o.alpha == 0.0 ? "shortest total length" : o.alpha == 1.0 ? "shortest paths from the driver" : "length traded for paths");
-    header.push_back(line);
-  }
-  header.push_back("Candidate nodes at every junction, at the driver's child and in front of every sink" +
-                   (o.pitch > 0 ? "; at most " + figure(o.pitch) + " apart along every wire." : std::string(".")));
-  std::string lengths = "Wire length " + figure(net.wire_length);
-  if (in.kind != route::InputKind::ROUTED_TREE && report.spanning_length > 0) {
-    char pct[64];
-    std::snprintf(pct, sizeof pct, "%.2f%%", 100.0 * (1.0 - net.wire_length / report.spanning_length));
-    lengths += " (rectilinear minimum spanning tree " + figure(report.spanning_length) + ": " + pct + " shorter)";
-  }
-  lengths += "; longest driver-to-sink path " + figure(net.longest_path) + ".";
-  header.push_back(lengths);
-  header.push_back("Driver at " + figure(driver.x) + " " + figure(driver.y) + " (" + driver_origin + "), resistance " +
-                   figure(driver_res) + (o.driver_res ? "" : in.driver_res ? " (the driver line)" : " (default)") + ".");
-  if (in.kind != route::InputKind::PIN_FILE) {
-    char units[256];
-    std::snprintf(units, sizeof units,
-                  "Units: capacitance in %g F, times in %g s (with resistance in ohms); required time %s at every sink.",
-                  o.cap_unit, time_unit, figure(o.required ? *o.required : 0.0).c_str());
-    header.push_back(units);
-  }
+  const route::Routed net = route::route_net(in, req, std::string(kProgram.name) + " " + BUFINS_VERSION, source);
   if (o.verbose)
     std::fprintf(stderr, "%s: %zu sinks, %zu nodes, wire length %s, longest path %s; tree and net built in %.6f s of processor time\n", kProgram.name,
-                 in.sinks.size(), net.nodes.size(), figure(net.wire_length).c_str(), figure(net.longest_path).c_str(), seconds);
-  const std::string text = route::net_text(net, in, *r0, *c0, driver, driver_res, header);
+                 net.sinks, net.nodes, route::figure(net.wire_length).c_str(), route::figure(net.longest_path).c_str(), net.seconds);
+  const std::string &text = net.text;
 
   // Created only now, so that an input error leaves no file; the net replaces
   // an earlier file of its name only once it is written whole.

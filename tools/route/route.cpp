@@ -15,15 +15,18 @@
 #include "route.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 
 #include "def.h"
 #include "io.h"
+#include "text_format.h"
 
 namespace route {
 
@@ -458,11 +461,22 @@ const char *kind_name(InputKind kind) {
   return "?";
 }
 
+namespace {
+
+// figure(v) written at p; returns the end.
+char *put_figure(char *p, double v) {
+  if (v == 0.0) {
+    *p = '0';
+    return p + 1;
+  }
+  return format_general15(p, v);
+}
+
+}  // namespace
+
 std::string figure(double v) {
-  if (v == 0.0) return "0";
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", v);
-  return buf;
+  char buf[GENERAL15_MAX_CHARS];
+  return std::string(buf, put_figure(buf, v));
 }
 
 Input read_input(const std::string &text, const std::string &name, double cap_unit, double time_unit,
@@ -772,20 +786,41 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
   std::string out;
   out.reserve(64 * net.nodes.size() + 1024);
   for (const std::string &h : header) out += "# " + h + "\n";
-  out += "wire_res_per_unit " + figure(r0) + "\nwire_cap_per_unit " + figure(c0) + "\n\n";
-  out += "driver " + figure(driver.x) + " " + figure(driver.y) + " " + figure(driver_res);
+  // Node and edge lines are put together in a line buffer: no string is made
+  // per figure.
+  char line[32 + 4 * GENERAL15_MAX_CHARS];
+  auto text = [](char *p, const char *t) {
+    const size_t n = std::strlen(t);
+    std::memcpy(p, t, n);
+    return p + n;
+  };
+  auto number = [](char *p, long long v) { return std::to_chars(p, p + 24, v).ptr; };
+  char *p = text(line, "wire_res_per_unit ");
+  p = text(put_figure(p, r0), "\nwire_cap_per_unit ");
+  p = text(put_figure(p, c0), "\n\ndriver ");
+  p = text(put_figure(p, driver.x), " ");
+  p = text(put_figure(p, driver.y), " ");
+  p = put_figure(p, driver_res);
+  out.append(line, p);
   if (in.driver_max_cap) out += " max_cap=" + figure(*in.driver_max_cap);
   out += "\nnumber_of_sinks " + std::to_string(net.sinks) + "\n";
   for (int i = 0; i < net.sinks; i++) {
     const NetNode &node = net.nodes[i + 1];
     const Sink &k = in.sinks[i];
-    out += "sink " + std::to_string(node.index) + " " + figure(node.x) + " " + figure(node.y) + " " + figure(k.cap) + " " +
-           figure(k.time) + "\n";
+    p = text(number(text(line, "sink "), node.index), " ");
+    p = text(put_figure(p, node.x), " ");
+    p = text(put_figure(p, node.y), " ");
+    p = text(put_figure(p, k.cap), " ");
+    p = text(put_figure(p, k.time), "\n");
+    out.append(line, p);
   }
   out += "\nnumber_of_candidate_nodes " + std::to_string(net.nodes.size() - 1 - static_cast<size_t>(net.sinks)) + "\n";
   for (size_t i = static_cast<size_t>(net.sinks) + 1; i < net.nodes.size(); i++) {
     const NetNode &node = net.nodes[i];
-    out += "candidate " + std::to_string(node.index) + " " + figure(node.x) + " " + figure(node.y) + "\n";
+    p = text(number(text(line, "candidate "), node.index), " ");
+    p = text(put_figure(p, node.x), " ");
+    p = text(put_figure(p, node.y), "\n");
+    out.append(line, p);
   }
   out += "\n";
   std::vector<int> stack{0};
@@ -793,10 +828,118 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
     const int v = stack.back();
     stack.pop_back();
     const NetNode &node = net.nodes[v];
-    for (int c : node.children) out += "edge " + std::to_string(node.index) + " " + std::to_string(net.nodes[c].index) + "\n";
+    for (int c : node.children) {
+      p = text(number(text(line, "edge "), node.index), " ");
+      p = text(number(p, net.nodes[c].index), "\n");
+      out.append(line, p);
+    }
     for (auto c = node.children.rbegin(); c != node.children.rend(); ++c) stack.push_back(*c);
   }
   return out;
+}
+
+// bufins-route's defaults, and the magnitude a net may hold (as the net reader accepts).
+constexpr double DEFAULT_DRIVER_RES = 100.0;
+constexpr double MAX_REQUIRED_MAGNITUDE = 1e60;
+
+Routed route_net(Input &in, const Request &req, const std::string &written_by, const std::string &source) {
+  const std::optional<double> r0 = req.wire_res ? req.wire_res : in.r0;
+  const std::optional<double> c0 = req.wire_cap ? req.wire_cap : in.c0;
+  if (!r0) input_error(in.name, 0, "no wire resistance per unit length: add a wire_res_per_unit line or give --wire-res=R");
+  if (!c0) input_error(in.name, 0, "no wire capacitance per unit length: add a wire_cap_per_unit line or give --wire-cap=C");
+
+  std::string driver_origin;
+  steiner::Point driver;
+  if (req.driver) {
+    driver = *req.driver;
+    driver_origin = "--driver";
+  } else if (in.driver) {
+    driver = *in.driver;
+    driver_origin = in.kind == InputKind::ROUTED_TREE ? "the tree's source" : "the driver line";
+  } else {
+    driver = {in.sinks[0].x, in.sinks[0].y};
+    for (const Sink &k : in.sinks) {
+      driver.x = std::min(driver.x, k.x);
+      driver.y = std::min(driver.y, k.y);
+    }
+    driver_origin = "the lower-left corner of the sinks' box";
+  }
+  const double driver_res = req.driver_res ? *req.driver_res : in.driver_res ? *in.driver_res : DEFAULT_DRIVER_RES;
+  // Every sink gets a candidate node in front of it: the node bound is
+  // known before any work.
+  if (1 + 2 * in.sinks.size() > static_cast<size_t>(MAX_NODES)) {
+    const std::string program = written_by.substr(0, written_by.find(' '));
+    throw InputError(program, 0, "",
+                     program + ": " + std::to_string(in.sinks.size()) + " sinks make a net of more than " +
+                         std::to_string(MAX_NODES) +
+                         " nodes (a sink and a candidate node in front of it each), the most bufins reads",
+                     ERROR_TO_STDERR, 2);
+  }
+  for (size_t i = 0; i < in.sinks.size(); i++) {
+    Sink &k = in.sinks[i];
+    if (req.required)
+      k.time = *req.required - in.downstream[i];
+    else if (!in.sink_has_time[i] && in.kind == InputKind::PIN_FILE)
+      input_error(in.name, k.line, "sink line: missing required arrival time (or give --required=T)");
+    else if (!in.sink_has_time[i])
+      k.time = -in.downstream[i];
+    if (!(std::fabs(k.time) <= MAX_REQUIRED_MAGNITUDE))
+      input_error(in.name, k.line, "the sink's required time less its Downstream_Delay is %g, beyond the magnitude %g a net may hold",
+                  k.time, MAX_REQUIRED_MAGNITUDE);
+  }
+
+  const std::clock_t start = std::clock();  // processor time: other load on the machine does not count
+  SteinerReport report;
+  const Shape shape = in.kind == InputKind::ROUTED_TREE
+                                 ? routed_shape(in, driver)
+                                 : steiner_shape(in, driver, req.alpha, &report);
+  NetRequest limits;
+  limits.pitch = req.pitch;
+  limits.max_nodes = MAX_NODES;
+  const Net net = make_net(shape, in, limits);
+  const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+
+  std::vector<std::string> header;
+  header.push_back("Written by " + written_by + " from " + source + " (" +
+                   kind_name(in.kind) + "): " + std::to_string(in.sinks.size()) + " sinks, " +
+                   std::to_string(net.nodes.size() - 1 - in.sinks.size()) + " candidate nodes.");
+  if (in.kind == InputKind::ROUTED_TREE) {
+    header.push_back("Tree: as routed; " + std::to_string(net.detours) +
+                     " detour nodes keep wires longer than the distance between their ends at their routed length.");
+  } else {
+    char line[256];
+    std::snprintf(line, sizeof line, "Tree: rectilinear Steiner tree, alpha %s (%s).", figure(req.alpha).c_str(),
+                  req.alpha == 0.0 ? "shortest total length" : req.alpha == 1.0 ? "shortest paths from the driver" : "length traded for paths");
+    header.push_back(line);
+  }
+  header.push_back("Candidate nodes at every junction, at the driver's child and in front of every sink" +
+                   (req.pitch > 0 ? "; at most " + figure(req.pitch) + " apart along every wire." : std::string(".")));
+  std::string lengths = "Wire length " + figure(net.wire_length);
+  if (in.kind != InputKind::ROUTED_TREE && report.spanning_length > 0) {
+    char pct[64];
+    std::snprintf(pct, sizeof pct, "%.2f%%", 100.0 * (1.0 - net.wire_length / report.spanning_length));
+    lengths += " (rectilinear minimum spanning tree " + figure(report.spanning_length) + ": " + pct + " shorter)";
+  }
+  lengths += "; longest driver-to-sink path " + figure(net.longest_path) + ".";
+  header.push_back(lengths);
+  header.push_back("Driver at " + figure(driver.x) + " " + figure(driver.y) + " (" + driver_origin + "), resistance " +
+                   figure(driver_res) + (req.driver_res ? "" : in.driver_res ? " (the driver line)" : " (default)") + ".");
+  if (in.kind != InputKind::PIN_FILE) {
+    char units[256];
+    std::snprintf(units, sizeof units,
+                  "Units: capacitance in %g F, times in %g s (with resistance in ohms); required time %s at every sink.",
+                  req.cap_unit, req.time_unit(), figure(req.required ? *req.required : 0.0).c_str());
+    header.push_back(units);
+  }
+  Routed out;
+  out.text = net_text(net, in, *r0, *c0, driver, driver_res, header);
+  out.sinks = in.sinks.size();
+  out.nodes = net.nodes.size();
+  out.wire_length = net.wire_length;
+  out.longest_path = net.longest_path;
+  out.seconds = seconds;
+  return out;
+
 }
 
 }  // namespace route

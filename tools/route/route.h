@@ -123,6 +123,34 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req);
 std::string net_text(const Net &net, const Input &in, double r0, double c0, const steiner::Point &driver,
                      double driver_res, const std::vector<std::string> &header);
 
+// What bufins-route's options ask of the routing (the defaults are its own).
+struct Request {
+  std::optional<steiner::Point> driver;  // --driver
+  std::optional<double> driver_res;      // --driver-res
+  std::optional<double> required;        // --required
+  std::optional<double> wire_res, wire_cap;
+  double alpha = 0.0;
+  bool alpha_given = false;
+  double pitch = 0.0;
+  double cap_unit = 1e-15;  // --cap-unit
+  double time_unit() const { return cap_unit * 1000.0; }
+};
+
+// Figures of a routed net, for bufins-route -v.
+struct Routed {
+  std::string text;  // the net file
+  size_t sinks = 0, nodes = 0;
+  double wire_length = 0.0, longest_path = 0.0;
+  double seconds = 0.0;  // processor time of the tree and the net
+};
+
+// Everything bufins-route does between reading its input (`in`, a routed
+// tree with its loads attached already) and writing the net: the wire
+// constants and driver from the options or the input, the sinks' required
+// times, the tree, the net and its text, headed by "Written by WRITTEN_BY
+// from SOURCE ...". Throws InputError as the readers do. Reentrant.
+Routed route_net(Input &in, const Request &req, const std::string &written_by, const std::string &source);
+
 // Shortest text that reads back as the same figure within 15 digits.
 std::string figure(double v);
 

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "text_format.h"
+
 Comp *make_comp(Comp *left, Comp *right, int buffertype, int x, int y, int counter) {
   Comp *c = pool_take(comp_pool);
   c->left = left;
@@ -363,7 +365,7 @@ void write_placements(Comp *x, int *i, int skip1, int skip2) {
     Comp *c = stack.back();
     stack.pop_back();
     if (c->buffertype != skip1 && c->buffertype != skip2) {
-      std::fprintf(fp, "start %d  end %d  buffertype %d\n", c->x, c->y, c->buffertype);
+      write_placement(fp, c->x, c->y, c->buffertype);
       *i += 1;
     }
     if (c->right) stack.push_back(c->right);
