@@ -143,8 +143,8 @@ def chunks_of(nets, size):
         try:
             with open(path, "rb") as f:
                 text, error = f.read(), None
-        except OSError:
-            text, error = None, f"Cannot open file: {path}"
+        except OSError as e:
+            text, error = None, f"Cannot open file: {path}: {e.strerror}"
         chunk.append((name, text, error))
         if len(chunk) == size:
             yield chunk
@@ -195,8 +195,8 @@ def main(argv):
         with open(args.library, "rb") as f:
             library = (f.read(), args.library)
         warnings.print(bufins.parse_library(*library).warnings)
-    except OSError:
-        print(f"Cannot open file: {args.library}", file=sys.stderr)
+    except OSError as e:
+        print(f"Cannot open file: {args.library}: {e.strerror}", file=sys.stderr)
         return 1
     except bufins.InputError as e:
         print(e, file=sys.stderr)

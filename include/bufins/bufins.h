@@ -136,6 +136,13 @@ Result solve(const Net &net, const Library &library, const Options &options = Op
 
 // The placement file's text of a result, as the bufins program writes it.
 std::string placement_text(const Result &result);
+
+// The bufins program's message (without the newline) for a target or budget
+// that no point of `frontier` meets: the objective (target or budget) and its
+// value come from `options`. Slacks are printed with the fewest digits, at
+// least ten, that read back as the same double, so two slacks that differ
+// print differently.
+std::string unmet_goal_message(const Options &options, const std::vector<FrontierPoint> &frontier);
 // The final net file's text of a net (the .finalnet the program writes).
 std::string final_net_text(const Net &net);
 

@@ -13,7 +13,7 @@
 // Errors: bufins::InputError becomes bufins.InputError (a ValueError) whose
 // text is the bufins program's message, with the file, line and message as
 // attributes; a file that cannot be opened an OSError with the program's
-// "Cannot open file: NAME". Bad Python data (mismatched lengths, NaN, an
+// "Cannot open file: NAME: reason". Bad Python data (mismatched lengths, NaN, an
 // unknown objective) raises ValueError or TypeError before any engine runs.
 //
 // Ownership: nothing here is global but the exception type; a Result keeps
@@ -98,7 +98,7 @@ std::string format(const char *fmt, double v) {
 }
 
 // The Python exception of an InputError (an OSError for a file that cannot
-// be opened, as the program says "Cannot open file: NAME").
+// be opened, as the program says "Cannot open file: NAME: reason").
 py::object python_error(const bufins::InputError &e) {
   if (e.line == 0 && e.message == "cannot open") {
     // Not OSError(errno, text, filename): str() would not be the program's text.
@@ -231,19 +231,7 @@ Request make_request(int segments, const std::string &objective, const py::objec
 // ---- Solving ----
 
 std::string unmet_text(const Request &q, const std::vector<bufins::FrontierPoint> &points) {
-  const bool target = q.options.objective == bufins::Objective::target;
-  char text[512];
-  if (points.empty())
-    std::snprintf(text, sizeof text, "bufins: no solution beats minus infinity, so none meets the %s",
-                  target ? "target" : "budget");
-  else if (target)
-    std::snprintf(text, sizeof text,
-                  "bufins: no solution reaches the target slack %.10g: the best slack reachable is %.10g (cost %lld)",
-                  q.options.target, points.back().slack, points.back().cost);
-  else
-    std::snprintf(text, sizeof text, "bufins: no solution costs at most %lld: the least cost is %lld (slack %.10g)",
-                  q.options.budget, points.front().cost, points.front().slack);
-  return text;
+  return bufins::unmet_goal_message(q.options, points);
 }
 
 // One solve, without the GIL: the result with the figures the program
@@ -930,7 +918,7 @@ PYBIND11_MODULE(_bufins, m) {
         }, py::arg("path"), py::kw_only(), py::arg("strict") = false,
         "Reads a net file as the bufins program does. Warnings are "
         "kept in Net.warnings; with strict=True the first one raises bufins.InputError. Errors raise "
-        "bufins.InputError with the program's message, or OSError ('Cannot open file: NAME').");
+        "bufins.InputError with the program's message, or OSError ('Cannot open file: NAME: reason').");
   m.def("parse_net", [](const std::string &text, const std::string &name, bool strict) {
           auto n = std::make_shared<NetObj>();
           n->net = guarded([&] {

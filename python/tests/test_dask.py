@@ -69,7 +69,7 @@ def test_dask_script_equals_bufins_batch(folder):
             assert line == json.dumps(bufins.summary(path, outcome), separators=(",", ":"), ensure_ascii=False)
     lines = [json.loads(line) for line in got]
     assert [line["net"] for line in lines] == paths
-    assert lines[40]["status"] == "error" and lines[40]["error"] == f"Cannot open file: {paths[40]}"
+    assert lines[40]["status"] == "error" and lines[40]["error"] == f"Cannot open file: {paths[40]}: No such file or directory"
     assert lines[90]["status"] == "error" and lines[90]["error"].startswith(f"{paths[90]}:4: ")
     assert lines[150]["status"] == "infeasible" and lines[150]["slack"] is None
     assert sum(line["status"] == "ok" for line in lines) == 197

@@ -35,7 +35,7 @@ def test_failures_in_input_order(nets, tmp_path):
         bufins.solve_many(inputs, lib, jobs=2)
     got = bufins.solve_many(inputs, lib, jobs=2, errors="return")
     assert isinstance(got[1], bufins.InputError) and isinstance(got[2], OSError)
-    assert str(got[2]) == f"Cannot open file: {missing}"
+    assert str(got[2]) == f"Cannot open file: {missing}: No such file or directory"
     assert got[3].slack == bufins.solve(bufins.read_net(nets["s1423"][0]), lib).slack
     assert bufins.solve_many([], lib) == []
     with pytest.raises(ValueError, match="jobs: 0"):

@@ -7,6 +7,8 @@
 #include "solve.h"
 
 #include <cstdio>
+#include <cstring>
+#include <cerrno>
 #include <memory>
 
 #include "flat.h"
@@ -150,7 +152,7 @@ using File = std::unique_ptr<FILE, int (*)(FILE *)>;
 
 File open_input(const std::string &path) {
   File f(std::fopen(path.c_str(), "r"), &std::fclose);
-  if (!f) throw InputError(path, 0, "cannot open", "Cannot open file: " + path);
+  if (!f) throw InputError(path, 0, "cannot open", "Cannot open file: " + path + ": " + std::strerror(errno));
   return f;
 }
 

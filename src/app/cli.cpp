@@ -502,3 +502,11 @@ void progress_stop() {
   if (progress_shown >= 0) std::fprintf(stderr, "\r%40s\r", "");
   progress_shown = -1;
 }
+
+CostGoal cost_option_value(const cmdline::Option &option, const std::string &which) {
+  cmdline::Option o = option;
+  o.key = which == "target" ? KEY_TARGET : which == "budget" ? KEY_BUDGET : which == "within" ? KEY_WITHIN : KEY_MIN_COST;
+  return parse_cost_option(o);
+}
+
+double limit_option_value(const cmdline::Option &option) { return parse_limit(option); }

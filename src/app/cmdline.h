@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -84,6 +85,25 @@ int print_version(const Program &program, const char *version);
 // "NAME: REASON", the short usage and the --help hint on standard error
 // (standard output flushed first); returns 1.
 int print_usage_error(const Program &program, const std::string &reason);
+
+// The start of every program's main: parses the command line and turns it
+// into the program's request with `read` (which throws UsageError for what
+// the table cannot check). --help and --version print and give their status,
+// a usage error prints and gives 1; otherwise *request is set and nothing is
+// given back.
+template <typename Request, typename Read>
+std::optional<int> parse_request(const Program &program, const char *version, int argc, const char *const *argv,
+                                 Read read, Request *request) {
+  try {
+    const Parsed parsed = parse(program, argc, argv);
+    if (parsed.action == Parsed::HELP) return print_help(program);
+    if (parsed.action == Parsed::VERSION) return print_version(program, version);
+    *request = read(parsed);
+  } catch (const UsageError &e) {
+    return print_usage_error(program, e.what());
+  }
+  return std::nullopt;
+}
 
 // Option values. Each accepts the whole text or throws UsageError naming the
 // option: "--segments: 'x' is not an integer from 0 to 100".

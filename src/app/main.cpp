@@ -76,30 +76,15 @@ int report_output_error(const OutputError &e) {
   return 1;
 }
 
-// The fewest digits (at least ten) that read back as `v`: two slacks that
-// differ print differently.
-std::string shortest_exact(double v) {
-  char text[40];
-  for (int digits = 10; digits <= 17; digits++) {
-    std::snprintf(text, sizeof text, "%.*g", digits, v);
-    if (std::strtod(text, nullptr) == v) break;
-  }
-  return text;
-}
-
 // A target or budget that no solution meets: why, on standard error, and
 // status 2 (the outputs of the maximum slack at its least cost are written).
 int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
+  bufins::Options o;
+  o.objective = goal.kind == CostObjective::TARGET ? bufins::Objective::target : bufins::Objective::budget;
+  o.target = goal.slack;
+  o.budget = goal.budget;
   std::fflush(stdout);
-  if (points.empty())
-    std::fprintf(stderr, "bufins: no solution beats minus infinity, so none meets the %s\n",
-                 goal.kind == CostObjective::TARGET ? "target" : "budget");
-  else if (goal.kind == CostObjective::TARGET)
-    std::fprintf(stderr, "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %lld)\n",
-                 shortest_exact(goal.slack).c_str(), shortest_exact(points.back().slack).c_str(), points.back().cost);
-  else
-    std::fprintf(stderr, "bufins: no solution costs at most %lld: the least cost is %lld (slack %s)\n", goal.budget,
-                 points.front().cost, shortest_exact(points.front().slack).c_str());
+  std::fprintf(stderr, "%s\n", bufins::unmet_goal_message(o, points).c_str());
   return 2;
 }
 

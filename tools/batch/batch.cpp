@@ -110,7 +110,9 @@ bool slurp(const std::string &path, std::string *text) {
   size_t got;
   while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, got);
   const bool ok = !std::ferror(f);
+  const int error = errno;
   std::fclose(f);
+  errno = error;
   return ok;
 }
 
@@ -144,7 +146,7 @@ class Feed {
     for (const std::string &list : o.lists) {
       // Lists are opened now, so that one that cannot be fails the run first.
       cmdline::Stream s = cmdline::open_stream(list, "r");
-      if (!s) throw InputError(list, 0, "cannot be opened", "Cannot open file: " + list);
+      if (!s) throw InputError(list, 0, "cannot be opened", "Cannot open file: " + list + ": " + std::strerror(errno));
       sources_.push_back({list, true});
       lists_.push_back(std::move(s));
     }
@@ -258,7 +260,7 @@ class Feed {
       if (name.size() > 4 && name.compare(name.size() - 4, 4, ".net") == 0 && !it->is_directory(dir_ec))
         names.push_back(name);
     }
-    if (ec && error != nullptr) *error = "Cannot open file: " + dir;
+    if (ec && error != nullptr) *error = "Cannot open file: " + dir + ": " + ec.message();
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -449,7 +451,9 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o, con
     } else {
       std::string read;
       const std::string *text = &item.text;
-      if (item.path.empty() || slurp(item.path, &read)) {
+      const bool readable = item.path.empty() || slurp(item.path, &read);
+      const int read_errno = errno;
+      if (readable) {
         if (!item.path.empty()) text = &read;
         std::string routed;
         std::vector<std::string> route_warnings;
@@ -473,7 +477,7 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o, con
         }
         out.warnings.insert(out.warnings.begin(), route_warnings.begin(), route_warnings.end());
       } else {
-        fail(out, "Cannot open file: " + item.path);
+        fail(out, "Cannot open file: " + item.path + ": " + std::strerror(read_errno));
       }
     }
     if (item.offset > 0) {

@@ -200,14 +200,8 @@ batch::RunOptions read_options(const cmdline::Parsed &parsed) {
 int main(int argc, char **argv) {
   guard_standard_streams();
   batch::RunOptions options;
-  try {
-    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
-    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
-    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
-    options = read_options(parsed);
-  } catch (const cmdline::UsageError &e) {
-    return cmdline::print_usage_error(kProgram, e.what());
-  }
+  if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_options, &options))
+    return *status;
   static char summary_buffer[1 << 16];
   std::setvbuf(stdout, summary_buffer, _IOFBF, sizeof summary_buffer);
   int status = 1, sig = 0;

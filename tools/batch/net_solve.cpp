@@ -6,6 +6,8 @@
 #include "net_solve.h"
 
 #include <cstdio>
+#include <cstring>
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
@@ -33,31 +35,13 @@ FILE *text_stream(const std::string &text) {
   return f;
 }
 
-// The fewest digits (at least ten) that read back as `v`, as bufins prints
-// the slacks of its messages (main.cpp).
-std::string shortest_exact(double v) {
-  char text[40];
-  for (int digits = 10; digits <= 17; digits++) {
-    std::snprintf(text, sizeof text, "%.*g", digits, v);
-    if (std::strtod(text, nullptr) == v) break;
-  }
-  return text;
-}
-
-// bufins's message for a target or budget no solution meets (main.cpp).
+// bufins's message for a target or budget no solution meets.
 std::string unmet_goal_text(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
-  char text[512];
-  if (points.empty())
-    std::snprintf(text, sizeof text, "bufins: no solution beats minus infinity, so none meets the %s",
-                  goal.kind == CostObjective::TARGET ? "target" : "budget");
-  else if (goal.kind == CostObjective::TARGET)
-    std::snprintf(text, sizeof text,
-                  "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %lld)",
-                  shortest_exact(goal.slack).c_str(), shortest_exact(points.back().slack).c_str(), points.back().cost);
-  else
-    std::snprintf(text, sizeof text, "bufins: no solution costs at most %lld: the least cost is %lld (slack %s)",
-                  goal.budget, points.front().cost, shortest_exact(points.front().slack).c_str());
-  return text;
+  bufins::Options o;
+  o.objective = goal.kind == CostObjective::TARGET ? bufins::Objective::target : bufins::Objective::budget;
+  o.target = goal.slack;
+  o.budget = goal.budget;
+  return bufins::unmet_goal_message(o, points);
 }
 
 // The flat family's request of bufins's cost options (main.cpp's flat_options).
@@ -81,7 +65,7 @@ bufins::Options flat_options(const CostGoal &cost) {
 Solver::Solver(const std::string &library, const Request &request, std::vector<std::string> *warnings)
     : request_(request) {
   cmdline::Stream in = cmdline::open_stream(library, "r");
-  if (!in) throw InputError(library, 0, "cannot be opened", "Cannot open file: " + library);
+  if (!in) throw InputError(library, 0, "cannot be opened", "Cannot open file: " + library + ": " + std::strerror(errno));
   const Warn warn = [warnings](const std::string &text) {
     if (warnings != nullptr) warnings->push_back(text);
   };

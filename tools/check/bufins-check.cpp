@@ -178,14 +178,8 @@ size_t report_stages(const flat_core::Tables &T, const std::vector<int> &buffer_
 
 int main(int argc, char **argv) {
   Request request;
-  try {
-    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
-    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
-    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
-    request = read_request(parsed);
-  } catch (const cmdline::UsageError &e) {
-    return cmdline::print_usage_error(kProgram, e.what());
-  }
+  if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_request, &request))
+    return *status;
 
   reset_globals();
   PlacementFile pf;

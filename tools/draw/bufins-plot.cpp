@@ -341,14 +341,8 @@ cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
 
 int main(int argc, char **argv) {
   Request request;
-  try {
-    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
-    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
-    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
-    request = read_request(parsed);
-  } catch (const cmdline::UsageError &e) {
-    return cmdline::print_usage_error(kProgram, e.what());
-  }
+  if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_request, &request))
+    return *status;
 
   // Before anything is read: a picture that would replace the frontier file.
   const std::string replaced =

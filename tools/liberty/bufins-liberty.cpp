@@ -245,14 +245,8 @@ int run(const Request &r) {
 int main(int argc, char **argv) {
   guard_standard_streams();
   Request request;
-  try {
-    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
-    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
-    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
-    request = read_request(parsed);
-  } catch (const cmdline::UsageError &e) {
-    return cmdline::print_usage_error(kProgram, e.what());
-  }
+  if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_request, &request))
+    return *status;
   const std::string replaced = replaced_file({{request.input, "Liberty file"}}, {{request.output, "library file"}});
   if (!replaced.empty()) {
     std::fflush(stdout);

@@ -292,14 +292,8 @@ void report_output_error(const OutputError &e) {
 int main(int argc, char **argv) {
   guard_standard_streams();
   RouteOptions request;
-  try {
-    const cmdline::Parsed parsed = cmdline::parse(kProgram, argc, argv);
-    if (parsed.action == cmdline::Parsed::HELP) return cmdline::print_help(kProgram);
-    if (parsed.action == cmdline::Parsed::VERSION) return cmdline::print_version(kProgram, BUFINS_VERSION);
-    request = read_request(parsed);
-  } catch (const cmdline::UsageError &e) {
-    return cmdline::print_usage_error(kProgram, e.what());
-  }
+  if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_request, &request))
+    return *status;
 
   // Before anything is read: a net that would replace an input.
   const std::string replaced =
