@@ -209,3 +209,105 @@ TEST(FlatTest, LargeChainWithDefaultStack) {
 }
 
 }  // namespace
+
+// The set checker after every operation of random sequences (sinks, wires
+// with and without buffers, merges, compactions, hull rebuilds), and a set
+// broken on purpose is caught.
+TEST(FlatTest, SetsKeepTheirInvariants) {
+  std::mt19937 rng(2727);
+  for (int trial = 0; trial < 300; trial++) {
+    GenOptions opt;
+    opt.max_sinks = 12;
+    opt.max_types = trial % 4 == 0 ? 16 : 4;
+    opt.duplicate_types = trial % 3 == 0;
+    opt.equal_times = trial % 5 == 0;
+    TestNet net = random_net(rng, opt);
+    reset_globals();
+    load_into_tables(net);
+    TablesModel m;
+    if (m.T.nb == 0) continue;
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    flat_core::Workspace ws(m.T, m.ctx);
+    ws.start_pool(1 << 15);
+    std::uniform_real_distribution<double> len(0.0, 300.0), time(-500.0, 500.0), load(0.0, 0.05);
+    std::uniform_int_distribution<int> pick(0, 5);
+    std::vector<flat_core::FlatSet> sets;
+    auto leaf = [&] {
+      flat_core::FlatSet s;
+      s.a = ws.take_array(1);
+      s.a.p[0] = {load(rng), time(rng), 0, -1};
+      s.a.n = s.base_n = 1;
+      flat_core::build_hull(ws, s);
+      return s;
+    };
+    auto check = [&](const flat_core::FlatSet &s, bool covers) {
+      EXPECT_EQ(flat_core::check_set(ws, s, covers), "");
+    };
+    for (int step = 0; step < 60 && !HasFailure(); step++) {
+      if (sets.size() < 2) {
+        sets.push_back(leaf());
+        check(sets.back(), true);
+        continue;
+      }
+      flat_core::FlatSet &s = sets.back();
+      const double shear = m.T.least_gate;
+      switch (pick(rng)) {
+        case 0: case 1: case 2:
+          flat_core::edge(ws, s, len(rng), 1, 2, false, shear);
+          check(s, true);
+          break;
+        case 3: {
+          flat_core::FlatSet &l = sets[sets.size() - 2];
+          flat_core::edge(ws, l, len(rng), 3, 4, true, shear);
+          flat_core::edge(ws, s, len(rng), 3, 5, true, shear);
+          check(l, false);
+          check(s, false);
+          flat_core::compact(ws, l, false);
+          flat_core::compact(ws, s, false);
+          check(l, false);
+          check(s, false);
+          flat_core::FlatSet mset = flat_core::merge(ws, l, s, 3, shear);
+          check(mset, false);
+          flat_core::build_hull(ws, mset);
+          check(mset, true);
+          for (int k = 0; k < 2; k++) {
+            ws.free_storage(sets.back().a);
+            ws.free_storage(sets.back().hull);
+            sets.pop_back();
+          }
+          if (mset.a.n == 0) {
+            ws.free_storage(mset.a);
+            ws.free_storage(mset.hull);
+          } else {
+            sets.push_back(mset);
+          }
+          break;
+        }
+        case 4:
+          flat_core::compact(ws, s, true);
+          check(s, true);
+          break;
+        default:
+          sets.push_back(leaf());
+          check(sets.back(), true);
+      }
+    }
+    // Broken on purpose: the sorted part out of order, a trace out of the pool.
+    for (flat_core::FlatSet &s : sets) {
+      if (s.base_n >= 2) {
+        std::swap(s.a.p[0], s.a.p[1]);
+        EXPECT_NE(flat_core::check_set(ws, s, false), "");
+        std::swap(s.a.p[0], s.a.p[1]);
+      }
+      if (s.a.n >= 1) {
+        const int32_t t = s.a.p[0].trace;
+        s.a.p[0].trace = ws.records();
+        EXPECT_NE(flat_core::check_set(ws, s, false), "");
+        s.a.p[0].trace = t;
+      }
+      ws.free_storage(s.a);
+      ws.free_storage(s.hull);
+    }
+    if (HasFailure()) break;
+  }
+}

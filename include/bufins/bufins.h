@@ -82,6 +82,7 @@ struct Options {
   int segments = 0;            // -m M: segment the net first (Result::net is the net solved)
   bool candidates = false;            // fill Result::candidates (the -o listing)
   bool candidate_placements = false;  // and each candidate's buffers (-o -d)
+  bool stages = true;                 // fill Result::stages when limits are in force
   // Called about every 64 wires with the wires done and their total;
   // returning false cancels the run.
   std::function<bool(long long done, long long total)> progress;
@@ -118,8 +119,8 @@ struct Result {
   std::vector<Candidate> candidates;
   bool driver_drives_sink = false;
 
-  // With limits in force (options or max_cap fields): the chosen solution's
-  // stages, the driver's first.
+  // With limits in force (options or max_cap fields) and Options::stages:
+  // the chosen solution's stages, the driver's first.
   bool with_limits = false;
   std::vector<StageReport> stages;
 

@@ -135,7 +135,7 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
   }
   // The engines are gone: their last frees are in the figures.
   r.memory = ctx.memory;
-  if (r.with_limits) r.stages = stages_of(T, *net, r.placements, lim);
+  if (r.with_limits && o.stages) r.stages = stages_of(T, *net, r.placements, lim);
   return r;
 }
 

@@ -467,12 +467,22 @@ void progress_line() {
 
 }  // namespace
 
-void progress_start(Node *root) {
+void progress_start_wires(long long wires) {
   progress_report = progress_line;
   progress_count = 0;
   progress_next = LLONG_MAX;
   progress_shown = -1;
   if (!isatty(STDERR_FILENO)) return;
+  progress_total = wires > 0 ? wires : 1;
+  clock_gettime(CLOCK_MONOTONIC, &progress_began);
+  progress_next = kProgressStride;
+}
+
+void progress_start(Node *root) {
+  if (!isatty(STDERR_FILENO)) {
+    progress_start_wires(0);
+    return;
+  }
   long long wires = 0;
   std::vector<Node *> stack{root};
   while (!stack.empty()) {
@@ -484,9 +494,7 @@ void progress_start(Node *root) {
         stack.push_back(c);
       }
   }
-  progress_total = wires > 0 ? wires : 1;
-  clock_gettime(CLOCK_MONOTONIC, &progress_began);
-  progress_next = kProgressStride;
+  progress_start_wires(wires);
 }
 
 void progress_stop() {

@@ -78,6 +78,7 @@ std::vector<std::string> library_names(FILE *lib);
 // Progress line on standard error while the algorithm runs; only when
 // standard error is a terminal, and only after about a second.
 void progress_start(Node *root);
+void progress_start_wires(long long wires);  // the same, given the net's wire count
 void progress_stop();
 
 // CPU seconds used by the process so far, from a clock of nanosecond

@@ -104,6 +104,7 @@ bufins::Options flat_options(const Options &opt) {
   o.budget = opt.cost.budget;
   o.candidates = opt.output != 0;
   o.candidate_placements = opt.output != 0 && debug != 0;
+  o.stages = !opt.json.empty();  // only the JSON report lists them
   // The progress line of a terminal (cli.cpp) follows the engine's count.
   if (progress_next != LLONG_MAX)
     o.progress = [](long long done, long long) {
@@ -176,7 +177,9 @@ static int run(int argc, char **argv) {
   fp = opt.net.get();
   int segments = opt.segments;
   const bufins::Net net = input_model(filename, &segments, warn);
-  Node *root = install_net(net);
+  // The list and fast engines, the routing-tree listing (-d) and the JSON
+  // report read the global tables; a plain flat run reads only the model.
+  Node *root = !use_flat || debug == 1 || !opt.json.empty() ? install_net(net) : nullptr;
   const bool with_limits = limits_in_force(flat_core::Tables(net, library), opt.limits);
   if (!use_flat && with_limits)
     warnings.print(std::string("bufins: warning: the ") + engine_name(engine) +
@@ -222,7 +225,10 @@ static int run(int argc, char **argv) {
   std::optional<OutputFile> json;
   if (!opt.json.empty()) json.emplace(opt.json);
 
-  progress_start(root);
+  if (root != nullptr)
+    progress_start(root);
+  else
+    progress_start_wires(static_cast<long long>(net.nodes.size()) - 1);
   const double cpu_before = process_cpu_seconds();
   getrusage(RUSAGE_SELF, &timestuff);
   stime = timestuff.ru_utime.tv_sec;
@@ -256,7 +262,10 @@ static int run(int argc, char **argv) {
   const double algorithm_cpu_time = process_cpu_seconds() - cpu_before;
   progress_stop();
 
-  Printoutput(root, final_net.stream());
+  if (use_flat)
+    write_final_net(net, final_net.stream());
+  else
+    Printoutput(root, final_net.stream());
   fp = placement.stream();
 
   if (output) {
@@ -267,7 +276,7 @@ static int run(int argc, char **argv) {
       print_candidates(flat_result, fp);
     else
       travel(rt[fastins_trees - 1]);
-    std::printf("The number of nodes %d\n", n_candidates);
+    std::printf("The number of nodes %d\n", use_flat ? net.candidates() : n_candidates);
   }
 
   // With -o -d the listing above has written placements too: the winner's

@@ -1326,18 +1326,18 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
   // the text is the program's to the byte.
   Out o(stream, 256 + 64 * net.nodes.size() + 32 * net.edges.size());
   out_literal(o, "wire_res_per_unit ");
-  out_fixed(o, net.wire_resistance);
+  out_value(o, net.wire_resistance);
   out_literal(o, "\nwire_cap_per_unit ");
-  out_fixed(o, (net.wire_capacitance / 1000.0) * 1000.0);
+  out_value(o, (net.wire_capacitance / 1000.0) * 1000.0);
   out_literal(o, "\n\ndriver ");
-  out_fixed(o, net.nodes[0].x);
+  out_value(o, net.nodes[0].x);
   out_literal(o, " ");
-  out_fixed(o, net.nodes[0].y);
+  out_value(o, net.nodes[0].y);
   out_literal(o, " ");
-  out_fixed(o, net.driver_resistance);
+  out_value(o, net.driver_resistance);
   if (net.driver_max_cap < NO_LIMIT) {
     out_literal(o, " max_cap=");
-    out_fixed(o, (net.driver_max_cap / 1000.0) * 1000.0);
+    out_value(o, (net.driver_max_cap / 1000.0) * 1000.0);
   }
   const int sinks = net.sinks(), candidates = net.candidates();
   out_literal(o, "\nnumber_of_sinks ");
@@ -1348,13 +1348,13 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
     out_literal(o, "sink ");
     out_int(o, n.index);
     out_literal(o, " ");
-    out_fixed(o, n.x);
+    out_value(o, n.x);
     out_literal(o, " ");
-    out_fixed(o, n.y);
+    out_value(o, n.y);
     out_literal(o, " ");
-    out_fixed(o, (n.load / 1000.0) * 1000.0);
+    out_value(o, (n.load / 1000.0) * 1000.0);
     out_literal(o, " ");
-    out_fixed(o, n.required);
+    out_value(o, n.required);
     out_literal(o, "\n");
   }
   out_literal(o, "\nnumber_of_candidate_nodes ");
@@ -1365,9 +1365,9 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
     out_literal(o, "candidate ");
     out_int(o, n.index);
     out_literal(o, " ");
-    out_fixed(o, n.x);
+    out_value(o, n.x);
     out_literal(o, " ");
-    out_fixed(o, n.y);
+    out_value(o, n.y);
     out_literal(o, "\n");
   }
   out_literal(o, "\n");

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace flat_core {
@@ -43,47 +44,6 @@ Tables::Tables(const bufins::Net &net, const bufins::Library &lib) {
   std::stable_sort(by_cb, by_cb + nb, [this](int a, int b) { return cb[a] < cb[b]; });
   for (int i = 0; i < nb; i++) by_rb[i] = i;
   std::stable_sort(by_rb, by_rb + nb, [this](int a, int b) { return rb[a] < rb[b]; });
-}
-
-void Workspace::grow_storage(CandArray &a, int need) {
-  int cap = std::max(need, std::max(16, a.cap * 2));
-  auto *p = static_cast<FlatCand *>(std::realloc(a.p, sizeof(FlatCand) * static_cast<size_t>(cap)));
-  if (p == nullptr) out_of_memory();
-  ctx.memory.solutions_opened += static_cast<double>(sizeof(FlatCand)) * cap;
-  ctx.memory.solutions_freed += static_cast<double>(sizeof(FlatCand)) * a.cap;
-  a.p = p;
-  a.cap = cap;
-  count_records();
-  ctx.peak_check();
-}
-
-void Workspace::free_storage(CandArray &a) {
-  if (a.p != nullptr) {
-    std::free(a.p);
-    ctx.memory.solutions_freed += static_cast<double>(sizeof(FlatCand)) * a.cap;
-  }
-  a = CandArray{};
-}
-
-CandArray Workspace::take_array(int need) {
-  CandArray a;
-  if (!spare.empty()) {
-    a = spare.back();
-    spare.pop_back();
-  }
-  a.n = 0;
-  grow(a, need);
-  return a;
-}
-
-void Workspace::recycle(CandArray &a) {
-  if (a.p != nullptr) spare.push_back(a);
-  a = CandArray{};
-}
-
-void Workspace::release_spare() {
-  for (auto &a : spare) free_storage(a);
-  spare.clear();
 }
 
 void Workspace::grow_pool() {
@@ -164,6 +124,7 @@ void build_hull(Workspace &ws, FlatSet &s) {
     if (h.n == h.cap) ws.grow(h, h.n + 1);
     h.p[h.n++] = x;
   }
+  FLAT_CHECK(ws, s, true);
 }
 
 void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
@@ -277,6 +238,7 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     s.hull.n = 0;
   }
   s.A = s.B = s.D = 0.0;
+  FLAT_CHECK(ws, s, keep_hull);
 }
 
 // The edge's steps are inlined into edge(), the flat engine's innermost
@@ -403,6 +365,7 @@ void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, dou
   add_buffered_inline(ws, s, buf, m, px, py, merging);
   // Lazily kept dominated candidates: compact once the set has doubled.
   if (!merging && s.a.n > 2 * s.base_n + 32) compact(ws, s, true);
+  FLAT_CHECK(ws, s, !merging);
 }
 
 FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, double shear) {
@@ -423,7 +386,68 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
   M.a.n = w;
   M.base_n = w;
+  FLAT_CHECK(ws, M, false);
   return M;
+}
+
+// ---- Self-check ----
+
+std::string check_set(const Workspace &ws, const FlatSet &s, bool hull_covers) {
+  const CandArray &a = s.a, &h = s.hull;
+  auto finite = [](double v) { return std::isfinite(v); };
+  if (a.n < 0 || a.n > a.cap || h.n < 0 || h.n > h.cap) return "count outside its array";
+  if (s.base_n < 0 || s.base_n > a.n) return "sorted part longer than the set";
+  if (!(finite(s.A) && finite(s.B) && finite(s.D) && s.A >= 0.0 && s.B >= 0.0 && s.D >= 0.0))
+    return "pending update not finite and non-negative";
+  if (!(finite(s.shear) && s.shear >= 0.0)) return "shear not finite and non-negative";
+  double last_of[MAX_BUFFERTYPES];
+  std::fill(last_of, last_of + MAX_BUFFERTYPES, NO_LIMIT);
+  for (int i = 0; i < a.n; i++) {
+    const FlatCand &x = a.p[i];
+    if (!finite(x.c) || std::isnan(x.q)) return "candidate " + std::to_string(i) + " not a number";
+    if (x.trace < 0 || x.trace >= ws.records()) return "candidate " + std::to_string(i) + " names no trace";
+    if (i < s.base_n) {
+      if (x.type != -1) return "sorted candidate " + std::to_string(i) + " marked as a newcomer";
+      if (i > 0 && !(a.p[i - 1].c > x.c)) return "sorted part not by strictly decreasing load at " + std::to_string(i);
+    } else {
+      if (x.type < 0 || x.type >= ws.T.nb) return "newcomer " + std::to_string(i) + " without a buffer type";
+      if (x.c > last_of[x.type]) return "newcomers of one type not by decreasing load at " + std::to_string(i);
+      last_of[x.type] = x.c;
+    }
+  }
+  for (int k = 0; k < h.n; k++) {
+    const FlatCand &v = h.p[k];
+    if (!finite(v.c) || !finite(v.q)) return "hull vertex " + std::to_string(k) + " not finite";
+    if (v.trace < 0 || v.trace >= ws.records()) return "hull vertex " + std::to_string(k) + " names no trace";
+    if (k > 0 && !(h.p[k - 1].c > v.c)) return "hull not by strictly decreasing load at " + std::to_string(k);
+  }
+  // Convex, and (with hull_covers) above every candidate, up to rounding of
+  // the values the pending update was folded into.
+  // x.c < m.c < o.c: m clearly below (above) the chord from x to o.
+  auto side = [](const FlatCand &x, const FlatCand &m, const FlatCand &o, int sign) {
+    const double lhs = (m.q - o.q) * (x.c - o.c), rhs = (x.q - o.q) * (m.c - o.c);
+    return sign * (lhs - rhs) > 1e-9 * (std::fabs(lhs) + std::fabs(rhs) + 1e-30);
+  };
+  auto below_chord = [&](const FlatCand &x, const FlatCand &m, const FlatCand &o) { return side(x, m, o, 1); };
+  auto above_chord = [&](const FlatCand &x, const FlatCand &m, const FlatCand &o) { return side(x, m, o, -1); };
+  for (int k = 0; k + 2 < h.n; k++)
+    if (below_chord(h.p[k + 2], h.p[k + 1], h.p[k])) return "hull not convex at vertex " + std::to_string(k + 1);
+  if (hull_covers && a.n > 0) {
+    if (h.n == 0) return "candidates without a hull";
+    for (int i = 0; i < a.n; i++) {
+      const FlatCand &x = a.p[i];
+      if (!finite(x.q)) continue;
+      if (x.c > h.p[0].c || x.c < h.p[h.n - 1].c) return "candidate " + std::to_string(i) + " outside the hull's loads";
+      const int k = hull_position(h, x.c);  // h.p[k].c <= x.c
+      if (h.p[k].c == x.c) {
+        if (x.q > h.p[k].q + 1e-9 * (std::fabs(x.q) + std::fabs(h.p[k].q)))
+          return "candidate " + std::to_string(i) + " above the hull";
+      } else if (above_chord(h.p[k], x, h.p[k - 1])) {
+        return "candidate " + std::to_string(i) + " above the hull";
+      }
+    }
+  }
+  return std::string();
 }
 
 }  // namespace flat_core

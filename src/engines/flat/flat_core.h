@@ -27,6 +27,13 @@
 // between two nodes of the walk keeps what the caller's sets still reach
 // (see "Trace pool" in flat_core.cpp).
 //
+// Shared by the whole family: one candidate array template (Array<C>, of
+// FlatCand here and of LimCand, which adds a stage's wire delay, in the
+// limited engines) whose storage only the workspace grows, counts and
+// recycles; one cost-level container (CostLevel, land()) for the two
+// frontiers; and check_set(), the invariants of a set at rest, asserted by
+// the operations in Debug builds.
+//
 // Ownership: a Workspace owns the trace pool, the spare arrays kept for
 // reuse and the scratch of compaction and collection; the arrays of a set
 // belong to whoever holds the set and are given back to the workspace
@@ -45,6 +52,9 @@
 #include <cassert>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "bufins/model.h"
@@ -103,12 +113,27 @@ struct FlatTrace {
 };
 constexpr double TRACE_BYTES = sizeof(FlatTrace);
 
-// A candidate array with its own storage, so that its capacity is counted.
-struct CandArray {
-  FlatCand *p = nullptr;
+// A candidate of the limited engines (flat_limits.*): a FlatCand with the
+// stage's negated worst wire delay p, pending like q.
+struct LimCand {
+  double c;
+  double q;
+  double p;       // minus the worst wire delay to an end point of the stage
+  int32_t trace;  // index into the pool, 0 for the empty trace
+  int32_t type;   // newcomers: the buffer type; else -1
+};
+
+// A candidate array with its own storage, so that its capacity is counted:
+// one template for the plain and the limited candidates, whose storage the
+// workspace grows, counts, keeps for reuse and frees alike.
+template <typename C>
+struct Array {
+  C *p = nullptr;
   int n = 0;
   int cap = 0;
 };
+using CandArray = Array<FlatCand>;
+using LimArray = Array<LimCand>;
 
 // The candidates of one subtree. Stored values (c, q) stand for the real load
 // c + A and required time q - B·c - D: a wire of resistance R, capacitance C
@@ -214,16 +239,44 @@ class Workspace {
   const Tables &T;
   bufins::Context &ctx;
 
-  // ---- Candidate arrays ----
-  void grow(CandArray &a, int need) {
+  // ---- Candidate arrays (of FlatCand or LimCand) ----
+  template <typename C>
+  void grow(Array<C> &a, int need) {
     if (need > a.cap) grow_storage(a, need);
   }
-  void free_storage(CandArray &a);
+  template <typename C>
+  void free_storage(Array<C> &a) {
+    if (a.p != nullptr) {
+      std::free(a.p);
+      ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
+    }
+    a = Array<C>{};
+  }
   // An empty array of capacity >= need, a spare one when there is one.
-  CandArray take_array(int need);
+  template <typename C = FlatCand>
+  Array<C> take_array(int need) {
+    Array<C> a;
+    auto &spare = spares<C>();
+    if (!spare.empty()) {
+      a = spare.back();
+      spare.pop_back();
+    }
+    a.n = 0;
+    grow(a, need);
+    return a;
+  }
   // Keeps the array's storage for reuse; a becomes empty.
-  void recycle(CandArray &a);
-  void release_spare();
+  template <typename C>
+  void recycle(Array<C> &a) {
+    if (a.p != nullptr) spares<C>().push_back(a);
+    a = Array<C>{};
+  }
+  void release_spare() {
+    for (auto &a : spares<FlatCand>()) free_storage(a);
+    for (auto &a : spares<LimCand>()) free_storage(a);
+    spares<FlatCand>().clear();
+    spares<LimCand>().clear();
+  }
 
   // ---- Trace pool ----
   // Starts an empty pool (index 0: the empty trace, never counted) whose
@@ -283,10 +336,26 @@ class Workspace {
   std::vector<int> runs;
 
  private:
-  void grow_storage(CandArray &a, int need);
+  template <typename C>
+  [[gnu::noinline]] void grow_storage(Array<C> &a, int need) {
+    const int cap = std::max(need, std::max(16, a.cap * 2));
+    auto *p = static_cast<C *>(std::realloc(a.p, sizeof(C) * static_cast<size_t>(cap)));
+    if (p == nullptr) out_of_memory();
+    ctx.memory.solutions_opened += static_cast<double>(sizeof(C)) * cap;
+    ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
+    a.p = p;
+    a.cap = cap;
+    count_records();
+    ctx.peak_check();
+  }
   void grow_pool();
 
-  std::vector<CandArray> spare;  // released arrays kept for reuse
+  // Released arrays kept for reuse, by candidate type.
+  std::tuple<std::vector<CandArray>, std::vector<LimArray>> spare_;
+  template <typename C>
+  std::vector<Array<C>> &spares() {
+    return std::get<std::vector<Array<C>>>(spare_);
+  }
 
   FlatTrace *pool = nullptr;  // pool[0] unused: index 0 is the empty trace
   int32_t pool_n = 0;         // records in use (including the unused slot 0)
@@ -360,6 +429,105 @@ inline void merge_walk(const CandArray &L, const CandArray &R, Emit &&emit) {
 // The merge of the two compacted branch sets at node `index`, pruned by
 // `shear`, compacted (its hull not built).
 FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, double shear);
+
+// ---- Cost levels ----
+//
+// The frontier engines (frontier.*, and the limited one of flat_limits.*)
+// keep a subtree's candidates as levels: one set per cost that has any, in
+// increasing cost. The levels own their sets' arrays, which come from and go
+// back to the workspace.
+
+template <typename Set>
+struct CostLevel {
+  long long cost;
+  Set s;
+};
+template <typename Set>
+using CostLevels = std::vector<CostLevel<Set>>;
+
+// A buffered candidate for the level of cost `cost`.
+struct Newcomer {
+  long long cost;
+  Buffered b;
+};
+
+// The order land() wants: by cost, then load, then later required time first.
+inline bool newcomer_order(const Newcomer &u, const Newcomer &v) {
+  if (u.cost != v.cost) return u.cost < v.cost;
+  if (u.b.c != v.b.c) return u.b.c < v.b.c;
+  return u.b.q > v.b.q;
+}
+
+// Every array of the levels, for a collection's roots.
+template <typename Set, typename Visit>
+void level_arrays(CostLevels<Set> &ls, Visit &&visit) {
+  for (CostLevel<Set> &l : ls) {
+    visit(l.s.a);
+    visit(l.s.hull);
+  }
+}
+
+// Lands an edge's newcomers (made: by cost, then load, then later required
+// time first) in the levels of their costs: of each cost's, those that a
+// lighter one beats after the shear are left out (add_buffered's
+// precondition); add(set, group, m) appends the rest to the level of that
+// cost, which open(cost) makes when there is none. `group` and `fresh` are
+// scratch. The levels stay in increasing cost.
+template <typename Set, typename Open, typename Add>
+void land(CostLevels<Set> &ls, const std::vector<Newcomer> &made, std::vector<Buffered> &group, CostLevels<Set> &fresh,
+          Open &&open, Add &&add) {
+  fresh.clear();
+  size_t li = 0;
+  for (size_t g = 0; g < made.size();) {
+    const long long cost = made[g].cost;
+    group.clear();
+    for (; g < made.size() && made[g].cost == cost; g++) {
+      const Buffered &b = made[g].b;
+      if (!group.empty() && !beats(b.v, group.back().v)) continue;
+      if (!group.empty() && group.back().c == b.c) group.pop_back();  // same load, later required time
+      group.push_back(b);
+    }
+    while (li < ls.size() && ls[li].cost < cost) li++;
+    Set *s;
+    if (li < ls.size() && ls[li].cost == cost) {
+      s = &ls[li].s;
+    } else {
+      fresh.push_back(CostLevel<Set>{cost, open(static_cast<int>(group.size()))});
+      s = &fresh.back().s;
+    }
+    add(*s, group.data(), static_cast<int>(group.size()));
+  }
+  // Both in increasing cost: merged from the back.
+  size_t i = ls.size(), j = fresh.size(), w = ls.size() + fresh.size();
+  ls.resize(w);
+  while (j > 0) {
+    if (i > 0 && ls[i - 1].cost > fresh[j - 1].cost)
+      ls[--w] = std::move(ls[--i]);
+    else
+      ls[--w] = std::move(fresh[--j]);
+  }
+  fresh.clear();
+}
+
+// ---- Self-check ----
+
+// The invariants of a set at rest, as a list of what is broken (empty when
+// none is): counts within capacities; finite, non-negative pending update
+// and shear; the sorted part by load strictly decreasing with no newcomer
+// mark; newcomers of one type by non-increasing load; traces inside the
+// pool; hull loads strictly decreasing and the hull convex. With
+// `hull_covers` (no merge pending: after a sink, a plain edge or
+// build_hull) also no candidate above the hull. O(n log h); the engines call
+// it in Debug builds on sets of at most FLAT_CHECK_LIMIT candidates.
+std::string check_set(const Workspace &ws, const FlatSet &s, bool hull_covers);
+
+#ifdef NDEBUG
+#define FLAT_CHECK(ws, s, covers) ((void)0)
+#else
+constexpr int FLAT_CHECK_LIMIT = 512;
+#define FLAT_CHECK(ws, s, covers) \
+  assert((s).a.n > flat_core::FLAT_CHECK_LIMIT || flat_core::check_set((ws), (s), (covers)).empty())
+#endif
 
 // ---- Trace pool collection ----
 //

@@ -47,6 +47,8 @@
 #include "walk.h"
 
 using flat_core::beats;
+using flat_core::LimArray;
+using flat_core::LimCand;
 using flat_core::CandArray;
 using flat_core::driver_slack;
 using flat_core::FlatCand;
@@ -59,20 +61,6 @@ using flat_core::Workspace;
 namespace {
 
 constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
-
-struct LimCand {
-  double c;
-  double q;
-  double p;       // minus the worst wire delay to an end point of the stage
-  int32_t trace;  // index into the pool, 0 for the empty trace
-  int32_t type;   // newcomers: the buffer type; else -1
-};
-
-struct LimArray {
-  LimCand *p = nullptr;
-  int n = 0;
-  int cap = 0;
-};
 
 struct LimSet {
   LimArray a;
@@ -111,13 +99,7 @@ inline bool sweep_order(const LimCand &u, const LimCand &v) {
 
 namespace {
 
-// A buffered candidate about to join a set: real load and required time,
-// the required time sheared, the trace it drives and its 0-based type.
-struct New {
-  double c, q, v;
-  int32_t below;
-  int type;
-};
+using New = flat_core::Buffered;
 
 // The building blocks of both limited programmes (the maximum slack, and the
 // slack-cost frontier): the workspace, the gates, the set operations.
@@ -131,7 +113,6 @@ struct LimCore {
   Gate type_gate[MAX_BUFFERTYPES]{};
   std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
   std::vector<Gate> driver_only;  // the driver
-  std::vector<LimArray> spare;
   // Scratch.
   std::vector<LimCand> sorted, fresh;
   std::vector<std::pair<double, double>> stairs;
@@ -180,58 +161,42 @@ struct LimCore {
     return false;
   }
 
-  // ---- Storage (counted as the flat engine counts its arrays) ----
-  void grow(LimArray &a, int need) {
-    if (need <= a.cap) return;
-    const int cap = std::max(need, std::max(16, a.cap * 2));
-    auto *p = static_cast<LimCand *>(std::realloc(a.p, sizeof(LimCand) * static_cast<size_t>(cap)));
-    if (p == nullptr) flat_core::out_of_memory();
-    ws.ctx.memory.solutions_opened += static_cast<double>(sizeof(LimCand)) * cap;
-    ws.ctx.memory.solutions_freed += static_cast<double>(sizeof(LimCand)) * a.cap;
-    a.p = p;
-    a.cap = cap;
-    ws.count_records();
-    ws.ctx.peak_check();
-  }
-  void free_storage(LimArray &a) {
-    if (a.p != nullptr) {
-      std::free(a.p);
-      ws.ctx.memory.solutions_freed += static_cast<double>(sizeof(LimCand)) * a.cap;
-    }
-    a = LimArray{};
-  }
-  LimArray take(int need) {
-    LimArray a;
-    if (!spare.empty()) {
-      a = spare.back();
-      spare.pop_back();
-    }
-    a.n = 0;
-    grow(a, need);
-    return a;
-  }
+  // ---- Storage (the workspace's, counted as the flat engine's) ----
   void recycle(LimSet &s) {
-    if (s.a.p != nullptr) spare.push_back(s.a);
+    ws.recycle(s.a);
     ws.recycle(s.hull);
     s = LimSet{};
   }
   void discard(LimSet &s) {
-    free_storage(s.a);
+    ws.free_storage(s.a);
     ws.free_storage(s.hull);
     s = LimSet{};
   }
-  void clear_core() {
-    for (auto &a : spare) free_storage(a);
-    spare.clear();
-    ws.clear();
+  void clear_core() { ws.clear(); }
+
+  // A run of engine e (walk.h) from an empty pool: the walk's dead end, or
+  // -1; the unfinished sets of the walk are discarded whatever happens.
+  template <typename E>
+  int walk_with(E &e) {
+    start();
+    Walk<E> walk(T, ws.ctx);
+    auto drop = [&] {
+      for (auto &s : walk.sets) e.discard(s);
+    };
+    try {
+      const int d = walk.run(e);
+      drop();
+      return d;
+    } catch (...) {
+      drop();
+      throw;
+    }
   }
 
   // Storage no longer needed once the answer is known.
   void release_scratch() {
     ws.count_records();
     ws.ctx.peak_check();
-    for (auto &a : spare) free_storage(a);
-    spare.clear();
     ws.release_spare();
     ws.release_scratch();
     std::vector<LimCand>().swap(sorted);
@@ -484,7 +449,7 @@ struct LimCore {
   // takes them and the set is compacted once it has doubled.
   void append(LimSet &s, const New *buf, int m, int px, int py, bool merging, const std::vector<Gate> &above) {
     if (m == 0) return;
-    grow(s.a, s.a.n + m);
+    ws.grow(s.a, s.a.n + m);
     const int from = s.a.n;
     // Newcomers by decreasing load, as the hull takes them.
     for (int j = m - 1; j >= 0; j--) {
@@ -526,7 +491,7 @@ struct LimCore {
     });
     LimSet M;
     M.shear = shear;
-    M.a = take(static_cast<int>(pairs.size()));
+    M.a = ws.take_array<LimCand>(static_cast<int>(pairs.size()));
     sorted.resize(pairs.size());
     for (size_t k = 0; k < pairs.size(); k++)
       sorted[k] = {pairs[k].c, pairs[k].q, pairs[k].p, static_cast<int32_t>(k), -1};
@@ -575,7 +540,7 @@ struct LimCore {
   // A sink's set.
   LimSet leaf_set(const Node *t) {
     LimSet s;
-    s.a = take(1);
+    s.a = ws.take_array<LimCand>(1);
     s.a.p[0] = {Tables::load(t), t->required, 0.0, 0, -1};
     s.a.n = 1;
     s.base_n = 1;
@@ -683,15 +648,7 @@ struct FlatLimited::Impl : LimCore {
   }
 
   bool run() {
-    start();
-    Walk<Impl> walk(T, ws.ctx);
-    try {
-      dead = walk.run(*this);
-    } catch (...) {
-      for (auto &s : walk.sets) discard(s);
-      throw;
-    }
-    for (auto &s : walk.sets) discard(s);
+    dead = walk_with(*this);
     if (dead >= 0) {
       answer = MINUS_INFINITY_TIME;
       winner = -1;
@@ -734,11 +691,8 @@ bool FlatLimited::placements(std::vector<bufins::Placement> &out) const {
 
 namespace {
 
-struct Level {
-  long long cost;
-  LimSet s;
-};
-using Levels = std::vector<Level>;
+using Level = flat_core::CostLevel<LimSet>;
+using Levels = flat_core::CostLevels<LimSet>;
 
 // A candidate of either branch in a merge's sweep, real values.
 struct SweepItem {
@@ -768,8 +722,9 @@ struct LimitedFrontier::Impl : LimCore {
   bool child_is_sink = false;
   int dead = -1;
   // Scratch of the edge and the merge.
-  std::vector<std::pair<long long, New>> made;
+  std::vector<flat_core::Newcomer> made;
   std::vector<New> group;
+  Levels fresh_levels;
   std::vector<SweepItem> items;
   std::vector<SideEntry> side[2];
   std::map<long long, std::vector<Pair>> by_cost;
@@ -778,11 +733,12 @@ struct LimitedFrontier::Impl : LimCore {
   Impl(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
       : LimCore(tables, ctx, l, t) {}
   ~Impl() {
-    discard_levels(final_levels);
+    discard(final_levels);
     clear_core();
   }
 
-  void discard_levels(Levels &ls) {
+  using LimCore::discard;
+  void discard(Levels &ls) {
     for (Level &l : ls) discard(l.s);
     ls.clear();
   }
@@ -818,38 +774,16 @@ struct LimitedFrontier::Impl : LimCore {
         const int m = buffered(l.s, shear, above, buf, best, false);
         for (int j = 0; j < m; j++) made.push_back({l.cost + area[buf[j].type], buf[j]});
       }
-      std::sort(made.begin(), made.end(), [](const auto &u, const auto &v) {
-        if (u.first != v.first) return u.first < v.first;
-        if (u.second.c != v.second.c) return u.second.c < v.second.c;
-        return u.second.q > v.second.q;
-      });
-      Levels fresh_levels;
-      size_t at = 0;
-      for (size_t g = 0; g < made.size();) {
-        const long long cost = made[g].first;
-        // The cost's newcomers by load, those a lighter one dominates left out.
-        group.clear();
-        for (; g < made.size() && made[g].first == cost; g++) {
-          const New &b = made[g].second;
-          if (!group.empty() && !beats(b.v, group.back().v)) continue;
-          if (!group.empty() && group.back().c == b.c) group.pop_back();
-          group.push_back(b);
-        }
-        while (at < ls.size() && ls[at].cost < cost) at++;
-        if (at < ls.size() && ls[at].cost == cost) {
-          append(ls[at].s, group.data(), static_cast<int>(group.size()), px, py, merging, above);
-        } else {
-          Level nl{cost, LimSet{}};
-          nl.s.shear = shear;
-          nl.s.a = take(static_cast<int>(group.size()));
-          append(nl.s, group.data(), static_cast<int>(group.size()), px, py, merging, above);
-          fresh_levels.push_back(nl);
-        }
-      }
-      if (!fresh_levels.empty()) {
-        ls.insert(ls.end(), fresh_levels.begin(), fresh_levels.end());
-        std::stable_sort(ls.begin(), ls.end(), [](const Level &u, const Level &v) { return u.cost < v.cost; });
-      }
+      std::sort(made.begin(), made.end(), flat_core::newcomer_order);
+      flat_core::land(
+          ls, made, group, fresh_levels,
+          [&](int m) {
+            LimSet n;
+            n.shear = shear;
+            n.a = ws.take_array<LimCand>(m);
+            return n;
+          },
+          [&](LimSet &set, const New *b, int m) { append(set, b, m, px, py, merging, above); });
     }
     drop_empty(ls);
   }
@@ -927,10 +861,7 @@ struct LimitedFrontier::Impl : LimCore {
   using Set = Levels;
   template <typename Visit>
   static void arrays(Levels &ls, Visit &&visit) {
-    for (Level &l : ls) {
-      visit(l.s.a);
-      visit(l.s.hull);
-    }
+    flat_core::level_arrays(ls, visit);
   }
   template <typename W>
   void between(W &walk) {
@@ -956,8 +887,8 @@ struct LimitedFrontier::Impl : LimCore {
       *dead_end = T.position(L.empty() ? l : r);
     else
       M = merge(L, R, t->index, shear, above);
-    discard_levels(L);
-    discard_levels(R);
+    discard(L);
+    discard(R);
     if (*dead_end < 0 && M.empty()) *dead_end = T.position(t);
     return M;
   }
@@ -991,19 +922,11 @@ struct LimitedFrontier::Impl : LimCore {
   }
 
   bool run() {
-    start();
-    Walk<Impl> walk(T, ws.ctx);
-    try {
-      dead = walk.run(*this);
-    } catch (...) {
-      for (auto &ls : walk.sets) discard_levels(ls);
-      throw;
-    }
-    for (auto &ls : walk.sets) discard_levels(ls);
+    dead = walk_with(*this);
     if (dead >= 0) {
       points.clear();
       refs.clear();
-      discard_levels(final_levels);
+      discard(final_levels);
     }
     release_scratch();
     std::vector<SweepItem>().swap(items);

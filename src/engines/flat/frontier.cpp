@@ -61,16 +61,8 @@ using namespace flat_core;
 
 namespace {
 
-struct Level {
-  long long cost;
-  FlatSet s;
-};
-using Levels = std::vector<Level>;
-
-struct Newcomer {
-  long long cost;  // of the level it joins
-  Buffered b;
-};
+using Level = flat_core::CostLevel<FlatSet>;
+using Levels = flat_core::CostLevels<FlatSet>;
 
 // A candidate of either branch in the merge's sweep.
 struct SweepItem {
@@ -168,10 +160,7 @@ struct CostFrontier::Impl {
   using Set = Levels;
   template <typename Visit>
   static void arrays(Levels &ls, Visit &&visit) {
-    for (Level &l : ls) {
-      visit(l.s.a);
-      visit(l.s.hull);
-    }
+    level_arrays(ls, visit);
   }
   template <typename W>
   void between(W &walk) {
@@ -246,49 +235,17 @@ void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging
   if (fresh.empty()) return;
   // With equal areas the newcomers already come by level, each level's by load.
   if (!uniform_area)
-    std::sort(fresh.begin(), fresh.end(), [](const Newcomer &a, const Newcomer &b) {
-      if (a.cost != b.cost) return a.cost < b.cost;
-      if (a.b.c != b.b.c) return a.b.c < b.b.c;
-      return a.b.q > b.b.q;
-    });
-  new_levels.clear();
-  size_t li = 0;
-  for (size_t g = 0; g < fresh.size();) {
-    const long long cost = fresh[g].cost;
-    // The level's newcomers by load, those a newcomer of smaller load
-    // dominates dropped (add_buffered's precondition).
-    group.clear();
-    for (; g < fresh.size() && fresh[g].cost == cost; g++) {
-      const Buffered &b = fresh[g].b;
-      if (!group.empty() && !beats(b.v, group.back().v)) continue;
-      if (!group.empty() && group.back().c == b.c) group.pop_back();  // same load, later required time
-      group.push_back(b);
-    }
-    while (li < ls.size() && ls[li].cost < cost) li++;
-    FlatSet *s;
-    if (li < ls.size() && ls[li].cost == cost) {
-      s = &ls[li].s;
-    } else {
-      new_levels.push_back(Level{cost, FlatSet{}});
-      s = &new_levels.back().s;
-      s->shear = shear;
-      s->a = ws.take_array(static_cast<int>(group.size()));
-      if (!merging) s->hull = ws.take_array(static_cast<int>(group.size()));
-    }
-    add_buffered(ws, *s, group.data(), static_cast<int>(group.size()), px, py, merging);
-  }
-  if (!new_levels.empty()) {
-    // Both in increasing cost: merged from the back.
-    size_t i = ls.size(), j = new_levels.size(), w = ls.size() + new_levels.size();
-    ls.resize(w);
-    while (j > 0) {
-      if (i > 0 && ls[i - 1].cost > new_levels[j - 1].cost)
-        ls[--w] = std::move(ls[--i]);
-      else
-        ls[--w] = std::move(new_levels[--j]);
-    }
-    new_levels.clear();
-  }
+    std::sort(fresh.begin(), fresh.end(), flat_core::newcomer_order);
+  land(
+      ls, fresh, group, new_levels,
+      [&](int m) {
+        FlatSet n;
+        n.shear = shear;
+        n.a = ws.take_array(m);
+        if (!merging) n.hull = ws.take_array(m);
+        return n;
+      },
+      [&](FlatSet &set, const Buffered *b, int m) { add_buffered(ws, set, b, m, px, py, merging); });
   // Lazily kept dominated candidates: a level is compacted once it has doubled.
   if (!merging)
     for (Level &l : ls)
