@@ -11,7 +11,7 @@
 // (after reset_globals()).
 //
 // The readers build the model (bufins/model.h) and touch no global: reading
-// two nets in two threads is safe. The spec-shaped entry points (InputLib,
+// two nets in two threads is safe. The table-filling entry points (InputLib,
 // read_net, Input) read the model and install it into the global tables of
 // def.h for the list and fast engines and the printers.
 #pragma once

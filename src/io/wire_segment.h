@@ -10,7 +10,7 @@
 // and edge tables and linked into the tree. A run that cannot be done soundly
 // (M < 0, table limits, numbers already taken) throws InputError ("bufins: ...")
 // before anything changes.
-// On the global tables (the spec-shaped path; sink loads stay as they are).
+// On the global tables (the path of the list and fast engines; sink loads stay as they are).
 // Returns the root (&nodes[0]): when the node table has too little room it is
 // enlarged to exactly what the new nodes need and every link is made anew, so
 // pointers into the table taken before the call are stale afterwards.
