@@ -375,9 +375,17 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int w = 0;
   double last = MINUS_INFINITY_TIME;
+  // The sums come by non-decreasing load; two may round to the same load
+  // when one branch's loads differ below the other's last digit (a load of
+  // 1e20 beside one of 1e-300): the later, with the later required time,
+  // replaces the earlier, so that the loads stay strictly decreasing.
   merge_walk(L.a, R.a, [&](double c, double q, const FlatCand &a, const FlatCand &b) {
     const double v = sheared(q, c, shear);
     if (beats(v, last)) {
+      if (w > 0 && out->c == c) {
+        out++;
+        w--;
+      }
       *--out = {c, q, ws.merge_trace(a.trace, b.trace, index), -1};
       w++;
       last = v;
