@@ -617,6 +617,17 @@ std::string renumber(const std::string &text, const std::string &file, long offs
   return text.substr(0, at) + std::to_string(line + offset) + text.substr(end);
 }
 
+std::vector<FedNet> fed_nets(const RunOptions &o, long long *ahead) {
+  Feed feed(o);
+  if (ahead != nullptr) *ahead = feed.count();
+  std::vector<FedNet> nets;
+  NetItem item;
+  while (feed.next(item))
+    nets.push_back({std::move(item.name), std::move(item.path), std::move(item.text), std::move(item.file), item.offset,
+                    std::move(item.out_base), std::move(item.early_error)});
+  return nets;
+}
+
 int run(const RunOptions &o, int *signal_out) {
   *signal_out = 0;
   handle_stop_signals();

@@ -50,6 +50,24 @@ struct RunOptions {
 // output folder that cannot be made, before any net runs.
 int run(const RunOptions &options, int *signal);
 
+// A net as the feed hands it to the workers: exposed for the fuzz target,
+// which checks the cutting of multi-net files and lists without a run.
+struct FedNet {
+  std::string name;         // the summary's "net"
+  std::string path;         // the file to read; empty: `text` holds the net
+  std::string text;
+  std::string file;         // the file in messages
+  long offset = 0;          // lines of `file` above the first line of `text`
+  std::string out_base;     // DIR/BASE of the net's files, empty without --out-dir
+  std::string early_error;  // the net fails with it, unread
+};
+
+// Every net of the run's inputs and lists in the order the run takes them,
+// none read from its own file, routed or solved; *ahead (when given)
+// receives the count the progress bar makes beforehand (-1 when standard
+// input is an input). Throws InputError for a list that cannot be opened.
+std::vector<FedNet> fed_nets(const RunOptions &options, long long *ahead);
+
 // Exposed for tests: the place "FILE:LINE:" at the start of an error or
 // warning text moved down by `offset` lines (a net cut out of a multi-net
 // file is numbered from its own first line).
