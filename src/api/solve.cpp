@@ -172,7 +172,13 @@ Warn collector(std::vector<std::string> *warnings) {
 }  // namespace
 
 Net read_net(FILE *in, const std::string &name, std::vector<std::string> *warnings) {
-  return read_net_model(in, name, collector(warnings));
+  // The reader sizes its tables by the file's length, several times the
+  // records; a caller may keep thousands of nets, so it gets exactly the
+  // records.
+  Net net = read_net_model(in, name, collector(warnings));
+  net.nodes.shrink_to_fit();
+  net.edges.shrink_to_fit();
+  return net;
 }
 
 Library read_library(FILE *in, const std::string &name, std::vector<std::string> *warnings) {
