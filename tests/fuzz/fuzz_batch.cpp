@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "batch.h"
@@ -125,21 +126,18 @@ double delay_scale() {
 // (what evaluate_placement takes), with their cost and count.
 std::vector<int> buffers_of(const std::string &text, long long *cost, int *count) {
   std::vector<int> on(nodes.size(), 0);
-  std::vector<int> position_of;
-  for (size_t i = 0; i < nodes.size(); i++) {
-    if (static_cast<size_t>(nodes[i].index) >= position_of.size())
-      position_of.resize(static_cast<size_t>(nodes[i].index) + 1, -1);
-    position_of[static_cast<size_t>(nodes[i].index)] = static_cast<int>(i);
-  }
+  // Node numbers may be any integers (negative ones too): the first record
+  // carrying each.
+  std::unordered_map<int, int> position_of;
+  for (size_t i = 0; i < nodes.size(); i++) position_of.emplace(nodes[i].index, static_cast<int>(i));
   *cost = 0;
   *count = 0;
   for (size_t at = 0; at < text.size();) {
     int s = 0, e = 0, t = 0;
     if (std::sscanf(text.c_str() + at, "start %d end %d buffertype %d", &s, &e, &t) == 3) {
-      if (e < 0 || static_cast<size_t>(e) >= position_of.size() || position_of[static_cast<size_t>(e)] < 0 || t < 1 ||
-          t > n_buffertype)
-        fail("placement line names no node or type", e, t, text);
-      on[static_cast<size_t>(position_of[static_cast<size_t>(e)])] = t;
+      const auto at_e = position_of.find(e);
+      if (at_e == position_of.end() || t < 1 || t > n_buffertype) fail("placement line names no node or type", e, t);
+      on[static_cast<size_t>(at_e->second)] = t;
       *cost += buffer_area[t - 1];
       ++*count;
     }
