@@ -79,6 +79,7 @@ std::vector<std::string> make_nets(const Dir &dir, int count, int malformed, int
   const char *lists[] = {"r1", "r2", "r3", "p1", "s1423", "s5378", "s15850"};
   std::mt19937 rng(seed);
   route::Request req;
+  req.text = true;
   req.required = 1000.0;
   std::vector<std::string> paths;
   for (int i = 0; i < count; i++) {
@@ -300,6 +301,7 @@ TEST(Batch, InterruptKeepsFinishedLines) {
   write_file(dir / "lib4.lib", kLibrary);
   std::mt19937 rng(9);
   route::Request req;
+  req.text = true;
   req.required = 1000.0;
   route::Input in = route::read_input(sub_sample("r3", 60, rng), "r3", req.cap_unit, req.time_unit(), Warn());
   const std::string net = route::route_net(in, req, "test", "r3").text;

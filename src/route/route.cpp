@@ -838,6 +838,81 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
   return out;
 }
 
+double round15(double v) {
+  if (v == 0.0) return 0.0;  // figure() prints "0" for -0 too
+  if (std::fabs(v) < 1e15 && v == std::trunc(v)) return v;
+  char buf[GENERAL15_MAX_CHARS];
+  const char *end = put_figure(buf, v);
+  double back;
+  parse_real(buf, end, &back);
+  return back;
+}
+
+bufins::Net net_model(const Net &net, const Input &in, double r0, double c0, const Point &driver, double driver_res) {
+  bufins::Net m;
+  m.wire_resistance = round15(r0);
+  m.wire_capacitance = round15(c0);
+  m.driver_resistance = round15(driver_res);
+  if (in.driver_max_cap) m.driver_max_cap = round15(*in.driver_max_cap);
+  m.nodes.resize(net.nodes.size());
+  for (size_t i = 0; i < net.nodes.size(); i++) {
+    const NetNode &from = net.nodes[i];
+    bufins::Node &to = m.nodes[i];
+    to.index = from.index;
+    to.x = round15(from.x);
+    to.y = round15(from.y);
+    if (i == 0) {
+      to.kind = bufins::NodeKind::driver;
+      to.x = round15(driver.x);
+      to.y = round15(driver.y);
+    } else if (i <= static_cast<size_t>(net.sinks)) {
+      const Sink &k = in.sinks[i - 1];
+      to.kind = bufins::NodeKind::sink;
+      to.load = round15(k.cap);
+      to.required = round15(k.time);
+    } else {
+      to.kind = bufins::NodeKind::candidate;
+    }
+  }
+  // The edges in net_text's order: pre-order, both edges of a node first.
+  m.edges.reserve(net.nodes.size());
+  std::vector<int> stack{0};
+  while (!stack.empty()) {
+    const int v = stack.back();
+    stack.pop_back();
+    const NetNode &node = net.nodes[v];
+    for (int c : node.children) m.edges.push_back({node.index, net.nodes[c].index});
+    for (auto c = node.children.rbegin(); c != node.children.rend(); ++c) stack.push_back(*c);
+  }
+  link_net_model(m, in.name);
+  return m;
+}
+
+void warn_implausible(const Input &in, const Request &req, const std::string &program, const Warn &warn) {
+  if (req.cap_unit > 1e-9 || req.cap_unit < 1e-18) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s: warning: --cap-unit=%g: a capacitance unit of %g F is far from any real one (1e-15 for fF, "
+                  "1e-12 for pF)",
+                  program.c_str(), req.cap_unit, req.cap_unit);
+    warn(text);
+  }
+  std::string unit;
+  if (in.kind != InputKind::PIN_FILE) {
+    char text[128];
+    std::snprintf(text, sizeof text, "the net's capacitance unit, %g F (--cap-unit)", req.cap_unit);
+    unit = text;
+  }
+  UnitCheck loads(Quantity::CAPACITANCE, "sink load capacitance");
+  for (const Sink &k : in.sinks) loads.see(k.cap, k.line);
+  loads.report(warn, in.name, unit);
+  if (in.c0 && !req.wire_cap) {
+    UnitCheck c0(Quantity::WIRE_CAP, "wire capacitance per unit length");
+    c0.see(*in.c0, 0);
+    c0.report(warn, in.name, unit.empty() ? unit : unit + " per length unit");
+  }
+}
+
 // bufins-route's defaults, and the magnitude a net may hold (as the net reader accepts).
 constexpr double DEFAULT_DRIVER_RES = 100.0;
 constexpr double MAX_REQUIRED_MAGNITUDE = 1e60;
@@ -892,12 +967,21 @@ Routed route_net(Input &in, const Request &req, const std::string &written_by, c
   SteinerReport report;
   const Shape shape = in.kind == InputKind::ROUTED_TREE
                                  ? routed_shape(in, driver)
-                                 : steiner_shape(in, driver, req.alpha, &report);
+                                 : steiner_shape(in, driver, req.alpha, req.text ? &report : nullptr);
   NetRequest limits;
   limits.pitch = req.pitch;
   limits.max_nodes = MAX_NODES;
   const Net net = make_net(shape, in, limits);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+
+  Routed out;
+  out.net = net_model(net, in, *r0, *c0, driver, driver_res);
+  out.sinks = in.sinks.size();
+  out.nodes = net.nodes.size();
+  out.wire_length = net.wire_length;
+  out.longest_path = net.longest_path;
+  out.seconds = seconds;
+  if (!req.text) return out;
 
   std::vector<std::string> header;
   header.push_back("Written by " + written_by + " from " + source + " (" +
@@ -931,13 +1015,7 @@ Routed route_net(Input &in, const Request &req, const std::string &written_by, c
                   req.cap_unit, req.time_unit(), figure(req.required ? *req.required : 0.0).c_str());
     header.push_back(units);
   }
-  Routed out;
   out.text = net_text(net, in, *r0, *c0, driver, driver_res, header);
-  out.sinks = in.sinks.size();
-  out.nodes = net.nodes.size();
-  out.wire_length = net.wire_length;
-  out.longest_path = net.longest_path;
-  out.seconds = seconds;
   return out;
 
 }
