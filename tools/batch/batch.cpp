@@ -479,7 +479,7 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o, con
         fail(out, "Cannot open file: " + item.path + ": " + std::strerror(read_errno));
       }
     }
-    if (item.offset > 0) {
+    if (item.offset > 0 && item.early_error.empty()) {  // an early error names its line already
       out.error = renumber(out.error, item.file, item.offset);
       for (std::string &w : out.warnings) w = renumber(w, item.file, item.offset);
     }
