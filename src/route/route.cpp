@@ -88,12 +88,19 @@ int decimals(const char *p, const char *end) {
 struct Scanner {
   const std::string &file;
   long line;
-  std::string what;
+  // What the line is ("sink line", "KEY line"), put together only for a
+  // message: a sink list has a few lines a sink.
+  const std::string *key;
+  const char *kind;
   const char *p;
   const char *end;
 
-  Scanner(const std::string &f, const Line &l, std::string w, const char *from)
-      : file(f), line(l.number), what(std::move(w)), p(from), end(l.e) {}
+  Scanner(const std::string &f, const Line &l, const char *w, const char *from)
+      : file(f), line(l.number), key(nullptr), kind(w), p(from), end(l.e) {}
+  Scanner(const std::string &f, const Line &l, const std::string &k, const char *w, const char *from)
+      : file(f), line(l.number), key(&k), kind(w), p(from), end(l.e) {}
+
+  std::string what_text() const { return key ? *key + kind : std::string(kind); }
 
   // Skips the first word (the keyword).
   Scanner &after_keyword() {
@@ -107,16 +114,17 @@ struct Scanner {
   double real(const char *field) {
     double v;
     const char *stop = parse_real(p, end, &v);
-    if (stop == p) input_error(file, line, "%s: missing or unreadable %s", what.c_str(), field);
+    if (stop == p) input_error(file, line, "%s: missing or unreadable %s", what_text().c_str(), field);
     if (!std::isfinite(v) || std::fabs(v) > MAX_MAGNITUDE)
-      input_error(file, line, "%s: %s is not a finite number of magnitude up to %g", what.c_str(), field, MAX_MAGNITUDE);
+      input_error(file, line, "%s: %s is not a finite number of magnitude up to %g", what_text().c_str(), field,
+                  MAX_MAGNITUDE);
     p = stop;
     return v;
   }
 
   double non_negative(const char *field) {
     double v = real(field);
-    if (v < 0.0) input_error(file, line, "%s: %s must not be negative", what.c_str(), field);
+    if (v < 0.0) input_error(file, line, "%s: %s must not be negative", what_text().c_str(), field);
     return v;
   }
 
@@ -125,8 +133,8 @@ struct Scanner {
     bool overflow;
     const char *stop = parse_integer(p, end, &v, &overflow);
     if (stop == p || (stop < end && !is_space(*stop)))
-      input_error(file, line, "%s: missing or unreadable %s (an integer)", what.c_str(), field);
-    if (overflow || v < lo || v > hi) input_error(file, line, "%s: %s must be from %ld to %ld", what.c_str(), field, lo, hi);
+      input_error(file, line, "%s: missing or unreadable %s (an integer)", what_text().c_str(), field);
+    if (overflow || v < lo || v > hi) input_error(file, line, "%s: %s must be from %ld to %ld", what_text().c_str(), field, lo, hi);
     p = stop;
     return v;
   }
@@ -245,7 +253,7 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
     std::string key;
     const char *value;
     if (!key_value(l, key, &value)) continue;
-    Scanner s(name, l, key + " line", value);
+    Scanner s(name, l, key, " line", value);
     if (key == "NumPins") {
       pins_line = l.number;
       pins = s.integer("pin count", 0, MAX_NODES);
@@ -762,7 +770,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   sorted.reserve(net.nodes.size());
   for (int i = 0; i <= n_sinks; i++) {
     where[i] = i;
-    sorted.push_back(net.nodes[i]);
+    sorted.push_back(std::move(net.nodes[i]));
   }
   sorted[0].index = 0;
   for (int i = 0; i < n_sinks; i++) {
@@ -772,7 +780,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   for (int v : order)
     if (v > n_sinks) {
       where[v] = static_cast<int>(sorted.size());
-      sorted.push_back(net.nodes[v]);
+      sorted.push_back(std::move(net.nodes[v]));
       sorted.back().index = static_cast<int>(next++);
     }
   for (NetNode &node : sorted)

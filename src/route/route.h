@@ -9,6 +9,8 @@
 // the caller; nothing touches the library's global tables.
 #pragma once
 
+#include <cassert>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,11 +92,27 @@ struct SteinerReport {
 // trade-off alpha (0 to 1).
 Shape steiner_shape(const Input &in, const steiner::Point &driver, double alpha, SteinerReport *report);
 
+// A node's children: at most two (a binary net), kept in the node.
+struct Children {
+  int at[2] = {-1, -1};
+  int count = 0;
+  void push_back(int c) {
+    assert(count < 2);
+    at[count++] = c;
+  }
+  int *begin() { return at; }
+  int *end() { return at + count; }
+  const int *begin() const { return at; }
+  const int *end() const { return at + count; }
+  std::reverse_iterator<const int *> rbegin() const { return std::reverse_iterator<const int *>(end()); }
+  std::reverse_iterator<const int *> rend() const { return std::reverse_iterator<const int *>(begin()); }
+};
+
 struct NetNode {
   int index = 0;
   int type = 0;  // NODE_DRIVER, NODE_CANDIDATE, NODE_SINK
   double x = 0.0, y = 0.0;
-  std::vector<int> children;  // positions in Net::nodes, at most two
+  Children children;  // positions in Net::nodes
 };
 
 // The binary net: nodes[0] is the driver, nodes[1 .. sinks] the sinks in

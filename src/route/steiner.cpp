@@ -531,15 +531,17 @@ Tree edge_substitution(const std::vector<Point> &pins) {
         // One path per neighbour x serves every link at x: the link that
         // ends the path at x is not counted when it is the one joined.
         if (x == w || !tree_path(w, x, r, path)) continue;
+        // The path touches x by one link (at_x), so one pass finds both.
         int at_x = -1;
         double first = -1.0, second = -1.0;  // longest link, longest but at_x
         for (int k : path) {
           const double len = length_of(k);
-          if (links[k].first == x || links[k].second == x) at_x = k;
+          if (links[k].first == x || links[k].second == x)
+            at_x = k;
+          else
+            second = std::max(second, len);
           first = std::max(first, len);
         }
-        for (int k : path)
-          if (k != at_x) second = std::max(second, length_of(k));
         for (const int *at = adj.begin(x); at != adj.end(x); ++at) {
           const int e = *at;
           const int a = links[e].first, b = links[e].second;
