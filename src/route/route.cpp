@@ -247,6 +247,7 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
   const std::string &name = in.name;
   long pins_line = 0, pins = -1;
   std::map<long, long> id_line;
+  long top_id = -1;
   std::vector<long> coordinate_line, load_line;
   for (const Line &l : lines) {
     if (*l.b == '#') continue;
@@ -264,8 +265,16 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
                           s.non_negative("capacitance per unit length"), cap_unit, "--cap-unit");
     } else if (key == "Sink") {
       const long id = s.integer("sink id", 0, INT_MAX - 1);
-      auto [at, fresh] = id_line.emplace(id, l.number);
-      if (!fresh) input_error(name, l.number, "Sink line: sink %ld is already listed at line %ld", id, at->second);
+      // Ids above every one before are new (lists number their sinks in
+      // order); the map of ids to lines is made only for a list that does not.
+      if (id > top_id && id_line.empty()) {
+        top_id = id;
+      } else {
+        if (id_line.empty())
+          for (const Sink &k : in.sinks) id_line.emplace(k.index - 1, k.line);
+        auto [at, fresh] = id_line.emplace(id, l.number);
+        if (!fresh) input_error(name, l.number, "Sink line: sink %ld is already listed at line %ld", id, at->second);
+      }
       Sink k;
       k.index = static_cast<int>(id + 1);
       k.line = l.number;
