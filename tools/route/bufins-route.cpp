@@ -30,6 +30,7 @@
 #include "bufins/route.h"
 #include "output_file.h"
 #include "route.h"
+#include "run_reporting.h"
 
 namespace {
 
@@ -274,16 +275,5 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  try {
-    return run(request);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  } catch (const OutputError &e) {
-    report_output_error(e);
-    return 1;
-  } catch (const std::bad_alloc &) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: out of memory\n", kProgram.name);
-    return 1;
-  }
+  return cmdline::run_reporting(kProgram.name, [&] { return run(request); }, report_output_error);
 }
