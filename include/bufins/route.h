@@ -50,7 +50,8 @@ struct RouteOptions {
   // The net's capacitance unit in farads, for sink lists (1e-15: fF, times
   // then in ps with resistances in ohms).
   double cap_unit = 1e-15;
-  // A routed tree's sink list (its text and the name it has in messages).
+  // A routed tree's sink list: its text, and its name in messages ("loads"
+  // when none is given).
   std::string loads, loads_name;
   // Names in messages and in the net file's header ("Written by PROGRAM
   // VERSION from SOURCE"; SOURCE defaults to the input's name).

@@ -36,8 +36,8 @@ RoutedNet route(const std::string &text, const std::string &name, const RouteOpt
     if (options.loads_name.empty() && options.loads.empty())
       input_error(in.name, 0,
                   "a routed tree carries no sink loads: give the sink list it was routed over with --loads=FILE");
-    const ::route::Input list =
-        ::route::read_input(options.loads, options.loads_name, req.cap_unit, req.time_unit(), warn);
+    const ::route::Input list = ::route::read_input(
+        options.loads, options.loads_name.empty() ? "loads" : options.loads_name, req.cap_unit, req.time_unit(), warn);
     if (list.kind != ::route::InputKind::SINK_LIST)
       input_error(list.name, 0, "--loads needs a sink list (NumPins, Sink, Coordinate, Capacitive Load), not a %s",
                   ::route::kind_name(list.kind));
@@ -46,7 +46,7 @@ RoutedNet route(const std::string &text, const std::string &name, const RouteOpt
       warn(options.program + ": a routed tree is kept as routed" +
            (req.alpha_given ? ": --alpha has no effect" : "") +
            (req.driver ? ": the driver's wire to the tree's root is a straight one from --driver" : ""));
-  } else if (!options.loads_name.empty()) {
+  } else if (!options.loads_name.empty() || !options.loads.empty()) {
     input_error(in.name, 0, "--loads applies to a routed tree, and this is a %s", ::route::kind_name(in.kind));
   }
   ::route::warn_implausible(in, req, options.program, warn);
