@@ -227,8 +227,15 @@ bool key_value(const Line &l, std::string &key, const char **value) {
   return true;
 }
 
+// key == word without a call per word: a sink list has a few lines a sink,
+// each compared with up to seven keys.
+template <size_t N>
+inline bool is_key(const std::string &key, const char (&word)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), word, N - 1) == 0;
+}
+
 bool is_sink_list_key(const std::string &key) {
-  return key == "NumPins" || key == "PerUnitResistance" || key == "PerUnitCapacitance" || key == "Sink";
+  return is_key(key, "NumPins") || is_key(key, "PerUnitResistance") || is_key(key, "PerUnitCapacitance") || is_key(key, "Sink");
 }
 
 // A sink list's value in the net's unit: the file's value (farads, seconds,
@@ -255,15 +262,15 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
     const char *value;
     if (!key_value(l, key, &value)) continue;
     Scanner s(name, l, key, " line", value);
-    if (key == "NumPins") {
+    if (is_key(key, "NumPins")) {
       pins_line = l.number;
       pins = s.integer("pin count", 0, MAX_NODES);
-    } else if (key == "PerUnitResistance") {
+    } else if (is_key(key, "PerUnitResistance")) {
       in.r0 = s.non_negative("resistance per unit length");
-    } else if (key == "PerUnitCapacitance") {
+    } else if (is_key(key, "PerUnitCapacitance")) {
       in.c0 = in_net_unit(name, l.number, "capacitance per unit length",
                           s.non_negative("capacitance per unit length"), cap_unit, "--cap-unit");
-    } else if (key == "Sink") {
+    } else if (is_key(key, "Sink")) {
       const long id = s.integer("sink id", 0, INT_MAX - 1);
       // Ids above every one before are new (lists number their sinks in
       // order); the map of ids to lines is made only for a list that does not.
@@ -283,15 +290,15 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
       in.downstream.push_back(0.0);
       coordinate_line.push_back(0);
       load_line.push_back(0);
-    } else if (key == "Coordinate" || key == "Capacitive Load" || key == "Downstream_Delay") {
+    } else if (is_key(key, "Coordinate") || is_key(key, "Capacitive Load") || is_key(key, "Downstream_Delay")) {
       if (in.sinks.empty()) input_error(name, l.number, "%s line before the first Sink line", key.c_str());
       Sink &k = in.sinks.back();
-      if (key == "Coordinate") {
+      if (is_key(key, "Coordinate")) {
         if (coordinate_line.back()) input_error(name, l.number, "Coordinate line: sink %d already has one at line %ld", k.index - 1, coordinate_line.back());
         coordinate_line.back() = l.number;
         k.x = s.real("x coordinate");
         k.y = s.real("y coordinate");
-      } else if (key == "Capacitive Load") {
+      } else if (is_key(key, "Capacitive Load")) {
         if (load_line.back()) input_error(name, l.number, "Capacitive Load line: sink %d already has one at line %ld", k.index - 1, load_line.back());
         load_line.back() = l.number;
         k.cap = in_net_unit(name, l.number, "load (farad)", s.non_negative("load (farad)"), cap_unit, "--cap-unit");
