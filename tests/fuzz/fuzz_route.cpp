@@ -15,8 +15,9 @@
 // Inputs whose pins stand at seven to nine places are skipped (see below).
 // What must hold: the readers and the routing either refuse the input with an
 // InputError or give a net text that the net reader accepts as it is (the
-// node and sink counts bufins-route reports, the wire length it reports) and
-// that the flat engine solves with a small library.
+// node and sink counts bufins-route reports, the wire length it reports, and
+// bit for bit the model the routing hands back without the text) and that
+// the flat engine solves with a small library.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -75,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
 
   route::Request req;
+  req.text = true;
   static const double alphas[] = {0.0, 0.3, 0.7, 1.0};
   req.alpha = alphas[opt & 3];
   req.alpha_given = (opt & 3) != 0;
@@ -133,6 +135,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   if (net.nodes.size() != routed.nodes || static_cast<size_t>(net.sinks()) != routed.sinks)
     fail("node or sink count of the net read", static_cast<double>(net.nodes.size()), static_cast<double>(routed.nodes));
+  // The model handed back without the text is the net read, to the last bit.
+  const bufins::Net &m = routed.net;
+  bool same = m.nodes.size() == net.nodes.size() && m.edges.size() == net.edges.size() &&
+              m.driver_resistance == net.driver_resistance && m.driver_max_cap == net.driver_max_cap &&
+              m.wire_resistance == net.wire_resistance && m.wire_capacitance == net.wire_capacitance;
+  for (size_t i = 0; same && i < m.nodes.size(); i++) {
+    const bufins::Node &a = m.nodes[i], &b = net.nodes[i];
+    same = a.index == b.index && a.kind == b.kind && a.x == b.x && a.y == b.y && a.load == b.load &&
+           a.required == b.required && a.left == b.left && a.right == b.right;
+  }
+  for (size_t i = 0; same && i < m.edges.size(); i++)
+    same = m.edges[i].from == net.edges[i].from && m.edges[i].to == net.edges[i].to;
+  if (!same) fail("the routed model differs from the net its text reads as", 0, 0, routed.text);
   // The net's wire length as bufins sees it (rectilinear distances between
   // the written coordinates) is the length routed, up to the coordinates'
   // printed digits.
