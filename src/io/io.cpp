@@ -44,11 +44,15 @@ constexpr double MAX_INPUT_MAGNITUDE = 1e60;
 struct LineTable {
   std::vector<uint32_t> low;
   std::vector<std::pair<size_t, long>> high;  // (first record, high word), in record order
+  long top = 0;                                // the last high word, 0 before any
 };
 
 inline void line_push(LineTable &t, long line) {
   const long h = line >> 32;
-  if ((t.high.empty() ? 0 : t.high.back().second) != h) t.high.emplace_back(t.low.size(), h);
+  if (__builtin_expect(h != t.top, 0)) {
+    t.high.emplace_back(t.low.size(), h);
+    t.top = h;
+  }
   t.low.push_back(static_cast<uint32_t>(line));
 }
 
@@ -70,6 +74,7 @@ long line_of(const LineTable &t, size_t k) {
 void line_reset(LineTable &t, size_t capacity) {
   std::vector<uint32_t>().swap(t.low);
   std::vector<std::pair<size_t, long>>().swap(t.high);
+  t.top = 0;
   if (capacity > 0) t.low.reserve(capacity);
 }
 
@@ -88,12 +93,6 @@ std::string vformat(const char *format, va_list ap) {
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Calls handle(begin, end, number) for every line of the stream that is not
-// empty; [begin, end) excludes the newline and stops at the line's first NUL
-// byte, where a C string of the line would end (no keyword holds a NUL, so
-// this changes no keyword match). Lines may have any length; a final line
-// without a newline is handled too. A read error (a directory given as a file,
-// say) must not pass for the end of an empty file.
 // Bytes left to read in `in` when it is a regular file, -1 when that cannot be
 // known (a pipe, a terminal, a stream without a descriptor).
 long long bytes_left(FILE *in) {
@@ -112,13 +111,18 @@ long long bytes_left(FILE *in) {
 // say) must not pass for the end of an empty file.
 //
 // The block is sized to the file when its size is known (a small file gets a
-// small block) and never zero-filled: only the bytes read are touched.
+// small block) and never zero-filled: only the bytes read are touched. It
+// carries LINE_PAD bytes behind the text, zero behind the last byte read, so
+// that the line scanners may load 8 bytes at once anywhere in a line, and
+// the byte at `end` is never a digit, a '.' or a sign ('\n', or NUL).
+constexpr size_t LINE_PAD = 16;
+
 template <typename Handler>
 void for_each_line(FILE *in, const std::string &name, Handler handle) {
   constexpr size_t BLOCK = 1 << 16;
   const long long left = bytes_left(in);
   size_t size = left >= 0 && static_cast<unsigned long long>(left) < BLOCK ? static_cast<size_t>(left) + 1 : BLOCK;
-  std::unique_ptr<char[]> buf(new char[size]);  // grows for longer lines
+  std::unique_ptr<char[]> buf(new char[size + LINE_PAD]);  // grows for longer lines
   size_t kept = 0;  // bytes of an unfinished line at the front of buf
   long number = 1;
   auto deliver = [&](const char *b, const char *e, bool nul) {
@@ -136,13 +140,14 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
   };
   for (;;) {
     if (kept == size) {
-      std::unique_ptr<char[]> bigger(new char[2 * size]);
+      std::unique_ptr<char[]> bigger(new char[2 * size + LINE_PAD]);
       std::memcpy(bigger.get(), buf.get(), kept);
       buf = std::move(bigger);
       size *= 2;
     }
     size_t got = std::fread(buf.get() + kept, 1, size - kept, in);
     if (got == 0) break;
+    std::memset(buf.get() + kept + got, 0, LINE_PAD);
     const char *line = buf.get();
     const char *search = buf.get() + kept;  // the kept part holds no newline
     const char *end = buf.get() + kept + got;
@@ -154,6 +159,7 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
     }
     kept = end - line;
     std::memmove(buf.get(), line, kept);
+    std::memset(buf.get() + kept, 0, LINE_PAD);
   }
   if (std::ferror(in)) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
   if (kept > 0) deliver(buf.get(), buf.get() + kept, true);
@@ -243,6 +249,107 @@ inline const char *integer_at(const char *p, const char *end, long *value, bool 
   *overflow = over;
   *value = over ? (negative ? LONG_MIN : LONG_MAX) : v;
   return q;
+}
+
+// ---- The common shape of a line, eight bytes at a time ----
+//
+// Nets written by programs (bufins' own final nets among them) spell every
+// number the same way: one blank before it, plain digits, a point, digits.
+// The scanners below read exactly that shape, eight digits per step, and
+// give up (returning nullptr) on anything else, leaving the line to Fields,
+// which reads every form strtod and strtol accept and names every fault.
+// Where they succeed they yield the very values Fields would: the digits
+// they take are the ones real_at's short-decimal rule takes, rounded by the
+// same single division.
+
+inline uint64_t load8(const char *p) {
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;  // little-endian: p[0] in the low byte
+}
+
+// Leading decimal digits among the 8 bytes of x, 0 to 8; y is x ^ '0'... in
+// every byte (a digit's value in each digit byte).
+__attribute__((always_inline)) inline int digit_run(uint64_t y) {
+  const uint64_t high = 0x8080808080808080ull;
+  const uint64_t bad = (((y & ~high) + 0x7676767676767676ull) | y) & high;  // bit 7: byte > 9
+  return bad ? __builtin_ctzll(bad) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digit bytes of y, p[0] the leading digit.
+__attribute__((always_inline)) inline uint64_t digits_value(uint64_t y, int n) {
+  y = (y << (8 * (8 - n))) & 0x0F0F0F0F0F0F0F0Full;  // leading zeros shifted in
+  y = (y * 2561) >> 8;
+  y = ((y & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+  return ((y & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
+}
+
+constexpr uint64_t kZeros = 0x3030303030303030ull;
+constexpr uint64_t kPow10[] = {1,          10,          100,          1000,          10000,         100000,
+                               1000000,    10000000,    100000000,    1000000000,    10000000000,   100000000000,
+                               1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000};
+
+#define BUFINS_INLINE inline __attribute__((always_inline))
+
+// A run of 8 to 16 digits at p (the first 8 known to be digits): its value
+// in *v, its length in *n, its end.
+__attribute__((noinline)) const char *long_digits(const char *p, uint64_t *v, int *n) {
+  uint64_t value = digits_value(load8(p) ^ kZeros, 8);
+  const uint64_t z = load8(p + 8) ^ kZeros;
+  const int b = digit_run(z);
+  if (b > 0) value = value * kPow10[b] + digits_value(z, b);
+  *v = value;
+  *n = 8 + b;
+  return p + 8 + b;
+}
+
+// A run of digits at p, at most 16 taken: its value in *v, its length in *n,
+// its end.
+BUFINS_INLINE const char *digits16(const char *p, uint64_t *v, int *n) {
+  const uint64_t y = load8(p) ^ kZeros;
+  const int a = digit_run(y);
+  if (a == 8) return long_digits(p, v, n);
+  *v = a ? digits_value(y, a) : 0;
+  *n = a;
+  return p + a;
+}
+
+// " digits" ending before a blank or the line's end: a node number of up to 9
+// digits, so within an int.
+BUFINS_INLINE const char *quick_index(const char *p, const char *end, int *value) {
+  if (*p != ' ') return nullptr;
+  uint64_t v;
+  int n;
+  const char *q = digits16(p + 1, &v, &n);
+  if (n == 0 || n > 9 || (q != end && !is_space(*q))) return nullptr;
+  *value = static_cast<int>(v);
+  return q;
+}
+
+// " [-]digits[.digits]" ending before a blank or the line's end, of at most 19
+// digits and a value below 2^53 + 1 before the point is placed: the short
+// decimals real_at reads as m / 10^k.
+BUFINS_INLINE const char *quick_real(const char *p, const char *end, double *value) {
+  if (*p != ' ') return nullptr;
+  p++;
+  const bool negative = *p == '-';
+  p += negative;
+  uint64_t whole, fraction = 0;
+  int n, k = 0;
+  p = digits16(p, &whole, &n);
+  if (n == 0) return nullptr;
+  if (*p == '.') {
+    p = digits16(p + 1, &fraction, &k);
+    if (k == 16 && is_digit(*p)) return nullptr;
+  }
+  if (n + k > 19 || (p != end && !is_space(*p))) return nullptr;
+  const uint64_t m = whole * kPow10[k] + fraction;  // below 10^19 < 2^64
+  if (m > (uint64_t{1} << 53)) return nullptr;
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                       1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+  const double v = static_cast<double>(m) / kPowers[k];
+  *value = negative ? -v : v;
+  return p;
 }
 
 // Field scanner over one line: the first word (the keyword) is skipped, then
@@ -930,7 +1037,47 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
       driver_res(Quantity::RESISTANCE, "driver output resistance"),
       wire_res(Quantity::WIRE_RES, "wire resistance per unit length"),
       wire_cap(Quantity::WIRE_CAP, "wire capacitance per unit length");
+  // Sink, candidate and edge lines in the common shape (quick_index,
+  // quick_real): the checks of the lines below that such a line can fail,
+  // then the record. Any other line, or one failing a check, is read below.
+  auto quick = [&](const char *b, const char *e, long number) -> bool {
+    const size_t length = static_cast<size_t>(e - b);
+    if (*b == 'e') {
+      if (length < 5 || std::memcmp(b, "edge ", 5) != 0 || n_edges >= MAX_EDGES) return false;
+      int s, t;
+      const char *p = quick_index(b + 4, e, &s);
+      if (p == nullptr || (p = quick_index(p, e, &t)) == nullptr) return false;
+      net.edges.push_back(bufins::Edge{s, t});
+      line_push(lines.edges, number);
+      n_edges++;
+      return true;
+    }
+    if (n_nodes == 0 || n_nodes >= MAX_NODES) return false;
+    bufins::Node n;
+    const char *p;
+    if (*b == 'c') {
+      if (length < 10 || std::memcmp(b, "candidate ", 10) != 0) return false;
+      if ((p = quick_index(b + 9, e, &n.index)) == nullptr || n.index == 0 || (p = quick_real(p, e, &n.x)) == nullptr ||
+          quick_real(p, e, &n.y) == nullptr)
+        return false;
+      n.kind = NodeKind::candidate;
+      seen_candidate = true;
+    } else {
+      if (length < 5 || std::memcmp(b, "sink ", 5) != 0 || seen_candidate) return false;
+      if ((p = quick_index(b + 4, e, &n.index)) == nullptr || n.index == 0 || (p = quick_real(p, e, &n.x)) == nullptr ||
+          (p = quick_real(p, e, &n.y)) == nullptr || (p = quick_real(p, e, &n.load)) == nullptr || n.load < 0.0 ||
+          quick_real(p, e, &n.required) == nullptr)
+        return false;
+      n.kind = NodeKind::sink;
+      loads.see(n.load, number);
+    }
+    nodes.push_back(n);
+    line_push(lines.nodes, number);
+    n_nodes++;
+    return true;
+  };
   for_each_line(in, name, [&](const char *b, const char *e, long number) {
+    if ((*b == 'c' || *b == 'e' || *b == 's') && quick(b, e, number)) return;
     switch (*b) {
       case 'w':
         if (starts_with(b, e, "wire_re", 7)) {
