@@ -421,6 +421,12 @@ TEST(NetCheck, EdgesThatDoNotFormTheTreeAreRejected) {
   // A sink below a candidate that is itself outside the tree.
   EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 0 0\n" + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 14 2\n"), "t.net:5: sink 2 is not connected to the driver");
   EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 12 2\n"), "t.net:8: candidate 13 has no child");
+  // Lines of records found after reading, with other lines between them.
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2 100\n# a\nsink 1 10 0 5 300\nsink 2 0 10 7 400\n\n\ncandidate 11 1 1\n"
+                                   "candidate 12 5 0\n#\ncandidate 13 0 5\nedge 0 11\n\nedge 11 13\n# b\nedge 11 12\n"
+                                   "edge 12 1\nedge 12 2\n"), "t.net:10: candidate 13 has no child");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\n\nedge 11 13\n# c\n#\nedge 11 12\nedge 12 1\n\nedge 13 12\n"),
+                     "t.net:17: node 12 is already the child of the edge at line 14");
 }
 
 TEST(TreeLinker, FirstTwoKnownEdgesGiveLeftAndRight) {

@@ -6,11 +6,11 @@
 // values and end positions of strtod and strtol. Node numbers are resolved
 // through a flat table (NodeIndex), never a node-allocating map.
 //
-// The readers keep a line number for every node and edge record so that a
-// fault found after reading (a duplicate index, a third child, a cycle) can
-// still be reported as "file:line: ..."; those tables are released once the
-// net is checked. Tree walks use explicit stacks: a net may be a chain of 1.6
-// million nodes.
+// The readers keep the line of every node and edge record (as runs of
+// consecutive lines, LineTable) so that a fault found after reading (a
+// duplicate index, a third child, a cycle) can still be reported as
+// "file:line: ..."; those tables are released once the net is checked. Tree
+// walks use explicit stacks: a net may be a chain of 1.6 million nodes.
 //
 // Writing formats every number into a large buffer ("%f" figures through
 // format_fixed6, which gives printf's bytes) and hands whole blocks to stdio.
@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include "output_file.h"
@@ -39,21 +40,22 @@ namespace {
 
 constexpr double MAX_INPUT_MAGNITUDE = 1e60;
 
-// Net-file lines of the records read, 32 bits each: lines only grow from one
-// record to the next, so their high words are kept once per change.
+// Net-file lines of the records read. Records of one kind mostly stand on
+// consecutive lines, so the table keeps only where that breaks: a run is its
+// first record and that record's line, the records after it standing on the
+// lines after it up to the next run. A machine-written net needs a handful
+// of runs for a million records; a file with a comment between any two
+// records needs one run a record.
 struct LineTable {
-  std::vector<uint32_t> low;
-  std::vector<std::pair<size_t, long>> high;  // (first record, high word), in record order
-  long top = 0;                                // the last high word, 0 before any
+  std::vector<std::pair<size_t, long>> runs;  // (first record, its line), in record order
+  size_t count = 0;                           // records
+  long next = 0;                              // the line that continues the last run
 };
 
 inline void line_push(LineTable &t, long line) {
-  const long h = line >> 32;
-  if (__builtin_expect(h != t.top, 0)) {
-    t.high.emplace_back(t.low.size(), h);
-    t.top = h;
-  }
-  t.low.push_back(static_cast<uint32_t>(line));
+  if (__builtin_expect(line != t.next, 0)) t.runs.emplace_back(t.count, line);
+  t.count++;
+  t.next = line + 1;
 }
 
 struct LineTables {
@@ -62,21 +64,38 @@ struct LineTables {
 };
 
 long line_of(const LineTable &t, size_t k) {
-  if (k >= t.low.size()) return 0;  // a net built in code: no lines
-  long h = 0;
-  for (const auto &mark : t.high) {
-    if (mark.first > k) break;
-    h = mark.second;
-  }
-  return static_cast<long>((static_cast<uint64_t>(h) << 32) | t.low[k]);
+  if (k >= t.count) return 0;  // a net built in code: no lines
+  auto run = std::upper_bound(t.runs.begin(), t.runs.end(), k,
+                              [](size_t record, const std::pair<size_t, long> &r) { return record < r.first; });
+  --run;  // the first record starts a run
+  return run->second + static_cast<long>(k - run->first);
 }
 
-void line_reset(LineTable &t, size_t capacity) {
-  std::vector<uint32_t>().swap(t.low);
-  std::vector<std::pair<size_t, long>>().swap(t.high);
-  t.top = 0;
-  if (capacity > 0) t.low.reserve(capacity);
+// Asks for huge pages behind a large table's storage (the whole 2 MiB runs
+// inside it): filled record by record, a table of a million records would
+// otherwise take a page fault per 4 KiB, and those faults cost the reader
+// more than parsing the numbers. A hint only: without transparent huge pages
+// nothing changes.
+template <class T>
+void reserve_large(std::vector<T> &v, size_t n) {
+  v.reserve(n);
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
+  if (v.capacity() * sizeof(T) < 2 * HUGE_PAGE) return;
+  const uintptr_t b = (reinterpret_cast<uintptr_t>(v.data()) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const uintptr_t e = reinterpret_cast<uintptr_t>(v.data() + v.capacity()) & ~(HUGE_PAGE - 1);
+  if (e > b) madvise(reinterpret_cast<void *>(b), e - b, MADV_HUGEPAGE);
+#endif
 }
+
+// v as n copies of value, in storage reserved by reserve_large.
+template <class T>
+void assign_large(std::vector<T> &v, size_t n, const T &value) {
+  v.clear();
+  reserve_large(v, n);
+  v.assign(n, value);
+}
+
 
 
 std::string vformat(const char *format, va_list ap) {
@@ -489,7 +508,8 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   // edge leaving it giving left and the second right: the links produce_tree
   // would make, made in the same pass.
   for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = -1;
-  std::vector<int> parent_edge(n_nodes, -1);
+  std::vector<int> parent_edge;
+  assign_large(parent_edge, static_cast<size_t>(n_nodes), -1);
   for (int e = 0; e < n_edges; e++) {
     const bufins::Edge &ed = edges[e];
     int sp = node_index_find(position, ed.from);
@@ -517,7 +537,8 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
 
   // Mark what hangs below every node without a parent. With at most one
   // parent per node, whatever stays unmarked lies on or below a cycle.
-  std::vector<unsigned char> reached(n_nodes, 0);
+  std::vector<unsigned char> reached;
+  assign_large(reached, static_cast<size_t>(n_nodes), static_cast<unsigned char>(0));
   std::vector<int> stack;
   for (int root = 0; root < n_nodes; root++) {
     if (parent_edge[root] >= 0) continue;
@@ -756,7 +777,7 @@ int index_build(NodeIndex &ix, int count, int *first, Number number) {
   const int64_t range = static_cast<int64_t>(hi) - lo + 1;
   if (range <= 2 * static_cast<int64_t>(count) + 65536) {
     ix.lo = lo;
-    ix.dense.assign(static_cast<size_t>(range), -1);
+    assign_large(ix.dense, static_cast<size_t>(range), -1);
     int again = -1;
     for (int i = 0; i < count; i++) {
       int &slot = ix.dense[static_cast<size_t>(static_cast<int64_t>(number(i)) - lo)];
@@ -1012,16 +1033,14 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   // The tables are reserved by the file's size when it is known: no node line
   // is shorter than 11 bytes ("cand 1 0 0" and its newline), no edge line than
   // 9, so the records fit and are never copied while they are read; the pages
-  // are touched only as records arrive. A stream of unknown size grows the
-  // tables as it goes. The line tables (4 bytes a record) follow the same rule.
+  // are touched only as records arrive (in huge pages where the system gives
+  // them). A stream of unknown size grows the tables as it goes.
   const long long bytes = bytes_left(in);
   const size_t node_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_NODES, bytes / 11 + 1));
   const size_t edge_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_EDGES, bytes / 9 + 1));
-  nodes.reserve(node_room);
-  net.edges.reserve(edge_room);
+  reserve_large(nodes, node_room);
+  reserve_large(net.edges, edge_room);
   LineTables lines;
-  line_reset(lines.nodes, node_room);
-  line_reset(lines.edges, edge_room);
   auto add_node = [&](long line, const bufins::Node &n) {
     if (n_nodes >= MAX_NODES)
       input_error(name, line, "more than %d nodes: the net exceeds the node table", MAX_NODES);
@@ -1197,9 +1216,9 @@ Node *install_net(const bufins::Net &net) {
   // Exactly the net's records: a run that segments afterwards on the tables
   // (wire_segment) enlarges them and relinks.
   nodes.clear();
-  nodes.reserve(static_cast<size_t>(count));
+  reserve_large(nodes, static_cast<size_t>(count));
   edges.clear();
-  edges.reserve(net.edges.size());
+  reserve_large(edges, net.edges.size());
   n_sinks = 0;
   for (const bufins::Node &m : net.nodes) {
     Node n;
