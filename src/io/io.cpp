@@ -570,6 +570,26 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
 
 // ---- Output ----
 
+// The eight decimal digits of n < 10^8 as ASCII, the leading digit in the low
+// byte (the first in memory): n split into halves of four digits, pairs and
+// digits in the lanes of one 64-bit word, every quotient taken by a multiply
+// and shift that is exact in its range (n / 100 for n < 43,699, n / 10 for
+// n < 179).
+inline uint64_t ascii8(uint32_t n) {
+  uint64_t v = (n / 10000) | (static_cast<uint64_t>(n % 10000) << 32);
+  const uint64_t hundreds = ((v * 5243) >> 19) & 0x0000007F0000007Full;
+  v = hundreds | ((v - hundreds * 100) << 16);
+  const uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000Full;
+  v = tens | ((v - tens * 10) << 8);
+  return v | 0x3030303030303030ull;
+}
+
+// Leading '0' characters of ascii8's text.
+inline int ascii8_zeros(uint64_t text) {
+  const uint64_t digits = text ^ 0x3030303030303030ull;
+  return digits ? __builtin_ctzll(digits) >> 3 : 8;
+}
+
 // Text collected in a block and handed to the stream when full (and by
 // out_flush). A write error shows in ferror(stream), as with fprintf. The
 // block is sized to the expected output, between OUT_MIN and OUT_BLOCK, and
@@ -605,6 +625,15 @@ inline void out_text(Out &o, const char *text, size_t n) {
 
 inline void out_int(Out &o, int v) {
   char *p = out_room(o, 16);
+  if (v >= 0 && v < 100000000) {
+    // The eight digits written whole, then moved over their leading zeros.
+    const uint64_t text = ascii8(static_cast<uint32_t>(v));
+    const int zeros = v == 0 ? 7 : ascii8_zeros(text);
+    const uint64_t shifted = text >> (8 * zeros);
+    std::memcpy(p, &shifted, 8);
+    o.used += static_cast<size_t>(8 - zeros);
+    return;
+  }
   o.used = std::to_chars(p, p + 16, v).ptr - o.buf.get();
 }
 
@@ -748,6 +777,22 @@ char *format_fixed6(char *out, double v) {
   }
   char *p = out;
   if (negative) *p++ = '-';
+  if (scaled < 10000000000000000ull) {
+    // Below 10^10: the sixteen digits of the scaled value, ten before the
+    // point and six after, written whole; the integral part's leading zeros
+    // (all but its last digit at most) are skipped in the copy.
+    const uint64_t high = ascii8(static_cast<uint32_t>(scaled / 100000000));
+    const uint64_t low = ascii8(static_cast<uint32_t>(scaled % 100000000));
+    char text[32];  // bytes after the 17th are copied along but never printed
+    std::memcpy(text, &high, 8);
+    const uint64_t tail = (low & 0xFFFF) | (uint64_t{'.'} << 16) | ((low >> 16) << 24);
+    std::memcpy(text + 8, &tail, 8);
+    text[16] = static_cast<char>(low >> 56);
+    int zeros = ascii8_zeros(high);
+    if (zeros == 8 && text[8] == '0') zeros = 9;
+    std::memcpy(p, text + zeros, 17);
+    return p + 17 - zeros;
+  }
   uint64_t integral = scaled / 1000000;
   uint32_t fraction = static_cast<uint32_t>(scaled % 1000000);
   p = std::to_chars(p, p + 24, integral).ptr;
