@@ -590,6 +590,91 @@ inline int ascii8_zeros(uint64_t text) {
   return digits ? __builtin_ctzll(digits) >> 3 : 8;
 }
 
+// Digit pairs "00" .. "99".
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// |v| x 10^6 rounded to an integer exactly, ties to even (what printf does in
+// the default rounding mode), for finite |v| < 2^40, where it fits 64 bits.
+inline uint64_t scaled6(uint64_t bits) {
+  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int shift;  // |v| = mantissa x 2^-shift, shift > 12 below 2^40
+  if (exponent == 0) {
+    shift = 1074;
+  } else {
+    mantissa |= uint64_t{1} << 52;
+    shift = 1075 - exponent;
+  }
+  if (shift >= 128) return 0;  // below 2^-75 x 10^6: nowhere near half a unit
+  __extension__ typedef unsigned __int128 u128;
+  if (shift < 64) {
+    // The same in 64-bit halves: the product's high word holds no bit that
+    // the shift leaves below the point.
+    const u128 product = static_cast<u128>(mantissa) * 1000000u;
+    const uint64_t hi = static_cast<uint64_t>(product >> 64), lo = static_cast<uint64_t>(product);
+    uint64_t scaled = (hi << (64 - shift)) | (lo >> shift);
+    const uint64_t rest = lo & ((uint64_t{1} << shift) - 1), half = uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (scaled & 1))) scaled++;
+    return scaled;
+  }
+  const u128 product = static_cast<u128>(mantissa) * 1000000u;
+  const u128 whole = product >> shift;
+  const u128 rest = product - (whole << shift);
+  const u128 half = static_cast<u128>(1) << (shift - 1);
+  uint64_t scaled = static_cast<uint64_t>(whole);
+  if (rest > half || (rest == half && (scaled & 1))) scaled++;
+  return scaled;
+}
+
+// fixed6 of the figures beyond its common path: non-finite (snprintf), of
+// 2^40 and more (to_chars, exact too), or of 10^10 and more after rounding.
+__attribute__((noinline)) char *fixed6_rare(char *out, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
+  if (exponent == 0x7ff) return out + std::snprintf(out, FIXED6_MAX_CHARS, "%f", v);
+  if (exponent >= 1023 + 40) return std::to_chars(out, out + FIXED6_MAX_CHARS, v, std::chars_format::fixed, 6).ptr;
+  const uint64_t scaled = scaled6(bits);
+  char *p = out;
+  if (bits >> 63) *p++ = '-';
+  uint64_t integral = scaled / 1000000;
+  uint32_t fraction = static_cast<uint32_t>(scaled % 1000000);
+  p = std::to_chars(p, p + 24, integral).ptr;
+  *p++ = '.';
+  std::memcpy(p, kPairs + 2 * (fraction / 10000), 2);
+  std::memcpy(p + 2, kPairs + 2 * (fraction / 100 % 100), 2);
+  std::memcpy(p + 4, kPairs + 2 * (fraction % 100), 2);
+  return p + 6;
+}
+
+// printf("%f", v) at out, FIXED6_MAX_CHARS bytes of room (format_fixed6).
+__attribute__((always_inline)) inline char *fixed6(char *out, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  if (((bits >> 52) & 0x7ff) >= 1023 + 40) return fixed6_rare(out, v);  // also inf and nan
+  const uint64_t scaled = scaled6(bits);
+  if (scaled >= 10000000000000000ull) return fixed6_rare(out, v);
+  // Below 10^10: the sixteen digits of the scaled value, ten before the
+  // point and six after, written whole; the integral part's leading zeros
+  // (all but its last digit at most) are skipped in the copy.
+  char *p = out;
+  if (bits >> 63) *p++ = '-';
+  const uint64_t high = ascii8(static_cast<uint32_t>(scaled / 100000000));
+  const uint64_t low = ascii8(static_cast<uint32_t>(scaled % 100000000));
+  char text[32];  // bytes after the 17th are copied along but never printed
+  std::memcpy(text, &high, 8);
+  const uint64_t tail = (low & 0xFFFF) | (uint64_t{'.'} << 16) | ((low >> 16) << 24);
+  std::memcpy(text + 8, &tail, 8);
+  text[16] = static_cast<char>(low >> 56);
+  int zeros = ascii8_zeros(high);
+  if (zeros == 8 && text[8] == '0') zeros = 9;
+  std::memcpy(p, text + zeros, 17);
+  return p + 17 - zeros;
+}
+
 // Text collected in a block and handed to the stream when full (and by
 // out_flush). A write error shows in ferror(stream), as with fprintf. The
 // block is sized to the expected output, between OUT_MIN and OUT_BLOCK, and
@@ -623,40 +708,58 @@ inline void out_text(Out &o, const char *text, size_t n) {
   o.used += n;
 }
 
-inline void out_int(Out &o, int v) {
-  char *p = out_room(o, 16);
+// Writers at a pointer into the block, for lines written whole: out_line
+// makes room for the line and returns where it starts; out_end takes the
+// pointer past its last byte.
+inline char *out_line(Out &o, size_t room) { return out_room(o, room); }
+inline void out_end(Out &o, char *p) { o.used = static_cast<size_t>(p - o.buf.get()); }
+
+// Room of a line of up to four figures and two node numbers.
+constexpr size_t LINE_ROOM = 64 + 4 * FIXED6_MAX_CHARS;
+
+template <size_t N>
+inline char *put(char *p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
+}
+
+// "%d", 16 bytes of room.
+inline char *put_int(char *p, int v) {
   if (v >= 0 && v < 100000000) {
     // The eight digits written whole, then moved over their leading zeros.
     const uint64_t text = ascii8(static_cast<uint32_t>(v));
     const int zeros = v == 0 ? 7 : ascii8_zeros(text);
     const uint64_t shifted = text >> (8 * zeros);
     std::memcpy(p, &shifted, 8);
-    o.used += static_cast<size_t>(8 - zeros);
-    return;
+    return p + 8 - zeros;
   }
-  o.used = std::to_chars(p, p + 16, v).ptr - o.buf.get();
-}
-
-inline void out_fixed(Out &o, double v) {
-  char *p = out_room(o, FIXED6_MAX_CHARS);
-  o.used = format_fixed6(p, v) - o.buf.get();
+  return std::to_chars(p, p + 16, v).ptr;
 }
 
 // A value of the final net: "%f" as always, but a value that "%f" would
 // print as zero (a unit mistake, say, 3e-11 fF) with the digits to read it
-// back, so that the file says what was used.
-inline void out_value(Out &o, double v) {
-  if (v == 0.0 || std::fabs(v) >= 5e-7) {
-    out_fixed(o, v);
-    return;
-  }
+// back, so that the file says what was used. FIXED6_MAX_CHARS of room.
+char *put_small_value(char *p, double v) {
   char text[32];
   for (int digits = 1; digits <= 17; digits++) {
     std::snprintf(text, sizeof text, "%.*g", digits, v);
     if (std::strtod(text, nullptr) == v) break;
   }
-  out_text(o, text, std::strlen(text));
+  const size_t n = std::strlen(text);
+  std::memcpy(p, text, n);
+  return p + n;
 }
+
+inline char *put_value(char *p, double v) {
+  if (__builtin_expect(v == 0.0 || std::fabs(v) >= 5e-7, 1)) return fixed6(p, v);
+  return put_small_value(p, v);
+}
+
+inline void out_int(Out &o, int v) { out_end(o, put_int(out_room(o, 16), v)); }
+
+inline void out_fixed(Out &o, double v) { out_end(o, fixed6(out_room(o, FIXED6_MAX_CHARS), v)); }
+
+inline void out_value(Out &o, double v) { out_end(o, put_value(out_room(o, FIXED6_MAX_CHARS), v)); }
 
 template <size_t N>
 inline void out_literal(Out &o, const char (&text)[N]) {
@@ -669,28 +772,24 @@ void edge_lines(Out &o, Node *p) {
     Node *n = stack.back();
     stack.pop_back();
     if (n->type == NODE_SINK || n->left == nullptr) continue;
-    out_literal(o, "edge ");
-    out_int(o, n->index);
-    out_literal(o, " ");
-    out_int(o, n->left->index);
-    out_literal(o, " \n");
+    char *q = out_line(o, 64);
+    q = put(q, "edge ");
+    q = put_int(q, n->index);
+    *q++ = ' ';
+    q = put_int(q, n->left->index);
+    q = put(q, " \n");
     if (n->type == NODE_CANDIDATE && n->right) {
-      out_literal(o, "edge ");
-      out_int(o, n->index);
-      out_literal(o, " ");
-      out_int(o, n->right->index);
-      out_literal(o, " \n");
+      q = put(q, "edge ");
+      q = put_int(q, n->index);
+      *q++ = ' ';
+      q = put_int(q, n->right->index);
+      q = put(q, " \n");
       stack.push_back(n->right);
     }
+    out_end(o, q);
     stack.push_back(n->left);
   }
 }
-
-// Digit pairs "00" .. "99".
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 }  // namespace
 
@@ -744,64 +843,7 @@ const char *parse_integer(const char *p, const char *end, long *value, bool *ove
 
 // ---- "%f" formatting ----
 
-char *format_fixed6(char *out, double v) {
-  // Exact rounding of |v| x 10^6 to an integer, ties to even (what printf does
-  // in the default rounding mode), for |v| < 2^40, where the scaled value
-  // fits 64 bits; larger figures and non-finite ones go to to_chars and
-  // snprintf, which are exact too.
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const bool negative = bits >> 63;
-  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
-  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
-  if (exponent == 0x7ff) return out + std::snprintf(out, FIXED6_MAX_CHARS, "%f", v);
-  if (exponent >= 1023 + 40) return std::to_chars(out, out + FIXED6_MAX_CHARS, v, std::chars_format::fixed, 6).ptr;
-  int shift;  // |v| = mantissa x 2^-shift, shift > 12 below 2^40
-  if (exponent == 0) {
-    shift = 1074;
-  } else {
-    mantissa |= uint64_t{1} << 52;
-    shift = 1075 - exponent;
-  }
-  uint64_t scaled;  // round(|v| x 10^6)
-  if (shift >= 128) {
-    scaled = 0;  // below 2^-75 x 10^6: nowhere near half a unit
-  } else {
-    __extension__ typedef unsigned __int128 u128;
-    const u128 product = static_cast<u128>(mantissa) * 1000000u;
-    const u128 whole = product >> shift;
-    const u128 rest = product - (whole << shift);
-    const u128 half = static_cast<u128>(1) << (shift - 1);
-    scaled = static_cast<uint64_t>(whole);
-    if (rest > half || (rest == half && (scaled & 1))) scaled++;
-  }
-  char *p = out;
-  if (negative) *p++ = '-';
-  if (scaled < 10000000000000000ull) {
-    // Below 10^10: the sixteen digits of the scaled value, ten before the
-    // point and six after, written whole; the integral part's leading zeros
-    // (all but its last digit at most) are skipped in the copy.
-    const uint64_t high = ascii8(static_cast<uint32_t>(scaled / 100000000));
-    const uint64_t low = ascii8(static_cast<uint32_t>(scaled % 100000000));
-    char text[32];  // bytes after the 17th are copied along but never printed
-    std::memcpy(text, &high, 8);
-    const uint64_t tail = (low & 0xFFFF) | (uint64_t{'.'} << 16) | ((low >> 16) << 24);
-    std::memcpy(text + 8, &tail, 8);
-    text[16] = static_cast<char>(low >> 56);
-    int zeros = ascii8_zeros(high);
-    if (zeros == 8 && text[8] == '0') zeros = 9;
-    std::memcpy(p, text + zeros, 17);
-    return p + 17 - zeros;
-  }
-  uint64_t integral = scaled / 1000000;
-  uint32_t fraction = static_cast<uint32_t>(scaled % 1000000);
-  p = std::to_chars(p, p + 24, integral).ptr;
-  *p++ = '.';
-  std::memcpy(p, kPairs + 2 * (fraction / 10000), 2);
-  std::memcpy(p + 2, kPairs + 2 * (fraction / 100 % 100), 2);
-  std::memcpy(p + 4, kPairs + 2 * (fraction % 100), 2);
-  return p + 6;
-}
+char *format_fixed6(char *out, double v) { return fixed6(out, v); }
 
 // ---- Node index ----
 
@@ -1432,30 +1474,34 @@ void Printoutput(Node *p, FILE *stream) {
   out_literal(o, "\n");
   for (int i = 1; i < n_sinks; i++) {
     const Node &n = nodes[i];
-    out_literal(o, "sink ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, " ");
-    out_value(o, n.cap * 1000.0);
-    out_literal(o, " ");
-    out_value(o, n.time);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "sink ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = ' ';
+    p = put_value(p, n.cap * 1000.0);
+    *p++ = ' ';
+    p = put_value(p, n.time);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\nnumber_of_candidate_nodes ");
   out_int(o, n_candidates);
   out_literal(o, "\n");
   for (int i = n_sinks; i < n_sinks + n_candidates; i++) {
     const Node &n = nodes[i];
-    out_literal(o, "candidate ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "candidate ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\n");
   edge_lines(o, p);
@@ -1556,30 +1602,34 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
   out_literal(o, "\n");
   for (int i = 1; i <= sinks; i++) {
     const bufins::Node &n = net.nodes[static_cast<size_t>(i)];
-    out_literal(o, "sink ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, " ");
-    out_value(o, (n.load / 1000.0) * 1000.0);
-    out_literal(o, " ");
-    out_value(o, n.required);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "sink ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = ' ';
+    p = put_value(p, (n.load / 1000.0) * 1000.0);
+    *p++ = ' ';
+    p = put_value(p, n.required);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\nnumber_of_candidate_nodes ");
   out_int(o, candidates);
   out_literal(o, "\n");
   for (int i = sinks + 1; i <= sinks + candidates; i++) {
     const bufins::Node &n = net.nodes[static_cast<size_t>(i)];
-    out_literal(o, "candidate ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "candidate ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\n");
   std::vector<int> stack{0};
@@ -1587,19 +1637,21 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
     const bufins::Node &n = net.nodes[static_cast<size_t>(stack.back())];
     stack.pop_back();
     if (n.kind == NodeKind::sink || n.left < 0) continue;
-    out_literal(o, "edge ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_int(o, net.nodes[static_cast<size_t>(n.left)].index);
-    out_literal(o, " \n");
+    char *p = out_line(o, 64);
+    p = put(p, "edge ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_int(p, net.nodes[static_cast<size_t>(n.left)].index);
+    p = put(p, " \n");
     if (n.kind == NodeKind::candidate && n.right >= 0) {
-      out_literal(o, "edge ");
-      out_int(o, n.index);
-      out_literal(o, " ");
-      out_int(o, net.nodes[static_cast<size_t>(n.right)].index);
-      out_literal(o, " \n");
+      p = put(p, "edge ");
+      p = put_int(p, n.index);
+      *p++ = ' ';
+      p = put_int(p, net.nodes[static_cast<size_t>(n.right)].index);
+      p = put(p, " \n");
       stack.push_back(n.right);
     }
+    out_end(o, p);
     stack.push_back(n.left);
   }
   out_flush(o);
