@@ -136,8 +136,13 @@ long long bytes_left(FILE *in) {
 // the byte at `end` is never a digit, a '.' or a sign ('\n', or NUL).
 constexpr size_t LINE_PAD = 16;
 
-template <typename Handler>
-void for_each_line(FILE *in, const std::string &name, Handler handle) {
+//
+// quick(begin, number) may take a line first, without its end being looked
+// for: it returns the newline that ends the line it read, or nullptr to leave
+// the line to handle. It sees no line that holds a NUL byte, nor the first
+// line (whose byte-order mark handle's caller strips).
+template <typename Quick, typename Handler>
+void for_each_line(FILE *in, const std::string &name, Quick quick, Handler handle) {
   constexpr size_t BLOCK = 1 << 16;
   const long long left = bytes_left(in);
   size_t size = left >= 0 && static_cast<unsigned long long>(left) < BLOCK ? static_cast<size_t>(left) + 1 : BLOCK;
@@ -171,7 +176,16 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
     const char *search = buf.get() + kept;  // the kept part holds no newline
     const char *end = buf.get() + kept + got;
     const bool nul = std::memchr(search, '\0', end - search) != nullptr || (kept > 0 && std::memchr(line, '\0', kept));
-    while (const char *nl = static_cast<const char *>(std::memchr(search, '\n', end - search))) {
+    for (;;) {
+      if (!nul && number > 1 && line < end) {
+        if (const char *nl = quick(line, number)) {
+          number++;
+          line = search = nl + 1;
+          continue;
+        }
+      }
+      const char *nl = static_cast<const char *>(std::memchr(search, '\n', end - search));
+      if (nl == nullptr) break;
       if (nl != line) deliver(line, nl, nul);
       number++;
       line = search = nl + 1;
@@ -182,6 +196,11 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
   }
   if (std::ferror(in)) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
   if (kept > 0) deliver(buf.get(), buf.get() + kept, true);
+}
+
+template <typename Handler>
+void for_each_line(FILE *in, const std::string &name, Handler handle) {
+  for_each_line(in, name, [](const char *, long) -> const char * { return nullptr; }, handle);
 }
 
 inline const char *real_at(const char *p, const char *end, double *value) {
@@ -1146,44 +1165,58 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   // Sink, candidate and edge lines in the common shape (quick_index,
   // quick_real): the checks of the lines below that such a line can fail,
   // then the record. Any other line, or one failing a check, is read below.
-  auto quick = [&](const char *b, const char *e, long number) -> bool {
-    const size_t length = static_cast<size_t>(e - b);
+  //
+  // `e` is the line's end, or nullptr when for_each_line has not looked for
+  // it: the fields must then be followed by nothing but blanks, and the
+  // newline is returned (the block has LINE_PAD zero bytes after its text, so
+  // the keyword compares stay inside it). nullptr when the line is not read.
+  auto quick = [&](const char *b, const char *e, long number) -> const char * {
+    const size_t length = e != nullptr ? static_cast<size_t>(e - b) : LINE_PAD;
+    // With the end unknown: past blanks after the fields, the newline or nothing.
+    auto ends = [e](const char *&p) {
+      if (e != nullptr) return true;
+      while (*p != '\n' && is_space(*p)) p++;
+      return *p == '\n';
+    };
     if (*b == 'e') {
-      if (length < 5 || std::memcmp(b, "edge ", 5) != 0 || n_edges >= MAX_EDGES) return false;
+      if (length < 5 || std::memcmp(b, "edge ", 5) != 0 || n_edges >= MAX_EDGES) return nullptr;
       int s, t;
       const char *p = quick_index(b + 4, e, &s);
-      if (p == nullptr || (p = quick_index(p, e, &t)) == nullptr) return false;
+      if (p == nullptr || (p = quick_index(p, e, &t)) == nullptr || !ends(p)) return nullptr;
       net.edges.push_back(bufins::Edge{s, t});
       line_push(lines.edges, number);
       n_edges++;
-      return true;
+      return e != nullptr ? e : p;
     }
-    if (n_nodes == 0 || n_nodes >= MAX_NODES) return false;
+    if (n_nodes == 0 || n_nodes >= MAX_NODES) return nullptr;
     bufins::Node n;
     const char *p;
     if (*b == 'c') {
-      if (length < 10 || std::memcmp(b, "candidate ", 10) != 0) return false;
+      if (length < 10 || std::memcmp(b, "candidate ", 10) != 0) return nullptr;
       if ((p = quick_index(b + 9, e, &n.index)) == nullptr || n.index == 0 || (p = quick_real(p, e, &n.x)) == nullptr ||
-          quick_real(p, e, &n.y) == nullptr)
-        return false;
+          (p = quick_real(p, e, &n.y)) == nullptr || !ends(p))
+        return nullptr;
       n.kind = NodeKind::candidate;
       seen_candidate = true;
     } else {
-      if (length < 5 || std::memcmp(b, "sink ", 5) != 0 || seen_candidate) return false;
+      if (length < 5 || std::memcmp(b, "sink ", 5) != 0 || seen_candidate) return nullptr;
       if ((p = quick_index(b + 4, e, &n.index)) == nullptr || n.index == 0 || (p = quick_real(p, e, &n.x)) == nullptr ||
           (p = quick_real(p, e, &n.y)) == nullptr || (p = quick_real(p, e, &n.load)) == nullptr || n.load < 0.0 ||
-          quick_real(p, e, &n.required) == nullptr)
-        return false;
+          (p = quick_real(p, e, &n.required)) == nullptr || !ends(p))
+        return nullptr;
       n.kind = NodeKind::sink;
       loads.see(n.load, number);
     }
     nodes.push_back(n);
     line_push(lines.nodes, number);
     n_nodes++;
-    return true;
+    return e != nullptr ? e : p;
   };
-  for_each_line(in, name, [&](const char *b, const char *e, long number) {
-    if ((*b == 'c' || *b == 'e' || *b == 's') && quick(b, e, number)) return;
+  auto quick_line = [&](const char *b, long number) -> const char * {
+    return *b == 'c' || *b == 'e' || *b == 's' ? quick(b, nullptr, number) : nullptr;
+  };
+  for_each_line(in, name, quick_line, [&](const char *b, const char *e, long number) {
+    if ((*b == 'c' || *b == 'e' || *b == 's') && quick(b, e, number) != nullptr) return;
     switch (*b) {
       case 'w':
         if (starts_with(b, e, "wire_re", 7)) {
