@@ -522,6 +522,15 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   if (again >= 0)
     input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", nodes[again].index,
                 line_of(node_line, first));
+  // node_index_find, its flat table read in place.
+  const int *dense = position.dense.data();
+  const int64_t dense_size = static_cast<int64_t>(position.dense.size()), lo = position.lo;
+  const bool flat = position.sorted.empty();
+  auto find = [&](int number) {
+    if (!flat) return node_index_find(position, number);
+    const int64_t k = static_cast<int64_t>(number) - lo;
+    return static_cast<uint64_t>(k) < static_cast<uint64_t>(dense_size) ? dense[k] : -1;
+  };
 
   // The edge checks below leave every node at most two children, the first
   // edge leaving it giving left and the second right: the links produce_tree
@@ -531,8 +540,8 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   assign_large(parent_edge, static_cast<size_t>(n_nodes), -1);
   for (int e = 0; e < n_edges; e++) {
     const bufins::Edge &ed = edges[e];
-    int sp = node_index_find(position, ed.from);
-    int tp = node_index_find(position, ed.to);
+    int sp = find(ed.from);
+    int tp = find(ed.to);
     if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.from);
     if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.to);
     if (nodes[sp].kind == NodeKind::sink)
@@ -1170,7 +1179,7 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   // it: the fields must then be followed by nothing but blanks, and the
   // newline is returned (the block has LINE_PAD zero bytes after its text, so
   // the keyword compares stay inside it). nullptr when the line is not read.
-  auto quick = [&](const char *b, const char *e, long number) -> const char * {
+  auto quick = [&](const char *b, const char *e, long number) __attribute__((always_inline)) -> const char * {
     const size_t length = e != nullptr ? static_cast<size_t>(e - b) : LINE_PAD;
     // With the end unknown: past blanks after the fields, the newline or nothing.
     auto ends = [e](const char *&p) {
