@@ -220,6 +220,7 @@ int alias_descriptor(const std::string &name) {
   if (n == "/dev/stdin") return 0;
   if (n == "/dev/stdout") return 1;
   if (n == "/dev/stderr") return 2;
+  if (n.compare(0, 8, "/dev/fd/") != 0 && n.compare(0, 6, "/proc/") != 0) return -1;
   const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
                                   "/proc/" + std::to_string(getpid()) + "/fd/"};
   for (const std::string &p : prefixes) {
@@ -232,12 +233,14 @@ int alias_descriptor(const std::string &name) {
 }
 
 // The stream an output or input name stands for (see standard_stream_of),
-// with `dash` the stream "-" means.
-int stream_of(const std::string &name, int dash) {
+// with `dash` the stream "-" means. *path_id, when given, receives the
+// identity of the named file when the name is not a stream's alias.
+int stream_of(const std::string &name, int dash, Identity *path_id = nullptr) {
   if (name == "-") return dash;
   const int fd = alias_descriptor(name);
   if (fd >= 0 && fd <= 2) return fd;
   const Identity id = identity_of_path(name);
+  if (path_id != nullptr) *path_id = id;
   if (!id.known || S_ISCHR(id.mode)) return -1;
   for (int stream : {1, 2, 0})
     if (same_identity(id, identity_of_fd(stream))) return stream;
@@ -489,8 +492,9 @@ std::string replaced_file(const std::vector<RunFile> &inputs, const std::vector<
     Identity id;
   };
   auto resolve = [](const RunFile &f, bool output) {
-    Resolved r{&f, output, stream_of(f.path, output ? 1 : 0), Identity()};
-    r.id = r.stream >= 0 ? identity_of_fd(r.stream) : identity_of_path(f.path);
+    Identity path_id;
+    Resolved r{&f, output, stream_of(f.path, output ? 1 : 0, &path_id), Identity()};
+    r.id = r.stream >= 0 ? identity_of_fd(r.stream) : path_id;
     return r;
   };
   auto same = [](const Resolved &a, const Resolved &b) {
