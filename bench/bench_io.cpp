@@ -29,6 +29,13 @@ std::string net_path() {
   return p ? p : "";
 }
 
+// A fresh scratch folder under $TMPDIR (else /tmp), or "" when none can be made.
+std::string scratch_dir() {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bufins_bench_XXXXXX";
+  return mkdtemp(&pattern[0]) != nullptr ? pattern : "";
+}
+
 long file_size(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
@@ -105,12 +112,12 @@ void BM_WriteFinalNet(benchmark::State &state) {
   FILE *f = std::fopen(path.c_str(), "r");
   Node *root = read_net(f, path);
   std::fclose(f);
-  char dir[] = "/tmp/bufins_bench_XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
+  std::string dir = scratch_dir();
+  if (dir.empty()) {
     state.SkipWithError("mkdtemp failed");
     return;
   }
-  const std::string out = std::string(dir) + "/out.net";
+  const std::string out = dir + "/out.net";
   const Usage from = usage();
   for (auto _ : state) {
     filename = out;
@@ -120,7 +127,7 @@ void BM_WriteFinalNet(benchmark::State &state) {
   const long size = file_size(filename);
   state.SetBytesProcessed(state.iterations() * size);
   std::remove(filename.c_str());
-  rmdir(dir);
+  rmdir(dir.c_str());
 }
 
 // The final net of the model (the flat engines' writer) into a file opened
@@ -134,12 +141,12 @@ void BM_WriteFinalNetModel(benchmark::State &state) {
   FILE *f = std::fopen(path.c_str(), "r");
   const bufins::Net net = read_net_model(f, path);
   std::fclose(f);
-  char dir[] = "/tmp/bufins_bench_XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
+  std::string dir = scratch_dir();
+  if (dir.empty()) {
     state.SkipWithError("mkdtemp failed");
     return;
   }
-  const std::string out = std::string(dir) + "/out.net";
+  const std::string out = dir + "/out.net";
   const Usage from = usage();
   for (auto _ : state) {
     FILE *o = std::fopen(out.c_str(), "w");
@@ -149,7 +156,7 @@ void BM_WriteFinalNetModel(benchmark::State &state) {
   report_usage(state, from);
   state.SetBytesProcessed(state.iterations() * file_size(out));
   std::remove(out.c_str());
-  rmdir(dir);
+  rmdir(dir.c_str());
 }
 
 }  // namespace
