@@ -295,37 +295,14 @@ FLAT_CORE_INLINE void add_buffered_inline(Workspace &ws, FlatSet &s, const Buffe
     }
     return;
   }
-  // The hull of the old vertices and the kept newcomers, by one monotone
-  // chain from the first old vertex that a newcomer can displace: the
-  // vertices before it stay as they are, those after it are re-read from a
-  // copy, merged with the newcomers by decreasing load.
-  const int p = hull_position(h, buf[m - 1].c - s.A);
-  const int tail_n = h.n - p;
-  std::vector<FlatCand> &hull_tail = ws.hull_tail;
-  if (hull_tail.size() < static_cast<size_t>(tail_n)) hull_tail.resize(2 * static_cast<size_t>(tail_n));
-  FlatCand *tail = hull_tail.data();
-  for (int k = 0; k < tail_n; k++) tail[k] = h.p[p + k];
-  ws.grow(h, h.n + m);
-  FlatCand *w = h.p;
-  int top = p;
-  auto push = [&](const FlatCand &x) {
-    if (top > 0 && w[top - 1].c == x.c) {
-      if (w[top - 1].q >= x.q) return;
-      top--;
-    }
-    while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
-    w[top++] = x;
-  };
-  int o = 0;
-  for (int j = m - 1; j >= 0 || o < tail_n;) {
-    if (j >= 0 && (o == tail_n || buf[j].c - s.A >= tail[o].c)) {
-      if (keep(buf[j], o < tail_n ? tail + o : nullptr)) push(s.a.p[s.a.n - 1]);
-      j--;
-    } else {
-      push(tail[o++]);
-    }
-  }
-  h.n = top;
+  // The hull of the old vertices and the kept newcomers.
+  chain_into_hull(
+      ws, h, m, [&](int j) { return buf[m - 1 - j].c - s.A; },
+      [&](int j, const FlatCand *u, FlatCand &x) {
+        if (!keep(buf[m - 1 - j], u)) return false;
+        x = s.a.p[s.a.n - 1];
+        return true;
+      });
 }
 
 }  // namespace
