@@ -84,6 +84,9 @@ TEST(ApiTest, SameAsTheProgramForEveryObjective) {
         EXPECT_EQ(run.status, r.goal_met ? 0 : 2);
         EXPECT_NE(run.out.find(slack_line(r.slack)), std::string::npos) << run.out;
         EXPECT_EQ(read_file(dir + "/cli.buf"), bufins::placement_text(r));
+        long long cost = 0;
+        for (const bufins::Placement &p : r.placements) cost += library.types[static_cast<size_t>(p.type - 1)].area;
+        EXPECT_EQ(r.cost, cost);
         EXPECT_EQ(read_file(dir + "/cli.finalnet"), bufins::final_net_text(m > 0 ? r.net : net));
       }
     }

@@ -17,8 +17,8 @@
 // unknown objective) raises ValueError or TypeError before any engine runs.
 //
 // Ownership: nothing here is global but the exception type; a Result keeps
-// the net it was solved on alive (a shared_ptr), so Result.net and
-// Result.final_net_text() need no copy.
+// the net it was given alive (a shared_ptr), and with segments > 0 makes the
+// segmented net again only when Result.net or final_net_text() asks for it.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -63,11 +63,28 @@ struct Request {
 };
 
 struct ResultObj {
-  bufins::Result r;
-  std::shared_ptr<const NetObj> solved;  // the net solved (the segmented one with segments > 0)
-  long long cost = 0;                    // the placed buffers' areas summed
+  bufins::Result r;                      // without its segmented net (see solved())
+  std::shared_ptr<const NetObj> given;   // the net given to solve
+  int segments = 0;
   std::string status;                    // ok, unmet, infeasible
   std::string message;                   // the program's message when not ok
+  // The net solved: the net given, or with segments > 0 the segmented net,
+  // made again from the net given on first use (segmentation is a pure
+  // function of the two). A script that keeps thousands of results from
+  // solve_many then does not keep a segmented copy of every net, which made
+  // the whole run slower as its memory grew. Called with the GIL held.
+  std::shared_ptr<const NetObj> solved() const {
+    if (segments == 0) return given;
+    if (!segmented_net) {
+      auto s = std::make_shared<NetObj>();
+      s->net = bufins::segmented(given->net, segments);
+      segmented_net = std::move(s);
+    }
+    return segmented_net;
+  }
+
+ private:
+  mutable std::shared_ptr<const NetObj> segmented_net;
 };
 
 // numpy record types of the tables of a result.
@@ -243,17 +260,9 @@ std::shared_ptr<ResultObj> solve_one(const std::shared_ptr<const NetObj> &net, c
   auto out = std::make_shared<ResultObj>();
   out->r = bufins::solve(net->net, lib.lib, o);
   bufins::Result &r = out->r;
-  if (o.segments > 0) {
-    auto seg = std::make_shared<NetObj>();
-    seg->net = std::move(r.net);
-    r.net = bufins::Net();
-    out->solved = std::move(seg);
-  } else {
-    out->solved = net;
-  }
-  for (const bufins::Placement &p : r.placements)
-    if (p.type >= 1 && static_cast<size_t>(p.type) <= lib.lib.types.size())
-      out->cost += lib.lib.types[static_cast<size_t>(p.type - 1)].area;
+  r.net = bufins::Net();  // solved() makes it again when asked
+  out->given = net;
+  out->segments = o.segments;
   if (!r.feasible) {
     out->status = "infeasible";
     out->message = "bufins: the request cannot be met: " + r.reason;
@@ -960,7 +969,7 @@ PYBIND11_MODULE(_bufins, m) {
                              "The chosen solution's slack at the driver (bufins.MINUS_INFINITY when no assignment "
                              "reaches the driver with a finite slack).")
       .def_property_readonly("buffers", [](const ResultObj &o) { return o.r.buffers; })
-      .def_property_readonly("cost", [](const ResultObj &o) { return o.cost; },
+      .def_property_readonly("cost", [](const ResultObj &o) { return o.r.cost; },
                              "The sum of the placed buffers' areas (for every objective).")
       .def_property_readonly("feasible", [](const ResultObj &o) { return o.r.feasible; },
                              "False when no buffer assignment meets the limits (see reason); nothing else is set.")
@@ -1020,16 +1029,16 @@ PYBIND11_MODULE(_bufins, m) {
              return d;
            },
            "The engine's memory figures in bytes (those of -o and the JSON report).")
-      .def_property_readonly("net", [](const ResultObj &o) { return std::const_pointer_cast<NetObj>(o.solved); },
+      .def_property_readonly("net", [](const ResultObj &o) { return std::const_pointer_cast<NetObj>(o.solved()); },
                              "The net solved: the segmented net with segments > 0, else the net given.")
       .def("placement_text", [](const ResultObj &o) { return bufins::placement_text(o.r); },
            "The placement file (.buf) the bufins program writes for this result.")
-      .def("final_net_text", [](const ResultObj &o) { return bufins::final_net_text(o.solved->net); },
+      .def("final_net_text", [](const ResultObj &o) { return bufins::final_net_text(o.solved()->net); },
            "The final net file (.finalnet) the bufins program writes for this result.")
       .def("__repr__", [](const ResultObj &o) {
         char b[200];
         std::snprintf(b, sizeof b, "<bufins.Result %s: slack %.10g, %d buffers, cost %lld>", o.status.c_str(),
-                      o.r.slack, o.r.buffers, o.cost);
+                      o.r.slack, o.r.buffers, o.r.cost);
         return std::string(b);
       });
 

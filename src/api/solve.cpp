@@ -66,6 +66,12 @@ void read_solution(const Engine &e, const Options &o, Result &r, Point... point)
   if (o.candidates) r.candidates = e.candidates(point..., o.candidate_placements);
 }
 
+long long cost_of(const Library &lib, const std::vector<Placement> &placements) {
+  long long c = 0;
+  for (const Placement &p : placements) c += lib.types[static_cast<size_t>(p.type - 1)].area;
+  return c;
+}
+
 template <typename Frontier>
 void read_frontier(const Frontier &f, const Options &o, Result &r) {
   r.frontier = f.points();
@@ -122,6 +128,7 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
     } else {
       r.slack = m->slack();
       read_solution(*m, o, r);
+      r.cost = cost_of(lib, r.placements);
     }
   } else if (cost) {
     CostFrontier f(T, ctx, o.young_records);
@@ -132,6 +139,7 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
     e.run();
     r.slack = e.slack();
     read_solution(e, o, r);
+    r.cost = cost_of(lib, r.placements);
   }
   // The engines are gone: their last frees are in the figures.
   r.memory = ctx.memory;
@@ -164,7 +172,13 @@ Warn collector(std::vector<std::string> *warnings) {
 }  // namespace
 
 Net read_net(FILE *in, const std::string &name, std::vector<std::string> *warnings) {
-  return read_net_model(in, name, collector(warnings));
+  // The reader sizes its tables by the file's length, several times the
+  // records; a caller may keep thousands of nets, so it gets exactly the
+  // records.
+  Net net = read_net_model(in, name, collector(warnings));
+  net.nodes.shrink_to_fit();
+  net.edges.shrink_to_fit();
+  return net;
 }
 
 Library read_library(FILE *in, const std::string &name, std::vector<std::string> *warnings) {

@@ -454,31 +454,11 @@ int main(int argc, char **argv) {
   if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_request, &request))
     return *status;
 
-  // Before anything is read: a picture that would replace an input.
-  const std::string replaced = replaced_file(
-      {{request.net, "net file"}, {request.placement, "placement file"}, {request.lib, "library file"}},
-      {{request.picture.name, "picture"}});
-  if (!replaced.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins-draw: %s; choose another name with --picture\n", replaced.c_str());
-    return 1;
-  }
-
   reset_globals();
   Inputs inputs;
-  try {
-    inputs = load_inputs(request);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  }
-
-  // The picture is created only now, so that an input error leaves no file.
-  const std::string failed =
-      write_picture(request.picture.name, [&](FILE *out) { return render(request, inputs, out); });
-  if (!failed.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins-draw: %s\n", failed.c_str());
-    return 1;
-  }
-  return 0;
+  return picture_program(
+      kProgram.name,
+      {{request.net, "net file"}, {request.placement, "placement file"}, {request.lib, "library file"}},
+      request.picture.name, [&] { inputs = load_inputs(request); },
+      [&](FILE *out) { return render(request, inputs, out); });
 }

@@ -344,29 +344,9 @@ int main(int argc, char **argv) {
   if (const auto status = cmdline::parse_request(kProgram, BUFINS_VERSION, argc, argv, read_request, &request))
     return *status;
 
-  // Before anything is read: a picture that would replace the frontier file.
-  const std::string replaced =
-      replaced_file({{request.frontier, "frontier file"}}, {{request.picture.name, "picture"}});
-  if (!replaced.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins-plot: %s; choose another name with --picture\n", replaced.c_str());
-    return 1;
-  }
-
   Frontier frontier;
-  try {
-    frontier = read_frontier(request.frontier);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  }
-
-  // The picture is created only now, so that an input error leaves no file.
-  const std::string failed =
-      write_picture(request.picture.name, [&](FILE *out) { return render(request, frontier, out); });
-  if (!failed.empty()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "bufins-plot: %s\n", failed.c_str());
-    return 1;
-  }
-  return 0;
+  return picture_program(
+      kProgram.name, {{request.frontier, "frontier file"}}, request.picture.name,
+      [&] { frontier = read_frontier(request.frontier); },
+      [&](FILE *out) { return render(request, frontier, out); });
 }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 
+#include "io.h"
 #include "output_file.h"
 
 // Fontconfig, under cairo's text, keeps its configuration for the life of the
@@ -99,4 +100,26 @@ std::string write_picture(const std::string &name, const std::function<cairo_sta
     return e.what();
   }
   return std::string();
+}
+
+int picture_program(const char *program, const std::vector<RunFile> &inputs, const std::string &picture,
+                    const std::function<void()> &load, const std::function<cairo_status_t(FILE *)> &draw) {
+  const std::string replaced = replaced_file(inputs, {{picture, "picture"}});
+  if (!replaced.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s; choose another name with --picture\n", program, replaced.c_str());
+    return 1;
+  }
+  try {
+    load();
+  } catch (const InputError &e) {
+    return report_input_error(e);
+  }
+  const std::string failed = write_picture(picture, draw);
+  if (!failed.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", program, failed.c_str());
+    return 1;
+  }
+  return 0;
 }

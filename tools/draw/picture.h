@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cmdline.h"
+#include "output_file.h"
 
 // -p/--picture=FILE, -F/--format=svg|png and the deprecated -o/--output=FILE,
 // keyed 'p', 'F' and 'o', for a program's option table.
@@ -54,3 +55,11 @@ cairo_status_t picture_finish(cairo_surface_t *surface, FILE *out, bool svg);
 // picture is written (a failed run leaves an earlier file of the name as it
 // was). Returns "" on success, else "cannot write NAME: REASON".
 std::string write_picture(const std::string &name, const std::function<cairo_status_t(FILE *)> &draw);
+
+// The run of a drawing program once its command line is read: refuses a
+// picture that would replace one of `inputs` (before anything is read),
+// reads the inputs with `load` (an input error is printed and ends the run),
+// then writes the picture with `draw` through write_picture, so that a run
+// that fails early leaves no file. Returns the exit status.
+int picture_program(const char *program, const std::vector<RunFile> &inputs, const std::string &picture,
+                    const std::function<void()> &load, const std::function<cairo_status_t(FILE *)> &draw);

@@ -30,6 +30,7 @@
 #include "liberty.h"
 #include "output_file.h"
 #include "placement.h"
+#include "run_reporting.h"
 
 namespace {
 
@@ -308,17 +309,5 @@ int main(int argc, char **argv) {
     return 1;
   }
   reset_globals();
-  try {
-    return run(request);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  } catch (const OutputError &e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgram.name, e.what());
-    return 1;
-  } catch (const std::bad_alloc &) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: out of memory\n", kProgram.name);
-    return 1;
-  }
+  return cmdline::run_reporting(kProgram.name, [&] { return run(request); });
 }

@@ -27,6 +27,7 @@
 #include "io.h"
 #include "liberty.h"
 #include "output_file.h"
+#include "run_reporting.h"
 
 namespace {
 
@@ -253,17 +254,5 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "%s: %s; choose another name with --output\n", kProgram.name, replaced.c_str());
     return 1;
   }
-  try {
-    return run(request);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  } catch (const OutputError &e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: %s\n", kProgram.name, e.what());
-    return 1;
-  } catch (const std::bad_alloc &) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: out of memory\n", kProgram.name);
-    return 1;
-  }
+  return cmdline::run_reporting(kProgram.name, [&] { return run(request); });
 }
