@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -267,7 +266,7 @@ FLAT_CORE_INLINE void best_per_type_inline(const Workspace &ws, const FlatSet &s
     }
   } else {
     for (int i = 0; i < nb; i++) {
-      const FlatCand &x = best_vertex(s, s.B + rb[i]);
+      const FlatCand &x = v[best_vertex_at(h, s.B + rb[i])];
       bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
       bt[i] = x.trace;
     }
@@ -352,14 +351,19 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int w = 0;
   double last = MINUS_INFINITY_TIME;
-  merge_walk(L.a, R.a, [&](double c, double q, const FlatCand &a, const FlatCand &b) {
-    const double v = sheared(q, c, shear);
+  // Two pointers from the smallest loads: the side with the earlier required
+  // time gives it and advances; stops when either runs out.
+  for (int i = L.a.n - 1, j = R.a.n - 1; i >= 0 && j >= 0;) {
+    const FlatCand &a = L.a.p[i], &b = R.a.p[j];
+    const bool adv_a = a.q < b.q;
+    const double c = a.c + b.c, q = adv_a ? a.q : b.q, v = sheared(q, c, shear);
     if (beats(v, last)) {
       *--out = {c, q, ws.merge_trace(a.trace, b.trace, index), -1};
       w++;
       last = v;
     }
-  });
+    adv_a ? i-- : j--;
+  }
   if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
   M.a.n = w;
   M.base_n = w;

@@ -239,7 +239,6 @@ inline int best_vertex_at(const CandArray &hull, double slope) {
   }
   return lo;
 }
-inline const FlatCand &best_vertex(const FlatSet &s, double slope) { return s.hull.p[best_vertex_at(s.hull, slope)]; }
 
 // A buffered candidate about to join a set, in real values.
 struct Buffered {
@@ -373,7 +372,6 @@ class Workspace {
     }
     return list;
   }
-  const FlatTrace &trace(int32_t t) const { return pool[t]; }
   int32_t records() const { return pool_n; }
 
   // Frees the scratch buffers (compaction, hull update, collection).
@@ -499,25 +497,6 @@ void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px,
 // the set is compacted once it has doubled.
 void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, double shear);
 
-// Two-pointer walk over two compacted arrays, from their smallest loads: the
-// side with the earlier required time advances; stops when either runs out.
-// emit(c, q, a, b) receives every merged pair (loads increasing), a and b
-// the two candidates, and decides what to keep.
-template <typename Emit>
-inline void merge_walk(const CandArray &L, const CandArray &R, Emit &&emit) {
-  int i = L.n - 1, j = R.n - 1;
-  while (i >= 0 && j >= 0) {
-    const FlatCand &a = L.p[i];
-    const FlatCand &b = R.p[j];
-    const bool adv_a = a.q < b.q;
-    emit(a.c + b.c, adv_a ? a.q : b.q, a, b);
-    if (adv_a)
-      i--;
-    else
-      j--;
-  }
-}
-
 // The merge of the two compacted branch sets at node `index`, pruned by
 // `shear`, compacted (its hull not built).
 FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, double shear);
@@ -601,6 +580,27 @@ void land(CostLevels<Set> &ls, const std::vector<Newcomer> &made, std::vector<Bu
       ls[--w] = std::move(fresh[--j]);
   }
   fresh.clear();
+}
+
+// An edge over cost levels: every level carried up a wire of length k; then
+// make(level) pushes the level's buffered candidates into `made`, and they
+// land() in the levels of their costs (sorted first unless `by_cost`: they
+// come by cost already). False when none was made.
+template <typename Set, typename Make, typename Open, typename Add>
+bool levels_edge(const Tables &T, CostLevels<Set> &ls, double k, double shear, std::vector<Newcomer> &made,
+                 std::vector<Buffered> &group, CostLevels<Set> &fresh, bool by_cost, Make &&make, Open &&open,
+                 Add &&add) {
+  for (CostLevel<Set> &l : ls) {
+    l.s.shear = shear;
+    add_wire(T, l.s, k);
+  }
+  if (T.nb == 0) return false;
+  made.clear();
+  for (CostLevel<Set> &l : ls) make(l);
+  if (made.empty()) return false;
+  if (!by_cost) std::sort(made.begin(), made.end(), newcomer_order);
+  land(ls, made, group, fresh, open, add);
+  return true;
 }
 
 // ---- A frontier's end ----

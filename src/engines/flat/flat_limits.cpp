@@ -523,31 +523,22 @@ struct LimCore {
   // Every level carried up the wire; each level's buffered candidates join
   // the level of their cost.
   void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
-    for (Level &l : ls) {
-      l.s.shear = shear;
-      flat_core::add_wire(T, l.s, k);
-    }
-    if (T.nb > 0) {
-      const long long *area = T.area;
-      made.clear();
-      double best[MAX_BUFFERTYPES];
-      std::fill(best, best + T.nb, NEG_INF);
-      New buf[MAX_BUFFERTYPES];
-      for (Level &l : ls) {
-        const int m = buffered(l.s, shear, above, buf, best, false);
-        for (int j = 0; j < m; j++) made.push_back({l.cost + area[buf[j].type], buf[j]});
-      }
-      std::sort(made.begin(), made.end(), flat_core::newcomer_order);
-      flat_core::land(
-          ls, made, group, fresh_levels,
-          [&](int m) {
-            LimSet n;
-            n.shear = shear;
-            n.a = ws.take_array<LimCand>(m);
-            return n;
-          },
-          [&](LimSet &set, const New *b, int m) { append(set, b, m, px, py, merging, above); });
-    }
+    double best[MAX_BUFFERTYPES];
+    std::fill(best, best + T.nb, NEG_INF);
+    New buf[MAX_BUFFERTYPES];
+    flat_core::levels_edge(
+        T, ls, k, shear, made, group, fresh_levels, false,
+        [&](Level &l) {
+          const int m = buffered(l.s, shear, above, buf, best, false);
+          for (int j = 0; j < m; j++) made.push_back({l.cost + T.area[buf[j].type], buf[j]});
+        },
+        [&](int m) {
+          LimSet n;
+          n.shear = shear;
+          n.a = ws.take_array<LimCand>(m);
+          return n;
+        },
+        [&](LimSet &set, const New *b, int m) { append(set, b, m, px, py, merging, above); });
     drop_empty(ls);
   }
 

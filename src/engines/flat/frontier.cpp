@@ -43,11 +43,8 @@
 #include "frontier.h"
 
 #include <algorithm>
-#include <cassert>
-#include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <cstring>
 #include <numeric>
@@ -188,47 +185,33 @@ struct CostFrontier::Impl {
 // ---- Edge ----
 
 void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear) {
-  for (Level &l : ls) {
-    l.s.shear = shear;
-    add_wire(T, l.s, k);
-  }
-  const int nb = T.nb;
-  const double *cb = T.cb;
-  const long long *area = T.area;
-  if (nb == 0) return;
-  fresh.clear();
   double best[MAX_BUFFERTYPES], bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
-  std::fill(best, best + nb, MINUS_INFINITY_TIME);
-  for (const Level &l : ls) {
-    if (l.s.hull.n == 0) continue;
+  std::fill(best, best + T.nb, MINUS_INFINITY_TIME);
+  auto make = [&](const Level &l) {
+    if (l.s.hull.n == 0) return;
     best_per_type(ws, l.s, bq, bt);
-    for (int j = 0; j < nb; j++) {
+    for (int j = 0; j < T.nb; j++) {
       const int i = ws.T.by_cb[j];
       // A cheaper level's buffer of this type does at least as well.
       if (!beats(bq[i], best[i])) continue;
       best[i] = bq[i];
-      fresh.push_back({l.cost + area[i], {cb[i], bq[i], sheared(bq[i], cb[i], shear), bt[i], i}});
+      fresh.push_back({l.cost + T.area[i], {T.cb[i], bq[i], sheared(bq[i], T.cb[i], shear), bt[i], i}});
     }
-  }
-  if (fresh.empty()) return;
+  };
+  auto open = [&](int m) {
+    FlatSet n;
+    n.shear = shear;
+    n.a = ws.take_array(m);
+    if (!merging) n.hull = ws.take_array(m);
+    return n;
+  };
+  auto add = [&](FlatSet &set, const Buffered *b, int m) { add_buffered(ws, set, b, m, px, py, merging); };
   // With equal areas the newcomers already come by level, each level's by load.
-  if (!uniform_area)
-    std::sort(fresh.begin(), fresh.end(), flat_core::newcomer_order);
-  land(
-      ls, fresh, group, new_levels,
-      [&](int m) {
-        FlatSet n;
-        n.shear = shear;
-        n.a = ws.take_array(m);
-        if (!merging) n.hull = ws.take_array(m);
-        return n;
-      },
-      [&](FlatSet &set, const Buffered *b, int m) { add_buffered(ws, set, b, m, px, py, merging); });
+  if (!levels_edge(T, ls, k, shear, fresh, group, new_levels, uniform_area, make, open, add) || merging) return;
   // Lazily kept dominated candidates: a level is compacted once it has doubled.
-  if (!merging)
-    for (Level &l : ls)
-      if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
+  for (Level &l : ls)
+    if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
 }
 
 // ---- Merge ----
