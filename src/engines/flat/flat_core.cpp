@@ -297,11 +297,7 @@ FLAT_CORE_INLINE void add_buffered_inline(Workspace &ws, FlatSet &s, const Buffe
   // The hull of the old vertices and the kept newcomers.
   chain_into_hull(
       ws, h, m, [&](int j) { return buf[m - 1 - j].c - s.A; },
-      [&](int j, const FlatCand *u, FlatCand &x) {
-        if (!keep(buf[m - 1 - j], u)) return false;
-        x = s.a.p[s.a.n - 1];
-        return true;
-      });
+      [&](int j, const FlatCand *u) { return keep(buf[m - 1 - j], u) ? s.a.p + (s.a.n - 1) : nullptr; });
 }
 
 }  // namespace

@@ -444,11 +444,11 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune = true);
 // vertex that the heaviest can displace: the vertices before it stay as they
 // are, those after it are re-read from a copy and merged with the newcomers
 // by decreasing load. load(j): the stored load of newcomer j (j = 0..m-1,
-// loads decreasing); take(j, u, x) puts into x the copy of newcomer j to
-// push, or returns false to drop it (u: the old vertex of largest load not
-// above it, or nullptr).
+// loads decreasing); take(j, u) gives the copy of newcomer j to push, or
+// nullptr to drop it (u: the old vertex of largest load not above it, or
+// nullptr).
 template <typename Load, typename Take>
-inline void chain_into_hull(Workspace &ws, CandArray &h, int m, Load &&load, Take &&take) {
+[[gnu::always_inline]] inline void chain_into_hull(Workspace &ws, CandArray &h, int m, Load &&load, Take &&take) {
   const int p = hull_position(h, load(0));
   const int tail_n = h.n - p;
   std::vector<FlatCand> &hull_tail = ws.hull_tail;
@@ -457,10 +457,9 @@ inline void chain_into_hull(Workspace &ws, CandArray &h, int m, Load &&load, Tak
   for (int k = 0; k < tail_n; k++) tail[k] = h.p[p + k];
   ws.grow(h, h.n + m);
   int top = p, o = 0;
-  FlatCand x;
   for (int j = 0; j < m || o < tail_n;) {
     if (j < m && (o == tail_n || load(j) >= tail[o].c)) {
-      if (take(j, o < tail_n ? tail + o : nullptr, x)) push_vertex(h.p, top, x);
+      if (const FlatCand *x = take(j, o < tail_n ? tail + o : nullptr)) push_vertex(h.p, top, *x);
       j++;
     } else {
       push_vertex(h.p, top, tail[o++]);

@@ -239,12 +239,10 @@ struct LimCore {
   // The hull with the newcomers at [from, n) (loads decreasing) merged in.
   void add_to_hull(LimSet &s, int from) {
     if (s.hull.p == nullptr) s.hull = ws.take_array(s.a.n - from);
+    FlatCand x;
     flat_core::chain_into_hull(
         ws, s.hull, s.a.n - from, [&](int j) { return s.a.p[from + j].c; },
-        [&](int j, const FlatCand *, FlatCand &x) {
-          x = copy_of(s.a.p[from + j], from + j);
-          return true;
-        });
+        [&](int j, const FlatCand *) { return &(x = copy_of(s.a.p[from + j], from + j)); });
   }
 
   // ---- Compaction ----
