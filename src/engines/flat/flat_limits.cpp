@@ -252,9 +252,12 @@ struct LimCore {
   void compact(LimSet &s, const std::vector<Gate> &gates, double shear) {
     const int n = s.a.n, base = s.base_n;
     fresh.resize(static_cast<size_t>(n));
+    // Without a slew limit p decides nothing (no gate's choice depends on
+    // it): it is set to 0, so that dominance is taken in (c, q) alone and the
+    // three-coordinate sets of load limits alone are as small as plain ones.
     for (int i = 0; i < n; i++) {
       const LimCand &x = s.a.p[i];
-      fresh[static_cast<size_t>(i)] = {real_c(s, x), real_q(s, x), real_p(s, x), x.trace, -1};
+      fresh[static_cast<size_t>(i)] = {real_c(s, x), real_q(s, x), max_slew < NO_LIMIT ? real_p(s, x) : 0.0, x.trace, -1};
     }
     std::sort(fresh.begin() + base, fresh.end(), sweep_order<LimCand>);
     // The compacted part keeps its order under the pending update (equal
