@@ -79,6 +79,7 @@ std::vector<std::string> make_nets(const Dir &dir, int count, int malformed, int
   const char *lists[] = {"r1", "r2", "r3", "p1", "s1423", "s5378", "s15850"};
   std::mt19937 rng(seed);
   route::Request req;
+  req.text = true;
   req.required = 1000.0;
   std::vector<std::string> paths;
   for (int i = 0; i < count; i++) {
@@ -274,8 +275,8 @@ TEST(Batch, RouteAsBufinsRoute) {
     names += " '" + (dir / name) + "'";
   }
   const std::string route_options = "--required=900 --alpha=0.3 --pitch=2000";
-  const RunResult batch =
-      run_shell(kBatch + " -q -b '" + (dir / "lib4.lib") + "' --route " + route_options + " -m 1 " + names);
+  const RunResult batch = run_shell(kBatch + " -q -b '" + (dir / "lib4.lib") + "' --route " + route_options +
+                                    " -m 1 --out-dir='" + (dir / "b") + "' --final-nets" + names);
   ASSERT_EQ(batch.status, 0) << batch.err;
   const std::vector<nlohmann::json> lines = json_lines(batch.out);
   ASSERT_EQ(lines.size(), 6u);
@@ -289,7 +290,18 @@ TEST(Batch, RouteAsBufinsRoute) {
     EXPECT_EQ(slack, report_value(one.out, "The slack after buffer insertion :"));
     EXPECT_EQ(std::to_string(lines[static_cast<size_t>(i)]["buffers"].get<int>()),
               report_value(one.out, "The number of inserted buffer is :"));
+    // The net solved is the one read back from bufins-route's file, to the bit.
+    const std::string stem = "s" + std::to_string(i);
+    EXPECT_EQ(read_file(dir / ("b/" + stem + ".buf")), read_file(name + ".buf"));
+    EXPECT_EQ(read_file(dir / ("b/" + stem + ".finalnet")), read_file(name + ".finalnet"));
   }
+  // bufins-route's warnings, on the input's lines: loads far too large for fF.
+  std::string list = read_file(dir / "s0");
+  list = std::regex_replace(list, std::regex("Capacitive Load : *[0-9.e+-]+"), "Capacitive Load : 1e-6");
+  write_file(dir / "huge", list);
+  const RunResult warned = run_shell(kBatch + " -b '" + (dir / "lib4.lib") + "' --route '" + (dir / "huge") + "'");
+  EXPECT_NE(warned.err.find((dir / "huge") + ":"), std::string::npos) << warned.err;
+  EXPECT_NE(warned.err.find(": warning: sink load capacitance 999999999.9999999 "), std::string::npos) << warned.err;
 }
 
 // SIGINT mid-run: the process ends by the signal, the summary holds whole
@@ -300,6 +312,7 @@ TEST(Batch, InterruptKeepsFinishedLines) {
   write_file(dir / "lib4.lib", kLibrary);
   std::mt19937 rng(9);
   route::Request req;
+  req.text = true;
   req.required = 1000.0;
   route::Input in = route::read_input(sub_sample("r3", 60, rng), "r3", req.cap_unit, req.time_unit(), Warn());
   const std::string net = route::route_net(in, req, "test", "r3").text;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bufins/route.h"
 #include "def.h"
 #include "io.h"
 #include "steiner.h"
@@ -249,6 +251,80 @@ TEST(RouteEndToEnd, PinFilesReadBackAsNets) {
   RunResult r = d.run("'" + kRoute + "' pins.net | grep -v '^#' > file.net && '" + kRoute +
                       "' - < pins.net | grep -v '^#' > piped.net && cmp file.net piped.net");
   EXPECT_EQ(r.status, 0) << r.out << r.err;
+}
+
+// The library's net is, bit for bit, the net the reader makes of the file
+// bufins-route writes: every figure rounded as printed, nodes and edges in the
+// file's order and linked alike. Odd figures (thirds, many digits, loads in
+// another unit) on random pin files and sink lists, with and without a
+// pitch, alpha and --required, and the routed tree.
+TEST(RouteLibrary, NetIsTheFilesNet) {
+  std::mt19937 rng(5);
+  auto bits = [](double v) {
+    uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+  };
+  auto check = [&](const std::string &text, const bufins::RouteOptions &options) {
+    std::vector<std::string> warnings;
+    bufins::RouteOptions o = options;
+    o.text = true;
+    const bufins::RoutedNet routed = bufins::route(text, "in", o, &warnings);
+    FILE *f = fmemopen(const_cast<char *>(routed.text.data()), routed.text.size(), "r");
+    const bufins::Net read = read_net_model(f, "in");
+    std::fclose(f);
+    const bufins::Net &net = routed.net;
+    ASSERT_EQ(net.nodes.size(), read.nodes.size());
+    ASSERT_EQ(net.edges.size(), read.edges.size());
+    for (size_t i = 0; i < net.nodes.size(); i++) {
+      const bufins::Node &a = net.nodes[i], &b = read.nodes[i];
+      ASSERT_TRUE(a.index == b.index && a.kind == b.kind && a.left == b.left && a.right == b.right &&
+                  bits(a.x) == bits(b.x) && bits(a.y) == bits(b.y) && bits(a.load) == bits(b.load) &&
+                  bits(a.required) == bits(b.required))
+          << "node " << i;
+    }
+    for (size_t i = 0; i < net.edges.size(); i++)
+      ASSERT_TRUE(net.edges[i].from == read.edges[i].from && net.edges[i].to == read.edges[i].to) << "edge " << i;
+    EXPECT_EQ(bits(net.driver_resistance), bits(read.driver_resistance));
+    EXPECT_EQ(bits(net.driver_max_cap), bits(read.driver_max_cap));
+    EXPECT_EQ(bits(net.wire_resistance), bits(read.wire_resistance));
+    EXPECT_EQ(bits(net.wire_capacitance), bits(read.wire_capacitance));
+    // Without the text: the same net.
+    o.text = false;
+    const bufins::RoutedNet quick = bufins::route(text, "in", o);
+    EXPECT_EQ(quick.text, "");
+    EXPECT_EQ(bufins::final_net_text(quick.net), bufins::final_net_text(net));
+  };
+  for (int trial = 0; trial < 40; trial++) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    bufins::RouteOptions o;
+    if (trial % 3 == 1) o.pitch = 100.0 / 3.0;
+    if (trial % 4 == 2) o.alpha = (trial % 5) / 4.0;
+    if (trial % 5 == 3) o.required = 1000.0 / 7.0;
+    std::ostringstream text;
+    text.precision(17);
+    if (trial % 2 == 0) {
+      const int n = 2 + static_cast<int>(rng() % 70);
+      text << "wire_res_per_unit " << 0.1 / 3 << "\nwire_cap_per_unit " << 0.2 / 3 << "\ndriver " << rng() % 1000 / 7.0
+           << " 0.1 " << 100.0 / 3 << (trial % 8 == 0 ? " max_cap=333.33333333333333" : "") << "\n";
+      for (int k = 1; k <= n; k++)
+        text << "sink " << k << " " << rng() % 100000 / 3.0 << " " << rng() % 1000 * 1.1 << " " << rng() % 100 / 9.0 << " "
+             << -(rng() % 1000) / 3.0 << "\n";
+      check(text.str(), o);
+    } else {
+      const int n = 2 + static_cast<int>(rng() % 70);
+      text << "NumPins : " << n << "\nPerUnitResistance : 0.003\nPerUnitCapacitance : 2.3e-17\n";
+      for (int k = 0; k < n; k++)
+        text << "Sink : " << k << "\n  Coordinate : " << rng() % 100000 * 0.01 << " " << rng() % 3000 << "\n  Capacitive Load : "
+             << (rng() % 90 + 1) * 1.1e-15 << "\n";
+      if (trial % 6 == 1) o.cap_unit = 1e-12;
+      check(text.str(), o);
+    }
+  }
+  bufins::RouteOptions o;
+  o.loads = read_file(kNets + "/r1");
+  o.loads_name = "r1";
+  check(read_file(kNets + "/r1.xg_B0"), o);
 }
 
 // The public sink lists become nets (sink id k is node k + 1, loads in fF),

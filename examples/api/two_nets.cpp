@@ -1,12 +1,14 @@
 // Solves two nets in one process, at the same time, with the bufins C++
 // library: the example net read from its files (best slack, and the fewest
-// buffers within 5 % of it), and a small net built in code.
+// buffers within 5 % of it), and a small net built in code; then a third net
+// routed from its pins (bufins::route, as bufins-route routes them).
 //
 // Usage: two_nets NET LIB
 #include <cstdio>
 #include <thread>
 
 #include "bufins/bufins.h"
+#include "bufins/route.h"
 
 int main(int argc, char **argv) {
   if (argc != 3) {
@@ -42,6 +44,15 @@ int main(int argc, char **argv) {
     std::printf("%s: slack %.10g with %d buffers (cost %lld, %zu frontier points)\n", argv[1], a.slack, a.buffers,
                 a.cost, a.frontier.size());
     std::printf("built: slack %.10g with %d buffers\n%s", b.slack, b.buffers, bufins::placement_text(b).c_str());
+    bufins::RouteOptions ro;
+    ro.required = 1000;
+    const bufins::RoutedNet routed = bufins::route(
+        "wire_res_per_unit 0.05\nwire_cap_per_unit 0.2\ndriver 0 0 200\n"
+        "sink 1 3000 0 20\nsink 2 0 4000 30\nsink 3 2500 2500 10\nsink 4 4000 1000 15\n",
+        "pins", ro, &warnings);
+    const bufins::Result c = bufins::solve(routed.net, lib);
+    std::printf("routed: %zu nodes, wire length %.10g, slack %.10g with %d buffers\n", routed.nodes,
+                routed.wire_length, c.slack, c.buffers);
   } catch (const bufins::InputError &e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -3,10 +3,14 @@
 
     dask_nets.py -b LIB [--scheduler=ADDRESS] [--workers=N] [-m M]
                  [--min-cost | --target=S | --budget=W | --within=D[%]]
-                 [--max-cap=V] [--max-slew=S] [--chunk=K] [--summary=FILE] [-q] INPUT...
+                 [--max-cap=V] [--max-slew=S] [--chunk=K] [--summary=FILE] [-q]
+                 [--nets=FILE]... [INPUT...]
 
-Solves every net of the INPUTs (net files, and folders: their *.net files
-sorted by name, named FOLDER/FILE) with one library and one set of options
+Solves every net of the INPUTs (net files; folders: their *.net files
+sorted by name, named FOLDER/FILE; multi-net files: nets behind `net NAME`
+lines, named NAME; `-`: standard input) and of the list files given with
+--nets (one net file a line, `-`: standard input), in bufins-batch's order
+(the INPUTs, then the lists), with one library and one set of options
 on a dask.distributed cluster: by default a LocalCluster of N worker
 processes on this machine (N: the machine's cores), or the scheduler at
 ADDRESS (tcp://host:8786) of a real cluster. It prints bufins-batch's JSON
@@ -34,35 +38,155 @@ import tempfile
 import bufins
 
 
-def net_inputs(operands):
-    """(name, path) of every net, in order; a folder gives its *.net files."""
+def read_lines(f):
+    """The lines of a binary stream as bufins-batch reads them: without the
+    newline and one carriage return before it; a last line without a newline
+    counts."""
+    for raw in f:
+        line = raw[:-1] if raw.endswith(b"\n") else raw
+        yield line[:-1] if line.endswith(b"\r") else line
+
+
+def text_of(b):
+    return b.decode("utf-8", "surrogateescape")
+
+
+def net_name(line):
+    """The NAME of a `net NAME` line (bytes), "" when none is given; None
+    for another line."""
+    if not line.startswith(b"net") or len(line) < 4 or line[3:4] not in (b" ", b"\t"):
+        return None
+    return text_of(line[3:].lstrip(b" \t").rstrip(b" \t\r\f\v"))
+
+
+def bad_name(name):
+    """What is wrong with a net's name as a file name, or ""."""
+    if not name:
+        return "net line: no name after 'net'"
+    if " " in name or "\t" in name:
+        return f"net line: the name '{name}' holds a blank"
+    if "/" in name:
+        return f"net line: the name '{name}' holds a '/'"
+    if name in (".", ".."):
+        return f"net line: '{name}' is not a name"
+    return ""
+
+
+class Item:
+    """One net of the run: its summary name, the file its messages name, the
+    lines of that file above its text (a net of a multi-net file), and where
+    its text is: a path to read, the text itself, or an error found before
+    reading."""
+
+    def __init__(self, name, file=None, offset=0, path=None, text=None, error=None):
+        self.name, self.file, self.offset = name, file if file is not None else name, offset
+        self.path, self.text, self.error = path, text, error
+
+
+def single(path):
+    return Item(path, path=path)
+
+
+def file_items(op):
+    """The nets of one operand that is a file: a multi-net file's nets
+    (behind `net NAME` lines, its first line neither blank nor a comment being
+    one), or the file as one net; `-` is standard input."""
+    stdin = op == "-"
+    try:
+        f = sys.stdin.buffer if stdin else open(op, "rb")
+    except OSError:
+        yield single(op)  # reported when read, as bufins-batch does
+        return
+    try:
+        lines = enumerate(read_lines(f), 1)
+        peeked = []
+        for number, line in lines:
+            if line.strip(b" \t\r\f\v")[:1] not in (b"", b"#"):
+                name = net_name(line)
+                if name is not None:
+                    yield from multi_items(op, lines, name, number)
+                    return
+                peeked.append(line)
+                break
+            peeked.append(line)
+        if not stdin:
+            yield single(op)
+            return
+        text = b"".join(line + b"\n" for line in peeked) + b"".join(line + b"\n" for _, line in lines)
+        yield Item("-", text=text)
+    finally:
+        if not stdin:
+            f.close()
+
+
+def multi_items(file, lines, name, number):
+    """The nets of a multi-net file from its first `net` line on."""
+    while name is not None:
+        text, next_name, next_number = [], None, None
+        for k, line in lines:
+            found = net_name(line)
+            if found is not None:
+                next_name, next_number = found, k
+                break
+            text.append(line + b"\n")
+        why = bad_name(name)
+        yield Item(name, file, number, text=b"".join(text), error=f"{file}:{number}: {why}" if why else None)
+        name, number = next_name, next_number
+
+
+def net_items(operands, lists):
+    """Every net in bufins-batch's order: the operands (net files, folders'
+    *.net files sorted by name, multi-net files, `-`), then the paths of the
+    list files, one a line (open streams, `-` being standard input)."""
     for op in operands:
-        if os.path.isdir(op):
-            names = sorted(n for n in os.listdir(op)
-                           if len(n) > 4 and n.endswith(".net") and not os.path.isdir(os.path.join(op, n)))
+        if op != "-" and os.path.isdir(op):
+            try:
+                names = sorted(n for n in os.listdir(op)
+                               if len(n) > 4 and n.endswith(".net") and not os.path.isdir(os.path.join(op, n)))
+            except OSError as e:
+                yield Item(op, error=f"Cannot open file: {op}: {e.strerror}")
+                continue
             for n in names:
-                path = op + ("" if op.endswith("/") else "/") + n
-                yield path, path
+                yield single(op + ("" if op.endswith("/") else "/") + n)
         else:
-            yield op, op
+            yield from file_items(op)
+    for stream in lists:
+        for line in read_lines(stream):
+            if line.strip(b" \t\f\v"):
+                yield single(text_of(line))
+
+
+def renumber(text, file, offset):
+    """The place "FILE:LINE:" at the start of a message moved down by offset
+    lines (a net cut out of a multi-net file is numbered from its net line)."""
+    prefix = file + ":"
+    if offset == 0 or not text.startswith(prefix):
+        return text
+    rest = text[len(prefix):]
+    digits = len(rest) - len(rest.lstrip("0123456789"))
+    if digits == 0 or rest[digits:digits + 1] != ":":
+        return text
+    return prefix + str(int(rest[:digits]) + offset) + rest[digits:]
 
 
 def solve_chunk(library, items, options):
-    """On a worker: the summary lines and warnings of a chunk of (name, text or
-    error message) nets."""
+    """On a worker: the summary lines and warnings of a chunk of (name, file,
+    offset, text, error) nets."""
     lib = bufins.parse_library(*library)
     lines, warnings, nets, where = [], [], [], []
-    for k, (name, text, error) in enumerate(items):
+    for k, (name, file, offset, text, error) in enumerate(items):
         if error is not None:
             lines.append(bufins.summary(name, OSError(error)))
             continue
         try:
-            net = bufins.parse_net(text, name)
-            warnings.extend(net.warnings)
+            net = bufins.parse_net(text, file)
+            warnings.extend(renumber(w, file, offset) for w in net.warnings)
             nets.append(net)
             where.append(k)
             lines.append(None)
-        except (bufins.InputError, OSError) as e:
+        except bufins.InputError as e:
+            lines.append(bufins.summary(name, OSError(renumber(str(e), file, offset))))
+        except OSError as e:
             lines.append(bufins.summary(name, e))
     results = bufins.solve_many(nets, lib, jobs=1, errors="return", **options)
     for k, r in zip(where, results):
@@ -88,8 +212,15 @@ def parse_args(argv):
     ap.add_argument("--chunk", type=int, metavar="K", help="nets per task (default: about 4 tasks per worker, at most 256)")
     ap.add_argument("--summary", metavar="FILE", help="write the JSON lines to FILE instead of standard output")
     ap.add_argument("-q", "--quiet", action="store_true", help="print no warnings")
-    ap.add_argument("inputs", nargs="+", metavar="INPUT", help="net files and folders of *.net files")
+    ap.add_argument("--nets", action="append", default=[], metavar="FILE",
+                    help="a list file of net files, one path a line ('-': standard input)")
+    ap.add_argument("inputs", nargs="*", metavar="INPUT",
+                    help="net files, folders of *.net files, multi-net files ('net NAME' lines), '-'")
     a = ap.parse_args(argv)
+    if not a.inputs and not a.nets:
+        ap.error("no INPUT and no --nets list given")
+    if (a.inputs + a.nets).count("-") > 1:
+        ap.error("'-' (standard input) may stand for one input file only")
     options = {"segments": a.segments}
     if a.min_cost:
         options["objective"] = "min_cost"
@@ -137,15 +268,18 @@ class Warnings:
 
 
 def chunks_of(nets, size):
-    """Chunks of (name, text, error) items, the net files read as the chunk is made."""
+    """Chunks of (name, file, offset, text, error) items, the net files read
+    as the chunk is made."""
     chunk = []
-    for name, path in nets:
-        try:
-            with open(path, "rb") as f:
-                text, error = f.read(), None
-        except OSError as e:
-            text, error = None, f"Cannot open file: {path}: {e.strerror}"
-        chunk.append((name, text, error))
+    for item in nets:
+        text, error = item.text, item.error
+        if item.path is not None and error is None:
+            try:
+                with open(item.path, "rb") as f:
+                    text = f.read()
+            except OSError as e:
+                error = f"Cannot open file: {item.path}: {e.strerror}"
+        chunk.append((item.name, item.file, item.offset, text, error))
         if len(chunk) == size:
             yield chunk
             chunk = []
@@ -201,7 +335,18 @@ def main(argv):
     except bufins.InputError as e:
         print(e, file=sys.stderr)
         return 1
-    nets = list(net_inputs(args.inputs))
+    lists = []
+    for name in args.nets:
+        try:
+            lists.append(sys.stdin.buffer if name == "-" else open(name, "rb"))
+        except OSError as e:
+            print(f"Cannot open file: {name}: {e.strerror}", file=sys.stderr)
+            return 1
+    # The default chunk size needs the count of nets: the items are listed
+    # first (a multi-net file's texts with them); with --chunk they stream.
+    nets = net_items(args.inputs, lists)
+    if not args.chunk:
+        nets = list(nets)
     import logging
 
     from dask.distributed import Client, LocalCluster

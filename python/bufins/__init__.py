@@ -14,6 +14,8 @@ arrays.
 
     results = bufins.solve_many(["a.net", "b.net"], lib, jobs=8)
 
+    net = bufins.route("r1", required=1000, alpha=0.5)   # pins or a sink list
+
 Every figure equals what the ``bufins`` program prints for the same files
 and options; errors raise with the program's messages (bufins.InputError, a
 ValueError, or OSError for a file that cannot be opened). The engines run
@@ -37,6 +39,8 @@ from ._bufins import (
     parse_net,
     read_library,
     read_net,
+    route,
+    route_text,
     solve,
     solve_many,
 )
@@ -56,6 +60,8 @@ __all__ = [
     "parse_net",
     "read_library",
     "read_net",
+    "route",
+    "route_text",
     "solve",
     "solve_many",
     "summary",

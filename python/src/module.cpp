@@ -29,8 +29,12 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -38,6 +42,7 @@
 #include <vector>
 
 #include "bufins/bufins.h"
+#include "bufins/route.h"
 
 namespace py = pybind11;
 
@@ -587,6 +592,95 @@ auto guarded(Read read) {
   }
 }
 
+// ---- Routing ----
+
+// A whole file as text, or InputError "Cannot open file: NAME: why" (OSError
+// in Python, as read_net raises it).
+std::string file_text(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw bufins::InputError(path, 0, "cannot open", "Cannot open file: " + path + ": " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// bufins.route and bufins.route_text: the input from `path` or `text`, the
+// options as bufins-route's, the routing without the GIL.
+bufins::RoutedNet route_call(const py::object &path, const py::object &text, const py::object &name,
+                             const py::object &loads, const py::object &driver, std::optional<double> driver_res,
+                             std::optional<double> required, std::optional<double> wire_res,
+                             std::optional<double> wire_cap, std::optional<double> alpha, std::optional<double> pitch,
+                             double cap_unit, bool strict, bool make_text, std::vector<std::string> *warnings) {
+  if (path.is_none() == text.is_none()) throw py::type_error("route() takes a path or text=..., one of them");
+  bufins::RouteOptions o;
+  if (!driver.is_none()) {
+    const auto xy = driver.cast<std::vector<double>>();
+    if (xy.size() != 2) value_error("driver must be two numbers (x, y)");
+    o.driver_x = xy[0];
+    o.driver_y = xy[1];
+  }
+  auto checked = [](std::optional<double> v, const char *what, double lo, double hi) {
+    if (v && !(*v >= lo && *v <= hi))
+      value_error(std::string(what) + " must be a number from " + format("%g", lo) + " to " + format("%g", hi));
+    return v;
+  };
+  const double big = 1e60;  // as bufins-route accepts
+  if (driver.is_none() == false && (!(std::fabs(*o.driver_x) <= big) || !(std::fabs(*o.driver_y) <= big)))
+    value_error("driver must lie within " + format("%g", big) + " of the origin");
+  o.driver_resistance = checked(driver_res, "driver_res", 0.0, big);
+  o.required = checked(required, "required", -big, big);
+  o.wire_resistance = checked(wire_res, "wire_res", 0.0, big);
+  o.wire_capacitance = checked(wire_cap, "wire_cap", 0.0, big);
+  o.alpha = checked(alpha, "alpha", 0.0, 1.0);
+  if (pitch) {
+    if (!(*pitch > 0.0 && *pitch <= big)) value_error("pitch must be a length above 0");
+    o.pitch = *pitch;
+  }
+  if (!(cap_unit >= 1e-30 && cap_unit <= 1.0)) value_error("cap_unit must be a number from 1e-30 to 1");
+  o.cap_unit = cap_unit;
+  o.text = make_text;
+  const std::string file = path.is_none() ? "" : path_text(path);
+  const std::string shown = !name.is_none() ? name.cast<std::string>() : path.is_none() ? "net" : file;
+  const std::string loads_path = loads.is_none() ? "" : path_text(loads);
+  std::string input = path.is_none() ? text.cast<std::string>() : "";
+  bufins::RoutedNet routed = guarded([&] {
+    if (!path.is_none()) input = file_text(file);
+    if (!loads_path.empty()) {
+      o.loads = file_text(loads_path);
+      o.loads_name = loads_path;
+    }
+    return bufins::route(input, shown, o, warnings);
+  });
+  if (strict) raise_strict(*warnings);
+  return routed;
+}
+
+const char *const kRouteDoc = R"(Routes a driver and its sinks into a net, as bufins-route does: the net
+bufins.read_net would read from the file bufins-route writes for the same
+input and options, bit for bit, so solve() of it gives what bufins-route
+then bufins print.
+
+The input is a file (path) or its text (text=..., with name standing for
+the file in messages), recognised by its content: a pin file (wire, driver
+and sink lines), a public sink list (NumPins, PerUnitResistance, Sink,
+Coordinate, Capacitive Load; sink id k becomes node k+1) or a routed tree
+(kept as routed; loads= names the sink list it was routed over).
+
+Options, as bufins-route's: driver=(x, y) the driver's place; driver_res
+its output resistance; required every sink's required time (less its
+Downstream_Delay); wire_res, wire_cap the wire constants per unit length;
+alpha 0 to 1 (short total wire, 0, to short paths from the driver, 1);
+pitch a candidate node at most that far apart along every wire; cap_unit
+the net's capacitance unit in farads for sink lists (1e-15: fF, times in ps).
+
+Warnings are in Net.warnings (with strict=True the first one raises).
+Errors raise bufins.InputError with bufins-route's message, OSError for a
+file that cannot be opened, ValueError for an option out of range.
+
+    net = bufins.route("r1", required=1000, alpha=0.5)
+    r = bufins.solve(net, lib)
+)";
+
 // ---- solve_many's pool ----
 
 struct Slot {
@@ -959,6 +1053,40 @@ PYBIND11_MODULE(_bufins, m) {
         }, py::arg("text"), py::arg("name") = "library", py::kw_only(), py::arg("strict") = false,
         "A library file's text read as "
         "read_library reads the file.");
+
+  m.def("route",
+        [](const py::object &path, const py::object &text, const py::object &name, const py::object &loads,
+           const py::object &driver, std::optional<double> driver_res, std::optional<double> required,
+           std::optional<double> wire_res, std::optional<double> wire_cap, std::optional<double> alpha,
+           std::optional<double> pitch, double cap_unit, bool strict) {
+          auto n = std::make_shared<NetObj>();
+          n->net = route_call(path, text, name, loads, driver, driver_res, required, wire_res, wire_cap, alpha, pitch,
+                              cap_unit, strict, false, &n->warnings)
+                       .net;
+          return n;
+        },
+        py::arg("path") = py::none(), py::kw_only(), py::arg("text") = py::none(), py::arg("name") = py::none(),
+        py::arg("loads") = py::none(), py::arg("driver") = py::none(), py::arg("driver_res") = py::none(),
+        py::arg("required") = py::none(), py::arg("wire_res") = py::none(), py::arg("wire_cap") = py::none(),
+        py::arg("alpha") = py::none(), py::arg("pitch") = py::none(), py::arg("cap_unit") = 1e-15,
+        py::arg("strict") = false, kRouteDoc);
+  m.def("route_text",
+        [](const py::object &path, const py::object &text, const py::object &name, const py::object &loads,
+           const py::object &driver, std::optional<double> driver_res, std::optional<double> required,
+           std::optional<double> wire_res, std::optional<double> wire_cap, std::optional<double> alpha,
+           std::optional<double> pitch, double cap_unit, bool strict) {
+          std::vector<std::string> warnings;
+          return route_call(path, text, name, loads, driver, driver_res, required, wire_res, wire_cap, alpha, pitch,
+                            cap_unit, strict, true, &warnings)
+              .text;
+        },
+        py::arg("path") = py::none(), py::kw_only(), py::arg("text") = py::none(), py::arg("name") = py::none(),
+        py::arg("loads") = py::none(), py::arg("driver") = py::none(), py::arg("driver_res") = py::none(),
+        py::arg("required") = py::none(), py::arg("wire_res") = py::none(), py::arg("wire_cap") = py::none(),
+        py::arg("alpha") = py::none(), py::arg("pitch") = py::none(), py::arg("cap_unit") = 1e-15,
+        py::arg("strict") = false,
+        "The net file bufins-route writes for the same input and options as route() (its header names "
+        "bufins-route); route() is the net bufins reads from it.");
 
   // ---- Result ----
   py::class_<ResultObj, std::shared_ptr<ResultObj>>(

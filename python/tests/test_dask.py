@@ -73,3 +73,35 @@ def test_dask_script_equals_bufins_batch(folder):
     assert lines[90]["status"] == "error" and lines[90]["error"].startswith(f"{paths[90]}:4: ")
     assert lines[150]["status"] == "infeasible" and lines[150]["slack"] is None
     assert sum(line["status"] == "ok" for line in lines) == 197
+
+
+def test_dask_script_input_forms(folder):
+    """A multi-net file (a net with a bad name and the malformed net among its
+    nets), a net on standard input and a list file: bufins-batch's lines."""
+    d, paths, lib = folder
+    multi = d / "multi.nets"
+    text = "# nets 0-99\n\n"
+    for k, path in enumerate(paths[:100]):
+        if k == 40:
+            bad_line = text.count("\n") + 1
+        text += f"net {'bad/name' if k == 40 else f'm{k:03d}'}\n" + (open(path).read() if k != 40 else "")
+    multi.write_text(text)
+    listing = d / "nets.list"
+    listing.write_text("\n".join(paths[101:]) + "\n\n")
+    stdin = open(paths[100]).read()
+    args = ["-b", lib, "-q", *OPTIONS, str(multi), "-", f"--nets={listing}"]
+    env = dict(os.environ, PYTHONPATH=str(BUILD / "python"))
+    proc = subprocess.run([sys.executable, str(ROOT / "examples/python/dask_nets.py"), "--workers=2", *args],
+                          input=stdin, capture_output=True, text=True, env=env, timeout=300)
+    got = proc.stdout.splitlines()
+    assert len(got) == 200, proc.stderr
+    lines = [json.loads(line) for line in got]
+    assert lines[40]["error"] == f"{multi}:{bad_line}: net line: the name 'bad/name' holds a '/'"
+    assert lines[90]["error"].startswith(f"{multi}:") and lines[100]["net"] == "-"
+    batch = BUILD / "bufins-batch"
+    if batch.exists():
+        want = subprocess.run([str(batch), "-J", "2", *args], input=stdin, capture_output=True, text=True,
+                              timeout=300)
+        assert proc.returncode == want.returncode
+        for a, b in zip(got, want.stdout.splitlines()):
+            assert a == b

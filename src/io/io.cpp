@@ -1084,6 +1084,8 @@ Node *install_net(const bufins::Net &net) {
   return count > 0 ? &nodes[0] : nullptr;
 }
 
+void link_net_model(bufins::Net &net, const std::string &name) { check_and_link(net, name, LineTables{}); }
+
 Node *read_net(FILE *in, const std::string &name, const Warn &warn) {
   return install_net(read_net_model(in, name, warn));
 }

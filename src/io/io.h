@@ -59,6 +59,10 @@ void install_library(const bufins::Library &lib);
 // whose size suggests a unit mistake (UnitCheck).
 Node *read_net(FILE *in, const std::string &name, const Warn &warn = {});
 bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn = {});
+// Links and checks a net built as a model (child positions from its edges,
+// the first edge of a node giving `left`), exactly as the reader does after
+// its last line; errors name `name` without a line.
+void link_net_model(bufins::Net &net, const std::string &name);
 // The net into the global tables (node table positions as in the model);
 // returns the root.
 Node *install_net(const bufins::Net &net);

@@ -455,32 +455,31 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o, con
       const int read_errno = errno;
       if (readable) {
         if (!item.path.empty()) text = &read;
-        std::string routed;
-        std::vector<std::string> route_warnings;
-        bool routed_ok = true;
         if (o.route && !has_edge_lines(*text)) {
+          // Routed as bufins-route routes it (its warnings too), into the
+          // very net bufins would read from bufins-route's file.
+          std::vector<std::string> route_warnings;
           try {
             const Warn warn = [&route_warnings](const std::string &w) { route_warnings.push_back(w); };
             route::Input in = route::read_input(*text, item.file, o.routing.cap_unit, o.routing.time_unit(), warn);
             if (in.kind == route::InputKind::ROUTED_TREE)
               input_error(in.name, 0, "a routed tree carries no sink loads: make it a net with bufins-route --loads=FILE");
-            routed = route::route_net(in, o.routing, std::string(kProgram) + " " + BUFINS_VERSION, item.file).text;
-            text = &routed;
+            route::warn_implausible(in, o.routing, kProgram, warn);
+            bufins::Net net = route::route_net(in, o.routing, std::string(kProgram) + " " + BUFINS_VERSION, item.file).net;
+            out = solver.solve(std::move(net));
+            if (out.status == Outcome::ERROR) out.error_line = 0;  // no line of the input to blame
           } catch (const InputError &e) {
             fail(out, e.what());
-            routed_ok = false;
           }
-        }
-        if (routed_ok) {
+          out.warnings.insert(out.warnings.begin(), route_warnings.begin(), route_warnings.end());
+        } else {
           out = solver.solve(*text, item.file);
-          if (text == &routed && out.status == Outcome::ERROR) out.error_line = 0;  // no line of the input to blame
         }
-        out.warnings.insert(out.warnings.begin(), route_warnings.begin(), route_warnings.end());
       } else {
         fail(out, "Cannot open file: " + item.path + ": " + std::strerror(read_errno));
       }
     }
-    if (item.offset > 0) {
+    if (item.offset > 0 && item.early_error.empty()) {  // an early error names its line already
       out.error = renumber(out.error, item.file, item.offset);
       for (std::string &w : out.warnings) w = renumber(w, item.file, item.offset);
     }

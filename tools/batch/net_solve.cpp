@@ -79,17 +79,34 @@ Outcome Solver::solve(const std::string &text, const std::string &name) const {
   Outcome out;
   const Warn warn = [&out](const std::string &line) { out.warnings.push_back(line); };
   FILE *in = nullptr;
+  bufins::Net net;
   try {
     in = text_stream(text);
-    bufins::Net net = read_net_model(in, name, warn);
+    net = read_net_model(in, name, warn);
     std::fclose(in);
-    in = nullptr;
+  } catch (const InputError &e) {
+    if (in != nullptr) std::fclose(in);
+    failed(out, e);
+    return out;
+  }
+  solve_into(std::move(net), out);
+  return out;
+}
+
+Outcome Solver::solve(bufins::Net net) const {
+  Outcome out;
+  solve_into(std::move(net), out);
+  return out;
+}
+
+void Solver::solve_into(bufins::Net net, Outcome &out) const {
+  try {
     if (request_.segments > 0) segment_model(net, request_.segments);
     const bufins::Result r = bufins::solve_with_limits(net, library_->library, library_->options, request_.limits);
     if (!r.feasible) {
       out.status = Outcome::INFEASIBLE;
       out.error = "bufins: the request cannot be met: " + r.reason;
-      return out;
+      return;
     }
     out.solved = true;
     out.slack = r.slack;
@@ -111,17 +128,19 @@ Outcome Solver::solve(const std::string &text, const std::string &name) const {
     if (request_.placement) out.placement = bufins::placement_text(r);
     if (request_.final_net) out.final_net = bufins::final_net_text(net);
   } catch (const InputError &e) {
-    if (in != nullptr) std::fclose(in);
-    std::vector<std::string> warnings = std::move(out.warnings);  // printed before the error, as bufins does
-    out = Outcome{};
-    out.warnings = std::move(warnings);
-    out.status = Outcome::ERROR;
-    out.error = e.what();
-    out.error_file = e.file;
-    out.error_line = e.line;
-    out.error_message = e.message;
+    failed(out, e);
   }
-  return out;
+}
+
+void Solver::failed(Outcome &out, const InputError &e) {
+  std::vector<std::string> warnings = std::move(out.warnings);  // printed before the error, as bufins does
+  out = Outcome{};
+  out.warnings = std::move(warnings);
+  out.status = Outcome::ERROR;
+  out.error = e.what();
+  out.error_file = e.file;
+  out.error_line = e.line;
+  out.error_message = e.message;
 }
 
 }  // namespace batch

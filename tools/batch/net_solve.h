@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "bufins/model.h"
 #include "frontier.h"
+#include "io.h"
 #include "stage_limits.h"
 
 namespace batch {
@@ -63,12 +65,18 @@ class Solver {
   // The outcome of one net given as text; `name` stands for its file in
   // messages. Never throws but std::bad_alloc.
   Outcome solve(const std::string &text, const std::string &name) const;
+  // The outcome of a net built already (a routed one): as above without the
+  // reading.
+  Outcome solve(bufins::Net net) const;
 
   const Request &request() const { return request_; }
 
   struct Library;  // the buffer library read
 
  private:
+  void solve_into(bufins::Net net, Outcome &out) const;
+  static void failed(Outcome &out, const InputError &e);
+
   Request request_;
   std::shared_ptr<const Library> library_;
 };

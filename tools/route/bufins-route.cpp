@@ -1,7 +1,8 @@
 // bufins-route: from pins to a net. Reads a pin file, a public sink list or a
 // routed tree, builds the routing tree (a rectilinear Steiner tree unless the
 // input is routed already) and writes it as a net file that bufins reads,
-// with candidate nodes where buffers may stand.
+// with candidate nodes where buffers may stand. A thin driver: the routing
+// is the library's (bufins::route, include/bufins/route.h).
 //
 //   bufins-route [options] INPUT      (see --help)
 //
@@ -26,8 +27,10 @@
 #include "cmdline.h"
 #include "def.h"
 #include "io.h"
+#include "bufins/route.h"
 #include "output_file.h"
 #include "route.h"
+#include "run_reporting.h"
 
 namespace {
 
@@ -196,74 +199,42 @@ std::string slurp(const std::string &name) {
   return text;
 }
 
-// Values whose size suggests a unit mistake, as the net reader warns of them
-// (UnitCheck in io.h), judged in the net's units, after the conversion of a
-// sink list; and a --cap-unit far from any real capacitance unit.
-void warn_implausible(const RouteOptions &o, const route::Input &in, const Warn &warn) {
-  if (o.cap_unit > 1e-9 || o.cap_unit < 1e-18) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%s: warning: --cap-unit=%g: a capacitance unit of %g F is far from any real one (1e-15 for fF, "
-                  "1e-12 for pF)",
-                  kProgram.name, o.cap_unit, o.cap_unit);
-    warn(text);
-  }
-  std::string unit;
-  if (in.kind != route::InputKind::PIN_FILE) {
-    char text[128];
-    std::snprintf(text, sizeof text, "the net's capacitance unit, %g F (--cap-unit)", o.cap_unit);
-    unit = text;
-  }
-  UnitCheck loads(Quantity::CAPACITANCE, "sink load capacitance");
-  for (const route::Sink &k : in.sinks) loads.see(k.cap, k.line);
-  loads.report(warn, in.name, unit);
-  if (in.c0 && !o.wire_cap) {
-    UnitCheck c0(Quantity::WIRE_CAP, "wire capacitance per unit length");
-    c0.see(*in.c0, 0);
-    c0.report(warn, in.name, unit.empty() ? unit : unit + " per length unit");
-  }
-}
-
-// Reads the inputs, builds the net and writes it. Input errors leave as
-// InputError, output failures as OutputError; main reports both.
+// Routes the input through the library (bufins::route) and writes the net.
+// Input errors leave as InputError, after the warnings before them; output
+// failures as OutputError; main reports both.
 int run(const RouteOptions &o) {
-  const double time_unit = o.cap_unit * 1000.0;
   WarningPrinter warnings(o.quiet, kProgram.name);
-  const Warn warn = [&warnings](const std::string &text) { warnings.print(text); };
-
-  route::Input in =
-      route::read_input(slurp(o.input), cmdline::display_name(o.input), o.cap_unit, time_unit, warn);
-  if (in.kind == route::InputKind::ROUTED_TREE) {
-    if (o.loads.empty())
-      input_error(in.name, 0, "a routed tree carries no sink loads: give the sink list it was routed over with --loads=FILE");
-    route::Input list =
-        route::read_input(slurp(o.loads), cmdline::display_name(o.loads), o.cap_unit, time_unit, warn);
-    if (list.kind != route::InputKind::SINK_LIST)
-      input_error(list.name, 0, "--loads needs a sink list (NumPins, Sink, Coordinate, Capacitive Load), not a %s",
-                  route::kind_name(list.kind));
-    route::attach_loads(in, list);
-    if (o.alpha_given || o.driver)
-      warn(std::string(kProgram.name) + ": a routed tree is kept as routed" +
-           (o.alpha_given ? ": --alpha has no effect" : "") +
-           (o.driver ? ": the driver's wire to the tree's root is a straight one from --driver" : ""));
-  } else if (!o.loads.empty()) {
-    input_error(in.name, 0, "--loads applies to a routed tree, and this is a %s", route::kind_name(in.kind));
+  bufins::RouteOptions ro;
+  if (o.driver) {
+    ro.driver_x = o.driver->x;
+    ro.driver_y = o.driver->y;
   }
-  warn_implausible(o, in, warn);
+  ro.driver_resistance = o.driver_res;
+  ro.required = o.required;
+  ro.wire_resistance = o.wire_res;
+  ro.wire_capacitance = o.wire_cap;
+  if (o.alpha_given) ro.alpha = o.alpha;
+  ro.pitch = o.pitch;
+  ro.cap_unit = o.cap_unit;
+  ro.program = kProgram.name;
+  ro.source = cmdline::is_standard(o.input) ? "standard input" : "";
+  ro.text = true;
+  std::vector<std::string> lines;
+  bufins::RoutedNet net;
+  try {
+    const std::string input = slurp(o.input);
+    if (!o.loads.empty()) {
+      ro.loads = slurp(o.loads);
+      ro.loads_name = cmdline::display_name(o.loads);
+    }
+    net = bufins::route(input, cmdline::display_name(o.input), ro, &lines);
+  } catch (const InputError &) {
+    for (const std::string &line : lines) warnings.print(line);
+    warnings.finish();
+    throw;
+  }
+  for (const std::string &line : lines) warnings.print(line);
   warnings.finish();
-
-  route::Request req;
-  req.driver = o.driver;
-  req.driver_res = o.driver_res;
-  req.required = o.required;
-  req.wire_res = o.wire_res;
-  req.wire_cap = o.wire_cap;
-  req.alpha = o.alpha;
-  req.alpha_given = o.alpha_given;
-  req.pitch = o.pitch;
-  req.cap_unit = o.cap_unit;
-  const std::string source = cmdline::is_standard(o.input) ? "standard input" : in.name;
-  const route::Routed net = route::route_net(in, req, std::string(kProgram.name) + " " + BUFINS_VERSION, source);
   if (o.verbose)
     std::fprintf(stderr, "%s: %zu sinks, %zu nodes, wire length %s, longest path %s; tree and net built in %.6f s of processor time\n", kProgram.name,
                  net.sinks, net.nodes, route::figure(net.wire_length).c_str(), route::figure(net.longest_path).c_str(), net.seconds);
@@ -304,16 +275,5 @@ int main(int argc, char **argv) {
     return 1;
   }
 
-  try {
-    return run(request);
-  } catch (const InputError &e) {
-    return report_input_error(e);
-  } catch (const OutputError &e) {
-    report_output_error(e);
-    return 1;
-  } catch (const std::bad_alloc &) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s: out of memory\n", kProgram.name);
-    return 1;
-  }
+  return cmdline::run_reporting(kProgram.name, [&] { return run(request); }, report_output_error);
 }

@@ -88,12 +88,19 @@ int decimals(const char *p, const char *end) {
 struct Scanner {
   const std::string &file;
   long line;
-  std::string what;
+  // What the line is ("sink line", "KEY line"), put together only for a
+  // message: a sink list has a few lines a sink.
+  const std::string *key;
+  const char *kind;
   const char *p;
   const char *end;
 
-  Scanner(const std::string &f, const Line &l, std::string w, const char *from)
-      : file(f), line(l.number), what(std::move(w)), p(from), end(l.e) {}
+  Scanner(const std::string &f, const Line &l, const char *w, const char *from)
+      : file(f), line(l.number), key(nullptr), kind(w), p(from), end(l.e) {}
+  Scanner(const std::string &f, const Line &l, const std::string &k, const char *w, const char *from)
+      : file(f), line(l.number), key(&k), kind(w), p(from), end(l.e) {}
+
+  std::string what_text() const { return key ? *key + kind : std::string(kind); }
 
   // Skips the first word (the keyword).
   Scanner &after_keyword() {
@@ -107,16 +114,17 @@ struct Scanner {
   double real(const char *field) {
     double v;
     const char *stop = parse_real(p, end, &v);
-    if (stop == p) input_error(file, line, "%s: missing or unreadable %s", what.c_str(), field);
+    if (stop == p) input_error(file, line, "%s: missing or unreadable %s", what_text().c_str(), field);
     if (!std::isfinite(v) || std::fabs(v) > MAX_MAGNITUDE)
-      input_error(file, line, "%s: %s is not a finite number of magnitude up to %g", what.c_str(), field, MAX_MAGNITUDE);
+      input_error(file, line, "%s: %s is not a finite number of magnitude up to %g", what_text().c_str(), field,
+                  MAX_MAGNITUDE);
     p = stop;
     return v;
   }
 
   double non_negative(const char *field) {
     double v = real(field);
-    if (v < 0.0) input_error(file, line, "%s: %s must not be negative", what.c_str(), field);
+    if (v < 0.0) input_error(file, line, "%s: %s must not be negative", what_text().c_str(), field);
     return v;
   }
 
@@ -125,8 +133,8 @@ struct Scanner {
     bool overflow;
     const char *stop = parse_integer(p, end, &v, &overflow);
     if (stop == p || (stop < end && !is_space(*stop)))
-      input_error(file, line, "%s: missing or unreadable %s (an integer)", what.c_str(), field);
-    if (overflow || v < lo || v > hi) input_error(file, line, "%s: %s must be from %ld to %ld", what.c_str(), field, lo, hi);
+      input_error(file, line, "%s: missing or unreadable %s (an integer)", what_text().c_str(), field);
+    if (overflow || v < lo || v > hi) input_error(file, line, "%s: %s must be from %ld to %ld", what_text().c_str(), field, lo, hi);
     p = stop;
     return v;
   }
@@ -219,8 +227,15 @@ bool key_value(const Line &l, std::string &key, const char **value) {
   return true;
 }
 
+// key == word without a call per word: a sink list has a few lines a sink,
+// each compared with up to seven keys.
+template <size_t N>
+inline bool is_key(const std::string &key, const char (&word)[N]) {
+  return key.size() == N - 1 && std::memcmp(key.data(), word, N - 1) == 0;
+}
+
 bool is_sink_list_key(const std::string &key) {
-  return key == "NumPins" || key == "PerUnitResistance" || key == "PerUnitCapacitance" || key == "Sink";
+  return is_key(key, "NumPins") || is_key(key, "PerUnitResistance") || is_key(key, "PerUnitCapacitance") || is_key(key, "Sink");
 }
 
 // A sink list's value in the net's unit: the file's value (farads, seconds,
@@ -239,25 +254,34 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
   const std::string &name = in.name;
   long pins_line = 0, pins = -1;
   std::map<long, long> id_line;
+  long top_id = -1;
   std::vector<long> coordinate_line, load_line;
   for (const Line &l : lines) {
     if (*l.b == '#') continue;
     std::string key;
     const char *value;
     if (!key_value(l, key, &value)) continue;
-    Scanner s(name, l, key + " line", value);
-    if (key == "NumPins") {
+    Scanner s(name, l, key, " line", value);
+    if (is_key(key, "NumPins")) {
       pins_line = l.number;
       pins = s.integer("pin count", 0, MAX_NODES);
-    } else if (key == "PerUnitResistance") {
+    } else if (is_key(key, "PerUnitResistance")) {
       in.r0 = s.non_negative("resistance per unit length");
-    } else if (key == "PerUnitCapacitance") {
+    } else if (is_key(key, "PerUnitCapacitance")) {
       in.c0 = in_net_unit(name, l.number, "capacitance per unit length",
                           s.non_negative("capacitance per unit length"), cap_unit, "--cap-unit");
-    } else if (key == "Sink") {
+    } else if (is_key(key, "Sink")) {
       const long id = s.integer("sink id", 0, INT_MAX - 1);
-      auto [at, fresh] = id_line.emplace(id, l.number);
-      if (!fresh) input_error(name, l.number, "Sink line: sink %ld is already listed at line %ld", id, at->second);
+      // Ids above every one before are new (lists number their sinks in
+      // order); the map of ids to lines is made only for a list that does not.
+      if (id > top_id && id_line.empty()) {
+        top_id = id;
+      } else {
+        if (id_line.empty())
+          for (const Sink &k : in.sinks) id_line.emplace(k.index - 1, k.line);
+        auto [at, fresh] = id_line.emplace(id, l.number);
+        if (!fresh) input_error(name, l.number, "Sink line: sink %ld is already listed at line %ld", id, at->second);
+      }
       Sink k;
       k.index = static_cast<int>(id + 1);
       k.line = l.number;
@@ -266,15 +290,15 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
       in.downstream.push_back(0.0);
       coordinate_line.push_back(0);
       load_line.push_back(0);
-    } else if (key == "Coordinate" || key == "Capacitive Load" || key == "Downstream_Delay") {
+    } else if (is_key(key, "Coordinate") || is_key(key, "Capacitive Load") || is_key(key, "Downstream_Delay")) {
       if (in.sinks.empty()) input_error(name, l.number, "%s line before the first Sink line", key.c_str());
       Sink &k = in.sinks.back();
-      if (key == "Coordinate") {
+      if (is_key(key, "Coordinate")) {
         if (coordinate_line.back()) input_error(name, l.number, "Coordinate line: sink %d already has one at line %ld", k.index - 1, coordinate_line.back());
         coordinate_line.back() = l.number;
         k.x = s.real("x coordinate");
         k.y = s.real("y coordinate");
-      } else if (key == "Capacitive Load") {
+      } else if (is_key(key, "Capacitive Load")) {
         if (load_line.back()) input_error(name, l.number, "Capacitive Load line: sink %d already has one at line %ld", k.index - 1, load_line.back());
         load_line.back() = l.number;
         k.cap = in_net_unit(name, l.number, "load (farad)", s.non_negative("load (farad)"), cap_unit, "--cap-unit");
@@ -762,7 +786,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   sorted.reserve(net.nodes.size());
   for (int i = 0; i <= n_sinks; i++) {
     where[i] = i;
-    sorted.push_back(net.nodes[i]);
+    sorted.push_back(std::move(net.nodes[i]));
   }
   sorted[0].index = 0;
   for (int i = 0; i < n_sinks; i++) {
@@ -772,7 +796,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   for (int v : order)
     if (v > n_sinks) {
       where[v] = static_cast<int>(sorted.size());
-      sorted.push_back(net.nodes[v]);
+      sorted.push_back(std::move(net.nodes[v]));
       sorted.back().index = static_cast<int>(next++);
     }
   for (NetNode &node : sorted)
@@ -838,6 +862,81 @@ std::string net_text(const Net &net, const Input &in, double r0, double c0, cons
   return out;
 }
 
+double round15(double v) {
+  if (v == 0.0) return 0.0;  // figure() prints "0" for -0 too
+  if (std::fabs(v) < 1e15 && v == std::trunc(v)) return v;
+  char buf[GENERAL15_MAX_CHARS];
+  const char *end = put_figure(buf, v);
+  double back;
+  parse_real(buf, end, &back);
+  return back;
+}
+
+bufins::Net net_model(const Net &net, const Input &in, double r0, double c0, const Point &driver, double driver_res) {
+  bufins::Net m;
+  m.wire_resistance = round15(r0);
+  m.wire_capacitance = round15(c0);
+  m.driver_resistance = round15(driver_res);
+  if (in.driver_max_cap) m.driver_max_cap = round15(*in.driver_max_cap);
+  m.nodes.resize(net.nodes.size());
+  for (size_t i = 0; i < net.nodes.size(); i++) {
+    const NetNode &from = net.nodes[i];
+    bufins::Node &to = m.nodes[i];
+    to.index = from.index;
+    to.x = round15(from.x);
+    to.y = round15(from.y);
+    if (i == 0) {
+      to.kind = bufins::NodeKind::driver;
+      to.x = round15(driver.x);
+      to.y = round15(driver.y);
+    } else if (i <= static_cast<size_t>(net.sinks)) {
+      const Sink &k = in.sinks[i - 1];
+      to.kind = bufins::NodeKind::sink;
+      to.load = round15(k.cap);
+      to.required = round15(k.time);
+    } else {
+      to.kind = bufins::NodeKind::candidate;
+    }
+  }
+  // The edges in net_text's order: pre-order, both edges of a node first.
+  m.edges.reserve(net.nodes.size());
+  std::vector<int> stack{0};
+  while (!stack.empty()) {
+    const int v = stack.back();
+    stack.pop_back();
+    const NetNode &node = net.nodes[v];
+    for (int c : node.children) m.edges.push_back({node.index, net.nodes[c].index});
+    for (auto c = node.children.rbegin(); c != node.children.rend(); ++c) stack.push_back(*c);
+  }
+  link_net_model(m, in.name);
+  return m;
+}
+
+void warn_implausible(const Input &in, const Request &req, const std::string &program, const Warn &warn) {
+  if (req.cap_unit > 1e-9 || req.cap_unit < 1e-18) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%s: warning: --cap-unit=%g: a capacitance unit of %g F is far from any real one (1e-15 for fF, "
+                  "1e-12 for pF)",
+                  program.c_str(), req.cap_unit, req.cap_unit);
+    warn(text);
+  }
+  std::string unit;
+  if (in.kind != InputKind::PIN_FILE) {
+    char text[128];
+    std::snprintf(text, sizeof text, "the net's capacitance unit, %g F (--cap-unit)", req.cap_unit);
+    unit = text;
+  }
+  UnitCheck loads(Quantity::CAPACITANCE, "sink load capacitance");
+  for (const Sink &k : in.sinks) loads.see(k.cap, k.line);
+  loads.report(warn, in.name, unit);
+  if (in.c0 && !req.wire_cap) {
+    UnitCheck c0(Quantity::WIRE_CAP, "wire capacitance per unit length");
+    c0.see(*in.c0, 0);
+    c0.report(warn, in.name, unit.empty() ? unit : unit + " per length unit");
+  }
+}
+
 // bufins-route's defaults, and the magnitude a net may hold (as the net reader accepts).
 constexpr double DEFAULT_DRIVER_RES = 100.0;
 constexpr double MAX_REQUIRED_MAGNITUDE = 1e60;
@@ -892,12 +991,21 @@ Routed route_net(Input &in, const Request &req, const std::string &written_by, c
   SteinerReport report;
   const Shape shape = in.kind == InputKind::ROUTED_TREE
                                  ? routed_shape(in, driver)
-                                 : steiner_shape(in, driver, req.alpha, &report);
+                                 : steiner_shape(in, driver, req.alpha, req.text ? &report : nullptr);
   NetRequest limits;
   limits.pitch = req.pitch;
   limits.max_nodes = MAX_NODES;
   const Net net = make_net(shape, in, limits);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+
+  Routed out;
+  out.net = net_model(net, in, *r0, *c0, driver, driver_res);
+  out.sinks = in.sinks.size();
+  out.nodes = net.nodes.size();
+  out.wire_length = net.wire_length;
+  out.longest_path = net.longest_path;
+  out.seconds = seconds;
+  if (!req.text) return out;
 
   std::vector<std::string> header;
   header.push_back("Written by " + written_by + " from " + source + " (" +
@@ -931,13 +1039,7 @@ Routed route_net(Input &in, const Request &req, const std::string &written_by, c
                   req.cap_unit, req.time_unit(), figure(req.required ? *req.required : 0.0).c_str());
     header.push_back(units);
   }
-  Routed out;
   out.text = net_text(net, in, *r0, *c0, driver, driver_res, header);
-  out.sinks = in.sinks.size();
-  out.nodes = net.nodes.size();
-  out.wire_length = net.wire_length;
-  out.longest_path = net.longest_path;
-  out.seconds = seconds;
   return out;
 
 }

@@ -118,6 +118,10 @@ std::vector<Link> kruskal(const std::vector<Point> &p, const std::vector<Link> &
   return out;
 }
 
+// A rectilinear minimum spanning tree over p from the candidate links
+// (octant_neighbours(p)), as spanning_tree makes it.
+std::vector<Link> spanning_tree_over(const std::vector<Point> &p, std::vector<Link> candidates);
+
 double links_length(const std::vector<Point> &p, const std::vector<Link> &links) {
   double sum = 0.0;
   for (const Link &l : links) sum += manhattan(p[l.first], p[l.second]);
@@ -256,23 +260,125 @@ std::vector<Link> complete_mst(const std::vector<Point> &p) {
   return kruskal(p, all);
 }
 
+// The length of a minimum spanning tree over pts and, when given, `extra`:
+// Prim's algorithm on the complete graph, O(n^2) in two reused buffers. Every
+// minimum spanning tree has the same link lengths; they are added in
+// increasing order, the order Kruskal's algorithm takes them in, so the sum
+// is the very double links_length(pts, complete_mst(pts)) gives.
+double mst_length(const std::vector<Point> &pts, const Point *extra, std::vector<double> &dist,
+                  std::vector<double> &lens) {
+  const size_t n = pts.size() + (extra ? 1 : 0);
+  auto at = [&](size_t i) -> const Point & { return i < pts.size() ? pts[i] : *extra; };
+  const double inf = std::numeric_limits<double>::infinity();
+  dist.assign(n, inf);  // -1: in the tree
+  lens.clear();
+  size_t last = 0;
+  dist[0] = -1.0;
+  for (size_t joined = 1; joined < n; joined++) {
+    size_t best = 0;
+    double best_d = inf;
+    for (size_t i = 1; i < n; i++) {
+      if (dist[i] < 0.0) continue;
+      const double d = manhattan(at(last), at(i));
+      if (d < dist[i]) dist[i] = d;
+      if (dist[i] < best_d || best == 0) best_d = dist[i], best = i;
+    }
+    lens.push_back(best_d);
+    dist[best] = -1.0;
+    last = best;
+  }
+  std::sort(lens.begin(), lens.end());
+  double sum = 0.0;
+  for (double l : lens) sum += l;
+  return sum;
+}
+
+// The spanning tree of pts and one more point c, measured: a minimum spanning
+// tree of pts plus the links from c to every point contains one of pts and c
+// (a link of the complete graph outside both closes a cycle in which it is
+// the longest), so Kruskal's algorithm over those 2n - 1 links, taken in
+// increasing length, finds its lengths; added in that order they give the
+// very double mst_length gives (every minimum spanning tree has the same
+// lengths). O(n log n) per point c instead of Prim's O(n^2).
+class PlusOne {
+ public:
+  explicit PlusOne(const std::vector<Point> &pts) : pts_(pts) {
+    // The base tree's links by Prim's algorithm, then in increasing length.
+    const size_t n = pts.size();
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> dist(n, inf);
+    std::vector<int> from(n, 0);
+    size_t last = 0;
+    dist[0] = -1.0;
+    for (size_t joined = 1; joined < n; joined++) {
+      size_t best = 0;
+      double best_d = inf;
+      for (size_t i = 1; i < n; i++) {
+        if (dist[i] < 0.0) continue;
+        const double d = manhattan(pts[last], pts[i]);
+        if (d < dist[i]) dist[i] = d, from[i] = static_cast<int>(last);
+        if (dist[i] < best_d || best == 0) best_d = dist[i], best = i;
+      }
+      base_.push_back({best_d, from[best], static_cast<int>(best)});
+      dist[best] = -1.0;
+      last = best;
+    }
+    std::sort(base_.begin(), base_.end(), [](const Edge &a, const Edge &b) { return a.len < b.len; });
+  }
+
+  double length_with(const Point &c) {
+    const int n = static_cast<int>(pts_.size());
+    star_.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++) star_[i] = {manhattan(c, pts_[i]), n, i};
+    std::sort(star_.begin(), star_.end(), [](const Edge &a, const Edge &b) { return a.len < b.len; });
+    up_.resize(static_cast<size_t>(n) + 1);
+    for (int i = 0; i <= n; i++) up_[i] = i;
+    auto find = [&](int v) {
+      while (up_[v] != v) v = up_[v] = up_[up_[v]];
+      return v;
+    };
+    double sum = 0.0;
+    int joined = 0;
+    size_t a = 0, b = 0;
+    while (joined < n) {
+      const Edge &e = b >= star_.size() || (a < base_.size() && base_[a].len <= star_[b].len) ? base_[a++] : star_[b++];
+      const int u = find(e.a), v = find(e.b);
+      if (u == v) continue;
+      up_[u] = v;
+      sum += e.len;
+      joined++;
+    }
+    return sum;
+  }
+
+ private:
+  struct Edge {
+    double len;
+    int a, b;
+  };
+  const std::vector<Point> &pts_;
+  std::vector<Edge> base_, star_;
+  std::vector<int> up_;
+};
+
 // Iterated 1-Steiner: add the Hanan point that shortens the spanning tree
 // most, drop Steiner points of degree 2 or less, repeat while a point helps.
+// The trial trees are only measured (PlusOne, mst_length); the degrees and
+// the tree returned come from Kruskal's tree.
 Tree one_steiner(const std::vector<Point> &pins) {
   const size_t n = pins.size();
   const double tol = tolerance(pins);
   std::vector<Point> hanan = hanan_points(pins);
   std::vector<Point> pts(pins);
-  double now = links_length(pts, complete_mst(pts));
-  std::vector<Point> trial;
+  std::vector<double> dist, lens;
+  double now = mst_length(pts, nullptr, dist, lens);
   for (;;) {
     double best = now - tol;
     const Point *chosen = nullptr;
+    PlusOne plus(pts);
     for (const Point &c : hanan) {
       if (std::find(pts.begin(), pts.end(), c) != pts.end()) continue;
-      trial = pts;
-      trial.push_back(c);
-      const double len = links_length(trial, complete_mst(trial));
+      const double len = plus.length_with(c);
       if (len < best) best = len, chosen = &c;
     }
     if (!chosen) break;
@@ -288,7 +394,7 @@ Tree one_steiner(const std::vector<Point> &pins) {
           break;
         }
     }
-    now = links_length(pts, complete_mst(pts));
+    now = mst_length(pts, nullptr, dist, lens);
   }
   return tidy(pts, static_cast<int>(n), complete_mst(pts));
 }
@@ -349,28 +455,47 @@ Tree exact_steiner(const std::vector<Point> &pins) {
 // ---- Edge substitution (any number of pins) ----
 
 struct Rooting {
-  std::vector<int> parent, parent_link, depth;
+  std::vector<int> parent, parent_link, depth, queue;
 };
 
-Rooting root_at_zero(int n, const std::vector<std::vector<int>> &adj, const std::vector<Link> &links) {
-  Rooting r;
+// The links at each point, in increasing link order, as one array: the links
+// at v are list[start[v] .. start[v + 1]). Rebuilt in place each pass, so that
+// a pass allocates nothing once the buffers have grown.
+struct Adjacency {
+  std::vector<int> start, list, cursor;
+
+  void build(int n, const std::vector<Link> &links) {
+    start.assign(static_cast<size_t>(n) + 1, 0);
+    for (const Link &l : links) start[l.first + 1]++, start[l.second + 1]++;
+    for (int v = 0; v < n; v++) start[v + 1] += start[v];
+    cursor.assign(start.begin(), start.end() - 1);
+    list.resize(2 * links.size());
+    for (size_t k = 0; k < links.size(); k++) {
+      list[cursor[links[k].first]++] = static_cast<int>(k);
+      list[cursor[links[k].second]++] = static_cast<int>(k);
+    }
+  }
+  const int *begin(int v) const { return list.data() + start[v]; }
+  const int *end(int v) const { return list.data() + start[v + 1]; }
+};
+
+void root_at_zero(int n, const Adjacency &adj, const std::vector<Link> &links, Rooting &r) {
   r.parent.assign(static_cast<size_t>(n), -1);
   r.parent_link.assign(static_cast<size_t>(n), -1);
   r.depth.assign(static_cast<size_t>(n), -1);
-  std::vector<int> queue{0};
+  r.queue.assign(1, 0);
   r.depth[0] = 0;
-  for (size_t head = 0; head < queue.size(); head++) {
-    const int u = queue[head];
-    for (int k : adj[u]) {
-      const int v = links[k].first == u ? links[k].second : links[k].first;
+  for (size_t head = 0; head < r.queue.size(); head++) {
+    const int u = r.queue[head];
+    for (const int *k = adj.begin(u); k != adj.end(u); ++k) {
+      const int v = links[*k].first == u ? links[*k].second : links[*k].first;
       if (r.depth[v] >= 0) continue;
       r.depth[v] = r.depth[u] + 1;
       r.parent[v] = u;
-      r.parent_link[v] = k;
-      queue.push_back(v);
+      r.parent_link[v] = *k;
+      r.queue.push_back(v);
     }
   }
-  return r;
 }
 
 // The links on the tree path between u and v into `path`; false when there are
@@ -425,33 +550,44 @@ Tree edge_substitution(const std::vector<Point> &pins) {
   const int terminals = static_cast<int>(pins.size());
   const double tol = tolerance(pins);
   std::vector<Point> pts(pins);
-  std::vector<Link> links = spanning_tree(pts);
-  // Geometric neighbours of the pins, found once; a Steiner point's
-  // neighbours are its tree neighbours. Point numbers stay fixed until the
-  // final tidy, so later passes look only at the points around the moves
-  // of the pass before.
-  std::vector<std::vector<int>> pin_near(static_cast<size_t>(terminals));
-  for (const Link &l : octant_neighbours(pins)) {
-    pin_near[l.first].push_back(l.second);
-    pin_near[l.second].push_back(l.first);
+  // Geometric neighbours of the pins, found once (the spanning tree's
+  // candidate links too); a Steiner point's neighbours are its tree
+  // neighbours. Point numbers stay fixed until the final tidy, so later
+  // passes look only at the points around the moves of the pass before.
+  const std::vector<Link> octants = octant_neighbours(pins);
+  std::vector<Link> links = spanning_tree_over(pts, octants);
+  std::vector<int> near_start(static_cast<size_t>(terminals) + 1, 0), near_list(2 * octants.size());
+  for (const Link &l : octants) near_start[l.first + 1]++, near_start[l.second + 1]++;
+  for (int v = 0; v < terminals; v++) near_start[v + 1] += near_start[v];
+  {
+    std::vector<int> at(near_start.begin(), near_start.end() - 1);
+    for (const Link &l : octants) {
+      near_list[at[l.first]++] = l.second;
+      near_list[at[l.second]++] = l.first;
+    }
   }
   std::vector<char> active(static_cast<size_t>(terminals), 1);
   std::vector<int> path, around;
   std::vector<Substitution> found, mine;
+  Adjacency adj;
+  Rooting r;
+  std::vector<char> touched, removed, is_marked;
+  std::vector<Link> added, next;
+  std::vector<int> marked;
+  std::vector<double> link_length;
   for (int pass = 0; pass < MAX_PASSES; pass++) {
     const int n = static_cast<int>(pts.size());
     active.resize(static_cast<size_t>(n), 1);
-    std::vector<std::vector<int>> adj(static_cast<size_t>(n));
-    for (size_t k = 0; k < links.size(); k++) {
-      adj[links[k].first].push_back(static_cast<int>(k));
-      adj[links[k].second].push_back(static_cast<int>(k));
-    }
-    const Rooting r = root_at_zero(n, adj, links);
-    auto length_of = [&](int k) { return manhattan(pts[links[k].first], pts[links[k].second]); };
+    adj.build(n, links);
+    root_at_zero(n, adj, links, r);
+    link_length.resize(links.size());
+    for (size_t k = 0; k < links.size(); k++) link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
+    auto length_of = [&](int k) { return link_length[k]; };
     auto near = [&](int w, std::vector<int> &out) {
       out.clear();
-      if (w < terminals) out = pin_near[w];
-      for (int k : adj[w]) out.push_back(links[k].first == w ? links[k].second : links[k].first);
+      if (w < terminals) out.assign(near_list.begin() + near_start[w], near_list.begin() + near_start[w + 1]);
+      for (const int *k = adj.begin(w); k != adj.end(w); ++k)
+        out.push_back(links[*k].first == w ? links[*k].second : links[*k].first);
       std::sort(out.begin(), out.end());
       out.erase(std::unique(out.begin(), out.end()), out.end());
     };
@@ -464,16 +600,19 @@ Tree edge_substitution(const std::vector<Point> &pins) {
         // One path per neighbour x serves every link at x: the link that
         // ends the path at x is not counted when it is the one joined.
         if (x == w || !tree_path(w, x, r, path)) continue;
+        // The path touches x by one link (at_x), so one pass finds both.
         int at_x = -1;
         double first = -1.0, second = -1.0;  // longest link, longest but at_x
         for (int k : path) {
           const double len = length_of(k);
-          if (links[k].first == x || links[k].second == x) at_x = k;
+          if (links[k].first == x || links[k].second == x)
+            at_x = k;
+          else
+            second = std::max(second, len);
           first = std::max(first, len);
         }
-        for (int k : path)
-          if (k != at_x) second = std::max(second, length_of(k));
-        for (int e : adj[x]) {
+        for (const int *at = adj.begin(x); at != adj.end(x); ++at) {
+          const int e = *at;
           const int a = links[e].first, b = links[e].second;
           if (a == w || b == w) continue;
           const double longest = e == at_x ? second : first;
@@ -496,10 +635,10 @@ Tree edge_substitution(const std::vector<Point> &pins) {
     // A move relies on its link e and the tree path to it; once a move has
     // removed or relied on a link, later moves that touch it wait for the next
     // pass (their gain and even their validity may have changed).
-    std::vector<char> touched(links.size(), 0);
-    std::vector<char> removed(links.size(), 0);
-    std::vector<Link> added;
-    std::vector<int> marked;
+    touched.assign(links.size(), 0);
+    removed.assign(links.size(), 0);
+    added.clear();
+    marked.clear();
     for (const Substitution &m : found) {
       if (touched[m.link]) continue;
       int longest = -1;
@@ -531,25 +670,24 @@ Tree edge_substitution(const std::vector<Point> &pins) {
       marked.insert(marked.end(), {a, b, m.w, hub});
     }
     if (added.empty()) break;
-    std::vector<Link> next;
-    next.reserve(links.size() + added.size());
+    next.clear();
     for (size_t k = 0; k < links.size(); k++)
       if (!removed[k]) next.push_back(links[k]);
     next.insert(next.end(), added.begin(), added.end());
-    links = std::move(next);
+    links.swap(next);
     // Next pass: the points the moves touched and their neighbours (in the
     // new tree and among the pins).
     active.assign(pts.size(), 0);
-    std::vector<std::vector<int>> new_adj(pts.size());
-    for (const Link &l : links) {
-      new_adj[l.first].push_back(l.second);
-      new_adj[l.second].push_back(l.first);
-    }
+    is_marked.assign(pts.size(), 0);
     for (int v : marked) {
       active[v] = 1;
-      for (int x : new_adj[v]) active[x] = 1;
+      is_marked[v] = 1;
       if (v < terminals)
-        for (int x : pin_near[v]) active[x] = 1;
+        for (int i = near_start[v]; i < near_start[v + 1]; i++) active[near_list[i]] = 1;
+    }
+    for (const Link &l : links) {
+      if (is_marked[l.first]) active[l.second] = 1;
+      if (is_marked[l.second]) active[l.first] = 1;
     }
   }
   return tidy(pts, terminals, links);
@@ -608,7 +746,13 @@ std::vector<Link> octant_neighbours(const std::vector<Point> &points) {
 
 std::vector<Link> spanning_tree(const std::vector<Point> &p) {
   if (p.size() < 2) return {};
-  std::vector<Link> candidates = octant_neighbours(p);
+  return spanning_tree_over(p, octant_neighbours(p));
+}
+
+namespace {
+
+std::vector<Link> spanning_tree_over(const std::vector<Point> &p, std::vector<Link> candidates) {
+  if (p.size() < 2) return {};
   std::vector<Link> tree = kruskal(p, candidates);
   if (tree.size() + 1 < p.size()) {
     // Rounding in the sweep's sums can in principle lose a link the proof
@@ -622,6 +766,8 @@ std::vector<Link> spanning_tree(const std::vector<Point> &p) {
   }
   return tree;
 }
+
+}  // namespace
 
 Tree steiner_tree(const std::vector<Point> &pins) {
   if (pins.size() <= 2) {

@@ -1,16 +1,21 @@
-// From pins to a net: the readers of bufins-route's three inputs (a pin file,
-// a public sink list, a routed tree), the shaping of a routing tree into the
-// binary net bufins reads (candidate nodes, detours, pitch) and the net writer.
+// The routing layer's insides (bufins::route in include/bufins/route.h is its
+// face): the readers of the three inputs (a pin file, a public sink list, a
+// routed tree), the shaping of a routing tree into the binary net bufins
+// reads (candidate nodes, detours, pitch), the net as a model value and as
+// the file's text.
 //
 // Readers throw InputError ("file:line: what is wrong") as the library's
 // readers do; only main prints. Everything is held in value types owned by
 // the caller; nothing touches the library's global tables.
 #pragma once
 
+#include <cassert>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "bufins/model.h"
 #include "io.h"
 #include "steiner.h"
 
@@ -87,11 +92,27 @@ struct SteinerReport {
 // trade-off alpha (0 to 1).
 Shape steiner_shape(const Input &in, const steiner::Point &driver, double alpha, SteinerReport *report);
 
+// A node's children: at most two (a binary net), kept in the node.
+struct Children {
+  int at[2] = {-1, -1};
+  int count = 0;
+  void push_back(int c) {
+    assert(count < 2);
+    at[count++] = c;
+  }
+  int *begin() { return at; }
+  int *end() { return at + count; }
+  const int *begin() const { return at; }
+  const int *end() const { return at + count; }
+  std::reverse_iterator<const int *> rbegin() const { return std::reverse_iterator<const int *>(end()); }
+  std::reverse_iterator<const int *> rend() const { return std::reverse_iterator<const int *>(begin()); }
+};
+
 struct NetNode {
   int index = 0;
   int type = 0;  // NODE_DRIVER, NODE_CANDIDATE, NODE_SINK
   double x = 0.0, y = 0.0;
-  std::vector<int> children;  // positions in Net::nodes, at most two
+  Children children;  // positions in Net::nodes
 };
 
 // The binary net: nodes[0] is the driver, nodes[1 .. sinks] the sinks in
@@ -133,11 +154,14 @@ struct Request {
   bool alpha_given = false;
   double pitch = 0.0;
   double cap_unit = 1e-15;  // --cap-unit
+  bool text = false;        // make Routed::text
   double time_unit() const { return cap_unit * 1000.0; }
 };
 
-// Figures of a routed net, for bufins-route -v.
+// A routed net: the model bufins reads from its file, the file's text (with
+// Request::text) and figures for bufins-route -v.
 struct Routed {
+  bufins::Net net;   // every value rounded as the file prints it
   std::string text;  // the net file
   size_t sinks = 0, nodes = 0;
   double wire_length = 0.0, longest_path = 0.0;
@@ -147,9 +171,28 @@ struct Routed {
 // Everything bufins-route does between reading its input (`in`, a routed
 // tree with its loads attached already) and writing the net: the wire
 // constants and driver from the options or the input, the sinks' required
-// times, the tree, the net and its text, headed by "Written by WRITTEN_BY
-// from SOURCE ...". Throws InputError as the readers do. Reentrant.
+// times, the tree, the net as a model and (Request::text) its text, headed
+// by "Written by WRITTEN_BY from SOURCE ...". Throws InputError as the
+// readers do. Reentrant.
 Routed route_net(Input &in, const Request &req, const std::string &written_by, const std::string &source);
+
+// The model the net reader makes of net_text(net, in, r0, c0, driver,
+// driver_res, ...), without the text: every figure rounded to the 15
+// significant digits the text prints (round15), nodes and edges in the
+// file's order, linked and checked by the reader's linker.
+bufins::Net net_model(const Net &net, const Input &in, double r0, double c0, const steiner::Point &driver,
+                      double driver_res);
+
+// The value the net reader reads back from figure(v): v itself when it has
+// 15 significant digits or fewer (every integer below 10^15 does), else the
+// nearest double to its 15-digit decimal.
+double round15(double v);
+
+// Warnings of values whose size suggests a unit mistake, as the net reader
+// gives them (UnitCheck), judged in the net's units after the conversion of
+// a sink list; and of a capacitance unit far from any real one. `program`
+// names the option's owner.
+void warn_implausible(const Input &in, const Request &req, const std::string &program, const Warn &warn);
 
 // Shortest text that reads back as the same figure within 15 digits.
 std::string figure(double v);
