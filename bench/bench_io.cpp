@@ -1,16 +1,22 @@
 // Reader and writer throughput: reads the net file named by BUFINS_BENCH_NET
-// with read_net (the tree checks included) and writes its final net file with
-// Printoutput, reporting bytes per second of the net file text.
+// with read_net_model (the model, tree checks included: what the flat engines
+// and the library read), with read_net (the same and the copy into the global
+// tables of the list and fast engines), and writes its final net file with
+// Printoutput (from the tables, through a temporary renamed over the file)
+// and with write_final_net (from the model, into the file opened afresh),
+// reporting bytes per second of the net file text and, per
+// iteration, the user and system CPU time and the minor page faults.
 //
-// Built with -DBUFINS_BENCH=ON; it uses only read_net, Printoutput and
-// reset_globals, so the same source builds against older trees for side-by-side
-// figures (bench/README.md, "Reader and writer").
+// Built with -DBUFINS_BENCH=ON; it uses only read_net_model, read_net,
+// Printoutput and reset_globals, so the same source builds against older
+// trees for side-by-side figures (bench/README.md, "Reader and writer").
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "def.h"
@@ -23,9 +29,37 @@ std::string net_path() {
   return p ? p : "";
 }
 
+// A fresh scratch folder under $TMPDIR (else /tmp), or "" when none can be made.
+std::string scratch_dir() {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/bufins_bench_XXXXXX";
+  return mkdtemp(&pattern[0]) != nullptr ? pattern : "";
+}
+
 long file_size(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+// User and system CPU seconds and minor page faults of the process so far.
+struct Usage {
+  double user, sys, faults;
+};
+
+Usage usage() {
+  struct rusage ru;
+  getrusage(RUSAGE_SELF, &ru);
+  return {ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6, ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6,
+          static_cast<double>(ru.ru_minflt)};
+}
+
+// Per-iteration user and system milliseconds and page faults since `from`.
+void report_usage(benchmark::State &state, const Usage &from) {
+  const Usage to = usage();
+  const double n = static_cast<double>(state.iterations());
+  state.counters["user_ms"] = (to.user - from.user) * 1000 / n;
+  state.counters["sys_ms"] = (to.sys - from.sys) * 1000 / n;
+  state.counters["faults"] = (to.faults - from.faults) / n;
 }
 
 void BM_ReadNet(benchmark::State &state) {
@@ -35,12 +69,35 @@ void BM_ReadNet(benchmark::State &state) {
     state.SkipWithError("set BUFINS_BENCH_NET to a net file");
     return;
   }
+  size_t count = 0;
+  const Usage from = usage();
+  for (auto _ : state) {
+    FILE *f = std::fopen(path.c_str(), "r");
+    bufins::Net net = read_net_model(f, path);
+    count = net.nodes.size();
+    benchmark::DoNotOptimize(net);
+    std::fclose(f);
+  }
+  report_usage(state, from);
+  state.SetBytesProcessed(state.iterations() * size);
+  state.counters["nodes"] = static_cast<double>(count);
+}
+
+void BM_ReadNetTables(benchmark::State &state) {
+  const std::string path = net_path();
+  const long size = file_size(path);
+  if (size < 0) {
+    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
+    return;
+  }
+  const Usage from = usage();
   for (auto _ : state) {
     reset_globals();
     FILE *f = std::fopen(path.c_str(), "r");
     benchmark::DoNotOptimize(read_net(f, path));
     std::fclose(f);
   }
+  report_usage(state, from);
   state.SetBytesProcessed(state.iterations() * size);
   state.counters["nodes"] = n_nodes;
 }
@@ -55,24 +112,57 @@ void BM_WriteFinalNet(benchmark::State &state) {
   FILE *f = std::fopen(path.c_str(), "r");
   Node *root = read_net(f, path);
   std::fclose(f);
-  char dir[] = "/tmp/bufins_bench_XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
+  std::string dir = scratch_dir();
+  if (dir.empty()) {
     state.SkipWithError("mkdtemp failed");
     return;
   }
-  const std::string out = std::string(dir) + "/out.net";
+  const std::string out = dir + "/out.net";
+  const Usage from = usage();
   for (auto _ : state) {
     filename = out;
     Printoutput(root);
   }
+  report_usage(state, from);
   const long size = file_size(filename);
   state.SetBytesProcessed(state.iterations() * size);
   std::remove(filename.c_str());
-  rmdir(dir);
+  rmdir(dir.c_str());
+}
+
+// The final net of the model (the flat engines' writer) into a file opened
+// with fopen "w" each time, as `cat FILE > COPY` truncates COPY.
+void BM_WriteFinalNetModel(benchmark::State &state) {
+  const std::string path = net_path();
+  if (file_size(path) < 0) {
+    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
+    return;
+  }
+  FILE *f = std::fopen(path.c_str(), "r");
+  const bufins::Net net = read_net_model(f, path);
+  std::fclose(f);
+  std::string dir = scratch_dir();
+  if (dir.empty()) {
+    state.SkipWithError("mkdtemp failed");
+    return;
+  }
+  const std::string out = dir + "/out.net";
+  const Usage from = usage();
+  for (auto _ : state) {
+    FILE *o = std::fopen(out.c_str(), "w");
+    write_final_net(net, o);
+    std::fclose(o);
+  }
+  report_usage(state, from);
+  state.SetBytesProcessed(state.iterations() * file_size(out));
+  std::remove(out.c_str());
+  rmdir(dir.c_str());
 }
 
 }  // namespace
 
 BENCHMARK(BM_ReadNet)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadNetTables)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteFinalNet)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteFinalNetModel)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -7,14 +7,18 @@
 # files in the same session (times on a shared machine drift; instruction
 # counts do not):
 #   - start-up: a 3-sink net through `bufins -a flat -m 0`, CPU time (user +
-#     system, the least of 5 runs) and minor page faults (/usr/bin/time -v);
-#     /bin/true beside it;
+#     system, the least of 30 runs: a short run's time comes in clock ticks
+#     and the machine may be shared) and minor page faults (/usr/bin/time
+#     -v); /bin/true beside it, measured the same way in the same run;
 #   - the JSON report: instructions (callgrind) of r5 at M = 0 with and
 #     without -j;
-#   - the reader and the final net writer on a net of a million nodes (r5
+#   - the readers and the final net writers on a net of a million nodes (r5
 #     segmented with M = 160 and written back, 63 MB): bench_io's CPU time
-#     (the least of 5 repetitions) against `cat FILE > /dev/null` and
-#     `cat FILE > COPY` (CPU time, the least of 5);
+#     (the least of 5 repetitions) of the model reader (what the flat engines
+#     and the library read), the same with the copy into the global tables
+#     (list and fast engines), the tables' writer (temporary and rename) and
+#     the model's writer (the file opened afresh), against `cat FILE >
+#     /dev/null` and `cat FILE > COPY` (CPU time, the least of 10);
 #   - bufins-route on r5: instructions, and the share spent formatting
 #     figures ("%.15g").
 #
@@ -61,14 +65,14 @@ python3 "$HERE/gen_net.py" --sinks "$NETS/r5" --net r5.net
 : >empty.lib
 "$NEW/bufins" -a list -m 160 -q -f r5.net -b empty.lib --out=big >/dev/null
 
-# cpu COMMAND...: the least CPU time (ms, user + system) of 5 runs, standard
-# output to $CPU_OUT (default /dev/null).
+# cpu COMMAND...: the least CPU time (ms, user + system) of $RUNS runs
+# (default 5), standard output to $CPU_OUT (default /dev/null).
 cpu() {
   python3 - "$@" <<'EOF'
 import os, sys
 out = os.environ.get("CPU_OUT", "/dev/null")
 best = None
-for _ in range(5):
+for _ in range(int(os.environ.get("RUNS", "5"))):
     fa = [(os.POSIX_SPAWN_OPEN, 1, out, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)]
     pid = os.posix_spawnp(sys.argv[1], sys.argv[1:], os.environ, file_actions=fa)
     _, status, ru = os.wait4(pid, 0)
@@ -90,13 +94,13 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 echo "old: $(git -C "$ROOT" log -1 --format='%h %s' "$REV_ID" | cut -c1-80)"
 echo "new: the working tree at $(git -C "$ROOT" log -1 --format='%h' HEAD)"
 echo
-echo "### Start-up: a 3-sink net, \`bufins -a flat -m 0\` (CPU ms: least of 5; minor page faults)"
+echo "### Start-up: a 3-sink net, \`bufins -a flat -m 0\` (CPU ms: least of 30; minor page faults)"
 echo
 echo "| program | old CPU ms | new CPU ms | old faults | new faults |"
 echo "|---|---|---|---|---|"
 run3() { echo "$1" -a flat -m 0 -f n3.net -b lib4.lib --out=o3; }
-echo "| bufins, 3 sinks | $(cpu $(run3 "$OLD/bufins")) | $(cpu $(run3 "$NEW/bufins")) | $(faults $(run3 "$OLD/bufins")) | $(faults $(run3 "$NEW/bufins")) |"
-echo "| /bin/true | $(cpu /bin/true) | | $(faults /bin/true) | |"
+echo "| bufins, 3 sinks | $(RUNS=30 cpu $(run3 "$OLD/bufins")) | $(RUNS=30 cpu $(run3 "$NEW/bufins")) | $(faults $(run3 "$OLD/bufins")) | $(faults $(run3 "$NEW/bufins")) |"
+echo "| /bin/true | $(RUNS=30 cpu /bin/true) | | $(faults /bin/true) | |"
 echo
 echo "### The JSON report: r5 (3,101 sinks), 4 types, \`-a flat -m 0\` (instructions, millions)"
 echo
@@ -113,23 +117,27 @@ echo
 SIZE=$(stat -c %s big.finalnet)
 echo "### A million-node net ($(grep -c '^candidate' big.finalnet) candidates, $((SIZE / 1000000)) MB): CPU ms, least of 5"
 echo
-CAT=$(cpu cat big.finalnet)
-CATW=$(CPU_OUT=copy.net cpu cat big.finalnet)
+CAT=$(RUNS=10 cpu cat big.finalnet)
+CATW=$(RUNS=10 CPU_OUT=copy.net cpu cat big.finalnet)
 echo "| step | old ms | new ms | cat ms | new / cat |"
 echo "|---|---|---|---|---|"
-ro=$(bench_cpu "$OLD" BM_ReadNet)
-rn=$(bench_cpu "$NEW" BM_ReadNet)
-wo=$(bench_cpu "$OLD" BM_WriteFinalNet)
-wn=$(bench_cpu "$NEW" BM_WriteFinalNet)
-echo "| read_net (tree checks included) | $ro | $rn | $CAT (cat FILE > /dev/null) | $(ratio "$rn" "$CAT") |"
-echo "| final net writer | $wo | $wn | $CATW (cat FILE > COPY) | $(ratio "$wn" "$CATW") |"
+row() {  # row LABEL BENCHMARK CAT_MS CAT_LABEL
+  local o n
+  o=$(bench_cpu "$OLD" "$2")
+  n=$(bench_cpu "$NEW" "$2")
+  echo "| $1 | $o | $n | $3 ($4) | $(ratio "$n" "$3") |"
+}
+row "read_net_model (the model, tree checks included)" BM_ReadNet "$CAT" "cat FILE > /dev/null"
+row "read_net (the same and the global tables)" BM_ReadNetTables "$CAT" "cat FILE > /dev/null"
+row "final net writer, tables (temporary, rename)" BM_WriteFinalNet "$CATW" "cat FILE > COPY"
+row "final net writer, model (file opened afresh)" BM_WriteFinalNetModel "$CATW" "cat FILE > COPY"
 echo
 echo "### bufins-route on r5 (instructions, millions; formatting: \"%.15g\" figures, inclusive)"
 echo
 echo "| build | total | formatting | share |"
 echo "|---|---|---|---|"
 t=$(instructions "$OLD/bufins-route" "$NETS/r5" --driver-res=200 --required=1000 -o route.net)
-f=$(share 'route::figure')
+f=$(share 'format_general15|route::figure')
 echo "| old | $(awk -v a="$t" 'BEGIN{printf "%.1f", a/1e6}') | $(awk -v a="$f" 'BEGIN{printf "%.1f", a/1e6}') | $(awk -v a="$f" -v b="$t" 'BEGIN{printf "%.1f%%", 100*a/b}') |"
 t=$(instructions "$NEW/bufins-route" "$NETS/r5" --driver-res=200 --required=1000 -o route.net)
 f=$(share 'format_general15')

@@ -4,6 +4,7 @@
 // a chain of 1.6 million nodes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cfloat>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include <random>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "def.h"
 #include "io.h"
@@ -93,6 +95,8 @@ TEST(FinalNet, FixedFiguresAreThoseOfPrintf) {
   std::mt19937_64 rng(2024);
   std::vector<double> values = {0.0, -0.0, 5e-7, -5e-7, 4.9e-7, 0.0000005000000001, 0.5, 1.5, 2.5, 1e-6, 999999.9999995,
                                 std::ldexp(1.0, 40), std::nextafter(std::ldexp(1.0, 40), 0.0), 1e12, 1e15, 1e60, -1e60,
+                                9999999999.9999995, 9999999999.999999, 1e10, std::nextafter(1e10, 0.0), 99999999.9999995,
+                                0.9999995, 9.9999995, 0.0000015, 0.0000025,
                                 DBL_MAX, -DBL_MAX, DBL_MIN, DBL_TRUE_MIN, std::numeric_limits<double>::infinity(),
                                 -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
   for (int i = 0; i < 400000; i++) {
@@ -124,6 +128,37 @@ TEST(FinalNet, FixedFiguresAreThoseOfPrintf) {
     std::string mine(got, format_fixed6(got, v));
     ASSERT_EQ(mine, want) << std::hexfloat << v;
   }
+}
+
+// Node numbers of every length in the node and edge lines, as "%d" prints them.
+TEST(FinalNet, NodeNumbersAreThoseOfPrintf) {
+  std::mt19937_64 rng(2025);
+  std::vector<int> numbers = {1, 9, 10, 99, 100, 9999999, 10000000, 99999999, 100000000, 2147483647};
+  while (numbers.size() < 3000) numbers.push_back(static_cast<int>(rng() >> (33 + rng() % 31)) + 1);
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  bufins::NetBuilder b(0, 0, 1);
+  b.sink(numbers[0], 0, 0, 1, 1);
+  for (size_t k = 1; k < numbers.size(); k++) b.candidate(numbers[k], 0, 0);
+  std::string want;
+  int parent = 0;
+  for (size_t k = numbers.size() - 1; k > 0; k--) {
+    b.edge(parent, numbers[k]);
+    want += "edge " + std::to_string(parent) + " " + std::to_string(numbers[k]) + " \n";
+    parent = numbers[k];
+  }
+  b.edge(parent, numbers[0]);
+  want += "edge " + std::to_string(parent) + " " + std::to_string(numbers[0]) + " \n";
+  FILE *f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  write_final_net(b.link(), f);
+  std::string text;
+  std::rewind(f);
+  for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(f);
+  ASSERT_GE(text.size(), want.size());
+  EXPECT_EQ(text.substr(text.size() - want.size()), want);
+  EXPECT_NE(text.find("\ncandidate 2147483647 0.000000 0.000000\n"), std::string::npos);
 }
 
 TEST(FinalNet, ReadsBackToTheSameFile) {

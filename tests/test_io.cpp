@@ -421,6 +421,12 @@ TEST(NetCheck, EdgesThatDoNotFormTheTreeAreRejected) {
   // A sink below a candidate that is itself outside the tree.
   EXPECT_INPUT_ERROR(read_net_text(kHead + "candidate 14 0 0\n" + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 14 2\n"), "t.net:5: sink 2 is not connected to the driver");
   EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\nedge 11 13\nedge 11 12\nedge 12 1\nedge 12 2\n"), "t.net:8: candidate 13 has no child");
+  // Lines of records found after reading, with other lines between them.
+  EXPECT_INPUT_ERROR(read_net_text("driver 1 2 100\n# a\nsink 1 10 0 5 300\nsink 2 0 10 7 400\n\n\ncandidate 11 1 1\n"
+                                   "candidate 12 5 0\n#\ncandidate 13 0 5\nedge 0 11\n\nedge 11 13\n# b\nedge 11 12\n"
+                                   "edge 12 1\nedge 12 2\n"), "t.net:10: candidate 13 has no child");
+  EXPECT_INPUT_ERROR(read_net_text(kHead + "edge 0 11\n\nedge 11 13\n# c\n#\nedge 11 12\nedge 12 1\n\nedge 13 12\n"),
+                     "t.net:17: node 12 is already the child of the edge at line 14");
 }
 
 TEST(TreeLinker, FirstTwoKnownEdgesGiveLeftAndRight) {
@@ -540,4 +546,112 @@ TEST(NumberParsers, AgreeWithStrtodAndStrtolOnRandomText) {
   EXPECT_EQ(parse_integer(t, t + 1, &n, &over), t + 1);
   EXPECT_EQ(n, 1);
   EXPECT_EQ(cases, 300000);
+}
+
+// Node and edge lines spelled every way the reader takes them (the short
+// plain decimals it scans eight digits at a time beside long, signed,
+// exponent, hexadecimal and bare-point forms, any blanks between fields,
+// trailing words and carriage returns, keyword tails): every value is
+// strtod's or strtol's of the field's text, bit for bit.
+TEST(NetReader, NodeAndEdgeLinesInAnySpellingGiveStrtodValues) {
+  std::mt19937_64 rng(331);
+  auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  auto real_text = [&](bool non_negative) {
+    char buf[96];
+    const double v = pick(3) == 0 ? std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(pick(90)) - 60)
+                                  : static_cast<double>(rng() % 100000000000ULL) / std::pow(10.0, static_cast<double>(pick(9)));
+    switch (pick(9)) {
+      case 0: std::snprintf(buf, sizeof buf, "%.17g", v); break;
+      case 1: std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(pick(22)), v); break;
+      case 2: std::snprintf(buf, sizeof buf, "%.3e", v); break;
+      case 3: std::snprintf(buf, sizeof buf, "%a", v); break;
+      case 4: std::snprintf(buf, sizeof buf, "%s", pick(2) ? "5." : ".25"); break;
+      case 5: std::snprintf(buf, sizeof buf, "%0*.*f", static_cast<int>(pick(30)), static_cast<int>(pick(8)), v); break;
+      case 6: std::snprintf(buf, sizeof buf, "%llu", static_cast<unsigned long long>(rng() >> pick(64))); break;
+      default: std::snprintf(buf, sizeof buf, "%f", v); break;
+    }
+    std::string t = buf;
+    if (pick(5) == 0) t = (non_negative ? "+" : pick(2) ? "-" : "+") + t;
+    return t;
+  };
+  auto index_text = [&](int index) {
+    std::string t = std::to_string(index);
+    if (pick(6) == 0) t = std::string(pick(12), '0') + t;
+    if (pick(8) == 0) t = "+" + t;
+    return t;
+  };
+  auto blank = [&] {
+    const char *blanks[] = {" ", " ", " ", "  ", "\t", " \t"};
+    return std::string(blanks[pick(6)]);
+  };
+  auto tail = [&] {
+    const char *tails[] = {"", "", "", " ", "\r", " extra words", "  9 8"};
+    return std::string(tails[pick(7)]);
+  };
+  for (int round = 0; round < 40; round++) {
+    const int candidates = static_cast<int>(pick(300));
+    const int sinks = 1 + static_cast<int>(pick(std::min(30, std::max(candidates, 1))));
+    std::vector<std::string> fields;  // every real field's text, in node order
+    std::vector<int> numbers{0};
+    std::string text = "wire_res_per_unit 0.1\nwire_cap_per_unit 0.2\ndriver 0 0 100\n";
+    for (int i = 1; i <= sinks + candidates; i++) {
+      const bool sink = i <= sinks;
+      const int number = i * 7 + static_cast<int>(pick(7)) + (pick(10) == 0 ? 1000000000 : 0);
+      numbers.push_back(number);
+      text += sink ? (pick(8) ? "sink" : "sinks") : (pick(8) ? "candidate" : "cand");
+      text += blank() + index_text(number);
+      for (int f = 0; f < (sink ? 4 : 2); f++) {
+        fields.push_back(real_text(f == 2));
+        text += blank() + fields.back();
+      }
+      text += tail() + "\n";
+    }
+    // A chain of the candidates from the driver, sink k below candidate k and
+    // the last sink below the last candidate.
+    std::vector<std::pair<int, int>> tree;
+    if (candidates == 0) {
+      tree.emplace_back(0, numbers[1]);
+    } else {
+      tree.emplace_back(0, numbers[sinks + 1]);
+      for (int c = 1; c <= candidates; c++) {
+        if (c < candidates) tree.emplace_back(numbers[sinks + c], numbers[sinks + c + 1]);
+        if (c < sinks) tree.emplace_back(numbers[sinks + c], numbers[c]);
+      }
+      tree.emplace_back(numbers[sinks + candidates], numbers[sinks]);
+    }
+    for (const auto &edge : tree)
+      text += "edge" + blank() + index_text(edge.first) + blank() + index_text(edge.second) + tail() + "\n";
+    FILE *f = stream_of(text);
+    bufins::Net net;
+    try {
+      net = read_net_model(f, "t.net");
+    } catch (const InputError &e) {
+      std::fclose(f);
+      FAIL() << e.what() << "\n" << text;
+    }
+    std::fclose(f);
+    ASSERT_EQ(net.nodes.size(), numbers.size());
+    size_t at = 0;
+    for (size_t i = 1; i < net.nodes.size(); i++) {
+      const bufins::Node &n = net.nodes[i];
+      EXPECT_EQ(n.index, numbers[i]);
+      std::vector<double> want;
+      for (int k = 0; k < (n.kind == bufins::NodeKind::sink ? 4 : 2); k++)
+        want.push_back(std::strtod(fields[at++].c_str(), nullptr));
+      std::vector<double> got{n.x, n.y};
+      if (n.kind == bufins::NodeKind::sink) {
+        got.push_back(n.load);
+        got.push_back(n.required);
+      }
+      ASSERT_EQ(got.size(), want.size());
+      for (size_t k = 0; k < got.size(); k++)
+        ASSERT_EQ(std::memcmp(&got[k], &want[k], sizeof(double)), 0)
+            << "node " << numbers[i] << " field " << k << ": " << fields[at - want.size() + k];
+    }
+    ASSERT_EQ(net.edges.size(), tree.size());
+    for (size_t k = 0; k < tree.size(); k++) {
+      EXPECT_EQ(net.edges[k].from, tree[k].first);
+      EXPECT_EQ(net.edges[k].to, tree[k].second);
+    }
+  }
 }

@@ -6,11 +6,11 @@
 // values and end positions of strtod and strtol. Node numbers are resolved
 // through a flat table (NodeIndex), never a node-allocating map.
 //
-// The readers keep a line number for every node and edge record so that a
-// fault found after reading (a duplicate index, a third child, a cycle) can
-// still be reported as "file:line: ..."; those tables are released once the
-// net is checked. Tree walks use explicit stacks: a net may be a chain of 1.6
-// million nodes.
+// The readers keep the line of every node and edge record (as runs of
+// consecutive lines, LineTable) so that a fault found after reading (a
+// duplicate index, a third child, a cycle) can still be reported as
+// "file:line: ..."; those tables are released once the net is checked. Tree
+// walks use explicit stacks: a net may be a chain of 1.6 million nodes.
 //
 // Writing formats every number into a large buffer ("%f" figures through
 // format_fixed6, which gives printf's bytes) and hands whole blocks to stdio.
@@ -30,6 +30,7 @@
 #include <utility>
 #include <vector>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include "output_file.h"
@@ -39,17 +40,22 @@ namespace {
 
 constexpr double MAX_INPUT_MAGNITUDE = 1e60;
 
-// Net-file lines of the records read, 32 bits each: lines only grow from one
-// record to the next, so their high words are kept once per change.
+// Net-file lines of the records read. Records of one kind mostly stand on
+// consecutive lines, so the table keeps only where that breaks: a run is its
+// first record and that record's line, the records after it standing on the
+// lines after it up to the next run. A machine-written net needs a handful
+// of runs for a million records; a file with a comment between any two
+// records needs one run a record.
 struct LineTable {
-  std::vector<uint32_t> low;
-  std::vector<std::pair<size_t, long>> high;  // (first record, high word), in record order
+  std::vector<std::pair<size_t, long>> runs;  // (first record, its line), in record order
+  size_t count = 0;                           // records
+  long next = 0;                              // the line that continues the last run
 };
 
 inline void line_push(LineTable &t, long line) {
-  const long h = line >> 32;
-  if ((t.high.empty() ? 0 : t.high.back().second) != h) t.high.emplace_back(t.low.size(), h);
-  t.low.push_back(static_cast<uint32_t>(line));
+  if (__builtin_expect(line != t.next, 0)) t.runs.emplace_back(t.count, line);
+  t.count++;
+  t.next = line + 1;
 }
 
 struct LineTables {
@@ -58,20 +64,38 @@ struct LineTables {
 };
 
 long line_of(const LineTable &t, size_t k) {
-  if (k >= t.low.size()) return 0;  // a net built in code: no lines
-  long h = 0;
-  for (const auto &mark : t.high) {
-    if (mark.first > k) break;
-    h = mark.second;
-  }
-  return static_cast<long>((static_cast<uint64_t>(h) << 32) | t.low[k]);
+  if (k >= t.count) return 0;  // a net built in code: no lines
+  auto run = std::upper_bound(t.runs.begin(), t.runs.end(), k,
+                              [](size_t record, const std::pair<size_t, long> &r) { return record < r.first; });
+  --run;  // the first record starts a run
+  return run->second + static_cast<long>(k - run->first);
 }
 
-void line_reset(LineTable &t, size_t capacity) {
-  std::vector<uint32_t>().swap(t.low);
-  std::vector<std::pair<size_t, long>>().swap(t.high);
-  if (capacity > 0) t.low.reserve(capacity);
+// Asks for huge pages behind a large table's storage (the whole 2 MiB runs
+// inside it): filled record by record, a table of a million records would
+// otherwise take a page fault per 4 KiB, and those faults cost the reader
+// more than parsing the numbers. A hint only: without transparent huge pages
+// nothing changes.
+template <class T>
+void reserve_large(std::vector<T> &v, size_t n) {
+  v.reserve(n);
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
+  if (v.capacity() * sizeof(T) < 2 * HUGE_PAGE) return;
+  const uintptr_t b = (reinterpret_cast<uintptr_t>(v.data()) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+  const uintptr_t e = reinterpret_cast<uintptr_t>(v.data() + v.capacity()) & ~(HUGE_PAGE - 1);
+  if (e > b) madvise(reinterpret_cast<void *>(b), e - b, MADV_HUGEPAGE);
+#endif
 }
+
+// v as n copies of value, in storage reserved by reserve_large.
+template <class T>
+void assign_large(std::vector<T> &v, size_t n, const T &value) {
+  v.clear();
+  reserve_large(v, n);
+  v.assign(n, value);
+}
+
 
 
 std::string vformat(const char *format, va_list ap) {
@@ -88,12 +112,6 @@ std::string vformat(const char *format, va_list ap) {
 inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Calls handle(begin, end, number) for every line of the stream that is not
-// empty; [begin, end) excludes the newline and stops at the line's first NUL
-// byte, where a C string of the line would end (no keyword holds a NUL, so
-// this changes no keyword match). Lines may have any length; a final line
-// without a newline is handled too. A read error (a directory given as a file,
-// say) must not pass for the end of an empty file.
 // Bytes left to read in `in` when it is a regular file, -1 when that cannot be
 // known (a pipe, a terminal, a stream without a descriptor).
 long long bytes_left(FILE *in) {
@@ -112,13 +130,23 @@ long long bytes_left(FILE *in) {
 // say) must not pass for the end of an empty file.
 //
 // The block is sized to the file when its size is known (a small file gets a
-// small block) and never zero-filled: only the bytes read are touched.
-template <typename Handler>
-void for_each_line(FILE *in, const std::string &name, Handler handle) {
+// small block) and never zero-filled: only the bytes read are touched. It
+// carries LINE_PAD bytes behind the text, zero behind the last byte read, so
+// that the line scanners may load 8 bytes at once anywhere in a line, and
+// the byte at `end` is never a digit, a '.' or a sign ('\n', or NUL).
+constexpr size_t LINE_PAD = 16;
+
+//
+// quick(begin, number) may take a line first, without its end being looked
+// for: it returns the newline that ends the line it read, or nullptr to leave
+// the line to handle. It sees no line that holds a NUL byte, nor the first
+// line (whose byte-order mark handle's caller strips).
+template <typename Quick, typename Handler>
+void for_each_line(FILE *in, const std::string &name, Quick quick, Handler handle) {
   constexpr size_t BLOCK = 1 << 16;
   const long long left = bytes_left(in);
   size_t size = left >= 0 && static_cast<unsigned long long>(left) < BLOCK ? static_cast<size_t>(left) + 1 : BLOCK;
-  std::unique_ptr<char[]> buf(new char[size]);  // grows for longer lines
+  std::unique_ptr<char[]> buf(new char[size + LINE_PAD]);  // grows for longer lines
   size_t kept = 0;  // bytes of an unfinished line at the front of buf
   long number = 1;
   auto deliver = [&](const char *b, const char *e, bool nul) {
@@ -136,27 +164,43 @@ void for_each_line(FILE *in, const std::string &name, Handler handle) {
   };
   for (;;) {
     if (kept == size) {
-      std::unique_ptr<char[]> bigger(new char[2 * size]);
+      std::unique_ptr<char[]> bigger(new char[2 * size + LINE_PAD]);
       std::memcpy(bigger.get(), buf.get(), kept);
       buf = std::move(bigger);
       size *= 2;
     }
     size_t got = std::fread(buf.get() + kept, 1, size - kept, in);
     if (got == 0) break;
+    std::memset(buf.get() + kept + got, 0, LINE_PAD);
     const char *line = buf.get();
     const char *search = buf.get() + kept;  // the kept part holds no newline
     const char *end = buf.get() + kept + got;
     const bool nul = std::memchr(search, '\0', end - search) != nullptr || (kept > 0 && std::memchr(line, '\0', kept));
-    while (const char *nl = static_cast<const char *>(std::memchr(search, '\n', end - search))) {
+    for (;;) {
+      if (!nul && number > 1 && line < end) {
+        if (const char *nl = quick(line, number)) {
+          number++;
+          line = search = nl + 1;
+          continue;
+        }
+      }
+      const char *nl = static_cast<const char *>(std::memchr(search, '\n', end - search));
+      if (nl == nullptr) break;
       if (nl != line) deliver(line, nl, nul);
       number++;
       line = search = nl + 1;
     }
     kept = end - line;
     std::memmove(buf.get(), line, kept);
+    std::memset(buf.get() + kept, 0, LINE_PAD);
   }
   if (std::ferror(in)) input_error(name, 0, "cannot read the file: %s", std::strerror(errno));
   if (kept > 0) deliver(buf.get(), buf.get() + kept, true);
+}
+
+template <typename Handler>
+void for_each_line(FILE *in, const std::string &name, Handler handle) {
+  for_each_line(in, name, [](const char *, long) -> const char * { return nullptr; }, handle);
 }
 
 inline const char *real_at(const char *p, const char *end, double *value) {
@@ -243,6 +287,107 @@ inline const char *integer_at(const char *p, const char *end, long *value, bool 
   *overflow = over;
   *value = over ? (negative ? LONG_MIN : LONG_MAX) : v;
   return q;
+}
+
+// ---- The common shape of a line, eight bytes at a time ----
+//
+// Nets written by programs (bufins' own final nets among them) spell every
+// number the same way: one blank before it, plain digits, a point, digits.
+// The scanners below read exactly that shape, eight digits per step, and
+// give up (returning nullptr) on anything else, leaving the line to Fields,
+// which reads every form strtod and strtol accept and names every fault.
+// Where they succeed they yield the very values Fields would: the digits
+// they take are the ones real_at's short-decimal rule takes, rounded by the
+// same single division.
+
+inline uint64_t load8(const char *p) {
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;  // little-endian: p[0] in the low byte
+}
+
+// Leading decimal digits among the 8 bytes of x, 0 to 8; y is x ^ '0'... in
+// every byte (a digit's value in each digit byte).
+__attribute__((always_inline)) inline int digit_run(uint64_t y) {
+  const uint64_t high = 0x8080808080808080ull;
+  const uint64_t bad = (((y & ~high) + 0x7676767676767676ull) | y) & high;  // bit 7: byte > 9
+  return bad ? __builtin_ctzll(bad) >> 3 : 8;
+}
+
+// The value of the first n (1 to 8) digit bytes of y, p[0] the leading digit.
+__attribute__((always_inline)) inline uint64_t digits_value(uint64_t y, int n) {
+  y = (y << (8 * (8 - n))) & 0x0F0F0F0F0F0F0F0Full;  // leading zeros shifted in
+  y = (y * 2561) >> 8;
+  y = ((y & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+  return ((y & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
+}
+
+constexpr uint64_t kZeros = 0x3030303030303030ull;
+constexpr uint64_t kPow10[] = {1,          10,          100,          1000,          10000,         100000,
+                               1000000,    10000000,    100000000,    1000000000,    10000000000,   100000000000,
+                               1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000};
+
+#define BUFINS_INLINE inline __attribute__((always_inline))
+
+// A run of 8 to 16 digits at p (the first 8 known to be digits): its value
+// in *v, its length in *n, its end.
+__attribute__((noinline)) const char *long_digits(const char *p, uint64_t *v, int *n) {
+  uint64_t value = digits_value(load8(p) ^ kZeros, 8);
+  const uint64_t z = load8(p + 8) ^ kZeros;
+  const int b = digit_run(z);
+  if (b > 0) value = value * kPow10[b] + digits_value(z, b);
+  *v = value;
+  *n = 8 + b;
+  return p + 8 + b;
+}
+
+// A run of digits at p, at most 16 taken: its value in *v, its length in *n,
+// its end.
+BUFINS_INLINE const char *digits16(const char *p, uint64_t *v, int *n) {
+  const uint64_t y = load8(p) ^ kZeros;
+  const int a = digit_run(y);
+  if (a == 8) return long_digits(p, v, n);
+  *v = a ? digits_value(y, a) : 0;
+  *n = a;
+  return p + a;
+}
+
+// " digits" ending before a blank or the line's end: a node number of up to 9
+// digits, so within an int.
+BUFINS_INLINE const char *quick_index(const char *p, const char *end, int *value) {
+  if (*p != ' ') return nullptr;
+  uint64_t v;
+  int n;
+  const char *q = digits16(p + 1, &v, &n);
+  if (n == 0 || n > 9 || (q != end && !is_space(*q))) return nullptr;
+  *value = static_cast<int>(v);
+  return q;
+}
+
+// " [-]digits[.digits]" ending before a blank or the line's end, of at most 19
+// digits and a value below 2^53 + 1 before the point is placed: the short
+// decimals real_at reads as m / 10^k.
+BUFINS_INLINE const char *quick_real(const char *p, const char *end, double *value) {
+  if (*p != ' ') return nullptr;
+  p++;
+  const bool negative = *p == '-';
+  p += negative;
+  uint64_t whole, fraction = 0;
+  int n, k = 0;
+  p = digits16(p, &whole, &n);
+  if (n == 0) return nullptr;
+  if (*p == '.') {
+    p = digits16(p + 1, &fraction, &k);
+    if (k == 16 && is_digit(*p)) return nullptr;
+  }
+  if (n + k > 19 || (p != end && !is_space(*p))) return nullptr;
+  const uint64_t m = whole * kPow10[k] + fraction;  // below 10^19 < 2^64
+  if (m > (uint64_t{1} << 53)) return nullptr;
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                       1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+  const double v = static_cast<double>(m) / kPowers[k];
+  *value = negative ? -v : v;
+  return p;
 }
 
 // Field scanner over one line: the first word (the keyword) is skipped, then
@@ -377,16 +522,26 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   if (again >= 0)
     input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", nodes[again].index,
                 line_of(node_line, first));
+  // node_index_find, its flat table read in place.
+  const int *dense = position.dense.data();
+  const int64_t dense_size = static_cast<int64_t>(position.dense.size()), lo = position.lo;
+  const bool flat = position.sorted.empty();
+  auto find = [&](int number) {
+    if (!flat) return node_index_find(position, number);
+    const int64_t k = static_cast<int64_t>(number) - lo;
+    return static_cast<uint64_t>(k) < static_cast<uint64_t>(dense_size) ? dense[k] : -1;
+  };
 
   // The edge checks below leave every node at most two children, the first
   // edge leaving it giving left and the second right: the links produce_tree
   // would make, made in the same pass.
   for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = -1;
-  std::vector<int> parent_edge(n_nodes, -1);
+  std::vector<int> parent_edge;
+  assign_large(parent_edge, static_cast<size_t>(n_nodes), -1);
   for (int e = 0; e < n_edges; e++) {
     const bufins::Edge &ed = edges[e];
-    int sp = node_index_find(position, ed.from);
-    int tp = node_index_find(position, ed.to);
+    int sp = find(ed.from);
+    int tp = find(ed.to);
     if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.from);
     if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.to);
     if (nodes[sp].kind == NodeKind::sink)
@@ -410,7 +565,8 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
 
   // Mark what hangs below every node without a parent. With at most one
   // parent per node, whatever stays unmarked lies on or below a cycle.
-  std::vector<unsigned char> reached(n_nodes, 0);
+  std::vector<unsigned char> reached;
+  assign_large(reached, static_cast<size_t>(n_nodes), static_cast<unsigned char>(0));
   std::vector<int> stack;
   for (int root = 0; root < n_nodes; root++) {
     if (parent_edge[root] >= 0) continue;
@@ -441,6 +597,111 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
 }
 
 // ---- Output ----
+
+// The eight decimal digits of n < 10^8 as ASCII, the leading digit in the low
+// byte (the first in memory): n split into halves of four digits, pairs and
+// digits in the lanes of one 64-bit word, every quotient taken by a multiply
+// and shift that is exact in its range (n / 100 for n < 43,699, n / 10 for
+// n < 179).
+inline uint64_t ascii8(uint32_t n) {
+  uint64_t v = (n / 10000) | (static_cast<uint64_t>(n % 10000) << 32);
+  const uint64_t hundreds = ((v * 5243) >> 19) & 0x0000007F0000007Full;
+  v = hundreds | ((v - hundreds * 100) << 16);
+  const uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000Full;
+  v = tens | ((v - tens * 10) << 8);
+  return v | 0x3030303030303030ull;
+}
+
+// Leading '0' characters of ascii8's text.
+inline int ascii8_zeros(uint64_t text) {
+  const uint64_t digits = text ^ 0x3030303030303030ull;
+  return digits ? __builtin_ctzll(digits) >> 3 : 8;
+}
+
+// Digit pairs "00" .. "99".
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// |v| x 10^6 rounded to an integer exactly, ties to even (what printf does in
+// the default rounding mode), for finite |v| < 2^40, where it fits 64 bits.
+inline uint64_t scaled6(uint64_t bits) {
+  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int shift;  // |v| = mantissa x 2^-shift, shift > 12 below 2^40
+  if (exponent == 0) {
+    shift = 1074;
+  } else {
+    mantissa |= uint64_t{1} << 52;
+    shift = 1075 - exponent;
+  }
+  if (shift >= 128) return 0;  // below 2^-75 x 10^6: nowhere near half a unit
+  __extension__ typedef unsigned __int128 u128;
+  if (shift < 64) {
+    // The same in 64-bit halves: the product's high word holds no bit that
+    // the shift leaves below the point.
+    const u128 product = static_cast<u128>(mantissa) * 1000000u;
+    const uint64_t hi = static_cast<uint64_t>(product >> 64), lo = static_cast<uint64_t>(product);
+    uint64_t scaled = (hi << (64 - shift)) | (lo >> shift);
+    const uint64_t rest = lo & ((uint64_t{1} << shift) - 1), half = uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (scaled & 1))) scaled++;
+    return scaled;
+  }
+  const u128 product = static_cast<u128>(mantissa) * 1000000u;
+  const u128 whole = product >> shift;
+  const u128 rest = product - (whole << shift);
+  const u128 half = static_cast<u128>(1) << (shift - 1);
+  uint64_t scaled = static_cast<uint64_t>(whole);
+  if (rest > half || (rest == half && (scaled & 1))) scaled++;
+  return scaled;
+}
+
+// fixed6 of the figures beyond its common path: non-finite (snprintf), of
+// 2^40 and more (to_chars, exact too), or of 10^10 and more after rounding.
+__attribute__((noinline)) char *fixed6_rare(char *out, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
+  if (exponent == 0x7ff) return out + std::snprintf(out, FIXED6_MAX_CHARS, "%f", v);
+  if (exponent >= 1023 + 40) return std::to_chars(out, out + FIXED6_MAX_CHARS, v, std::chars_format::fixed, 6).ptr;
+  const uint64_t scaled = scaled6(bits);
+  char *p = out;
+  if (bits >> 63) *p++ = '-';
+  uint64_t integral = scaled / 1000000;
+  uint32_t fraction = static_cast<uint32_t>(scaled % 1000000);
+  p = std::to_chars(p, p + 24, integral).ptr;
+  *p++ = '.';
+  std::memcpy(p, kPairs + 2 * (fraction / 10000), 2);
+  std::memcpy(p + 2, kPairs + 2 * (fraction / 100 % 100), 2);
+  std::memcpy(p + 4, kPairs + 2 * (fraction % 100), 2);
+  return p + 6;
+}
+
+// printf("%f", v) at out, FIXED6_MAX_CHARS bytes of room (format_fixed6).
+__attribute__((always_inline)) inline char *fixed6(char *out, double v) {
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  if (((bits >> 52) & 0x7ff) >= 1023 + 40) return fixed6_rare(out, v);  // also inf and nan
+  const uint64_t scaled = scaled6(bits);
+  if (scaled >= 10000000000000000ull) return fixed6_rare(out, v);
+  // Below 10^10: the sixteen digits of the scaled value, ten before the
+  // point and six after, written whole; the integral part's leading zeros
+  // (all but its last digit at most) are skipped in the copy.
+  char *p = out;
+  if (bits >> 63) *p++ = '-';
+  const uint64_t high = ascii8(static_cast<uint32_t>(scaled / 100000000));
+  const uint64_t low = ascii8(static_cast<uint32_t>(scaled % 100000000));
+  char text[32];  // bytes after the 17th are copied along but never printed
+  std::memcpy(text, &high, 8);
+  const uint64_t tail = (low & 0xFFFF) | (uint64_t{'.'} << 16) | ((low >> 16) << 24);
+  std::memcpy(text + 8, &tail, 8);
+  text[16] = static_cast<char>(low >> 56);
+  int zeros = ascii8_zeros(high);
+  if (zeros == 8 && text[8] == '0') zeros = 9;
+  std::memcpy(p, text + zeros, 17);
+  return p + 17 - zeros;
+}
 
 // Text collected in a block and handed to the stream when full (and by
 // out_flush). A write error shows in ferror(stream), as with fprintf. The
@@ -475,31 +736,58 @@ inline void out_text(Out &o, const char *text, size_t n) {
   o.used += n;
 }
 
-inline void out_int(Out &o, int v) {
-  char *p = out_room(o, 16);
-  o.used = std::to_chars(p, p + 16, v).ptr - o.buf.get();
+// Writers at a pointer into the block, for lines written whole: out_line
+// makes room for the line and returns where it starts; out_end takes the
+// pointer past its last byte.
+inline char *out_line(Out &o, size_t room) { return out_room(o, room); }
+inline void out_end(Out &o, char *p) { o.used = static_cast<size_t>(p - o.buf.get()); }
+
+// Room of a line of up to four figures and two node numbers.
+constexpr size_t LINE_ROOM = 64 + 4 * FIXED6_MAX_CHARS;
+
+template <size_t N>
+inline char *put(char *p, const char (&text)[N]) {
+  std::memcpy(p, text, N - 1);
+  return p + N - 1;
 }
 
-inline void out_fixed(Out &o, double v) {
-  char *p = out_room(o, FIXED6_MAX_CHARS);
-  o.used = format_fixed6(p, v) - o.buf.get();
+// "%d", 16 bytes of room.
+inline char *put_int(char *p, int v) {
+  if (v >= 0 && v < 100000000) {
+    // The eight digits written whole, then moved over their leading zeros.
+    const uint64_t text = ascii8(static_cast<uint32_t>(v));
+    const int zeros = v == 0 ? 7 : ascii8_zeros(text);
+    const uint64_t shifted = text >> (8 * zeros);
+    std::memcpy(p, &shifted, 8);
+    return p + 8 - zeros;
+  }
+  return std::to_chars(p, p + 16, v).ptr;
 }
 
 // A value of the final net: "%f" as always, but a value that "%f" would
 // print as zero (a unit mistake, say, 3e-11 fF) with the digits to read it
-// back, so that the file says what was used.
-inline void out_value(Out &o, double v) {
-  if (v == 0.0 || std::fabs(v) >= 5e-7) {
-    out_fixed(o, v);
-    return;
-  }
+// back, so that the file says what was used. FIXED6_MAX_CHARS of room.
+char *put_small_value(char *p, double v) {
   char text[32];
   for (int digits = 1; digits <= 17; digits++) {
     std::snprintf(text, sizeof text, "%.*g", digits, v);
     if (std::strtod(text, nullptr) == v) break;
   }
-  out_text(o, text, std::strlen(text));
+  const size_t n = std::strlen(text);
+  std::memcpy(p, text, n);
+  return p + n;
 }
+
+inline char *put_value(char *p, double v) {
+  if (__builtin_expect(v == 0.0 || std::fabs(v) >= 5e-7, 1)) return fixed6(p, v);
+  return put_small_value(p, v);
+}
+
+inline void out_int(Out &o, int v) { out_end(o, put_int(out_room(o, 16), v)); }
+
+inline void out_fixed(Out &o, double v) { out_end(o, fixed6(out_room(o, FIXED6_MAX_CHARS), v)); }
+
+inline void out_value(Out &o, double v) { out_end(o, put_value(out_room(o, FIXED6_MAX_CHARS), v)); }
 
 template <size_t N>
 inline void out_literal(Out &o, const char (&text)[N]) {
@@ -512,28 +800,24 @@ void edge_lines(Out &o, Node *p) {
     Node *n = stack.back();
     stack.pop_back();
     if (n->type == NODE_SINK || n->left == nullptr) continue;
-    out_literal(o, "edge ");
-    out_int(o, n->index);
-    out_literal(o, " ");
-    out_int(o, n->left->index);
-    out_literal(o, " \n");
+    char *q = out_line(o, 64);
+    q = put(q, "edge ");
+    q = put_int(q, n->index);
+    *q++ = ' ';
+    q = put_int(q, n->left->index);
+    q = put(q, " \n");
     if (n->type == NODE_CANDIDATE && n->right) {
-      out_literal(o, "edge ");
-      out_int(o, n->index);
-      out_literal(o, " ");
-      out_int(o, n->right->index);
-      out_literal(o, " \n");
+      q = put(q, "edge ");
+      q = put_int(q, n->index);
+      *q++ = ' ';
+      q = put_int(q, n->right->index);
+      q = put(q, " \n");
       stack.push_back(n->right);
     }
+    out_end(o, q);
     stack.push_back(n->left);
   }
 }
-
-// Digit pairs "00" .. "99".
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 }  // namespace
 
@@ -587,48 +871,7 @@ const char *parse_integer(const char *p, const char *end, long *value, bool *ove
 
 // ---- "%f" formatting ----
 
-char *format_fixed6(char *out, double v) {
-  // Exact rounding of |v| x 10^6 to an integer, ties to even (what printf does
-  // in the default rounding mode), for |v| < 2^40, where the scaled value
-  // fits 64 bits; larger figures and non-finite ones go to to_chars and
-  // snprintf, which are exact too.
-  uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  const bool negative = bits >> 63;
-  const int exponent = static_cast<int>((bits >> 52) & 0x7ff);
-  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
-  if (exponent == 0x7ff) return out + std::snprintf(out, FIXED6_MAX_CHARS, "%f", v);
-  if (exponent >= 1023 + 40) return std::to_chars(out, out + FIXED6_MAX_CHARS, v, std::chars_format::fixed, 6).ptr;
-  int shift;  // |v| = mantissa x 2^-shift, shift > 12 below 2^40
-  if (exponent == 0) {
-    shift = 1074;
-  } else {
-    mantissa |= uint64_t{1} << 52;
-    shift = 1075 - exponent;
-  }
-  uint64_t scaled;  // round(|v| x 10^6)
-  if (shift >= 128) {
-    scaled = 0;  // below 2^-75 x 10^6: nowhere near half a unit
-  } else {
-    __extension__ typedef unsigned __int128 u128;
-    const u128 product = static_cast<u128>(mantissa) * 1000000u;
-    const u128 whole = product >> shift;
-    const u128 rest = product - (whole << shift);
-    const u128 half = static_cast<u128>(1) << (shift - 1);
-    scaled = static_cast<uint64_t>(whole);
-    if (rest > half || (rest == half && (scaled & 1))) scaled++;
-  }
-  char *p = out;
-  if (negative) *p++ = '-';
-  uint64_t integral = scaled / 1000000;
-  uint32_t fraction = static_cast<uint32_t>(scaled % 1000000);
-  p = std::to_chars(p, p + 24, integral).ptr;
-  *p++ = '.';
-  std::memcpy(p, kPairs + 2 * (fraction / 10000), 2);
-  std::memcpy(p + 2, kPairs + 2 * (fraction / 100 % 100), 2);
-  std::memcpy(p + 4, kPairs + 2 * (fraction % 100), 2);
-  return p + 6;
-}
+char *format_fixed6(char *out, double v) { return fixed6(out, v); }
 
 // ---- Node index ----
 
@@ -649,7 +892,7 @@ int index_build(NodeIndex &ix, int count, int *first, Number number) {
   const int64_t range = static_cast<int64_t>(hi) - lo + 1;
   if (range <= 2 * static_cast<int64_t>(count) + 65536) {
     ix.lo = lo;
-    ix.dense.assign(static_cast<size_t>(range), -1);
+    assign_large(ix.dense, static_cast<size_t>(range), -1);
     int again = -1;
     for (int i = 0; i < count; i++) {
       int &slot = ix.dense[static_cast<size_t>(static_cast<int64_t>(number(i)) - lo)];
@@ -905,16 +1148,14 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   // The tables are reserved by the file's size when it is known: no node line
   // is shorter than 11 bytes ("cand 1 0 0" and its newline), no edge line than
   // 9, so the records fit and are never copied while they are read; the pages
-  // are touched only as records arrive. A stream of unknown size grows the
-  // tables as it goes. The line tables (4 bytes a record) follow the same rule.
+  // are touched only as records arrive (in huge pages where the system gives
+  // them). A stream of unknown size grows the tables as it goes.
   const long long bytes = bytes_left(in);
   const size_t node_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_NODES, bytes / 11 + 1));
   const size_t edge_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_EDGES, bytes / 9 + 1));
-  nodes.reserve(node_room);
-  net.edges.reserve(edge_room);
+  reserve_large(nodes, node_room);
+  reserve_large(net.edges, edge_room);
   LineTables lines;
-  line_reset(lines.nodes, node_room);
-  line_reset(lines.edges, edge_room);
   auto add_node = [&](long line, const bufins::Node &n) {
     if (n_nodes >= MAX_NODES)
       input_error(name, line, "more than %d nodes: the net exceeds the node table", MAX_NODES);
@@ -930,7 +1171,61 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
       driver_res(Quantity::RESISTANCE, "driver output resistance"),
       wire_res(Quantity::WIRE_RES, "wire resistance per unit length"),
       wire_cap(Quantity::WIRE_CAP, "wire capacitance per unit length");
-  for_each_line(in, name, [&](const char *b, const char *e, long number) {
+  // Sink, candidate and edge lines in the common shape (quick_index,
+  // quick_real): the checks of the lines below that such a line can fail,
+  // then the record. Any other line, or one failing a check, is read below.
+  //
+  // `e` is the line's end, or nullptr when for_each_line has not looked for
+  // it: the fields must then be followed by nothing but blanks, and the
+  // newline is returned (the block has LINE_PAD zero bytes after its text, so
+  // the keyword compares stay inside it). nullptr when the line is not read.
+  auto quick = [&](const char *b, const char *e, long number) __attribute__((always_inline)) -> const char * {
+    const size_t length = e != nullptr ? static_cast<size_t>(e - b) : LINE_PAD;
+    // With the end unknown: past blanks after the fields, the newline or nothing.
+    auto ends = [e](const char *&p) {
+      if (e != nullptr) return true;
+      while (*p != '\n' && is_space(*p)) p++;
+      return *p == '\n';
+    };
+    if (*b == 'e') {
+      if (length < 5 || std::memcmp(b, "edge ", 5) != 0 || n_edges >= MAX_EDGES) return nullptr;
+      int s, t;
+      const char *p = quick_index(b + 4, e, &s);
+      if (p == nullptr || (p = quick_index(p, e, &t)) == nullptr || !ends(p)) return nullptr;
+      net.edges.push_back(bufins::Edge{s, t});
+      line_push(lines.edges, number);
+      n_edges++;
+      return e != nullptr ? e : p;
+    }
+    if (n_nodes == 0 || n_nodes >= MAX_NODES) return nullptr;
+    bufins::Node n;
+    const char *p;
+    if (*b == 'c') {
+      if (length < 10 || std::memcmp(b, "candidate ", 10) != 0) return nullptr;
+      if ((p = quick_index(b + 9, e, &n.index)) == nullptr || n.index == 0 || (p = quick_real(p, e, &n.x)) == nullptr ||
+          (p = quick_real(p, e, &n.y)) == nullptr || !ends(p))
+        return nullptr;
+      n.kind = NodeKind::candidate;
+      seen_candidate = true;
+    } else {
+      if (length < 5 || std::memcmp(b, "sink ", 5) != 0 || seen_candidate) return nullptr;
+      if ((p = quick_index(b + 4, e, &n.index)) == nullptr || n.index == 0 || (p = quick_real(p, e, &n.x)) == nullptr ||
+          (p = quick_real(p, e, &n.y)) == nullptr || (p = quick_real(p, e, &n.load)) == nullptr || n.load < 0.0 ||
+          (p = quick_real(p, e, &n.required)) == nullptr || !ends(p))
+        return nullptr;
+      n.kind = NodeKind::sink;
+      loads.see(n.load, number);
+    }
+    nodes.push_back(n);
+    line_push(lines.nodes, number);
+    n_nodes++;
+    return e != nullptr ? e : p;
+  };
+  auto quick_line = [&](const char *b, long number) -> const char * {
+    return *b == 'c' || *b == 'e' || *b == 's' ? quick(b, nullptr, number) : nullptr;
+  };
+  for_each_line(in, name, quick_line, [&](const char *b, const char *e, long number) {
+    if ((*b == 'c' || *b == 'e' || *b == 's') && quick(b, e, number) != nullptr) return;
     switch (*b) {
       case 'w':
         if (starts_with(b, e, "wire_re", 7)) {
@@ -1050,9 +1345,9 @@ Node *install_net(const bufins::Net &net) {
   // Exactly the net's records: a run that segments afterwards on the tables
   // (wire_segment) enlarges them and relinks.
   nodes.clear();
-  nodes.reserve(static_cast<size_t>(count));
+  reserve_large(nodes, static_cast<size_t>(count));
   edges.clear();
-  edges.reserve(net.edges.size());
+  reserve_large(edges, net.edges.size());
   n_sinks = 0;
   for (const bufins::Node &m : net.nodes) {
     Node n;
@@ -1223,30 +1518,34 @@ void Printoutput(Node *p, FILE *stream) {
   out_literal(o, "\n");
   for (int i = 1; i < n_sinks; i++) {
     const Node &n = nodes[i];
-    out_literal(o, "sink ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, " ");
-    out_value(o, n.cap * 1000.0);
-    out_literal(o, " ");
-    out_value(o, n.time);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "sink ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = ' ';
+    p = put_value(p, n.cap * 1000.0);
+    *p++ = ' ';
+    p = put_value(p, n.time);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\nnumber_of_candidate_nodes ");
   out_int(o, n_candidates);
   out_literal(o, "\n");
   for (int i = n_sinks; i < n_sinks + n_candidates; i++) {
     const Node &n = nodes[i];
-    out_literal(o, "candidate ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "candidate ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\n");
   edge_lines(o, p);
@@ -1347,30 +1646,34 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
   out_literal(o, "\n");
   for (int i = 1; i <= sinks; i++) {
     const bufins::Node &n = net.nodes[static_cast<size_t>(i)];
-    out_literal(o, "sink ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, " ");
-    out_value(o, (n.load / 1000.0) * 1000.0);
-    out_literal(o, " ");
-    out_value(o, n.required);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "sink ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = ' ';
+    p = put_value(p, (n.load / 1000.0) * 1000.0);
+    *p++ = ' ';
+    p = put_value(p, n.required);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\nnumber_of_candidate_nodes ");
   out_int(o, candidates);
   out_literal(o, "\n");
   for (int i = sinks + 1; i <= sinks + candidates; i++) {
     const bufins::Node &n = net.nodes[static_cast<size_t>(i)];
-    out_literal(o, "candidate ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_value(o, n.x);
-    out_literal(o, " ");
-    out_value(o, n.y);
-    out_literal(o, "\n");
+    char *p = out_line(o, LINE_ROOM);
+    p = put(p, "candidate ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_value(p, n.x);
+    *p++ = ' ';
+    p = put_value(p, n.y);
+    *p++ = '\n';
+    out_end(o, p);
   }
   out_literal(o, "\n");
   std::vector<int> stack{0};
@@ -1378,19 +1681,21 @@ void write_final_net(const bufins::Net &net, FILE *stream) {
     const bufins::Node &n = net.nodes[static_cast<size_t>(stack.back())];
     stack.pop_back();
     if (n.kind == NodeKind::sink || n.left < 0) continue;
-    out_literal(o, "edge ");
-    out_int(o, n.index);
-    out_literal(o, " ");
-    out_int(o, net.nodes[static_cast<size_t>(n.left)].index);
-    out_literal(o, " \n");
+    char *p = out_line(o, 64);
+    p = put(p, "edge ");
+    p = put_int(p, n.index);
+    *p++ = ' ';
+    p = put_int(p, net.nodes[static_cast<size_t>(n.left)].index);
+    p = put(p, " \n");
     if (n.kind == NodeKind::candidate && n.right >= 0) {
-      out_literal(o, "edge ");
-      out_int(o, n.index);
-      out_literal(o, " ");
-      out_int(o, net.nodes[static_cast<size_t>(n.right)].index);
-      out_literal(o, " \n");
+      p = put(p, "edge ");
+      p = put_int(p, n.index);
+      *p++ = ' ';
+      p = put_int(p, net.nodes[static_cast<size_t>(n.right)].index);
+      p = put(p, " \n");
       stack.push_back(n.right);
     }
+    out_end(o, p);
     stack.push_back(n.left);
   }
   out_flush(o);

@@ -113,7 +113,6 @@ const char *parse_real(const char *p, const char *end, double *value);
 // where strtol would set ERANGE (the value is then LONG_MIN or LONG_MAX).
 const char *parse_integer(const char *p, const char *end, long *value, bool *overflow);
 
-// Room format_fixed6 may need: "%f" of the largest double.
 // Plausibility of magnitudes. A value far outside the range any process has
 // (a sink load of 5.9e-14 in a file read in fF, a buffer resistance of 0.5
 // ohm) is most likely in another unit; the readers warn, once per kind of
@@ -148,10 +147,12 @@ class UnitCheck {
   Side low_, high_;
 };
 
+// Room format_fixed6 may need: "%f" of the largest double.
 constexpr int FIXED6_MAX_CHARS = 320;
 
 // Writes exactly the bytes of printf("%f", v) at out (no terminator) and
-// returns the end.
+// returns the end. The FIXED6_MAX_CHARS bytes at out are its to use: bytes
+// after the end may be overwritten.
 char *format_fixed6(char *out, double v);
 
 // Sets left/right of every node from the edge table (first edge leaving a node

@@ -81,23 +81,26 @@ namespace {
 
 constexpr int kHandledSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGABRT, SIGPIPE, SIGTERM, SIGXCPU, SIGXFSZ};
 // A run of bufins has at most four outputs; bufins-batch has two per worker
-// thread and its summary pending at once. Untouched slots cost no memory.
+// thread and its summary pending at once. Untouched slots cost no memory and
+// are never read: the states lie together, and the scans stop at the highest
+// slot ever taken, so a run of one output touches two pages, not a page a
+// slot (a scan of all the paths' pages cost a short run 1,000 page faults).
 constexpr int kPendingSlots = 1024;
 enum SlotState { SLOT_FREE = 0, SLOT_CLAIMED = 1, SLOT_USED = 2 };
 
 struct PendingTemporaries {
-  struct Slot {
-    std::atomic<int> state;
-    char path[PATH_MAX];
-  } slots[kPendingSlots];
+  std::atomic<int> state[kPendingSlots];
+  std::atomic<int> top;  // slots below it have been taken at some time
+  char path[kPendingSlots][PATH_MAX];
   std::once_flag handlers_installed;
 };
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots' states");
 PendingTemporaries pending;
 
 void unlink_pending() {
-  for (auto &slot : pending.slots)
-    if (slot.state.load(std::memory_order_acquire) == SLOT_USED) unlink(slot.path);
+  const int top = pending.top.load(std::memory_order_acquire);
+  for (int i = 0; i < top; i++)
+    if (pending.state[i].load(std::memory_order_acquire) == SLOT_USED) unlink(pending.path[i]);
 }
 
 extern "C" void remove_pending_at_exit() { unlink_pending(); }
@@ -142,18 +145,20 @@ class SignalsHeld {
 
 int take_slot(const std::string &path) {
   for (int i = 0; i < kPendingSlots; i++) {
-    auto &slot = pending.slots[i];
     int expected = SLOT_FREE;
-    if (!slot.state.compare_exchange_strong(expected, SLOT_CLAIMED, std::memory_order_acquire)) continue;
-    std::memcpy(slot.path, path.c_str(), path.size() + 1);
-    slot.state.store(SLOT_USED, std::memory_order_release);
+    if (!pending.state[i].compare_exchange_strong(expected, SLOT_CLAIMED, std::memory_order_acquire)) continue;
+    std::memcpy(pending.path[i], path.c_str(), path.size() + 1);
+    int top = pending.top.load(std::memory_order_relaxed);
+    while (top <= i && !pending.top.compare_exchange_weak(top, i + 1, std::memory_order_release)) {
+    }
+    pending.state[i].store(SLOT_USED, std::memory_order_release);
     return i;
   }
   return -1;
 }
 
 void release_slot(int i) {
-  if (i >= 0) pending.slots[i].state.store(SLOT_FREE, std::memory_order_release);
+  if (i >= 0) pending.state[i].store(SLOT_FREE, std::memory_order_release);
 }
 
 // Six characters for a temporary's name: mkstemp's alphabet, from the clock,
@@ -215,6 +220,7 @@ int alias_descriptor(const std::string &name) {
   if (n == "/dev/stdin") return 0;
   if (n == "/dev/stdout") return 1;
   if (n == "/dev/stderr") return 2;
+  if (n.compare(0, 8, "/dev/fd/") != 0 && n.compare(0, 6, "/proc/") != 0) return -1;
   const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/",
                                   "/proc/" + std::to_string(getpid()) + "/fd/"};
   for (const std::string &p : prefixes) {
@@ -227,12 +233,14 @@ int alias_descriptor(const std::string &name) {
 }
 
 // The stream an output or input name stands for (see standard_stream_of),
-// with `dash` the stream "-" means.
-int stream_of(const std::string &name, int dash) {
+// with `dash` the stream "-" means. *path_id, when given, receives the
+// identity of the named file when the name is not a stream's alias.
+int stream_of(const std::string &name, int dash, Identity *path_id = nullptr) {
   if (name == "-") return dash;
   const int fd = alias_descriptor(name);
   if (fd >= 0 && fd <= 2) return fd;
   const Identity id = identity_of_path(name);
+  if (path_id != nullptr) *path_id = id;
   if (!id.known || S_ISCHR(id.mode)) return -1;
   for (int stream : {1, 2, 0})
     if (same_identity(id, identity_of_fd(stream))) return stream;
@@ -484,8 +492,9 @@ std::string replaced_file(const std::vector<RunFile> &inputs, const std::vector<
     Identity id;
   };
   auto resolve = [](const RunFile &f, bool output) {
-    Resolved r{&f, output, stream_of(f.path, output ? 1 : 0), Identity()};
-    r.id = r.stream >= 0 ? identity_of_fd(r.stream) : identity_of_path(f.path);
+    Identity path_id;
+    Resolved r{&f, output, stream_of(f.path, output ? 1 : 0, &path_id), Identity()};
+    r.id = r.stream >= 0 ? identity_of_fd(r.stream) : path_id;
     return r;
   };
   auto same = [](const Resolved &a, const Resolved &b) {
@@ -494,6 +503,9 @@ std::string replaced_file(const std::vector<RunFile> &inputs, const std::vector<
     if ((a.id.known && S_ISCHR(a.id.mode)) || (b.id.known && S_ISCHR(b.id.mode))) return false;
     if (same_identity(a.id, b.id)) return true;
     if (a.stream >= 0 || b.stream >= 0) return false;
+    // Two files that both exist are one exactly when their identities are;
+    // names are compared only when one is still to be made.
+    if (a.id.known && b.id.known) return false;
     const std::string &x = a.file->path, &y = b.file->path;
     std::error_code ex, ey;
     const fs::path cx = fs::weakly_canonical(x, ex), cy = fs::weakly_canonical(y, ey);

@@ -7,6 +7,8 @@
 // set and the pool stay, until the engine is destroyed.
 #include "flat.h"
 
+#include <iterator>
+
 #include "walk.h"
 
 namespace flat_core {
@@ -16,25 +18,8 @@ MaxSlack::MaxSlack(const Tables &tables, bufins::Context &context, int young_rec
 
 MaxSlack::~MaxSlack() { discard(final_); }
 
-void MaxSlack::discard(FlatSet &s) {
-  ws_.free_storage(s.a);
-  ws_.free_storage(s.hull);
-  s = FlatSet{};
-}
-
-// Drops every candidate of s and keeps its storage for reuse.
-void MaxSlack::recycle(FlatSet &s) {
-  ws_.recycle(s.a);
-  ws_.recycle(s.hull);
-  s = FlatSet{};
-}
-
 FlatSet MaxSlack::leaf(const Node *t) {
-  FlatSet s;
-  s.a = ws_.take_array(1);
-  s.a.p[0] = {Tables::load(t), t->required, 0, -1};
-  s.a.n = 1;
-  s.base_n = 1;
+  FlatSet s = sink_set<FlatSet>(ws_, t);
   if (T.nb > 0) build_hull(ws_, s);
   return s;
 }
@@ -53,8 +38,8 @@ FlatSet MaxSlack::join(FlatSet &L, FlatSet &R, const Node *t, const Node *, doub
   compact(ws_, R, false);
   FlatSet M = merge(ws_, L, R, t->index, shear);
   if (T.nb > 0) build_hull(ws_, M);
-  recycle(L);
-  recycle(R);
+  ws_.recycle_set(L);
+  ws_.recycle_set(R);
   return M;
 }
 
@@ -81,16 +66,11 @@ bool MaxSlack::finish(FlatSet &s, const Node *t) {
 void MaxSlack::run() {
   ws_.start_pool(young_);
   Walk<MaxSlack> walk(T, ws_.ctx);
-  try {
-    walk.run(*this);
-  } catch (...) {
-    for (auto &s : walk.sets) discard(s);
-    throw;
-  }
+  walk.run_or_discard(*this);
   ws_.count_records();
   ws_.ctx.peak_check();
   // Storage no longer needed once the answer is known.
-  for (auto &s : walk.sets) discard(s);
+  walk.discard(*this);
   ws_.release_spare();
   ws_.release_scratch();
 }
@@ -104,13 +84,9 @@ bool MaxSlack::placements(std::vector<bufins::Placement> &out) const {
 }
 
 std::vector<bufins::Candidate> MaxSlack::candidates(bool with_placements) const {
-  std::vector<bufins::Candidate> list;
-  for (int i = final_.a.n - 1; i >= 0; i--) {
-    const FlatCand &x = final_.a.p[i];
-    list.push_back({x.q, x.c * 1000.0, {}});
-    if (with_placements && !child_is_sink_) ws_.placements(x.trace, list.back().placements);
-  }
-  return list;
+  const FlatCand *a = final_.a.p;
+  return ws_.listing(std::make_reverse_iterator(a + final_.a.n), std::make_reverse_iterator(a),
+                     with_placements && !child_is_sink_);
 }
 
 }  // namespace flat_core

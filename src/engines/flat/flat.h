@@ -42,11 +42,7 @@ class MaxSlack {
 
   // Used by the walk (walk.h).
   using Set = FlatSet;
-  template <typename Visit>
-  static void arrays(Set &s, Visit &&visit) {
-    visit(s.a);
-    visit(s.hull);
-  }
+  void discard(FlatSet &s) { ws_.discard_set(s); }
   template <typename W>
   void between(W &walk) {
     if (ws_.collection_due()) walk.collect(ws_, ws_.full_collection_due());
@@ -57,8 +53,6 @@ class MaxSlack {
   bool finish(Set &s, const Node *driver);
 
  private:
-  void discard(FlatSet &s);
-  void recycle(FlatSet &s);
 
   const Tables &T;
   Workspace ws_;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -267,7 +266,7 @@ FLAT_CORE_INLINE void best_per_type_inline(const Workspace &ws, const FlatSet &s
     }
   } else {
     for (int i = 0; i < nb; i++) {
-      const FlatCand &x = best_vertex(s, s.B + rb[i]);
+      const FlatCand &x = v[best_vertex_at(h, s.B + rb[i])];
       bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
       bt[i] = x.trace;
     }
@@ -295,37 +294,10 @@ FLAT_CORE_INLINE void add_buffered_inline(Workspace &ws, FlatSet &s, const Buffe
     }
     return;
   }
-  // The hull of the old vertices and the kept newcomers, by one monotone
-  // chain from the first old vertex that a newcomer can displace: the
-  // vertices before it stay as they are, those after it are re-read from a
-  // copy, merged with the newcomers by decreasing load.
-  const int p = hull_position(h, buf[m - 1].c - s.A);
-  const int tail_n = h.n - p;
-  std::vector<FlatCand> &hull_tail = ws.hull_tail;
-  if (hull_tail.size() < static_cast<size_t>(tail_n)) hull_tail.resize(2 * static_cast<size_t>(tail_n));
-  FlatCand *tail = hull_tail.data();
-  for (int k = 0; k < tail_n; k++) tail[k] = h.p[p + k];
-  ws.grow(h, h.n + m);
-  FlatCand *w = h.p;
-  int top = p;
-  auto push = [&](const FlatCand &x) {
-    if (top > 0 && w[top - 1].c == x.c) {
-      if (w[top - 1].q >= x.q) return;
-      top--;
-    }
-    while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
-    w[top++] = x;
-  };
-  int o = 0;
-  for (int j = m - 1; j >= 0 || o < tail_n;) {
-    if (j >= 0 && (o == tail_n || buf[j].c - s.A >= tail[o].c)) {
-      if (keep(buf[j], o < tail_n ? tail + o : nullptr)) push(s.a.p[s.a.n - 1]);
-      j--;
-    } else {
-      push(tail[o++]);
-    }
-  }
-  h.n = top;
+  // The hull of the old vertices and the kept newcomers.
+  chain_into_hull(
+      ws, h, m, [&](int j) { return buf[m - 1 - j].c - s.A; },
+      [&](int j, const FlatCand *u) { return keep(buf[m - 1 - j], u) ? s.a.p + (s.a.n - 1) : nullptr; });
 }
 
 }  // namespace
@@ -375,12 +347,16 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int w = 0;
   double last = MINUS_INFINITY_TIME;
-  // The sums come by non-decreasing load; two may round to the same load
-  // when one branch's loads differ below the other's last digit (a load of
-  // 1e20 beside one of 1e-300): the later, with the later required time,
-  // replaces the earlier, so that the loads stay strictly decreasing.
-  merge_walk(L.a, R.a, [&](double c, double q, const FlatCand &a, const FlatCand &b) {
-    const double v = sheared(q, c, shear);
+  // Two pointers from the smallest loads: the side with the earlier required
+  // time gives it and advances; stops when either runs out. The sums come by
+  // non-decreasing load; two may round to the same load when one branch's
+  // loads differ below the other's last digit (a load of 1e20 beside one of
+  // 1e-300): the later, with the later required time, replaces the earlier,
+  // so that the loads stay strictly decreasing.
+  for (int i = L.a.n - 1, j = R.a.n - 1; i >= 0 && j >= 0;) {
+    const FlatCand &a = L.a.p[i], &b = R.a.p[j];
+    const bool adv_a = a.q < b.q;
+    const double c = a.c + b.c, q = adv_a ? a.q : b.q, v = sheared(q, c, shear);
     if (beats(v, last)) {
       if (w > 0 && out->c == c) {
         out++;
@@ -390,7 +366,8 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
       w++;
       last = v;
     }
-  });
+    adv_a ? i-- : j--;
+  }
   if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
   M.a.n = w;
   M.base_n = w;

@@ -53,11 +53,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "bufins/model.h"
+#include "bufins/result.h"
 #include "context.h"
 
 namespace flat_core {
@@ -157,16 +159,29 @@ using LimArray = Array<LimCand>;
 // compaction cuts them: they are real candidates with whole traces (the
 // collection counts the copies as references) and never beat their
 // dominator. Rebuilt after every merge.
-struct FlatSet {
-  CandArray a;
+//
+// One template for the plain and the limited sets (flat_limits.cpp, whose
+// arrays hold LimCand by increasing load and whose hull copies name their
+// candidate's position in `type`).
+template <typename C>
+struct SetOf {
+  using Cand = C;
+  Array<C> a;
   CandArray hull;
   double A = 0.0, B = 0.0, D = 0.0;
   int base_n = 0;
   double shear = 0.0;  // least resistance above the set's node (see "Pruning")
 };
+using FlatSet = SetOf<FlatCand>;
 
-inline double real_q(const FlatSet &s, const FlatCand &x) { return (x.q - s.B * x.c) - s.D; }
-inline double real_c(const FlatSet &s, const FlatCand &x) { return x.c + s.A; }
+template <typename S, typename C>
+inline double real_q(const S &s, const C &x) {
+  return (x.q - s.B * x.c) - s.D;
+}
+template <typename S, typename C>
+inline double real_c(const S &s, const C &x) {
+  return x.c + s.A;
+}
 
 // q - last < 1e-24: no later than the last survivor (which has no larger
 // load), so dominated; the first survivor must beat minus infinity.
@@ -184,6 +199,16 @@ inline double sheared(double q, double c, double shear) { return q - shear * c; 
 // x.c < m.c < o.c: m lies strictly above the chord from x to o.
 inline bool above(const FlatCand &x, const FlatCand &m, const FlatCand &o) {
   return (m.q - o.q) * (x.c - o.c) < (x.q - o.q) * (m.c - o.c);
+}
+
+// Appends x (loads decreasing) to the monotone chain w[0, top) of a hull.
+inline void push_vertex(FlatCand *w, int &top, const FlatCand &x) {
+  if (top > 0 && w[top - 1].c == x.c) {
+    if (w[top - 1].q >= x.q) return;
+    top--;
+  }
+  while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
+  w[top++] = x;
 }
 
 // First hull vertex with a stored load not above c.
@@ -214,7 +239,6 @@ inline int best_vertex_at(const CandArray &hull, double slope) {
   }
   return lo;
 }
-inline const FlatCand &best_vertex(const FlatSet &s, double slope) { return s.hull.p[best_vertex_at(s.hull, slope)]; }
 
 // A buffered candidate about to join a set, in real values.
 struct Buffered {
@@ -271,6 +295,20 @@ class Workspace {
     if (a.p != nullptr) spares<C>().push_back(a);
     a = Array<C>{};
   }
+  // A set's arrays kept for reuse (recycle_set) or freed (discard_set); the
+  // set becomes empty.
+  template <typename S>
+  void recycle_set(S &s) {
+    recycle(s.a);
+    recycle(s.hull);
+    s = S{};
+  }
+  template <typename S>
+  void discard_set(S &s) {
+    free_storage(s.a);
+    free_storage(s.hull);
+    s = S{};
+  }
   void release_spare() {
     for (auto &a : spares<FlatCand>()) free_storage(a);
     for (auto &a : spares<LimCand>()) free_storage(a);
@@ -323,7 +361,17 @@ class Workspace {
   void placements(int32_t t, std::vector<bufins::Placement> &out) const;
   // Buffers below every record, indexed by record (children are older).
   std::vector<int> buffer_counts() const;
-  const FlatTrace &trace(int32_t t) const { return pool[t]; }
+  // The -o listing of candidates (real values) in the order given, each with
+  // its buffers when asked.
+  template <typename It>
+  std::vector<bufins::Candidate> listing(It first, It last, bool with_placements) const {
+    std::vector<bufins::Candidate> list;
+    for (; first != last; ++first) {
+      list.push_back({first->q, first->c * 1000.0, {}});
+      if (with_placements) placements(first->trace, list.back().placements);
+    }
+    return list;
+  }
   int32_t records() const { return pool_n; }
 
   // Frees the scratch buffers (compaction, hull update, collection).
@@ -369,6 +417,19 @@ class Workspace {
 
 // ---- Operations on one set (flat_core.cpp) ----
 
+// A sink's set, its hull not built: the sink's one candidate.
+template <typename S>
+S sink_set(Workspace &ws, const Node *t) {
+  S s;
+  s.a = ws.take_array<typename S::Cand>(1);
+  s.a.p[0] = typename S::Cand{};
+  s.a.p[0].c = Tables::load(t);
+  s.a.p[0].q = t->required;
+  s.a.p[0].type = -1;
+  s.a.n = s.base_n = 1;
+  return s;
+}
+
 // Hull of a compacted set (stored = real values, B = 0).
 void build_hull(Workspace &ws, FlatSet &s);
 
@@ -378,6 +439,34 @@ void build_hull(Workspace &ws, FlatSet &s);
 // "Pruning"). With keep_hull the hull's copies take the new values too;
 // otherwise the hull is emptied.
 void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune = true);
+
+// The hull with m newcomers merged in, by one monotone chain from the first
+// vertex that the heaviest can displace: the vertices before it stay as they
+// are, those after it are re-read from a copy and merged with the newcomers
+// by decreasing load. load(j): the stored load of newcomer j (j = 0..m-1,
+// loads decreasing); take(j, u) gives the copy of newcomer j to push, or
+// nullptr to drop it (u: the old vertex of largest load not above it, or
+// nullptr).
+template <typename Load, typename Take>
+[[gnu::always_inline]] inline void chain_into_hull(Workspace &ws, CandArray &h, int m, Load &&load, Take &&take) {
+  const int p = hull_position(h, load(0));
+  const int tail_n = h.n - p;
+  std::vector<FlatCand> &hull_tail = ws.hull_tail;
+  if (hull_tail.size() < static_cast<size_t>(tail_n)) hull_tail.resize(2 * static_cast<size_t>(tail_n));
+  FlatCand *tail = hull_tail.data();
+  for (int k = 0; k < tail_n; k++) tail[k] = h.p[p + k];
+  ws.grow(h, h.n + m);
+  int top = p, o = 0;
+  for (int j = 0; j < m || o < tail_n;) {
+    if (j < m && (o == tail_n || load(j) >= tail[o].c)) {
+      if (const FlatCand *x = take(j, o < tail_n ? tail + o : nullptr)) push_vertex(h.p, top, *x);
+      j++;
+    } else {
+      push_vertex(h.p, top, tail[o++]);
+    }
+  }
+  h.n = top;
+}
 
 // A wire of length k carries the set up: the pending update only.
 template <typename Set>
@@ -406,25 +495,6 @@ void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px,
 // merge follows (and compacts the set), so the hull is not kept; otherwise
 // the set is compacted once it has doubled.
 void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, double shear);
-
-// Two-pointer walk over two compacted arrays, from their smallest loads: the
-// side with the earlier required time advances; stops when either runs out.
-// emit(c, q, a, b) receives every merged pair (loads increasing), a and b
-// the two candidates, and decides what to keep.
-template <typename Emit>
-inline void merge_walk(const CandArray &L, const CandArray &R, Emit &&emit) {
-  int i = L.n - 1, j = R.n - 1;
-  while (i >= 0 && j >= 0) {
-    const FlatCand &a = L.p[i];
-    const FlatCand &b = R.p[j];
-    const bool adv_a = a.q < b.q;
-    emit(a.c + b.c, adv_a ? a.q : b.q, a, b);
-    if (adv_a)
-      i--;
-    else
-      j--;
-  }
-}
 
 // The merge of the two compacted branch sets at node `index`, pruned by
 // `shear`, compacted (its hull not built).
@@ -458,13 +528,15 @@ inline bool newcomer_order(const Newcomer &u, const Newcomer &v) {
   return u.b.q > v.b.q;
 }
 
-// Every array of the levels, for a collection's roots.
+// Every array of a set, or of cost levels, for a collection's roots.
+template <typename C, typename Visit>
+void set_arrays(SetOf<C> &s, Visit &&visit) {
+  visit(s.a);
+  visit(s.hull);
+}
 template <typename Set, typename Visit>
-void level_arrays(CostLevels<Set> &ls, Visit &&visit) {
-  for (CostLevel<Set> &l : ls) {
-    visit(l.s.a);
-    visit(l.s.hull);
-  }
+void set_arrays(CostLevels<Set> &ls, Visit &&visit) {
+  for (CostLevel<Set> &l : ls) set_arrays(l.s, visit);
 }
 
 // Lands an edge's newcomers (made: by cost, then load, then later required
@@ -508,6 +580,89 @@ void land(CostLevels<Set> &ls, const std::vector<Newcomer> &made, std::vector<Bu
   }
   fresh.clear();
 }
+
+// An edge over cost levels: every level carried up a wire of length k; then
+// make(level) pushes the level's buffered candidates into `made`, and they
+// land() in the levels of their costs (sorted first unless `by_cost`: they
+// come by cost already). False when none was made.
+template <typename Set, typename Make, typename Open, typename Add>
+bool levels_edge(const Tables &T, CostLevels<Set> &ls, double k, double shear, std::vector<Newcomer> &made,
+                 std::vector<Buffered> &group, CostLevels<Set> &fresh, bool by_cost, Make &&make, Open &&open,
+                 Add &&add) {
+  for (CostLevel<Set> &l : ls) {
+    l.s.shear = shear;
+    add_wire(T, l.s, k);
+  }
+  if (T.nb == 0) return false;
+  made.clear();
+  for (CostLevel<Set> &l : ls) make(l);
+  if (made.empty()) return false;
+  if (!by_cost) std::sort(made.begin(), made.end(), newcomer_order);
+  land(ls, made, group, fresh, open, add);
+  return true;
+}
+
+// ---- A frontier's end ----
+//
+// What both frontier engines keep after a run: the driver child's levels,
+// one point per cost at which the best slack improves, and which candidate
+// gives each point.
+template <typename Set>
+struct FrontierEnd {
+  CostLevels<Set> levels;
+  std::vector<bufins::FrontierPoint> points;
+  std::vector<std::pair<int, int>> refs;  // (level, candidate) of every point
+  bool child_is_sink = false;
+
+  // The points off the final levels: best(set, &slack, &at) gives a level's
+  // best slack and its candidate (at < 0: none). An improvement within
+  // rounding of the sums is no improvement: the cheaper point stands.
+  template <typename Best>
+  void make_points(const Workspace &ws, Best &&best) {
+    double so_far = MINUS_INFINITY_TIME;
+    for (size_t li = 0; li < levels.size(); li++) {
+      double slack = MINUS_INFINITY_TIME;
+      int at = -1;
+      best(levels[li].s, &slack, &at);
+      if (at < 0 || !(slack > so_far + 1e-12 * std::max(1.0, std::fabs(so_far)))) continue;
+      so_far = slack;
+      points.push_back({levels[li].cost, levels[li].s.a.p[at].trace, slack});
+      refs.push_back({static_cast<int>(li), at});
+    }
+    // The points' buffers (their traces wait in the buffers field meanwhile).
+    const std::vector<int> buffers = ws.buffer_counts();
+    for (bufins::FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+  }
+
+  // The buffers of point `point`; false when the placement file says "empty
+  // tree" (the driver drives a sink, or there is no such point).
+  bool placements(const Workspace &ws, int point, std::vector<bufins::Placement> &out) const {
+    if (point < 0 || point >= static_cast<int>(points.size()) || child_is_sink) return false;
+    const std::pair<int, int> &r = refs[static_cast<size_t>(point)];
+    ws.placements(levels[static_cast<size_t>(r.first)].s.a.p[r.second].trace, out);
+    return true;
+  }
+
+  // The driver child's candidates of cost at most the point's, sorted by
+  // `order` (load first), those after one of no earlier required time left out.
+  template <typename Order>
+  std::vector<bufins::Candidate> candidates(const Workspace &ws, int point, bool with_placements, Order order) const {
+    const long long limit = point >= 0 && point < static_cast<int>(points.size())
+                                ? points[static_cast<size_t>(point)].cost
+                                : std::numeric_limits<long long>::max();
+    std::vector<typename Set::Cand> all, kept;
+    for (const CostLevel<Set> &l : levels)
+      if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
+    std::sort(all.begin(), all.end(), order);
+    double last = -std::numeric_limits<double>::infinity();
+    for (const auto &x : all)
+      if (x.q > last) {
+        last = x.q;
+        kept.push_back(x);
+      }
+    return ws.listing(kept.begin(), kept.end(), with_placements && !child_is_sink);
+  }
+};
 
 // ---- Self-check ----
 

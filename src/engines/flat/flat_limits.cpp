@@ -36,22 +36,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <map>
+#include <type_traits>
 #include <vector>
 
 #include "flat_core.h"
 #include "walk.h"
 
 using flat_core::beats;
-using flat_core::LimArray;
-using flat_core::LimCand;
 using flat_core::CandArray;
 using flat_core::driver_slack;
 using flat_core::FlatCand;
+using flat_core::LimArray;
+using flat_core::LimCand;
 using flat_core::Node;
 using flat_core::NodeKind;
 using flat_core::Tables;
@@ -62,18 +60,13 @@ namespace {
 
 constexpr double NEG_INF = -std::numeric_limits<double>::infinity();
 
-struct LimSet {
-  LimArray a;
-  CandArray hull;
-  double A = 0.0, B = 0.0, D = 0.0;
-  int base_n = 0;
-  double shear = 0.0;  // least resistance above the set's node (flat_core.h, "Pruning")
-  uint64_t id = 0;     // names the set for cut_bounds (0: not yet; a compaction clears it)
+struct LimSet : flat_core::SetOf<LimCand> {
+  uint64_t id = 0;  // names the set for cut_bounds (0: not yet; a compaction clears it)
 };
 
-inline double real_c(const LimSet &s, const LimCand &x) { return x.c + s.A; }
-inline double real_q(const LimSet &s, const LimCand &x) { return (x.q - s.B * x.c) - s.D; }
 inline double real_p(const LimSet &s, const LimCand &x) { return (x.p - s.B * x.c) - s.D; }
+using flat_core::real_c;
+using flat_core::real_q;
 
 // A gate: its resistance and its load limit.
 struct Gate {
@@ -89,20 +82,36 @@ struct Pair {
 
 // Order of a compaction's sweep: loads increasing, and at one load the
 // better candidates first so that they dominate the rest.
-inline bool sweep_order(const LimCand &u, const LimCand &v) {
+template <typename C>
+inline bool sweep_order(const C &u, const C &v) {
   if (u.c != v.c) return u.c < v.c;
   if (u.q != v.q) return u.q > v.q;
   return u.p > v.p;
 }
 
-}  // namespace
+// A candidate of either branch in a merge's sweep, real values.
+struct SweepItem {
+  double q, c, p;
+  long long cost;
+  int32_t trace;
+  int side;  // 0: left branch, 1: right
+};
 
-namespace {
+// An entry of a branch's set in the sweep: none has another of no larger
+// cost, no larger load and no smaller p.
+struct SideEntry {
+  long long cost;
+  double c, p;
+  int32_t trace;
+};
 
 using New = flat_core::Buffered;
+using Level = flat_core::CostLevel<LimSet>;
+using Levels = flat_core::CostLevels<LimSet>;
 
 // The building blocks of both limited programmes (the maximum slack, and the
-// slack-cost frontier): the workspace, the gates, the set operations.
+// slack-cost frontier): the workspace, the gates, the set operations, over a
+// single set (LimSet) and over cost levels (Levels) alike.
 struct LimCore {
   const Tables &T;
   Limits lim;
@@ -116,7 +125,6 @@ struct LimCore {
   // Scratch.
   std::vector<LimCand> sorted, fresh;
   std::vector<std::pair<double, double>> stairs;
-  std::vector<FlatCand> chain;
   std::vector<Pair> pairs;
   std::vector<double> prefix_q, suffix_p;
   // Over the compacted part of the last large set a buffer choice searched,
@@ -124,11 +132,20 @@ struct LimCore {
   // from where on every candidate breaks the slew limit.
   uint64_t next_id = 1, bounded_id = 0;
   std::vector<double> heavier_p;
+  // Scratch of the levels' edge and merge.
+  std::vector<flat_core::Newcomer> made;
+  std::vector<New> group;
+  Levels fresh_levels;
+  std::vector<SweepItem> items;
+  std::vector<SideEntry> side[2];
+  std::map<long long, std::vector<Pair>> by_cost;
+  std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
 
   int small_set;
 
   LimCore(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
       : T(tables), lim(l), max_slew(l.max_slew), young(t.young_records), ws(tables, ctx), small_set(t.small_set) {}
+  ~LimCore() { ws.clear(); }
 
   // A run starts: an empty pool and the gates.
   void start() {
@@ -162,17 +179,25 @@ struct LimCore {
   }
 
   // ---- Storage (the workspace's, counted as the flat engine's) ----
-  void recycle(LimSet &s) {
-    ws.recycle(s.a);
-    ws.recycle(s.hull);
-    s = LimSet{};
+  void recycle(LimSet &s) { ws.recycle_set(s); }
+  void discard(LimSet &s) { ws.discard_set(s); }
+  void discard(Levels &ls) {
+    for (Level &l : ls) discard(l.s);
+    ls.clear();
   }
-  void discard(LimSet &s) {
-    ws.free_storage(s.a);
-    ws.free_storage(s.hull);
-    s = LimSet{};
+  // Drops the levels a compaction emptied.
+  void drop_empty(Levels &ls) {
+    size_t w = 0;
+    for (size_t k = 0; k < ls.size(); k++) {
+      if (ls[k].s.a.n == 0) {
+        recycle(ls[k].s);
+        continue;
+      }
+      if (w != k) ls[w] = ls[k];
+      w++;
+    }
+    ls.resize(w);
   }
-  void clear_core() { ws.clear(); }
 
   // A run of engine e (walk.h) from an empty pool: the walk's dead end, or
   // -1; the unfinished sets of the walk are discarded whatever happens.
@@ -180,17 +205,9 @@ struct LimCore {
   int walk_with(E &e) {
     start();
     Walk<E> walk(T, ws.ctx);
-    auto drop = [&] {
-      for (auto &s : walk.sets) e.discard(s);
-    };
-    try {
-      const int d = walk.run(e);
-      drop();
-      return d;
-    } catch (...) {
-      drop();
-      throw;
-    }
+    const int d = walk.run_or_discard(e);
+    walk.discard(e);
+    return d;
   }
 
   // Storage no longer needed once the answer is known.
@@ -202,18 +219,13 @@ struct LimCore {
     std::vector<LimCand>().swap(sorted);
     std::vector<LimCand>().swap(fresh);
     std::vector<Pair>().swap(pairs);
+    std::vector<SweepItem>().swap(items);
+    by_cost.clear();
+    kept.clear();
+    made.clear();
   }
 
   // ---- Hull ----
-  // Appends x (loads decreasing) to the monotone chain w[0, top).
-  static void push_vertex(FlatCand *w, int &top, const FlatCand &x) {
-    if (top > 0 && w[top - 1].c == x.c) {
-      if (w[top - 1].q >= x.q) return;
-      top--;
-    }
-    while (top >= 2 && !flat_core::above(x, w[top - 1], w[top - 2])) top--;
-    w[top++] = x;
-  }
   static FlatCand copy_of(const LimCand &x, int at) { return {x.c, x.q, x.trace, at}; }
   // Hull of a compacted set (loads increasing in the array).
   void build_hull(LimSet &s) {
@@ -221,31 +233,16 @@ struct LimCore {
     if (h.p == nullptr) h = ws.take_array(s.a.n);
     ws.grow(h, s.a.n);
     int top = 0;
-    for (int i = s.a.n - 1; i >= 0; i--) push_vertex(h.p, top, copy_of(s.a.p[i], i));
+    for (int i = s.a.n - 1; i >= 0; i--) flat_core::push_vertex(h.p, top, copy_of(s.a.p[i], i));
     h.n = top;
   }
-  // The hull with the newcomers at [from, n) (loads decreasing) merged in,
-  // by one monotone chain from the first vertex the heaviest newcomer can
-  // displace: the vertices before it stay (unless the chain pops them), those
-  // after it are re-read from a copy.
+  // The hull with the newcomers at [from, n) (loads decreasing) merged in.
   void add_to_hull(LimSet &s, int from) {
-    CandArray &h = s.hull;
-    if (h.p == nullptr) h = ws.take_array(s.a.n - from);
-    const int first = flat_core::hull_position(h, s.a.p[from].c);
-    chain.assign(h.p + first, h.p + h.n);  // the tail
-    ws.grow(h, h.n + (s.a.n - from));
-    int top = first;
-    size_t o = 0;
-    int j = from;
-    while (o < chain.size() || j < s.a.n) {
-      if (j < s.a.n && (o == chain.size() || s.a.p[j].c >= chain[o].c)) {
-        push_vertex(h.p, top, copy_of(s.a.p[j], j));
-        j++;
-      } else {
-        push_vertex(h.p, top, chain[o++]);
-      }
-    }
-    h.n = top;
+    if (s.hull.p == nullptr) s.hull = ws.take_array(s.a.n - from);
+    FlatCand x;
+    flat_core::chain_into_hull(
+        ws, s.hull, s.a.n - from, [&](int j) { return s.a.p[from + j].c; },
+        [&](int j, const FlatCand *) { return &(x = copy_of(s.a.p[from + j], from + j)); });
   }
 
   // ---- Compaction ----
@@ -254,39 +251,30 @@ struct LimCore {
   // result is compacted (loads increasing) with its hull built.
   void compact(LimSet &s, const std::vector<Gate> &gates, double shear) {
     const int n = s.a.n, base = s.base_n;
-    sorted.resize(static_cast<size_t>(n));
-    LimCand *out = sorted.data();
-    fresh.assign(s.a.p + base, s.a.p + n);
-    for (LimCand &x : fresh) x = {real_c(s, x), real_q(s, x), real_p(s, x), x.trace, -1};
-    std::sort(fresh.begin(), fresh.end(), sweep_order);
+    fresh.resize(static_cast<size_t>(n));
+    // Without a slew limit p decides nothing (no gate's choice depends on
+    // it): it is set to 0, so that dominance is taken in (c, q) alone and the
+    // three-coordinate sets of load limits alone are as small as plain ones.
+    for (int i = 0; i < n; i++) {
+      const LimCand &x = s.a.p[i];
+      fresh[static_cast<size_t>(i)] = {real_c(s, x), real_q(s, x), max_slew < NO_LIMIT ? real_p(s, x) : 0.0, x.trace, -1};
+    }
+    std::sort(fresh.begin() + base, fresh.end(), sweep_order<LimCand>);
     // The compacted part keeps its order under the pending update (equal
     // loads move alike); a rounding that makes two loads equal only leaves a
     // dominated candidate for the sweep to keep, which is harmless.
-    int i = 0, j = 0, m = static_cast<int>(fresh.size()), k = 0;
-    while (i < base || j < m) {
-      LimCand x;
-      if (j == m) {
-        x = s.a.p[i++];
-        x = {real_c(s, x), real_q(s, x), real_p(s, x), x.trace, -1};
-      } else if (i < base) {
-        const LimCand &y = s.a.p[i];
-        LimCand r{real_c(s, y), real_q(s, y), real_p(s, y), y.trace, -1};
-        if (sweep_order(fresh[j], r)) {
-          x = fresh[j++];
-        } else {
-          x = r;
-          i++;
-        }
-      } else {
-        x = fresh[j++];
-      }
-      out[k++] = x;
-    }
-    s.a.n = sweep(out, k, s.a.p, gates, shear);
+    sorted.resize(static_cast<size_t>(n));
+    std::merge(fresh.begin(), fresh.begin() + base, fresh.begin() + base, fresh.end(), sorted.begin(),
+               sweep_order<LimCand>);
+    s.a.n = sweep(sorted.data(), n, s.a.p, gates, shear);
     s.base_n = s.a.n;
     s.A = s.B = s.D = 0.0;
     s.id = 0;
     build_hull(s);
+  }
+  void compact(Levels &ls, const std::vector<Gate> &gates, double shear) {
+    for (Level &l : ls) compact(l.s, gates, shear);
+    drop_empty(ls);
   }
 
   // The dominance sweep over `in` (sweep order, real values): writes the
@@ -484,11 +472,7 @@ struct LimCore {
   // The set of the merged candidates in `pairs` at node `index`: sorted,
   // swept (shear, drivability, dominance), the survivors' traces joined.
   LimSet set_of_pairs(int index, double shear, const std::vector<Gate> &above) {
-    std::sort(pairs.begin(), pairs.end(), [](const Pair &u, const Pair &v) {
-      if (u.c != v.c) return u.c < v.c;
-      if (u.q != v.q) return u.q > v.q;
-      return u.p > v.p;
-    });
+    std::sort(pairs.begin(), pairs.end(), sweep_order<Pair>);
     LimSet M;
     M.shear = shear;
     M.a = ws.take_array<LimCand>(static_cast<int>(pairs.size()));
@@ -537,254 +521,25 @@ struct LimCore {
     }
   }
 
-  // A sink's set.
-  LimSet leaf_set(const Node *t) {
-    LimSet s;
-    s.a = ws.take_array<LimCand>(1);
-    s.a.p[0] = {Tables::load(t), t->required, 0.0, 0, -1};
-    s.a.n = 1;
-    s.base_n = 1;
-    if (T.nb > 0) build_hull(s);
-    return s;
-  }
-
-  // The driver over a compacted set of its child's candidates (wire k1):
-  // the best slack among those the driver may drive (into *best, from the
-  // smallest load, and its position into *at); false when it may drive none.
-  bool driver_best(const LimSet &s, double k1, double *best, int *at) const {
-    const double wire = (((T.r0 * 0.5) * T.c0) * k1) * k1;
-    bool any = false;
-    for (int i = 0; i < s.a.n; i++) {
-      const LimCand &x = s.a.p[i];
-      const double c = x.c + k1 * T.c0, p = (x.p - wire) - (T.r0 * k1) * x.c;
-      if (!fits(driver_gate, c, p)) continue;
-      any = true;
-      const double slack = driver_slack(T, k1, x.q, x.c);
-      if (slack > *best) {
-        *best = slack;
-        *at = i;
-      }
-    }
-    return any;
-  }
-
-  // The -o listing of the given candidates (real values): by load, then
-  // required time, those another of no larger load and no earlier required
-  // time beats left out.
-  std::vector<bufins::Candidate> listing(std::vector<LimCand> all, bool child_is_sink, bool with_placements) const {
-    std::sort(all.begin(), all.end(), sweep_order);
-    std::vector<bufins::Candidate> list;
-    double last = NEG_INF;
-    for (const LimCand &x : all) {
-      if (!(x.q > last)) continue;
-      last = x.q;
-      list.push_back({x.q, x.c * 1000.0, {}});
-      if (with_placements && !child_is_sink) ws.placements(x.trace, list.back().placements);
-    }
-    return list;
-  }
-};
-
-}  // namespace
-
-// ---- The maximum slack under limits ----
-
-struct FlatLimited::Impl : LimCore {
-  LimSet final_set;
-  int winner = -1;
-  bool child_is_sink = false;
-  double answer = MINUS_INFINITY_TIME;
-  int dead = -1;
-
-  Impl(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
-      : LimCore(tables, ctx, l, t) {}
-  ~Impl() {
-    discard(final_set);
-    clear_core();
-  }
-
-  // The walk (walk.h).
-  using Set = LimSet;
-  template <typename Visit>
-  static void arrays(LimSet &s, Visit &&visit) {
-    visit(s.a);
-    visit(s.hull);
-  }
-  template <typename W>
-  void between(W &walk) {
-    if (ws.collection_due()) walk.collect(ws, ws.full_collection_due());
-  }
-  LimSet leaf(const Node *t) { return leaf_set(t); }
-  bool carry(LimSet &s, const Node *t, const Node *up, double shear) {
-    const Node *k = T.child(t, 0);
-    edge(s, Tables::length(t, k), t->index, k->index, false, shear, gates_above(up));
-    return s.a.n > 0;
-  }
-  LimSet join(LimSet &L, LimSet &R, const Node *t, const Node *up, double shear, int *dead_end) {
-    const std::vector<Gate> &above = gates_above(up);
-    const Node *l = T.child(t, 0), *r = T.child(t, 1);
-    edge(L, Tables::length(t, l), t->index, l->index, true, shear, above);
-    edge(R, Tables::length(t, r), t->index, r->index, true, shear, above);
-    compact(L, above, shear);
-    compact(R, above, shear);
-    LimSet M;
-    if (L.a.n == 0 || R.a.n == 0)
-      *dead_end = T.position(L.a.n == 0 ? l : r);
-    else
-      M = merge(L, R, t->index, shear, above);
-    recycle(L);
-    recycle(R);
-    if (*dead_end < 0 && M.a.n == 0) *dead_end = T.position(t);
-    return M;
-  }
-  // At the driver: the driver's wire and gate over its child's candidates.
-  bool finish(LimSet &s, const Node *t) {
-    final_set = s;
-    s = LimSet{};
-    compact(final_set, driver_only, 0.0);
-    const Node *k = T.child(t, 0);
-    child_is_sink = k->kind == NodeKind::sink;
-    return driver_best(final_set, Tables::length(t, k), &answer, &winner);
-  }
-
-  bool run() {
-    dead = walk_with(*this);
-    if (dead >= 0) {
-      answer = MINUS_INFINITY_TIME;
-      winner = -1;
-      discard(final_set);
-    }
-    release_scratch();
-    return dead < 0;
-  }
-};
-
-FlatLimited::FlatLimited(const Tables &tables, bufins::Context &ctx, const Limits &limits,
-                         const LimitedTuning &tuning)
-    : impl_(new Impl(tables, ctx, limits, tuning)) {}
-FlatLimited::~FlatLimited() = default;
-
-bool FlatLimited::run() { return impl_->run(); }
-double FlatLimited::slack() const { return impl_->answer; }
-int FlatLimited::dead_end() const { return impl_->dead; }
-bool FlatLimited::child_is_sink() const { return impl_->child_is_sink; }
-
-std::vector<bufins::Candidate> FlatLimited::candidates(bool with_placements) const {
-  const Impl &m = *impl_;
-  std::vector<bufins::Candidate> list;
-  for (int i = 0; i < m.final_set.a.n; i++) {
-    const LimCand &x = m.final_set.a.p[i];
-    list.push_back({x.q, x.c * 1000.0, {}});
-    if (with_placements && !m.child_is_sink) m.ws.placements(x.trace, list.back().placements);
-  }
-  return list;
-}
-
-bool FlatLimited::placements(std::vector<bufins::Placement> &out) const {
-  const Impl &m = *impl_;
-  if (m.winner < 0 || m.child_is_sink) return false;
-  m.ws.placements(m.final_set.a.p[m.winner].trace, out);
-  return true;
-}
-
-// ---- The slack-cost frontier under limits ----
-
-namespace {
-
-using Level = flat_core::CostLevel<LimSet>;
-using Levels = flat_core::CostLevels<LimSet>;
-
-// A candidate of either branch in a merge's sweep, real values.
-struct SweepItem {
-  double q, c, p;
-  long long cost;
-  int32_t trace;
-  int side;  // 0: left branch, 1: right
-};
-
-// An entry of a branch's set in the sweep: none has another of no larger
-// cost, no larger load and no smaller p.
-struct SideEntry {
-  long long cost;
-  double c, p;
-  int32_t trace;
-};
-
-}  // namespace
-
-struct LimitedFrontier::Impl : LimCore {
-  Levels final_levels;
-  std::vector<FrontierPoint> points;
-  struct Ref {
-    int level, at;
-  };
-  std::vector<Ref> refs;  // of every point
-  bool child_is_sink = false;
-  int dead = -1;
-  // Scratch of the edge and the merge.
-  std::vector<flat_core::Newcomer> made;
-  std::vector<New> group;
-  Levels fresh_levels;
-  std::vector<SweepItem> items;
-  std::vector<SideEntry> side[2];
-  std::map<long long, std::vector<Pair>> by_cost;
-  std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
-
-  Impl(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
-      : LimCore(tables, ctx, l, t) {}
-  ~Impl() {
-    discard(final_levels);
-    clear_core();
-  }
-
-  using LimCore::discard;
-  void discard(Levels &ls) {
-    for (Level &l : ls) discard(l.s);
-    ls.clear();
-  }
-
-  // Drops the levels a compaction emptied.
-  void drop_empty(Levels &ls) {
-    size_t w = 0;
-    for (size_t k = 0; k < ls.size(); k++) {
-      if (ls[k].s.a.n == 0) {
-        recycle(ls[k].s);
-        continue;
-      }
-      if (w != k) ls[w] = ls[k];
-      w++;
-    }
-    ls.resize(w);
-  }
-
   // Every level carried up the wire; each level's buffered candidates join
   // the level of their cost.
   void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
-    for (Level &l : ls) {
-      l.s.shear = shear;
-      flat_core::add_wire(T, l.s, k);
-    }
-    if (T.nb > 0) {
-      const long long *area = T.area;
-      made.clear();
-      double best[MAX_BUFFERTYPES];
-      std::fill(best, best + T.nb, NEG_INF);
-      New buf[MAX_BUFFERTYPES];
-      for (Level &l : ls) {
-        const int m = buffered(l.s, shear, above, buf, best, false);
-        for (int j = 0; j < m; j++) made.push_back({l.cost + area[buf[j].type], buf[j]});
-      }
-      std::sort(made.begin(), made.end(), flat_core::newcomer_order);
-      flat_core::land(
-          ls, made, group, fresh_levels,
-          [&](int m) {
-            LimSet n;
-            n.shear = shear;
-            n.a = ws.take_array<LimCand>(m);
-            return n;
-          },
-          [&](LimSet &set, const New *b, int m) { append(set, b, m, px, py, merging, above); });
-    }
+    double best[MAX_BUFFERTYPES];
+    std::fill(best, best + T.nb, NEG_INF);
+    New buf[MAX_BUFFERTYPES];
+    flat_core::levels_edge(
+        T, ls, k, shear, made, group, fresh_levels, false,
+        [&](Level &l) {
+          const int m = buffered(l.s, shear, above, buf, best, false);
+          for (int j = 0; j < m; j++) made.push_back({l.cost + T.area[buf[j].type], buf[j]});
+        },
+        [&](int m) {
+          LimSet n;
+          n.shear = shear;
+          n.a = ws.take_array<LimCand>(m);
+          return n;
+        },
+        [&](LimSet &set, const New *b, int m) { append(set, b, m, px, py, merging, above); });
     drop_empty(ls);
   }
 
@@ -857,82 +612,165 @@ struct LimitedFrontier::Impl : LimCore {
     return M;
   }
 
-  // The walk (walk.h).
-  using Set = Levels;
-  template <typename Visit>
-  static void arrays(Levels &ls, Visit &&visit) {
-    flat_core::level_arrays(ls, visit);
+  // The driver over a compacted set of its child's candidates (wire k1):
+  // the best slack among those the driver may drive (into *best, from the
+  // smallest load, and its position into *at); false when it may drive none.
+  bool driver_best(const LimSet &s, double k1, double *best, int *at) const {
+    const double wire = (((T.r0 * 0.5) * T.c0) * k1) * k1;
+    bool any = false;
+    for (int i = 0; i < s.a.n; i++) {
+      const LimCand &x = s.a.p[i];
+      const double c = x.c + k1 * T.c0, p = (x.p - wire) - (T.r0 * k1) * x.c;
+      if (!fits(driver_gate, c, p)) continue;
+      any = true;
+      const double slack = driver_slack(T, k1, x.q, x.c);
+      if (slack > *best) {
+        *best = slack;
+        *at = i;
+      }
+    }
+    return any;
   }
+};
+
+// The walk's engine (walk.h) over sets S (a LimSet, or Levels): what both
+// limited programmes do below the driver.
+template <typename S>
+struct LimWalker : LimCore {
+  using Set = S;
+  using LimCore::LimCore;
+
   template <typename W>
   void between(W &walk) {
     if (ws.collection_due()) walk.collect(ws, ws.full_collection_due());
   }
-  Levels leaf(const Node *t) { return Levels{Level{0, leaf_set(t)}}; }
-  bool carry(Levels &ls, const Node *t, const Node *up, double shear) {
-    const Node *k = T.child(t, 0);
-    edge(ls, Tables::length(t, k), t->index, k->index, false, shear, gates_above(up));
-    return !ls.empty();
+  static bool empty(const LimSet &s) { return s.a.n == 0; }
+  static bool empty(const Levels &ls) { return ls.empty(); }
+  // A branch's sets after the merge: a single set's storage is kept for
+  // reuse, levels are freed.
+  void release(LimSet &s) { recycle(s); }
+  void release(Levels &ls) { discard(ls); }
+
+  S leaf(const Node *t) {
+    LimSet s = flat_core::sink_set<LimSet>(ws, t);
+    if (T.nb > 0) build_hull(s);
+    if constexpr (std::is_same<S, LimSet>::value)
+      return s;
+    else
+      return Levels{Level{0, s}};
   }
-  Levels join(Levels &L, Levels &R, const Node *t, const Node *up, double shear, int *dead_end) {
+  bool carry(S &s, const Node *t, const Node *up, double shear) {
+    const Node *k = T.child(t, 0);
+    edge(s, Tables::length(t, k), t->index, k->index, false, shear, gates_above(up));
+    return !empty(s);
+  }
+  S join(S &L, S &R, const Node *t, const Node *up, double shear, int *dead_end) {
     const std::vector<Gate> &above = gates_above(up);
     const Node *l = T.child(t, 0), *r = T.child(t, 1);
     edge(L, Tables::length(t, l), t->index, l->index, true, shear, above);
     edge(R, Tables::length(t, r), t->index, r->index, true, shear, above);
-    for (Levels *b : {&L, &R}) {
-      for (Level &lv : *b) compact(lv.s, above, shear);
-      drop_empty(*b);
-    }
-    Levels M;
-    if (L.empty() || R.empty())
-      *dead_end = T.position(L.empty() ? l : r);
+    compact(L, above, shear);
+    compact(R, above, shear);
+    S M;
+    if (empty(L) || empty(R))
+      *dead_end = T.position(empty(L) ? l : r);
     else
       M = merge(L, R, t->index, shear, above);
-    discard(L);
-    discard(R);
-    if (*dead_end < 0 && M.empty()) *dead_end = T.position(t);
+    release(L);
+    release(R);
+    if (*dead_end < 0 && empty(M)) *dead_end = T.position(t);
     return M;
   }
+};
 
-  // At the driver: every level's best slack that the driver's gate allows,
-  // and a point wherever it improves on every cheaper level's.
-  bool finish(Levels &ls, const Node *t) {
-    final_levels = std::move(ls);
-    for (Level &l : final_levels) compact(l.s, driver_only, 0.0);
-    drop_empty(final_levels);
+}  // namespace
+
+// ---- The maximum slack under limits ----
+
+struct FlatLimited::Impl : LimWalker<LimSet> {
+  LimSet final_set;
+  int winner = -1;
+  bool child_is_sink = false;
+  double answer = MINUS_INFINITY_TIME;
+  int dead = -1;
+
+  using LimWalker::LimWalker;
+  ~Impl() { discard(final_set); }
+
+  // At the driver: the driver's wire and gate over its child's candidates.
+  bool finish(LimSet &s, const Node *t) {
+    final_set = s;
+    s = LimSet{};
+    compact(final_set, driver_only, 0.0);
     const Node *k = T.child(t, 0);
     child_is_sink = k->kind == NodeKind::sink;
+    return driver_best(final_set, Tables::length(t, k), &answer, &winner);
+  }
+
+  bool run() {
+    dead = walk_with(*this);
+    if (dead >= 0) {
+      answer = MINUS_INFINITY_TIME;
+      winner = -1;
+      discard(final_set);
+    }
+    release_scratch();
+    return dead < 0;
+  }
+};
+
+FlatLimited::FlatLimited(const Tables &tables, bufins::Context &ctx, const Limits &limits,
+                         const LimitedTuning &tuning)
+    : impl_(new Impl(tables, ctx, limits, tuning)) {}
+FlatLimited::~FlatLimited() = default;
+
+bool FlatLimited::run() { return impl_->run(); }
+double FlatLimited::slack() const { return impl_->answer; }
+int FlatLimited::dead_end() const { return impl_->dead; }
+bool FlatLimited::child_is_sink() const { return impl_->child_is_sink; }
+
+std::vector<bufins::Candidate> FlatLimited::candidates(bool with_placements) const {
+  const Impl &m = *impl_;
+  const LimCand *a = m.final_set.a.p;
+  return m.ws.listing(a, a + m.final_set.a.n, with_placements && !m.child_is_sink);
+}
+
+bool FlatLimited::placements(std::vector<bufins::Placement> &out) const {
+  const Impl &m = *impl_;
+  if (m.winner < 0 || m.child_is_sink) return false;
+  m.ws.placements(m.final_set.a.p[m.winner].trace, out);
+  return true;
+}
+
+// ---- The slack-cost frontier under limits ----
+
+struct LimitedFrontier::Impl : LimWalker<Levels> {
+  flat_core::FrontierEnd<LimSet> end;
+  int dead = -1;
+
+  using LimWalker::LimWalker;
+  ~Impl() { discard(end.levels); }
+
+  // At the driver: every level's best slack that the driver's gate allows.
+  bool finish(Levels &ls, const Node *t) {
+    end.levels = std::move(ls);
+    compact(end.levels, driver_only, 0.0);
+    const Node *k = T.child(t, 0);
+    end.child_is_sink = k->kind == NodeKind::sink;
     const double k1 = Tables::length(t, k);
     bool any = false;
-    double best = MINUS_INFINITY_TIME;
-    for (size_t li = 0; li < final_levels.size(); li++) {
-      const LimSet &s = final_levels[li].s;
-      double level_best = MINUS_INFINITY_TIME;
-      int at = -1;
-      any = driver_best(s, k1, &level_best, &at) || any;
-      // An improvement within rounding of the sums is no improvement.
-      if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
-      best = level_best;
-      points.push_back({final_levels[li].cost, s.a.p[at].trace, level_best});
-      refs.push_back({static_cast<int>(li), at});
-    }
-    // The points' buffers (their traces wait in the buffers field meanwhile).
-    const std::vector<int> buffers = ws.buffer_counts();
-    for (FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+    end.make_points(ws, [&](const LimSet &s, double *best, int *at) { any = driver_best(s, k1, best, at) || any; });
     return any;
   }
 
   bool run() {
     dead = walk_with(*this);
     if (dead >= 0) {
-      points.clear();
-      refs.clear();
-      discard(final_levels);
+      end.points.clear();
+      end.refs.clear();
+      discard(end.levels);
     }
     release_scratch();
-    std::vector<SweepItem>().swap(items);
-    by_cost.clear();
-    kept.clear();
-    made.clear();
     return dead < 0;
   }
 };
@@ -943,25 +781,14 @@ LimitedFrontier::LimitedFrontier(const Tables &tables, bufins::Context &ctx, con
 LimitedFrontier::~LimitedFrontier() = default;
 
 bool LimitedFrontier::run() { return impl_->run(); }
-const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_->points; }
+const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_->end.points; }
 int LimitedFrontier::dead_end() const { return impl_->dead; }
-bool LimitedFrontier::child_is_sink() const { return impl_->child_is_sink; }
+bool LimitedFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
 
 bool LimitedFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
-  const Impl &m = *impl_;
-  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) return false;
-  const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
-  m.ws.placements(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.at].trace, out);
-  return true;
+  return impl_->end.placements(impl_->ws, point, out);
 }
 
 std::vector<bufins::Candidate> LimitedFrontier::candidates(int point, bool with_placements) const {
-  const Impl &m = *impl_;
-  const long long limit = point >= 0 && point < static_cast<int>(m.points.size())
-                              ? m.points[static_cast<size_t>(point)].cost
-                              : std::numeric_limits<long long>::max();
-  std::vector<LimCand> all;
-  for (const Level &l : m.final_levels)
-    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
-  return m.listing(std::move(all), m.child_is_sink, with_placements);
+  return impl_->end.candidates(impl_->ws, point, with_placements, sweep_order<LimCand>);
 }

@@ -43,11 +43,8 @@
 #include "frontier.h"
 
 #include <algorithm>
-#include <cassert>
-#include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <cstring>
 #include <numeric>
@@ -106,20 +103,13 @@ struct CostFrontier::Impl {
   std::unordered_map<long long, size_t> sparse_bucket;
   std::vector<std::pair<long long, size_t>> bucket_cost;
 
-  // Result.
-  Levels final_levels;
-  bool child_is_sink = false;
-  struct Ref {
-    int level, cand;
-  };
-  std::vector<Ref> refs;  // of every point
-  std::vector<FrontierPoint> points;
+  FrontierEnd<FlatSet> end;  // the result
   Stats stats;
 
   Impl(const Tables &tables, bufins::Context &ctx, int young_records) : T(tables), ws(tables, ctx), young(young_records) {}
   ~Impl() {
     for (auto &s : spare_levels) discard(s);
-    discard(final_levels);
+    discard(end.levels);
   }
 
   Levels take_levels() {
@@ -130,19 +120,13 @@ struct CostFrontier::Impl {
   }
   // Keeps the levels' storage for reuse.
   void recycle(Levels &ls) {
-    for (auto &l : ls) {
-      ws.recycle(l.s.a);
-      ws.recycle(l.s.hull);
-    }
+    for (auto &l : ls) ws.recycle_set(l.s);
     ls.clear();
     spare_levels.push_back(std::move(ls));
     ls = Levels();
   }
   void discard(Levels &ls) {
-    for (auto &l : ls) {
-      ws.free_storage(l.s.a);
-      ws.free_storage(l.s.hull);
-    }
+    for (auto &l : ls) ws.discard_set(l.s);
     ls.clear();
   }
 
@@ -158,10 +142,6 @@ struct CostFrontier::Impl {
 
   // The walk (walk.h).
   using Set = Levels;
-  template <typename Visit>
-  static void arrays(Levels &ls, Visit &&visit) {
-    level_arrays(ls, visit);
-  }
   template <typename W>
   void between(W &walk) {
     // A collection reads every live candidate: it waits until the young
@@ -172,10 +152,7 @@ struct CostFrontier::Impl {
   }
   Levels leaf(const Node *t) {
     Levels ls = take_levels();
-    Level l{0, FlatSet{}};
-    l.s.a = ws.take_array(1);
-    l.s.a.p[0] = {Tables::load(t), t->required, 0, -1};
-    l.s.a.n = l.s.base_n = 1;
+    Level l{0, sink_set<FlatSet>(ws, t)};
     if (T.nb > 0) build_hull(ws, l.s);
     ls.push_back(std::move(l));
     return ls;
@@ -203,53 +180,38 @@ struct CostFrontier::Impl {
   Levels merge(Levels &L, Levels &R, int index, double shear);
   void merge_sweep_items(const Levels &L, const Levels &R);
   void run();
-  std::vector<FlatCand> listed(int point) const;
 };
 
 // ---- Edge ----
 
 void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear) {
-  for (Level &l : ls) {
-    l.s.shear = shear;
-    add_wire(T, l.s, k);
-  }
-  const int nb = T.nb;
-  const double *cb = T.cb;
-  const long long *area = T.area;
-  if (nb == 0) return;
-  fresh.clear();
   double best[MAX_BUFFERTYPES], bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
-  std::fill(best, best + nb, MINUS_INFINITY_TIME);
-  for (const Level &l : ls) {
-    if (l.s.hull.n == 0) continue;
+  std::fill(best, best + T.nb, MINUS_INFINITY_TIME);
+  auto make = [&](const Level &l) {
+    if (l.s.hull.n == 0) return;
     best_per_type(ws, l.s, bq, bt);
-    for (int j = 0; j < nb; j++) {
+    for (int j = 0; j < T.nb; j++) {
       const int i = ws.T.by_cb[j];
       // A cheaper level's buffer of this type does at least as well.
       if (!beats(bq[i], best[i])) continue;
       best[i] = bq[i];
-      fresh.push_back({l.cost + area[i], {cb[i], bq[i], sheared(bq[i], cb[i], shear), bt[i], i}});
+      fresh.push_back({l.cost + T.area[i], {T.cb[i], bq[i], sheared(bq[i], T.cb[i], shear), bt[i], i}});
     }
-  }
-  if (fresh.empty()) return;
+  };
+  auto open = [&](int m) {
+    FlatSet n;
+    n.shear = shear;
+    n.a = ws.take_array(m);
+    if (!merging) n.hull = ws.take_array(m);
+    return n;
+  };
+  auto add = [&](FlatSet &set, const Buffered *b, int m) { add_buffered(ws, set, b, m, px, py, merging); };
   // With equal areas the newcomers already come by level, each level's by load.
-  if (!uniform_area)
-    std::sort(fresh.begin(), fresh.end(), flat_core::newcomer_order);
-  land(
-      ls, fresh, group, new_levels,
-      [&](int m) {
-        FlatSet n;
-        n.shear = shear;
-        n.a = ws.take_array(m);
-        if (!merging) n.hull = ws.take_array(m);
-        return n;
-      },
-      [&](FlatSet &set, const Buffered *b, int m) { add_buffered(ws, set, b, m, px, py, merging); });
+  if (!levels_edge(T, ls, k, shear, fresh, group, new_levels, uniform_area, make, open, add) || merging) return;
   // Lazily kept dominated candidates: a level is compacted once it has doubled.
-  if (!merging)
-    for (Level &l : ls)
-      if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
+  for (Level &l : ls)
+    if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
 }
 
 // ---- Merge ----
@@ -436,15 +398,10 @@ void CostFrontier::Impl::run() {
   ws.start_pool(young);
   read_areas();
   Walk<Impl> walk(T, ws.ctx);
-  try {
-    walk.run(*this);
-  } catch (...) {
-    for (auto &s : walk.sets) discard(s);
-    throw;
-  }
+  walk.run_or_discard(*this);
   ws.count_records();
   ws.ctx.peak_check();
-  for (auto &s : walk.sets) discard(s);
+  walk.discard(*this);
   for (auto &s : spare_levels) discard(s);
   spare_levels.clear();
   ws.release_spare();
@@ -463,59 +420,24 @@ void CostFrontier::Impl::run() {
 }
 
 // The driver: every level compacted (not pruned by the shear, as the flat
-// engine does not prune there), the best slack of each, and a point wherever
-// it improves on every cheaper level's.
+// engine does not prune there) and its best slack.
 bool CostFrontier::Impl::finish(Levels &ls, const Node *driver) {
-  final_levels = std::move(ls);
-  for (Level &l : final_levels) compact(ws, l.s, false, false);
+  end.levels = std::move(ls);
+  for (Level &l : end.levels) compact(ws, l.s, false, false);
   const Node *child = T.child(driver, 0);
-  child_is_sink = child->kind == NodeKind::sink;
+  end.child_is_sink = child->kind == NodeKind::sink;
   const double k1 = Tables::length(driver, child);
-  double best = MINUS_INFINITY_TIME;
-  for (size_t li = 0; li < final_levels.size(); li++) {
-    const FlatSet &s = final_levels[li].s;
-    double level_best = MINUS_INFINITY_TIME;
-    int at = -1;
+  end.make_points(ws, [&](const FlatSet &s, double *best, int *at) {
     // Smallest load first, as the flat engine meets them.
     for (int i = s.a.n - 1; i >= 0; i--) {
       const double slack = driver_slack(T, k1, s.a.p[i].q, s.a.p[i].c);
-      if (slack > level_best) {
-        level_best = slack;
-        at = i;
+      if (slack > *best) {
+        *best = slack;
+        *at = i;
       }
     }
-    // An improvement within rounding of the sums is no improvement: the
-    // cheaper point stands.
-    if (at < 0 || !(level_best > best + 1e-12 * std::max(1.0, std::fabs(best)))) continue;
-    best = level_best;
-    points.push_back({final_levels[li].cost, s.a.p[at].trace, level_best});
-    refs.push_back({static_cast<int>(li), at});
-  }
-  // The points' buffers (their traces wait in the buffers field meanwhile).
-  const std::vector<int> buffers = ws.buffer_counts();
-  for (FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+  });
   return true;
-}
-
-// The driver child's candidates of cost at most the point's, none dominated
-// by another of them, smallest load first.
-std::vector<FlatCand> CostFrontier::Impl::listed(int point) const {
-  const long long limit = point >= 0 && point < static_cast<int>(points.size())
-                              ? points[static_cast<size_t>(point)].cost
-                              : LLONG_MAX;
-  std::vector<FlatCand> all;
-  for (const Level &l : final_levels)
-    if (l.cost <= limit) all.insert(all.end(), l.s.a.p, l.s.a.p + l.s.a.n);
-  std::sort(all.begin(), all.end(),
-            [](const FlatCand &x, const FlatCand &y) { return x.c < y.c || (x.c == y.c && x.q > y.q); });
-  std::vector<FlatCand> kept;
-  double last = -std::numeric_limits<double>::infinity();
-  for (const FlatCand &x : all) {
-    if (!(x.q > last)) continue;
-    last = x.q;
-    kept.push_back(x);
-  }
-  return kept;
 }
 
 // ---- Public face ----
@@ -525,30 +447,19 @@ CostFrontier::CostFrontier(const Tables &tables, bufins::Context &ctx, int young
 CostFrontier::~CostFrontier() = default;
 
 void CostFrontier::run() { impl_->run(); }
-
-const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->points; }
-
+const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->end.points; }
 const CostFrontier::Stats &CostFrontier::stats() const { return impl_->stats; }
+bool CostFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
 
 bool CostFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
-  const Impl &m = *impl_;
-  if (point < 0 || point >= static_cast<int>(m.points.size()) || m.child_is_sink) return false;
-  const Impl::Ref &r = m.refs[static_cast<size_t>(point)];
-  m.ws.placements(m.final_levels[static_cast<size_t>(r.level)].s.a.p[r.cand].trace, out);
-  return true;
+  return impl_->end.placements(impl_->ws, point, out);
 }
 
 std::vector<bufins::Candidate> CostFrontier::candidates(int point, bool with_placements) const {
-  const Impl &m = *impl_;
-  std::vector<bufins::Candidate> list;
-  for (const FlatCand &x : m.listed(point)) {
-    list.push_back({x.q, x.c * 1000.0, {}});
-    if (with_placements && !m.child_is_sink) m.ws.placements(x.trace, list.back().placements);
-  }
-  return list;
+  return impl_->end.candidates(impl_->ws, point, with_placements, [](const FlatCand &x, const FlatCand &y) {
+    return x.c < y.c || (x.c == y.c && x.q > y.q);
+  });
 }
-
-bool CostFrontier::child_is_sink() const { return impl_->child_is_sink; }
 
 // ---- Objectives ----
 

@@ -9,8 +9,7 @@
 //
 // Engine contract (E):
 //   using Set;                                   movable, empty when default made
-//   static void arrays(Set &, visit)             visit(array) for every array of
-//                                                trace references the set holds
+//   (Set is a SetOf or CostLevels of flat_core.h, whose arrays set_arrays visits)
 //   void between(Walk<E> &)                      between two nodes (collections)
 //   Set leaf(const Node *sink)
 //   bool carry(Set &, const Node *t, const Node *up, double shear)
@@ -99,11 +98,26 @@ class Walk {
     return 0;
   }
 
+  // run(e); when it throws, the sets on the stack go to e.discard first.
+  int run_or_discard(E &e) {
+    try {
+      return run(e);
+    } catch (...) {
+      discard(e);
+      throw;
+    }
+  }
+  // Hands the sets left on the stack to e.discard.
+  void discard(E &e) {
+    for (Set &s : sets) e.discard(s);
+    sets.clear();
+  }
+
   // A collection of ws's pool with the sets on the stack as roots.
   void collect(Workspace &ws, bool full) {
     const size_t first = full ? 0 : unchanged_below;
     ws.collect(full, [&](auto &&visit) {
-      for (size_t k = first; k < sets.size(); k++) E::arrays(sets[k], visit);
+      for (size_t k = first; k < sets.size(); k++) set_arrays(sets[k], visit);
     });
     unchanged_below = sets.size();
   }
