@@ -22,11 +22,12 @@
 namespace {
 
 // Doubles of every kind the files hold: any bit pattern (subnormals, huge,
-// non-finite), short decimals as typed into files, and binary fractions.
+// non-finite), short decimals as typed into files, binary fractions and
+// whole numbers.
 double random_double(std::mt19937_64 &rng, int kind) {
   const uint64_t bits = rng();
   double v;
-  switch (kind % 4) {
+  switch (kind % 5) {
     case 0:
       std::memcpy(&v, &bits, sizeof v);
       return v;
@@ -36,6 +37,11 @@ double random_double(std::mt19937_64 &rng, int kind) {
     }
     case 2:
       return std::ldexp(static_cast<double>(bits >> 11), static_cast<int>(rng() % 160) - 100);
+    case 3: {  // whole numbers (grid coordinates), either sign, zero, around 10^15
+      const double m = static_cast<double>(bits >> (11 + rng() % 53));
+      const double w = rng() % 8 == 0 ? 1e15 + static_cast<double>(static_cast<int>(rng() % 5) - 2) : m;
+      return bits % 2 ? -w : w;
+    }
     default: {  // a decimal of 1 to 17 digits, read as the files' readers read it
       char text[48];
       std::snprintf(text, sizeof text, "%.*e", static_cast<int>(rng() % 17),
@@ -125,7 +131,7 @@ TEST(NumberText, StreamedJsonIsTheDocumentTreesText) {
     std::function<nlohmann::ordered_json(int)> value = [&](int depth) -> nlohmann::ordered_json {
       switch (rng() % (depth < 5 ? 8 : 6)) {
         case 0: {
-          const double v = random_double(rng, static_cast<int>(rng() % 4));
+          const double v = random_double(rng, static_cast<int>(rng() % 5));
           w.number(v);
           return v;
         }
