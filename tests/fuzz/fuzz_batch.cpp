@@ -29,6 +29,7 @@
 
 #include "batch.h"
 #include "def.h"
+#include "delay_scale.h"
 #include "fuzz_input.h"
 #include "io.h"
 #include "net_solve.h"
@@ -102,25 +103,6 @@ std::vector<std::string> lines_of(const std::string &text) {
 }
 
 bool blank(const std::string &line, const char *blanks) { return line.find_first_not_of(blanks) == std::string::npos; }
-
-// Rounding the sums of the net's delay terms allow (see fuzz_run.cpp).
-double delay_scale() {
-  double cap = 0.0, time = 0.0, length = 0.0;
-  for (int i = 0; i < n_sinks + n_candidates; i++) {
-    cap += nodes[i].cap;
-    time = std::fmax(time, std::fabs(nodes[i].time));
-    for (const Node *k : {nodes[i].left, nodes[i].right})
-      if (k != nullptr) length += distance(&nodes[i], k);
-  }
-  double rmax = rd + r0 * length, cmax = 0.0, tmax = 0.0;
-  for (int i = 0; i < n_buffertype; i++) {
-    rmax = std::fmax(rmax, rb[i] + r0 * length);
-    cmax = std::fmax(cmax, cb[i]);
-    tmax = std::fmax(tmax, tb[i]);
-  }
-  cap += c0 * length + cmax * (n_sinks + n_candidates);
-  return time + rmax * cap + tmax * (n_sinks + n_candidates);
-}
 
 // The placement lines as buffer types by table position of the driven child
 // (what evaluate_placement takes), with their cost and count.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "def.h"
+#include "delay_scale.h"
 #include "flat.h"
 #include "bufins/bufins.h"
 #include "frontier.h"
@@ -33,25 +34,6 @@ namespace {
 [[noreturn]] void fail(const char *what, double a, double b) {
   std::fprintf(stderr, "fuzz_frontier: %s (%.17g, %.17g)\n", what, a, b);
   std::abort();
-}
-
-// Rounding the sums of the net's delay terms allow (see fuzz_run.cpp).
-double delay_scale() {
-  double cap = 0.0, time = 0.0, length = 0.0;
-  for (int i = 0; i < n_sinks + n_candidates; i++) {
-    cap += nodes[i].cap;
-    time = std::fmax(time, std::fabs(nodes[i].time));
-    for (const Node *k : {nodes[i].left, nodes[i].right})
-      if (k != nullptr) length += distance(&nodes[i], k);
-  }
-  double rmax = rd + r0 * length, cmax = 0.0, tmax = 0.0;
-  for (int i = 0; i < n_buffertype; i++) {
-    rmax = std::fmax(rmax, rb[i] + r0 * length);
-    cmax = std::fmax(cmax, cb[i]);
-    tmax = std::fmax(tmax, tb[i]);
-  }
-  cap += c0 * length + cmax * (n_sinks + n_candidates);
-  return time + rmax * cap + tmax * (n_sinks + n_candidates);
 }
 
 void check_close(const char *what, double a, double b) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "def.h"
+#include "delay_scale.h"
 #include "expiration_list.h"
 #include "fastins.h"
 #include "bufins/bufins.h"
@@ -88,27 +89,6 @@ double run_flat(int young_records) {
   m_reduced = m.traces_freed;
   check_balanced("flat");
   return r.slack;
-}
-
-// The size of the delay terms a run can add up: the engines sum the same
-// Elmore terms in different orders, so with loads or times of 1e17 and more
-// their slacks may differ by rounding of that size, not by a fault.
-double delay_scale() {
-  double cap = 0.0, time = 0.0, length = 0.0;
-  for (int i = 0; i < n_sinks + n_candidates; i++) {
-    cap += nodes[i].cap;
-    time = std::fmax(time, std::fabs(nodes[i].time));
-    for (const Node *k : {nodes[i].left, nodes[i].right})
-      if (k != nullptr) length += distance(&nodes[i], k);
-  }
-  double rmax = rd + r0 * length, cmax = cb[0], tmax = 0.0;
-  for (int i = 0; i < n_buffertype; i++) {
-    rmax = std::fmax(rmax, rb[i] + r0 * length);
-    cmax = std::fmax(cmax, cb[i]);
-    tmax = std::fmax(tmax, tb[i]);
-  }
-  cap += c0 * length + cmax * (n_sinks + n_candidates);
-  return time + rmax * cap + tmax * (n_sinks + n_candidates);
 }
 
 void check_agree(const char *engine, double a, double b) {
