@@ -314,9 +314,21 @@ TEST(FrontierTest, EndToEndObjectivesAndChecks) {
       << pic.err;
 #endif
 
+  // A run whose candidates outgrow --max-memory stops with status 1 before
+  // writing anything: the earlier outputs stay as they were.
+  const std::string buf = read_file(dir + "/n.buf"), frontier = read_file(dir + "/n.csv");
+  RunResult big = run_bufins("-m 200 -f n.net -b n.lib --frontier=n.csv --max-memory=1", "", dir);
+  EXPECT_EQ(big.status, 1);
+  EXPECT_NE(big.err.find("bufins: the run's candidates need more than 1 MiB (the memory limit): stopped after "),
+            std::string::npos)
+      << big.err;
+  EXPECT_EQ(read_file(dir + "/n.buf"), buf);
+  EXPECT_EQ(read_file(dir + "/n.csv"), frontier);
+
   // Usage errors: another engine, two objectives, bad values.
   for (const char *bad : {"-a list --min-cost", "-a fast --frontier=x.csv", "--min-cost --budget=3", "--target=abc",
-                          "--budget=-1", "--budget=2.5", "--within=-1", "--within=x%", "--frontier="}) {
+                          "--budget=-1", "--budget=2.5", "--within=-1", "--within=x%", "--frontier=",
+                          "--max-memory=-1", "--max-memory=x"}) {
     RunResult r = run_bufins(std::string(bad) + " -m 0 -f n.net -b n.lib", "", dir);
     EXPECT_EQ(r.status, 1) << bad;
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << bad << ": " << r.err;

@@ -50,6 +50,24 @@ struct Cancelled : std::runtime_error {
   Cancelled() : std::runtime_error("bufins: the run was cancelled") {}
 };
 
+// Thrown out of a run whose candidates and traces came to hold more than
+// Options::memory_limit bytes (the figures of Result::memory), so that a
+// run whose frontier explodes stops with a message instead of being killed
+// by the system. what(): "bufins: the run's candidates need more than N
+// MiB (the memory limit): stopped after D of T wires".
+struct MemoryLimitExceeded : std::runtime_error {
+  MemoryLimitExceeded(double limit_bytes, long long done, long long total)
+      : std::runtime_error("bufins: the run's candidates need more than " +
+                           std::to_string(static_cast<long long>(limit_bytes / 1048576.0)) +
+                           " MiB (the memory limit): stopped after " + std::to_string(done) + " of " +
+                           std::to_string(total) + " wires"),
+        limit(limit_bytes),
+        wires_done(done),
+        total_wires(total) {}
+  double limit;
+  long long wires_done, total_wires;
+};
+
 // Readers: the whole file, as the bufins program reads it ("-" is not
 // special here). `warnings`, when given, receives the warnings.
 Net read_net(const std::string &path, std::vector<std::string> *warnings = nullptr);
@@ -86,6 +104,9 @@ struct Options {
   // Called about every 64 wires with the wires done and their total;
   // returning false cancels the run.
   std::function<bool(long long done, long long total)> progress;
+  // Bytes the run's candidates and traces may hold (checked about every 64
+  // wires); beyond it MemoryLimitExceeded. 0: no limit.
+  double memory_limit = 0.0;
   // Tuning (speed and memory figures only).
   int young_records = 1 << 15;
   int small_set = 128;
@@ -130,8 +151,8 @@ struct Result {
 
 // Solves the buffer insertion of `net` with `library` for `options`.
 // Throws InputError for an option or model the bufins program refuses (a
-// library of more than 64 types, a bad segmentation), Cancelled, or
-// std::bad_alloc.
+// library of more than 64 types, a bad segmentation), Cancelled,
+// MemoryLimitExceeded, or std::bad_alloc.
 Result solve(const Net &net, const Library &library, const Options &options = Options());
 
 // The placement file's text of a result, as the bufins program writes it.

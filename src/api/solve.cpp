@@ -100,6 +100,7 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
   const flat_core::Tables T(*net, lib);
   Context ctx;
   ctx.progress = o.progress;
+  ctx.memory_limit = o.memory_limit;
   ctx.total_wires = static_cast<long long>(net->nodes.size()) - 1;
   ctx.start();
   r.with_limits = limits_in_force(T, lim);

@@ -32,7 +32,8 @@ namespace {
 // usage error prints it; --help prints the generated line with every option).
 const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n";
 
-enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER, KEY_MAX_CAP, KEY_MAX_SLEW };
+enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER, KEY_MAX_CAP, KEY_MAX_SLEW,
+           KEY_MAX_MEMORY };
 
 const char *const kSummary =
     "Inserts buffers into one net so that the slack at the driver is as large as\n"
@@ -67,9 +68,10 @@ const char *const kEpilogue =
     "\n"
     "Exit status: 0 for a normal run; 1 for a usage error, a file that cannot be\n"
     "opened or created, an output that would replace an input or another output,\n"
-    "an error in the input files or answers, or a failed write; 2 when --target or\n"
-    "--budget cannot be met (the outputs of the maximum slack at its least cost\n"
-    "are written) or no buffer assignment meets the limits (nothing is written).\n"
+    "an error in the input files or answers, a failed write, or a flat run stopped\n"
+    "by --max-memory; 2 when --target or --budget cannot be met (the outputs of\n"
+    "the maximum slack at its least cost are written) or no buffer assignment\n"
+    "meets the limits (nothing is written).\n"
     "Outputs are put in place only when the whole run has succeeded: a failed or\n"
     "interrupted run leaves files of earlier runs as they were.";
 
@@ -101,6 +103,9 @@ const cmdline::Program &program_table() {
           {KEY_MAX_CAP, 0, "max-cap", "V",
            "no gate without a max_cap of its own drives a load above V (files' capacitance unit)"},
           {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage has a slew above S at any of its end points"},
+          {KEY_MAX_MEMORY, 0, "max-memory", "MIB",
+           "stop a flat run whose candidates come to hold more than MIB MiB (default:\n"
+           "three quarters of the machine's memory; 0: no limit); exit status 1"},
       },
       kEpilogue};
   return table;
@@ -301,6 +306,9 @@ Options parse_command_line(int argc, char **argv) {
         break;
       case KEY_MAX_SLEW:
         o.limits.max_slew = parse_limit(opt);
+        break;
+      case KEY_MAX_MEMORY:
+        o.max_memory_mib = cmdline::integer_value(opt, 0, 1L << 40);
         break;
       default:
         break;

@@ -40,6 +40,7 @@ struct Options {
   CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
   std::string frontier_csv;      // --frontier; empty: none
   Limits limits;                 // --max-cap, --max-slew (they select the flat engine)
+  long max_memory_mib = -1;      // --max-memory; -1: three quarters of the machine's memory
 };
 
 // Gives every closed standard descriptor a stand-in before any file is

@@ -7,6 +7,7 @@
 // through output_file.h: a failed run leaves every file as it was.
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,13 @@ bufins::Options flat_options(const Options &opt) {
   o.candidates = opt.output != 0;
   o.candidate_placements = opt.output != 0 && debug != 0;
   o.stages = !opt.json.empty();  // only the JSON report lists them
+  // A frontier that outgrows the machine stops with a message rather than
+  // being killed: by default at three quarters of the physical memory.
+  double mib = static_cast<double>(opt.max_memory_mib);
+  if (opt.max_memory_mib < 0)
+    mib = 0.75 * static_cast<double>(sysconf(_SC_PHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
+          1048576.0;
+  o.memory_limit = mib * 1048576.0;
   // The progress line of a terminal (cli.cpp) follows the engine's count.
   if (progress_next != LLONG_MAX)
     o.progress = [](long long done, long long) {
@@ -365,6 +373,11 @@ int main(int argc, char **argv) {
     return report_input_error(e);
   } catch (const OutputError &e) {
     return report_output_error(e);
+  } catch (const bufins::MemoryLimitExceeded &e) {
+    progress_stop();
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
   } catch (const std::bad_alloc &) {
     std::fflush(stdout);
     std::fprintf(stderr, "bufins: out of memory\n");

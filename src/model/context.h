@@ -25,6 +25,7 @@ class Context {
   std::function<bool(long long done, long long total)> progress;
   long long total_wires = 0;
   long long stride = 64;
+  double memory_limit = 0.0;  // bytes of candidates and traces; 0: none
 
   // The engines call it once per wire they carry a subtree up.
   void wire_done() {
@@ -34,7 +35,7 @@ class Context {
   // Arms the callback (no-op without one).
   void start() {
     done_ = 0;
-    next_ = progress ? stride : LLONG_MAX;
+    next_ = progress || memory_limit > 0.0 ? stride : LLONG_MAX;
   }
 
   // Sampled peak of the live bytes.
@@ -45,8 +46,13 @@ class Context {
   }
 
  private:
+  // Between two wires, where the engines can unwind (as for Cancelled).
   void report() {
     next_ = done_ + stride;
+    const Memory &m = memory;
+    if (memory_limit > 0.0 &&
+        (m.solutions_opened - m.solutions_freed) + (m.traces_opened - m.traces_freed) > memory_limit)
+      throw MemoryLimitExceeded(memory_limit, done_, total_wires);
     if (progress && !progress(done_, total_wires)) throw Cancelled();
   }
   long long done_ = 0;
