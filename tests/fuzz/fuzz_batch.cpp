@@ -24,13 +24,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "batch.h"
 #include "def.h"
-#include "delay_scale.h"
 #include "fuzz_input.h"
+#include "fuzz_tables.h"
 #include "io.h"
 #include "net_solve.h"
 #include "placement.h"
@@ -103,31 +102,6 @@ std::vector<std::string> lines_of(const std::string &text) {
 }
 
 bool blank(const std::string &line, const char *blanks) { return line.find_first_not_of(blanks) == std::string::npos; }
-
-// The placement lines as buffer types by table position of the driven child
-// (what evaluate_placement takes), with their cost and count.
-std::vector<int> buffers_of(const std::string &text, long long *cost, int *count) {
-  std::vector<int> on(nodes.size(), 0);
-  // Node numbers may be any integers (negative ones too): the first record
-  // carrying each.
-  std::unordered_map<int, int> position_of;
-  for (size_t i = 0; i < nodes.size(); i++) position_of.emplace(nodes[i].index, static_cast<int>(i));
-  *cost = 0;
-  *count = 0;
-  for (size_t at = 0; at < text.size();) {
-    int s = 0, e = 0, t = 0;
-    if (std::sscanf(text.c_str() + at, "start %d end %d buffertype %d", &s, &e, &t) == 3) {
-      const auto at_e = position_of.find(e);
-      if (at_e == position_of.end() || t < 1 || t > n_buffertype) fail("placement line names no node or type", e, t);
-      on[static_cast<size_t>(at_e->second)] = t;
-      *cost += buffer_area[t - 1];
-      ++*count;
-    }
-    const size_t nl = text.find('\n', at);
-    at = nl == std::string::npos ? text.size() : nl + 1;
-  }
-  return on;
-}
 
 // One net's text solved through the batch's seam, checked against the
 // independent evaluation of its placement on the global tables.

@@ -16,15 +16,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "def.h"
-#include "delay_scale.h"
 #include "flat.h"
 #include "bufins/bufins.h"
 #include "frontier.h"
 #include "fuzz_input.h"
+#include "fuzz_tables.h"
 #include "io.h"
 #include "placement.h"
 #include "wire_segment.h"
@@ -39,31 +38,6 @@ namespace {
 void check_close(const char *what, double a, double b) {
   const double scale = std::fmax(1.0, std::fmax(std::fabs(a), std::fabs(b)));
   if (std::fabs(a - b) > 1e-9 * scale + 1e-13 * delay_scale()) fail(what, a, b);
-}
-
-// The placement lines in `text` as buffer types by table position of the
-// driven child (what evaluate_placement takes).
-std::vector<int> buffers_of(const std::string &text, long long *cost, int *count) {
-  std::vector<int> on(nodes.size(), 0);
-  // Node numbers may be any integers (negative ones too): the first record
-  // carrying each.
-  std::unordered_map<int, int> position_of;
-  for (size_t i = 0; i < nodes.size(); i++) position_of.emplace(nodes[i].index, static_cast<int>(i));
-  *cost = 0;
-  *count = 0;
-  for (size_t at = 0; at < text.size();) {
-    int s = 0, e = 0, t = 0;
-    if (std::sscanf(text.c_str() + at, "start %d end %d buffertype %d", &s, &e, &t) == 3) {
-      const auto at_e = position_of.find(e);
-      if (at_e == position_of.end() || t < 1 || t > n_buffertype) fail("placement line names no node or type", e, t);
-      on[static_cast<size_t>(at_e->second)] = t;
-      *cost += buffer_area[t - 1];
-      ++*count;
-    }
-    size_t nl = text.find('\n', at);
-    at = nl == std::string::npos ? text.size() : nl + 1;
-  }
-  return on;
 }
 
 std::string placements(const CostFrontier &f, int point, int *count) {

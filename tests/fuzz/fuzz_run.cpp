@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "def.h"
-#include "delay_scale.h"
 #include "expiration_list.h"
 #include "fastins.h"
 #include "bufins/bufins.h"
 #include "fuzz_input.h"
+#include "fuzz_tables.h"
 #include "io.h"
 #include "tree.h"
 #include "van.h"
