@@ -247,6 +247,16 @@ long integer_value(const Option &option, long lo, long hi) {
   return v;
 }
 
+double number_in(const Option &option, double lo, double hi) {
+  const double v = real_value(option);
+  if (v < lo || v > hi) {
+    char range[96];
+    std::snprintf(range, sizeof range, "a number from %g to %g", lo, hi);
+    throw UsageError(option.name + ": '" + option.value + "' is not " + range);
+  }
+  return v;
+}
+
 double real_value(const Option &option) {
   const char *text = option.value.c_str();
   char *end = nullptr;

@@ -109,6 +109,7 @@ std::optional<int> parse_request(const Program &program, const char *version, in
 // option: "--segments: 'x' is not an integer from 0 to 100".
 long integer_value(const Option &option, long lo, long hi);
 double real_value(const Option &option);  // any finite number
+double number_in(const Option &option, double lo, double hi);  // a finite number from lo to hi
 
 // Streams whose name may be "-". open_stream("-", "r") is standard input,
 // open_stream("-", "w") standard output; neither is closed when the handle

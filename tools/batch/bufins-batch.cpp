@@ -74,15 +74,7 @@ const cmdline::Program kProgram{
 
 constexpr double kMaxMagnitude = 1e60;  // as bufins-route accepts
 
-double number_in(const cmdline::Option &option, double lo, double hi) {
-  const double v = cmdline::real_value(option);
-  if (v < lo || v > hi) {
-    char range[96];
-    std::snprintf(range, sizeof range, "a number from %g to %g", lo, hi);
-    throw cmdline::UsageError(option.name + ": '" + option.value + "' is not " + range);
-  }
-  return v;
-}
+using cmdline::number_in;
 
 batch::RunOptions read_options(const cmdline::Parsed &parsed) {
   batch::RunOptions o;

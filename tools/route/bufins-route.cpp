@@ -111,16 +111,7 @@ struct RouteOptions {
   bool verbose = false;
 };
 
-// The option's number, from lo to hi; throws cmdline::UsageError.
-double number_in(const cmdline::Option &option, double lo, double hi) {
-  const double v = cmdline::real_value(option);
-  if (v < lo || v > hi) {
-    char range[96];
-    std::snprintf(range, sizeof range, "a number from %g to %g", lo, hi);
-    throw cmdline::UsageError(option.name + ": '" + option.value + "' is not " + range);
-  }
-  return v;
-}
+using cmdline::number_in;
 
 // A file name option's value; throws cmdline::UsageError when empty.
 std::string file_name(const cmdline::Option &option) {
