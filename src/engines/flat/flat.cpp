@@ -24,22 +24,9 @@ FlatSet MaxSlack::leaf(const Node *t) {
   return s;
 }
 
-bool MaxSlack::carry(FlatSet &s, const Node *t, const Node *, double shear) {
-  const Node *k = T.child(t, 0);
-  edge(ws_, s, Tables::length(t, k), t->index, k->index, false, shear);
-  return true;
-}
-
-FlatSet MaxSlack::join(FlatSet &L, FlatSet &R, const Node *t, const Node *, double shear, int *) {
-  const Node *l = T.child(t, 0), *r = T.child(t, 1);
-  edge(ws_, L, Tables::length(t, l), t->index, l->index, true, shear);
-  edge(ws_, R, Tables::length(t, r), t->index, r->index, true, shear);
-  compact(ws_, L, false);
-  compact(ws_, R, false);
-  FlatSet M = merge(ws_, L, R, t->index, shear);
+FlatSet MaxSlack::join(FlatSet &L, FlatSet &R, int index, double shear, const Node *) {
+  FlatSet M = merge(ws_, L, R, index, shear);
   if (T.nb > 0) build_hull(ws_, M);
-  ws_.recycle_set(L);
-  ws_.recycle_set(R);
   return M;
 }
 
@@ -64,15 +51,8 @@ bool MaxSlack::finish(FlatSet &s, const Node *t) {
 }
 
 void MaxSlack::run() {
-  ws_.start_pool(young_);
-  Walk<MaxSlack> walk(T, ws_.ctx);
-  walk.run_or_discard(*this);
-  ws_.count_records();
-  ws_.ctx.peak_check();
-  // Storage no longer needed once the answer is known.
-  walk.discard(*this);
-  ws_.release_spare();
-  ws_.release_scratch();
+  run_walk(*this, ws_, young_);
+  ws_.end_run();
 }
 
 bool MaxSlack::placements(std::vector<bufins::Placement> &out) const {

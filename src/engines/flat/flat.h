@@ -48,8 +48,13 @@ class MaxSlack {
     if (ws_.collection_due()) walk.collect(ws_, ws_.full_collection_due());
   }
   Set leaf(const Node *sink);
-  bool carry(Set &s, const Node *t, const Node *up, double shear);
-  Set join(Set &L, Set &R, const Node *t, const Node *up, double shear, int *dead);
+  void edge(Set &s, double k, int px, int py, bool merging, double shear, const Node *) {
+    flat_core::edge(ws_, s, k, px, py, merging, shear);
+  }
+  void settle(Set &s, const Node *, double) { compact(ws_, s, false); }
+  Set join(Set &L, Set &R, int index, double shear, const Node *up);
+  void release(Set &s) { ws_.recycle_set(s); }
+  static bool dead(const Set &) { return false; }
   bool finish(Set &s, const Node *driver);
 
  private:

@@ -376,6 +376,14 @@ class Workspace {
 
   // Frees the scratch buffers (compaction, hull update, collection).
   void release_scratch();
+  // Once the answer is known: the records counted and the peak sampled,
+  // then the spare arrays and the scratch freed.
+  void end_run() {
+    count_records();
+    ctx.peak_check();
+    release_spare();
+    release_scratch();
+  }
   // Frees everything: pool (its records counted as dropped), spare arrays, scratch.
   void clear();
 

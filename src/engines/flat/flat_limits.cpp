@@ -53,7 +53,6 @@ using flat_core::LimCand;
 using flat_core::Node;
 using flat_core::NodeKind;
 using flat_core::Tables;
-using flat_core::Walk;
 using flat_core::Workspace;
 
 namespace {
@@ -109,20 +108,8 @@ using New = flat_core::Buffered;
 using Level = flat_core::CostLevel<LimSet>;
 using Levels = flat_core::CostLevels<LimSet>;
 
-// The building blocks of both limited programmes (the maximum slack, and the
-// slack-cost frontier): the workspace, the gates, the set operations, over a
-// single set (LimSet) and over cost levels (Levels) alike.
-struct LimCore {
-  const Tables &T;
-  Limits lim;
-  double max_slew;
-  int young;
-  Workspace ws;
-  Gate driver_gate{};
-  Gate type_gate[MAX_BUFFERTYPES]{};
-  std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
-  std::vector<Gate> driver_only;  // the driver
-  // Scratch.
+// The scratch of the set operations, freed at once after a run.
+struct LimScratch {
   std::vector<LimCand> sorted, fresh;
   std::vector<std::pair<double, double>> stairs;
   std::vector<Pair> pairs;
@@ -132,7 +119,7 @@ struct LimCore {
   // from where on every candidate breaks the slew limit.
   uint64_t next_id = 1, bounded_id = 0;
   std::vector<double> heavier_p;
-  // Scratch of the levels' edge and merge.
+  // Of the levels' edge and merge.
   std::vector<flat_core::Newcomer> made;
   std::vector<New> group;
   Levels fresh_levels;
@@ -140,16 +127,31 @@ struct LimCore {
   std::vector<SideEntry> side[2];
   std::map<long long, std::vector<Pair>> by_cost;
   std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
+};
 
+// The building blocks of both limited programmes (the maximum slack, and the
+// slack-cost frontier): the workspace, the gates, the set operations, over a
+// single set (LimSet) and over cost levels (Levels) alike.
+struct LimCore : LimScratch {
+  const Tables &T;
+  Limits lim;
+  double max_slew;
+  int young;
+  Workspace ws;
+  Gate driver_gate{};
+  Gate type_gate[MAX_BUFFERTYPES]{};
+  std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
+  std::vector<Gate> driver_only;  // the driver
   int small_set;
 
   LimCore(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
       : T(tables), lim(l), max_slew(l.max_slew), young(t.young_records), ws(tables, ctx), small_set(t.small_set) {}
   ~LimCore() { ws.clear(); }
 
-  // A run starts: an empty pool and the gates.
-  void start() {
-    ws.start_pool(young);
+  // A run of engine e (walk.h) with the gates of the limits: the walk's
+  // dead end, or -1.
+  template <typename E>
+  int walk_with(E &e) {
     driver_gate = {T.rd, gate_max_cap(T, 0, lim)};
     any_gate.clear();
     driver_only.assign(1, driver_gate);
@@ -164,6 +166,7 @@ struct LimCore {
         if (&o != &g && o.r <= g.r && o.cap >= g.cap && (o.r < g.r || o.cap > g.cap || &o < &g)) beaten = true;
       if (!beaten) any_gate.push_back(g);
     }
+    return flat_core::run_walk(e, ws, young);
   }
 
   // The gates that may drive candidates at a node below `up`.
@@ -199,30 +202,10 @@ struct LimCore {
     ls.resize(w);
   }
 
-  // A run of engine e (walk.h) from an empty pool: the walk's dead end, or
-  // -1; the unfinished sets of the walk are discarded whatever happens.
-  template <typename E>
-  int walk_with(E &e) {
-    start();
-    Walk<E> walk(T, ws.ctx);
-    const int d = walk.run_or_discard(e);
-    walk.discard(e);
-    return d;
-  }
-
   // Storage no longer needed once the answer is known.
   void release_scratch() {
-    ws.count_records();
-    ws.ctx.peak_check();
-    ws.release_spare();
-    ws.release_scratch();
-    std::vector<LimCand>().swap(sorted);
-    std::vector<LimCand>().swap(fresh);
-    std::vector<Pair>().swap(pairs);
-    std::vector<SweepItem>().swap(items);
-    by_cost.clear();
-    kept.clear();
-    made.clear();
+    ws.end_run();
+    static_cast<LimScratch &>(*this) = LimScratch();
   }
 
   // ---- Hull ----
@@ -452,8 +435,9 @@ struct LimCore {
 
   // The edge from node px to its child py of length k: the set carried up
   // the wire, plus one buffered candidate per type at px that has a
-  // drivable candidate. `above`: the gates that may drive the set at px.
-  void edge(LimSet &s, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
+  // drivable candidate. up: the node above px, whose gates may drive the set.
+  void edge(LimSet &s, double k, int px, int py, bool merging, double shear, const Node *up) {
+    const std::vector<Gate> &above = gates_above(up);
     s.shear = shear;
     flat_core::add_wire(T, s, k);
     if (T.nb == 0 || s.a.n == 0) return;
@@ -461,12 +445,12 @@ struct LimCore {
     append(s, buf, buffered(s, shear, above, buf, nullptr), px, py, merging, above);
   }
 
-  // Merge of two compacted sets at node `index` (table position `at`).
-  LimSet merge(const LimSet &L, const LimSet &R, int index, double shear, const std::vector<Gate> &above) {
+  // Merge of two compacted sets at node `index`.
+  LimSet join(const LimSet &L, const LimSet &R, int index, double shear, const Node *up) {
     pairs.clear();
     pair_up(L.a, R.a, false);
     pair_up(R.a, L.a, true);
-    return set_of_pairs(index, shear, above);
+    return set_of_pairs(index, shear, gates_above(up));
   }
 
   // The set of the merged candidates in `pairs` at node `index`: sorted,
@@ -523,7 +507,8 @@ struct LimCore {
 
   // Every level carried up the wire; each level's buffered candidates join
   // the level of their cost.
-  void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const std::vector<Gate> &above) {
+  void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const Node *up) {
+    const std::vector<Gate> &above = gates_above(up);
     double best[MAX_BUFFERTYPES];
     std::fill(best, best + T.nb, NEG_INF);
     New buf[MAX_BUFFERTYPES];
@@ -548,7 +533,8 @@ struct LimCore {
   // part's required time no later than the second's, so each cost keeps a
   // merged candidate only when no earlier one of that cost has no more load
   // and no smaller p.
-  Levels merge(const Levels &L, const Levels &R, int index, double shear, const std::vector<Gate> &above) {
+  Levels join(const Levels &L, const Levels &R, int index, double shear, const Node *up) {
+    const std::vector<Gate> &above = gates_above(up);
     items.clear();
     for (int k = 0; k < 2; k++)
       for (const Level &l : k == 0 ? L : R)
@@ -644,12 +630,13 @@ struct LimWalker : LimCore {
   void between(W &walk) {
     if (ws.collection_due()) walk.collect(ws, ws.full_collection_due());
   }
-  static bool empty(const LimSet &s) { return s.a.n == 0; }
-  static bool empty(const Levels &ls) { return ls.empty(); }
+  static bool dead(const LimSet &s) { return s.a.n == 0; }
+  static bool dead(const Levels &ls) { return ls.empty(); }
   // A branch's sets after the merge: a single set's storage is kept for
   // reuse, levels are freed.
   void release(LimSet &s) { recycle(s); }
   void release(Levels &ls) { discard(ls); }
+  void settle(S &s, const Node *up, double shear) { compact(s, gates_above(up), shear); }
 
   S leaf(const Node *t) {
     LimSet s = flat_core::sink_set<LimSet>(ws, t);
@@ -658,28 +645,6 @@ struct LimWalker : LimCore {
       return s;
     else
       return Levels{Level{0, s}};
-  }
-  bool carry(S &s, const Node *t, const Node *up, double shear) {
-    const Node *k = T.child(t, 0);
-    edge(s, Tables::length(t, k), t->index, k->index, false, shear, gates_above(up));
-    return !empty(s);
-  }
-  S join(S &L, S &R, const Node *t, const Node *up, double shear, int *dead_end) {
-    const std::vector<Gate> &above = gates_above(up);
-    const Node *l = T.child(t, 0), *r = T.child(t, 1);
-    edge(L, Tables::length(t, l), t->index, l->index, true, shear, above);
-    edge(R, Tables::length(t, r), t->index, r->index, true, shear, above);
-    compact(L, above, shear);
-    compact(R, above, shear);
-    S M;
-    if (empty(L) || empty(R))
-      *dead_end = T.position(empty(L) ? l : r);
-    else
-      M = merge(L, R, t->index, shear, above);
-    release(L);
-    release(R);
-    if (*dead_end < 0 && empty(M)) *dead_end = T.position(t);
-    return M;
   }
 };
 
@@ -692,7 +657,7 @@ struct FlatLimited::Impl : LimWalker<LimSet> {
   int winner = -1;
   bool child_is_sink = false;
   double answer = MINUS_INFINITY_TIME;
-  int dead = -1;
+  int dead_at = -1;
 
   using LimWalker::LimWalker;
   ~Impl() { discard(final_set); }
@@ -708,14 +673,14 @@ struct FlatLimited::Impl : LimWalker<LimSet> {
   }
 
   bool run() {
-    dead = walk_with(*this);
-    if (dead >= 0) {
+    dead_at = walk_with(*this);
+    if (dead_at >= 0) {
       answer = MINUS_INFINITY_TIME;
       winner = -1;
       discard(final_set);
     }
     release_scratch();
-    return dead < 0;
+    return dead_at < 0;
   }
 };
 
@@ -726,7 +691,7 @@ FlatLimited::~FlatLimited() = default;
 
 bool FlatLimited::run() { return impl_->run(); }
 double FlatLimited::slack() const { return impl_->answer; }
-int FlatLimited::dead_end() const { return impl_->dead; }
+int FlatLimited::dead_end() const { return impl_->dead_at; }
 bool FlatLimited::child_is_sink() const { return impl_->child_is_sink; }
 
 std::vector<bufins::Candidate> FlatLimited::candidates(bool with_placements) const {
@@ -746,7 +711,7 @@ bool FlatLimited::placements(std::vector<bufins::Placement> &out) const {
 
 struct LimitedFrontier::Impl : LimWalker<Levels> {
   flat_core::FrontierEnd<LimSet> end;
-  int dead = -1;
+  int dead_at = -1;
 
   using LimWalker::LimWalker;
   ~Impl() { discard(end.levels); }
@@ -764,14 +729,14 @@ struct LimitedFrontier::Impl : LimWalker<Levels> {
   }
 
   bool run() {
-    dead = walk_with(*this);
-    if (dead >= 0) {
+    dead_at = walk_with(*this);
+    if (dead_at >= 0) {
       end.points.clear();
       end.refs.clear();
       discard(end.levels);
     }
     release_scratch();
-    return dead < 0;
+    return dead_at < 0;
   }
 };
 
@@ -782,7 +747,7 @@ LimitedFrontier::~LimitedFrontier() = default;
 
 bool LimitedFrontier::run() { return impl_->run(); }
 const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_->end.points; }
-int LimitedFrontier::dead_end() const { return impl_->dead; }
+int LimitedFrontier::dead_end() const { return impl_->dead_at; }
 bool LimitedFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
 
 bool LimitedFrontier::placements(int point, std::vector<bufins::Placement> &out) const {

@@ -76,18 +76,8 @@ struct CostEntry {
   int32_t trace;
 };
 
-}  // namespace
-
-struct CostFrontier::Impl {
-  const Tables &T;
-  Workspace ws;
-  int young;
-  std::vector<Levels> spare_levels;
-
-  bool uniform_area = true;  // every type has the same area
-  long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
-
-  // Scratch.
+// The scratch of the edges and the merges, freed at once after a run.
+struct Scratch {
   std::vector<Newcomer> fresh;
   std::vector<Buffered> group;
   Levels new_levels;
@@ -102,6 +92,18 @@ struct CostFrontier::Impl {
   std::vector<double> least_load;  // of each dense bucket
   std::unordered_map<long long, size_t> sparse_bucket;
   std::vector<std::pair<long long, size_t>> bucket_cost;
+};
+
+}  // namespace
+
+struct CostFrontier::Impl : Scratch {
+  const Tables &T;
+  Workspace ws;
+  int young;
+  std::vector<Levels> spare_levels;
+
+  bool uniform_area = true;  // every type has the same area
+  long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
 
   FrontierEnd<FlatSet> end;  // the result
   Stats stats;
@@ -157,26 +159,19 @@ struct CostFrontier::Impl {
     ls.push_back(std::move(l));
     return ls;
   }
-  bool carry(Levels &ls, const Node *t, const Node *, double shear) {
-    const Node *k = T.child(t, 0);
-    edge(ls, Tables::length(t, k), t->index, k->index, false, shear);
-    return true;
+  void settle(Levels &ls, const Node *, double) {
+    for (Level &lv : ls) compact(ws, lv.s, false);
   }
-  Levels join(Levels &L, Levels &R, const Node *t, const Node *, double shear, int *) {
-    const Node *l = T.child(t, 0), *r = T.child(t, 1);
-    edge(L, Tables::length(t, l), t->index, l->index, true, shear);
-    edge(R, Tables::length(t, r), t->index, r->index, true, shear);
-    for (Levels *side : {&L, &R})
-      for (Level &lv : *side) compact(ws, lv.s, false);
-    Levels M = merge(L, R, t->index, shear);
+  Levels join(Levels &L, Levels &R, int index, double shear, const Node *) {
+    Levels M = merge(L, R, index, shear);
     stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
-    recycle(L);
-    recycle(R);
     return M;
   }
+  void release(Levels &ls) { recycle(ls); }
+  static bool dead(const Levels &) { return false; }
   bool finish(Levels &ls, const Node *driver);
 
-  void edge(Levels &ls, double k, int px, int py, bool merging, double shear);
+  void edge(Levels &ls, double k, int px, int py, bool merging, double shear, const Node * = nullptr);
   Levels merge(Levels &L, Levels &R, int index, double shear);
   void merge_sweep_items(const Levels &L, const Levels &R);
   void run();
@@ -184,7 +179,7 @@ struct CostFrontier::Impl {
 
 // ---- Edge ----
 
-void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear) {
+void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging, double shear, const Node *) {
   double best[MAX_BUFFERTYPES], bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
   std::fill(best, best + T.nb, MINUS_INFINITY_TIME);
@@ -395,28 +390,12 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
 
 void CostFrontier::Impl::run() {
   stats = Stats{};
-  ws.start_pool(young);
   read_areas();
-  Walk<Impl> walk(T, ws.ctx);
-  walk.run_or_discard(*this);
-  ws.count_records();
-  ws.ctx.peak_check();
-  walk.discard(*this);
+  run_walk(*this, ws, young);
+  ws.end_run();
   for (auto &s : spare_levels) discard(s);
   spare_levels.clear();
-  ws.release_spare();
-  ws.release_scratch();
-  std::vector<Newcomer>().swap(fresh);
-  std::vector<Buffered>().swap(group);
-  std::vector<SweepItem>().swap(items);
-  std::vector<SweepItem>().swap(items_b);
-  std::vector<SortKey>().swap(keys);
-  std::vector<SortKey>().swap(keys_b);
-  for (auto &st : side_stair) std::vector<CostEntry>().swap(st);
-  std::vector<CandArray>().swap(buckets);
-  std::vector<double>().swap(least_load);
-  std::unordered_map<long long, size_t>().swap(sparse_bucket);
-  std::vector<std::pair<long long, size_t>>().swap(bucket_cost);
+  static_cast<Scratch &>(*this) = Scratch();
 }
 
 // The driver: every level compacted (not pruned by the shear, as the flat

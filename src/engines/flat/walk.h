@@ -12,15 +12,19 @@
 //   (Set is a SetOf or CostLevels of flat_core.h, whose arrays set_arrays visits)
 //   void between(Walk<E> &)                      between two nodes (collections)
 //   Set leaf(const Node *sink)
-//   bool carry(Set &, const Node *t, const Node *up, double shear)
-//                                                the edge below t; false: nothing
-//                                                of the subtree can be driven
-//   Set join(Set &L, Set &R, const Node *t, const Node *up, double shear, int *dead)
-//                                                both edges below t and the merge;
-//                                                L and R are the engine's to
-//                                                recycle; *dead >= 0 (a table
-//                                                position) ends the walk there
+//   void edge(Set &, double k, int px, int py, bool merging, double shear, const Node *up)
+//                                                the edge from node px down to py
+//                                                (length k) below up; `merging`:
+//                                                a branch merge follows
+//   void settle(Set &, const Node *up, double shear)
+//                                                a branch's set made ready to merge
+//   Set join(Set &L, Set &R, int index, double shear, const Node *up)
+//                                                the merge at node `index`
+//   void release(Set &)                          a merged branch's set
+//   bool dead(const Set &)                       true: nothing of the subtree can
+//                                                be driven (the walk ends there)
 //   bool finish(Set &, const Node *driver)
+//   void discard(Set &)                          a set left when the walk stops
 // run() returns -1 when finish() accepted, else the table position below
 // which no candidate was left (0: the driver's own stage).
 //
@@ -84,29 +88,30 @@ class Walk {
           T.r0 * Tables::length(up, t) + (up->kind == NodeKind::driver ? T.rd : T.least_gate);
       if (t->right < 0) {
         ctx.wire_done();
-        if (!e.carry(top(), t, up, shear)) return T.position(t);
+        const Node *k = T.child(t, 0);
+        e.edge(top(), Tables::length(t, k), t->index, k->index, false, shear, up);
+        if (e.dead(sets.back())) return T.position(t);
         continue;
       }
       ctx.wire_done();
       ctx.wire_done();
       Set R = pop();
       Set L = pop();
-      int dead = -1;
-      sets.push_back(e.join(L, R, t, up, shear, &dead));
+      const Node *l = T.child(t, 0), *r = T.child(t, 1);
+      e.edge(L, Tables::length(t, l), t->index, l->index, true, shear, up);
+      e.edge(R, Tables::length(t, r), t->index, r->index, true, shear, up);
+      e.settle(L, up, shear);
+      e.settle(R, up, shear);
+      int dead = e.dead(L) ? T.position(l) : e.dead(R) ? T.position(r) : -1;
+      sets.push_back(dead < 0 ? e.join(L, R, t->index, shear, up) : Set());
+      e.release(L);
+      e.release(R);
+      if (dead < 0 && e.dead(sets.back())) dead = T.position(t);
       if (dead >= 0) return dead;
     }
     return 0;
   }
 
-  // run(e); when it throws, the sets on the stack go to e.discard first.
-  int run_or_discard(E &e) {
-    try {
-      return run(e);
-    } catch (...) {
-      discard(e);
-      throw;
-    }
-  }
   // Hands the sets left on the stack to e.discard.
   void discard(E &e) {
     for (Set &s : sets) e.discard(s);
@@ -140,6 +145,24 @@ class Walk {
   bufins::Context &ctx;
   size_t unchanged_below = 0;
 };
+
+// A run of e from an empty pool (young: see Workspace::start_pool): the
+// walk's dead end, or -1. The sets the walk leaves go to e.discard whatever
+// happens.
+template <typename E>
+int run_walk(E &e, Workspace &ws, int young) {
+  ws.start_pool(young);
+  Walk<E> walk(ws.T, ws.ctx);
+  int dead;
+  try {
+    dead = walk.run(e);
+  } catch (...) {
+    walk.discard(e);
+    throw;
+  }
+  walk.discard(e);
+  return dead;
+}
 
 // Slack at the driver of a candidate (q, c) of its child at wire length k1.
 inline double driver_slack(const Tables &T, double k1, double q, double c) {
