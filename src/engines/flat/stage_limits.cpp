@@ -45,6 +45,26 @@ void preorder(const Tables &T, std::vector<int> &order, std::vector<int> &parent
 
 double wire_length(const Tables &T, int p, int k) { return Tables::length(T.nodes + p, T.nodes + k); }
 
+// The wires of the tree bottom-up, every child before its parent: load[k]
+// (sized to the tables; a sink's own load preset) is complete when
+// wire(p, k, c, e) sees the wire from p down to k, with c = c0·len +
+// load[k] and e = r0·len·(c0·len/2 + load[k]) its load and own delay seen
+// from p. Returns the node count.
+template <typename Wire>
+size_t bottom_up(const Tables &T, std::vector<double> &load, Wire &&wire) {
+  std::vector<int> order, parent;
+  preorder(T, order, parent);
+  load.assign(parent.size(), 0.0);
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    const int k = *it, p = parent[k];
+    if (T.nodes[k].kind == NodeKind::sink) load[k] = Tables::load(T.nodes + k);
+    if (p < 0) continue;
+    const double len = wire_length(T, p, k);
+    wire(p, k, T.c0 * len + load[k], T.r0 * len * (T.c0 * len / 2.0 + load[k]));
+  }
+  return parent.size();
+}
+
 double gate_resistance(const Tables &T, int type) { return type == 0 ? T.rd : T.rb[type - 1]; }
 
 std::string number(double v) {
@@ -70,50 +90,32 @@ bool limits_in_force(const Tables &T, const Limits &lim) {
 std::string gate_name(int type) { return type == 0 ? "the driver" : "buffer type " + std::to_string(type); }
 
 std::vector<Stage> compute_stages(const Tables &T, const std::vector<int> &buffer_on) {
-  const Node *nodes = T.nodes;
-  const double *cb = T.cb, *rb = T.rb, c0 = T.c0, r0 = T.r0, rd = T.rd;
-  std::vector<int> order, parent;
-  preorder(T, order, parent);
-  const size_t in_use = parent.size();
+  const double *cb = T.cb, *rb = T.rb;
   // Looking down from a node, inside the stage it belongs to: the load, the
   // worst wire delay to an end point, and that end point.
-  std::vector<double> load(in_use, 0.0), delay(in_use, 0.0);
-  std::vector<int> worst(in_use, -1);
-  for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    const int k = *it;
-    if (nodes[k].kind == NodeKind::sink) {
-      load[k] = Tables::load(nodes + k);
-      worst[k] = k;
-    }
-    const int p = parent[k];
-    if (p < 0) continue;
-    if (buffer_on[k]) {
+  std::vector<double> load, delay(static_cast<size_t>(T.n_nodes), 0.0);
+  std::vector<int> worst(delay.size(), -1);
+  std::vector<Stage> stages;  // the buffers' stages bottom-up, then the driver's
+  bottom_up(T, load, [&](int p, int k, double c, double e) {
+    if (T.nodes[k].kind == NodeKind::sink) worst[k] = k;
+    const int t = buffer_on[k];
+    e += delay[k];
+    if (t != 0) {
       // The buffer stands at p: an end point of p's stage, no wire delay.
-      load[p] += cb[buffer_on[k] - 1];
+      stages.push_back({p, k, t, c, e, LN9 * (rb[t - 1] * c + e), worst[k]});
+      load[p] += cb[t - 1];
       if (worst[p] < 0) worst[p] = p;
-      continue;
+      return;
     }
-    const double len = wire_length(T, p, k);
-    load[p] += c0 * len + load[k];
-    const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
+    load[p] += c;
     if (worst[p] < 0 || e > delay[p]) {
       delay[p] = e;
       worst[p] = worst[k];
     }
-  }
-  std::vector<Stage> stages;
-  if (order.empty()) return stages;
-  const int first = nodes[0].left;
-  stages.push_back({0, first, 0, load[0], delay[0], LN9 * (rd * load[0] + delay[0]), worst[0]});
-  for (int k : order) {
-    const int t = buffer_on[k];
-    const int p = parent[k];
-    if (t == 0 || p < 0) continue;
-    const double len = wire_length(T, p, k);
-    const double c = c0 * len + load[k];
-    const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
-    stages.push_back({p, k, t, c, e, LN9 * (rb[t - 1] * c + e), worst[k]});
-  }
+  });
+  if (load.empty()) return stages;
+  stages.push_back({0, T.nodes[0].left, 0, load[0], delay[0], LN9 * (T.rd * load[0] + delay[0]), worst[0]});
+  std::reverse(stages.begin(), stages.end());
   return stages;
 }
 
@@ -132,68 +134,45 @@ std::vector<Violation> check_stages(const Tables &T, const std::vector<Stage> &s
 
 bool limits_cannot_bind(const Tables &T, const Limits &lim) {
   if (!limits_in_force(T, lim)) return true;
-  const Node *nodes = T.nodes;
-  const double *cb = T.cb, c0 = T.c0, r0 = T.r0;
-  const int n_buffertype = T.nb;
-  std::vector<int> order, parent;
-  preorder(T, order, parent);
-  const size_t in_use = parent.size();
   double cb_max = 0.0;
-  for (int t = 0; t < n_buffertype; t++) cb_max = std::max(cb_max, cb[t]);
+  for (int t = 0; t < T.nb; t++) cb_max = std::max(cb_max, T.cb[t]);
   // Upper bounds over every assignment, looking down from a node inside its
   // stage: the load, and the worst wire delay to an end point.
-  std::vector<double> load(in_use, 0.0), delay(in_use, 0.0);
+  std::vector<double> load, delay(static_cast<size_t>(T.n_nodes), 0.0);
   auto fits = [&](int type, double c, double e) {
     return c <= gate_max_cap(T, type, lim) && LN9 * (gate_resistance(T, type) * c + e) <= lim.max_slew;
   };
-  for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    const int k = *it;
-    if (nodes[k].kind == NodeKind::sink) load[k] = Tables::load(nodes + k);
-    const int p = parent[k];
-    if (p < 0) continue;
-    const double len = wire_length(T, p, k);
-    const double c = c0 * len + load[k];
-    const double e = r0 * len * (c0 * len / 2.0 + load[k]) + delay[k];
-    if (nodes[p].kind == NodeKind::candidate) {
+  bool can_bind = false;
+  const size_t n = bottom_up(T, load, [&](int p, int k, double c, double e) {
+    e += delay[k];
+    if (T.nodes[p].kind == NodeKind::candidate) {
       // A buffer may stand at p on this wire: its stage, and its input seen at p.
-      for (int t = 1; t <= n_buffertype; t++)
-        if (!fits(t, c, e)) return false;
+      for (int t = 1; t <= T.nb; t++) can_bind = can_bind || !fits(t, c, e);
       load[p] += std::max(c, cb_max);
     } else {
       load[p] += c;
     }
     delay[p] = std::max(delay[p], e);
-  }
-  return order.empty() || fits(0, load[0], delay[0]);
+  });
+  return !can_bind && (n == 0 || fits(0, load[0], delay[0]));
 }
 
 std::string explain_infeasible(const Tables &T, const Limits &lim, int subtree) {
   const Node *nodes = T.nodes;
-  const double *cb = T.cb, c0 = T.c0, r0 = T.r0;
   const int n_buffertype = T.nb;
-  std::vector<int> order, parent;
-  preorder(T, order, parent);
-  const size_t in_use = parent.size();
   double cb_min = NO_LIMIT;
-  for (int t = 0; t < n_buffertype; t++) cb_min = std::min(cb_min, cb[t]);
+  for (int t = 0; t < n_buffertype; t++) cb_min = std::min(cb_min, T.cb[t]);
   // Lower bound on the load seen at a node inside its stage: every wire
   // leaving a candidate node carries the lightest buffer when that is lighter
   // than what the wire would bring.
-  std::vector<double> least(in_use, 0.0);
+  std::vector<double> least;
   struct Cause {
     double excess = 0.0;  // > 1: the best gate still breaks a limit by this factor
     int p = -1, k = -1, gate = 0;
     LimitKind kind = LIMIT_LOAD;
     double value = 0.0, limit = 0.0;
   } worst;
-  for (auto it = order.rbegin(); it != order.rend(); ++it) {
-    const int k = *it;
-    if (nodes[k].kind == NodeKind::sink) least[k] = Tables::load(nodes + k);
-    const int p = parent[k];
-    if (p < 0) continue;
-    const double len = wire_length(T, p, k);
-    const double c = c0 * len + least[k];
-    const double e = r0 * len * (c0 * len / 2.0 + least[k]);
+  const size_t in_use = bottom_up(T, least, [&](int p, int k, double c, double e) {
     const bool site = nodes[p].kind == NodeKind::candidate;
     least[p] += site ? std::min(c, cb_min) : c;
     // The stage holding this wire has at least load c and wire delay e,
@@ -213,7 +192,7 @@ std::string explain_infeasible(const Tables &T, const Limits &lim, int subtree) 
       }
     }
     if (best.excess > 1.0 && best.excess > worst.excess && !(best.value <= best.limit)) worst = best;
-  }
+  });
   if (worst.k >= 0) {
     const bool by_driver = worst.gate == 0;
     std::string s = "the stage of node " + std::to_string(nodes[worst.k].index) + " (on the wire from " +
