@@ -40,13 +40,7 @@ bool MaxSlack::finish(FlatSet &s, const Node *t) {
   child_is_sink_ = k->kind == NodeKind::sink;
   const double k1 = Tables::length(t, k);
   // Smallest load first, as the list engine meets them.
-  for (int i = final_.a.n - 1; i >= 0; i--) {
-    const double slack = driver_slack(T, k1, final_.a.p[i].q, final_.a.p[i].c);
-    if (slack > answer_) {
-      answer_ = slack;
-      winner_ = i;
-    }
-  }
+  driver_best(T, final_, k1, false, [](const FlatCand &) { return true; }, &answer_, &winner_);
   return true;
 }
 

@@ -42,7 +42,7 @@ class MaxSlack {
 
   // Used by the walk (walk.h).
   using Set = FlatSet;
-  void discard(FlatSet &s) { ws_.discard_set(s); }
+  void discard(FlatSet &s) { ws_.release(s, false); }
   template <typename W>
   void between(W &walk) {
     if (ws_.collection_due()) walk.collect(ws_, ws_.full_collection_due());
@@ -53,7 +53,7 @@ class MaxSlack {
   }
   void settle(Set &s, const Node *, double) { compact(ws_, s, false); }
   Set join(Set &L, Set &R, int index, double shear, const Node *up);
-  void release(Set &s) { ws_.recycle_set(s); }
+  void release(Set &s) { ws_.release(s, true); }
   static bool dead(const Set &) { return false; }
   bool finish(Set &s, const Node *driver);
 

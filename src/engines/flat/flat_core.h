@@ -251,6 +251,13 @@ struct Buffered {
 
 [[noreturn]] void out_of_memory();
 
+// One cost level of a frontier engine (see "Cost levels" below).
+template <typename Set>
+struct CostLevel {
+  long long cost;
+  Set s;
+};
+
 // The trace pool, the spare arrays and the scratch of one engine run, with
 // the run's tables and context.
 class Workspace {
@@ -295,19 +302,18 @@ class Workspace {
     if (a.p != nullptr) spares<C>().push_back(a);
     a = Array<C>{};
   }
-  // A set's arrays kept for reuse (recycle_set) or freed (discard_set); the
-  // set becomes empty.
+  // A set's arrays, or those of every cost level, kept for reuse (keep) or
+  // freed; the set, or the levels, become empty.
   template <typename S>
-  void recycle_set(S &s) {
-    recycle(s.a);
-    recycle(s.hull);
+  void release(S &s, bool keep) {
+    keep ? recycle(s.a) : free_storage(s.a);
+    keep ? recycle(s.hull) : free_storage(s.hull);
     s = S{};
   }
   template <typename S>
-  void discard_set(S &s) {
-    free_storage(s.a);
-    free_storage(s.hull);
-    s = S{};
+  void release(std::vector<CostLevel<S>> &ls, bool keep) {
+    for (CostLevel<S> &l : ls) release(l.s, keep);
+    ls.clear();
   }
   void release_spare() {
     for (auto &a : spares<FlatCand>()) free_storage(a);
@@ -516,11 +522,6 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
 // back to the workspace.
 
 template <typename Set>
-struct CostLevel {
-  long long cost;
-  Set s;
-};
-template <typename Set>
 using CostLevels = std::vector<CostLevel<Set>>;
 
 // A buffered candidate for the level of cost `cost`.
@@ -608,6 +609,56 @@ bool levels_edge(const Tables &T, CostLevels<Set> &ls, double k, double shear, s
   if (!by_cost) std::sort(made.begin(), made.end(), newcomer_order);
   land(ls, made, group, fresh, open, add);
   return true;
+}
+
+// ---- A frontier merge's sweep ----
+//
+// Both frontier merges sweep the candidates of the two branches' levels by
+// decreasing required time, each meeting a staircase of its own branch's
+// candidates met so far and pairing with the other branch's.
+
+// A candidate of either branch in the sweep, real values (p: a limited
+// candidate's p, 0 for a plain one).
+struct SweepItem {
+  double q, c, p;
+  long long cost;  // the level's cost in units of the merge
+  int32_t trace;
+  int side;  // 0: left branch, 1: right
+};
+// An entry of a branch's staircase.
+struct SideEntry {
+  long long cost;
+  double c, p;
+  int32_t trace;
+};
+
+inline double p_of(const FlatCand &) { return 0.0; }
+inline double p_of(const LimCand &x) { return x.p; }
+
+// The candidates of two branches' compacted levels, costs divided by
+// `unit`, into items (in level order, to be sorted).
+template <typename Set>
+void sweep_items(const CostLevels<Set> &L, const CostLevels<Set> &R, long long unit, std::vector<SweepItem> &items) {
+  items.clear();
+  for (int side = 0; side < 2; side++)
+    for (const CostLevel<Set> &l : side == 0 ? L : R)
+      for (int k = 0; k < l.s.a.n; k++) {
+        const auto &x = l.s.a.p[k];
+        items.push_back({x.q, x.c, p_of(x), l.cost / unit, x.trace, side});
+      }
+}
+
+// Puts v into a staircase (a sorted vector) in place of the entries [from,
+// to) it displaces, or before `to` when there are none.
+template <typename V>
+void stair_put(std::vector<V> &st, typename std::vector<V>::iterator from, typename std::vector<V>::iterator to,
+               const V &v) {
+  if (from == to) {
+    st.insert(from, v);
+  } else {
+    *from = v;
+    st.erase(from + 1, to);
+  }
 }
 
 // ---- A frontier's end ----

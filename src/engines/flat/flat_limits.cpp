@@ -44,16 +44,7 @@
 #include "flat_core.h"
 #include "walk.h"
 
-using flat_core::beats;
-using flat_core::CandArray;
-using flat_core::driver_slack;
-using flat_core::FlatCand;
-using flat_core::LimArray;
-using flat_core::LimCand;
-using flat_core::Node;
-using flat_core::NodeKind;
-using flat_core::Tables;
-using flat_core::Workspace;
+using namespace flat_core;
 
 namespace {
 
@@ -64,8 +55,6 @@ struct LimSet : flat_core::SetOf<LimCand> {
 };
 
 inline double real_p(const LimSet &s, const LimCand &x) { return (x.p - s.B * x.c) - s.D; }
-using flat_core::real_c;
-using flat_core::real_q;
 
 // A gate: its resistance and its load limit.
 struct Gate {
@@ -88,22 +77,6 @@ inline bool sweep_order(const C &u, const C &v) {
   return u.p > v.p;
 }
 
-// A candidate of either branch in a merge's sweep, real values.
-struct SweepItem {
-  double q, c, p;
-  long long cost;
-  int32_t trace;
-  int side;  // 0: left branch, 1: right
-};
-
-// An entry of a branch's set in the sweep: none has another of no larger
-// cost, no larger load and no smaller p.
-struct SideEntry {
-  long long cost;
-  double c, p;
-  int32_t trace;
-};
-
 using New = flat_core::Buffered;
 using Level = flat_core::CostLevel<LimSet>;
 using Levels = flat_core::CostLevels<LimSet>;
@@ -124,7 +97,7 @@ struct LimScratch {
   std::vector<New> group;
   Levels fresh_levels;
   std::vector<SweepItem> items;
-  std::vector<SideEntry> side[2];
+  std::vector<SideEntry> side[2];  // none has another of no larger cost, no larger load and no smaller p
   std::map<long long, std::vector<Pair>> by_cost;
   std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
 };
@@ -182,18 +155,16 @@ struct LimCore : LimScratch {
   }
 
   // ---- Storage (the workspace's, counted as the flat engine's) ----
-  void recycle(LimSet &s) { ws.recycle_set(s); }
-  void discard(LimSet &s) { ws.discard_set(s); }
-  void discard(Levels &ls) {
-    for (Level &l : ls) discard(l.s);
-    ls.clear();
+  template <typename S>
+  void discard(S &s) {
+    ws.release(s, false);
   }
   // Drops the levels a compaction emptied.
   void drop_empty(Levels &ls) {
     size_t w = 0;
     for (size_t k = 0; k < ls.size(); k++) {
       if (ls[k].s.a.n == 0) {
-        recycle(ls[k].s);
+        ws.release(ls[k].s, true);
         continue;
       }
       if (w != k) ls[w] = ls[k];
@@ -277,12 +248,7 @@ struct LimCore : LimScratch {
       // Stairs that the new one dominates: just before `at`, p <= sp.
       auto from = at;
       while (from != stairs.begin() && (from - 1)->second <= sp) --from;
-      if (from == at) {
-        stairs.insert(at, {sq, sp});
-      } else {
-        *from = {sq, sp};
-        stairs.erase(from + 1, at);
-      }
+      flat_core::stair_put(stairs, from, at, {sq, sp});
       out[w++] = x;
     }
     return w;
@@ -535,13 +501,7 @@ struct LimCore : LimScratch {
   // and no smaller p.
   Levels join(const Levels &L, const Levels &R, int index, double shear, const Node *up) {
     const std::vector<Gate> &above = gates_above(up);
-    items.clear();
-    for (int k = 0; k < 2; k++)
-      for (const Level &l : k == 0 ? L : R)
-        for (int i = 0; i < l.s.a.n; i++) {
-          const LimCand &x = l.s.a.p[i];
-          items.push_back({x.q, x.c, x.p, l.cost, x.trace, k});
-        }
+    flat_core::sweep_items(L, R, 1, items);
     std::stable_sort(items.begin(), items.end(), [](const SweepItem &u, const SweepItem &v) { return u.q > v.q; });
     side[0].clear();
     side[1].clear();
@@ -574,12 +534,7 @@ struct LimCore : LimScratch {
                                      [](const std::pair<double, double> &u, double v) { return u.first < v; });
         auto to = from;
         while (to != st.end() && to->second <= p) ++to;
-        if (from == to) {
-          st.insert(from, {c, p});
-        } else {
-          *from = {c, p};
-          st.erase(from + 1, to);
-        }
+        flat_core::stair_put(st, from, to, {c, p});
         const int32_t left = x.side == 0 ? x.trace : e.trace, right = x.side == 0 ? e.trace : x.trace;
         by_cost[cost].push_back({c, x.q, p, left, right});
       }
@@ -589,7 +544,7 @@ struct LimCore : LimScratch {
       pairs.swap(kv.second);
       LimSet s = set_of_pairs(index, shear, above);
       if (s.a.n == 0) {
-        recycle(s);
+        ws.release(s, true);
       } else {
         M.push_back({kv.first, s});
       }
@@ -603,19 +558,8 @@ struct LimCore : LimScratch {
   // smallest load, and its position into *at); false when it may drive none.
   bool driver_best(const LimSet &s, double k1, double *best, int *at) const {
     const double wire = (((T.r0 * 0.5) * T.c0) * k1) * k1;
-    bool any = false;
-    for (int i = 0; i < s.a.n; i++) {
-      const LimCand &x = s.a.p[i];
-      const double c = x.c + k1 * T.c0, p = (x.p - wire) - (T.r0 * k1) * x.c;
-      if (!fits(driver_gate, c, p)) continue;
-      any = true;
-      const double slack = driver_slack(T, k1, x.q, x.c);
-      if (slack > *best) {
-        *best = slack;
-        *at = i;
-      }
-    }
-    return any;
+    auto drives = [&](const LimCand &x) { return fits(driver_gate, x.c + k1 * T.c0, (x.p - wire) - (T.r0 * k1) * x.c); };
+    return flat_core::driver_best(T, s, k1, true, drives, best, at);
   }
 };
 
@@ -634,8 +578,7 @@ struct LimWalker : LimCore {
   static bool dead(const Levels &ls) { return ls.empty(); }
   // A branch's sets after the merge: a single set's storage is kept for
   // reuse, levels are freed.
-  void release(LimSet &s) { recycle(s); }
-  void release(Levels &ls) { discard(ls); }
+  void release(S &s) { ws.release(s, std::is_same<S, LimSet>::value); }
   void settle(S &s, const Node *up, double shear) { compact(s, gates_above(up), shear); }
 
   S leaf(const Node *t) {

@@ -61,21 +61,6 @@ namespace {
 using Level = flat_core::CostLevel<FlatSet>;
 using Levels = flat_core::CostLevels<FlatSet>;
 
-// A candidate of either branch in the merge's sweep.
-struct SweepItem {
-  double q, c;
-  long long cost;  // in units (see Impl::unit), as in CostEntry
-  int32_t trace;
-  int side;  // 0: left branch, 1: right
-};
-
-// An entry of a branch's (cost, load) staircase.
-struct CostEntry {
-  long long cost;
-  double c;
-  int32_t trace;
-};
-
 // The scratch of the edges and the merges, freed at once after a run.
 struct Scratch {
   std::vector<Newcomer> fresh;
@@ -87,7 +72,7 @@ struct Scratch {
     uint32_t at;
   };
   std::vector<SortKey> keys, keys_b;
-  std::vector<CostEntry> side_stair[2];
+  std::vector<SideEntry> side_stair[2];
   std::vector<CandArray> buckets;  // the merge's levels to be
   std::vector<double> least_load;  // of each dense bucket
   std::unordered_map<long long, size_t> sparse_bucket;
@@ -100,7 +85,7 @@ struct CostFrontier::Impl : Scratch {
   const Tables &T;
   Workspace ws;
   int young;
-  std::vector<Levels> spare_levels;
+  std::vector<Levels> spare_levels;  // emptied level vectors kept for reuse
 
   bool uniform_area = true;  // every type has the same area
   long long unit = 1;        // gcd of the areas (1 when all are 0): every cost is a multiple
@@ -109,28 +94,8 @@ struct CostFrontier::Impl : Scratch {
   Stats stats;
 
   Impl(const Tables &tables, bufins::Context &ctx, int young_records) : T(tables), ws(tables, ctx), young(young_records) {}
-  ~Impl() {
-    for (auto &s : spare_levels) discard(s);
-    discard(end.levels);
-  }
-
-  Levels take_levels() {
-    if (spare_levels.empty()) return Levels();
-    Levels l = std::move(spare_levels.back());
-    spare_levels.pop_back();
-    return l;
-  }
-  // Keeps the levels' storage for reuse.
-  void recycle(Levels &ls) {
-    for (auto &l : ls) ws.recycle_set(l.s);
-    ls.clear();
-    spare_levels.push_back(std::move(ls));
-    ls = Levels();
-  }
-  void discard(Levels &ls) {
-    for (auto &l : ls) ws.discard_set(l.s);
-    ls.clear();
-  }
+  ~Impl() { discard(end.levels); }
+  void discard(Levels &ls) { ws.release(ls, false); }
 
   void read_areas() {
     unit = 0;
@@ -154,9 +119,8 @@ struct CostFrontier::Impl : Scratch {
   }
   Levels leaf(const Node *t) {
     Levels ls = take_levels();
-    Level l{0, sink_set<FlatSet>(ws, t)};
-    if (T.nb > 0) build_hull(ws, l.s);
-    ls.push_back(std::move(l));
+    ls.push_back({0, sink_set<FlatSet>(ws, t)});
+    if (T.nb > 0) build_hull(ws, ls[0].s);
     return ls;
   }
   void settle(Levels &ls, const Node *, double) {
@@ -167,7 +131,16 @@ struct CostFrontier::Impl : Scratch {
     stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
     return M;
   }
-  void release(Levels &ls) { recycle(ls); }
+  void release(Levels &ls) {
+    ws.release(ls, true);
+    spare_levels.push_back(std::move(ls));
+  }
+  Levels take_levels() {
+    if (spare_levels.empty()) return Levels();
+    Levels l = std::move(spare_levels.back());
+    spare_levels.pop_back();
+    return l;
+  }
   static bool dead(const Levels &) { return false; }
   bool finish(Levels &ls, const Node *driver);
 
@@ -229,15 +202,7 @@ void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging
 // The candidates of both branches (compacted: real values), latest required
 // time first.
 void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
-  items.clear();
-  for (int side = 0; side < 2; side++)
-    for (const Level &l : side == 0 ? L : R) {
-      const long long cost = l.cost / unit;
-      for (int k = 0; k < l.s.a.n; k++) {
-        const FlatCand &x = l.s.a.p[k];
-        items.push_back({x.q, x.c, cost, x.trace, side});
-      }
-    }
+  sweep_items(L, R, unit, items);  // costs in units (see Impl::unit)
   const size_t n = items.size();
   if (n < 64) {
     std::sort(items.begin(), items.end(), [](const SweepItem &x, const SweepItem &y) { return x.q > y.q; });
@@ -276,19 +241,14 @@ namespace {
 
 // Puts x into a (cost, load) staircase: cost increasing, load decreasing.
 // Returns false when an entry of no larger cost and no larger load is there.
-inline bool stair_insert(std::vector<CostEntry> &st, const SweepItem &x) {
+inline bool stair_insert(std::vector<SideEntry> &st, const SweepItem &x) {
   auto at = std::lower_bound(st.begin(), st.end(), x.cost,
-                             [](const CostEntry &e, long long cost) { return e.cost < cost; });
+                             [](const SideEntry &e, long long cost) { return e.cost < cost; });
   if (at != st.begin() && std::prev(at)->c <= x.c) return false;
   if (at != st.end() && at->cost == x.cost && at->c <= x.c) return false;
   auto end = at;
   while (end != st.end() && end->c >= x.c) ++end;
-  if (end == at) {
-    st.insert(at, CostEntry{x.cost, x.c, x.trace});
-  } else {
-    *at = CostEntry{x.cost, x.c, x.trace};
-    st.erase(at + 1, end);
-  }
+  stair_put(st, at, end, {x.cost, x.c, x.p, x.trace});
   return true;
 }
 
@@ -316,7 +276,7 @@ Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) 
     // A candidate that a cheaper one of its branch dominates (no less
     // required time, no more load) makes only dominated pairs.
     if (!stair_insert(side_stair[x.side], x)) continue;
-    for (const CostEntry &e : side_stair[1 - x.side]) {
+    for (const SideEntry &e : side_stair[1 - x.side]) {
       const long long cost = x.cost + e.cost;
       const double c = x.c + e.c;
       // The cost's earlier candidates have no earlier required times: this
@@ -393,7 +353,6 @@ void CostFrontier::Impl::run() {
   read_areas();
   run_walk(*this, ws, young);
   ws.end_run();
-  for (auto &s : spare_levels) discard(s);
   spare_levels.clear();
   static_cast<Scratch &>(*this) = Scratch();
 }
@@ -407,14 +366,7 @@ bool CostFrontier::Impl::finish(Levels &ls, const Node *driver) {
   end.child_is_sink = child->kind == NodeKind::sink;
   const double k1 = Tables::length(driver, child);
   end.make_points(ws, [&](const FlatSet &s, double *best, int *at) {
-    // Smallest load first, as the flat engine meets them.
-    for (int i = s.a.n - 1; i >= 0; i--) {
-      const double slack = driver_slack(T, k1, s.a.p[i].q, s.a.p[i].c);
-      if (slack > *best) {
-        *best = slack;
-        *at = i;
-      }
-    }
+    driver_best(T, s, k1, false, [](const FlatCand &) { return true; }, best, at);
   });
   return true;
 }
