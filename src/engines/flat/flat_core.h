@@ -30,7 +30,7 @@
 // Shared by the whole family: one candidate array template (Array<C>, of
 // FlatCand here and of LimCand, which adds a stage's wire delay, in the
 // limited engines) whose storage only the workspace grows, counts and
-// recycles; one cost-level container (CostLevel, land()) for the two
+// recycles; one cost-level container (CostLevel, levels_edge()) for the two
 // frontiers; and check_set(), the invariants of a set at rest, asserted by
 // the operations in Debug builds.
 //
@@ -530,7 +530,7 @@ struct Newcomer {
   Buffered b;
 };
 
-// The order land() wants: by cost, then load, then later required time first.
+// The order levels_edge() lands newcomers in: by cost, then load, then later required time first.
 inline bool newcomer_order(const Newcomer &u, const Newcomer &v) {
   if (u.cost != v.cost) return u.cost < v.cost;
   if (u.b.c != v.b.c) return u.b.c < v.b.c;
@@ -548,15 +548,28 @@ void set_arrays(CostLevels<Set> &ls, Visit &&visit) {
   for (CostLevel<Set> &l : ls) set_arrays(l.s, visit);
 }
 
-// Lands an edge's newcomers (made: by cost, then load, then later required
-// time first) in the levels of their costs: of each cost's, those that a
-// lighter one beats after the shear are left out (add_buffered's
-// precondition); add(set, group, m) appends the rest to the level of that
-// cost, which open(cost) makes when there is none. `group` and `fresh` are
-// scratch. The levels stay in increasing cost.
-template <typename Set, typename Open, typename Add>
-void land(CostLevels<Set> &ls, const std::vector<Newcomer> &made, std::vector<Buffered> &group, CostLevels<Set> &fresh,
-          Open &&open, Add &&add) {
+// An edge over cost levels: every level carried up a wire of length k; then
+// make(level) pushes the level's buffered candidates into `made`, sorted
+// (by cost, then load, then later required time first) unless `by_cost`
+// (they come so already), and they land in the levels of their costs: of
+// each cost's, those that a lighter one beats after the shear are left out
+// (add_buffered's precondition); add(set, group, m) appends the rest to the
+// level of that cost, opened (its array, and its hull `with_hull`) when
+// there is none. `made`, `group` and `fresh` are scratch. The levels stay
+// in increasing cost. False when no newcomer was made.
+template <typename Set, typename Make, typename Add>
+bool levels_edge(Workspace &ws, CostLevels<Set> &ls, double k, double shear, bool with_hull,
+                 std::vector<Newcomer> &made, std::vector<Buffered> &group, CostLevels<Set> &fresh, bool by_cost,
+                 Make &&make, Add &&add) {
+  for (CostLevel<Set> &l : ls) {
+    l.s.shear = shear;
+    add_wire(ws.T, l.s, k);
+  }
+  if (ws.T.nb == 0) return false;
+  made.clear();
+  for (CostLevel<Set> &l : ls) make(l);
+  if (made.empty()) return false;
+  if (!by_cost) std::sort(made.begin(), made.end(), newcomer_order);
   fresh.clear();
   size_t li = 0;
   for (size_t g = 0; g < made.size();) {
@@ -573,8 +586,11 @@ void land(CostLevels<Set> &ls, const std::vector<Newcomer> &made, std::vector<Bu
     if (li < ls.size() && ls[li].cost == cost) {
       s = &ls[li].s;
     } else {
-      fresh.push_back(CostLevel<Set>{cost, open(static_cast<int>(group.size()))});
+      fresh.push_back(CostLevel<Set>{cost, Set{}});
       s = &fresh.back().s;
+      s->shear = shear;
+      s->a = ws.take_array<typename Set::Cand>(static_cast<int>(group.size()));
+      if (with_hull) s->hull = ws.take_array(static_cast<int>(group.size()));
     }
     add(*s, group.data(), static_cast<int>(group.size()));
   }
@@ -588,26 +604,6 @@ void land(CostLevels<Set> &ls, const std::vector<Newcomer> &made, std::vector<Bu
       ls[--w] = std::move(fresh[--j]);
   }
   fresh.clear();
-}
-
-// An edge over cost levels: every level carried up a wire of length k; then
-// make(level) pushes the level's buffered candidates into `made`, and they
-// land() in the levels of their costs (sorted first unless `by_cost`: they
-// come by cost already). False when none was made.
-template <typename Set, typename Make, typename Open, typename Add>
-bool levels_edge(const Tables &T, CostLevels<Set> &ls, double k, double shear, std::vector<Newcomer> &made,
-                 std::vector<Buffered> &group, CostLevels<Set> &fresh, bool by_cost, Make &&make, Open &&open,
-                 Add &&add) {
-  for (CostLevel<Set> &l : ls) {
-    l.s.shear = shear;
-    add_wire(T, l.s, k);
-  }
-  if (T.nb == 0) return false;
-  made.clear();
-  for (CostLevel<Set> &l : ls) make(l);
-  if (made.empty()) return false;
-  if (!by_cost) std::sort(made.begin(), made.end(), newcomer_order);
-  land(ls, made, group, fresh, open, add);
   return true;
 }
 

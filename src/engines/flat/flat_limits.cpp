@@ -161,16 +161,12 @@ struct LimCore : LimScratch {
   }
   // Drops the levels a compaction emptied.
   void drop_empty(Levels &ls) {
-    size_t w = 0;
-    for (size_t k = 0; k < ls.size(); k++) {
-      if (ls[k].s.a.n == 0) {
-        ws.release(ls[k].s, true);
-        continue;
-      }
-      if (w != k) ls[w] = ls[k];
-      w++;
-    }
-    ls.resize(w);
+    auto emptied = [&](Level &l) {
+      if (l.s.a.n > 0) return false;
+      ws.release(l.s, true);
+      return true;
+    };
+    ls.erase(std::remove_if(ls.begin(), ls.end(), emptied), ls.end());
   }
 
   // Storage no longer needed once the answer is known.
@@ -255,8 +251,6 @@ struct LimCore : LimScratch {
   }
 
   // ---- Buffer choice ----
-  // Best driven candidate of type i: real required time at the buffer's
-  // input (bq) and trace (bt); false when the type may drive none.
   // Brings heavier_p up to the set.
   void cut_bounds(LimSet &s) {
     if (s.id == 0) s.id = next_id++;
@@ -478,17 +472,11 @@ struct LimCore : LimScratch {
     double best[MAX_BUFFERTYPES];
     std::fill(best, best + T.nb, NEG_INF);
     New buf[MAX_BUFFERTYPES];
-    flat_core::levels_edge(
-        T, ls, k, shear, made, group, fresh_levels, false,
+    levels_edge(
+        ws, ls, k, shear, false, made, group, fresh_levels, false,
         [&](Level &l) {
           const int m = buffered(l.s, shear, above, buf, best, false);
           for (int j = 0; j < m; j++) made.push_back({l.cost + T.area[buf[j].type], buf[j]});
-        },
-        [&](int m) {
-          LimSet n;
-          n.shear = shear;
-          n.a = ws.take_array<LimCand>(m);
-          return n;
         },
         [&](LimSet &set, const New *b, int m) { append(set, b, m, px, py, merging, above); });
     drop_empty(ls);

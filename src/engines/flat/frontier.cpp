@@ -167,16 +167,9 @@ void CostFrontier::Impl::edge(Levels &ls, double k, int px, int py, bool merging
       fresh.push_back({l.cost + T.area[i], {T.cb[i], bq[i], sheared(bq[i], T.cb[i], shear), bt[i], i}});
     }
   };
-  auto open = [&](int m) {
-    FlatSet n;
-    n.shear = shear;
-    n.a = ws.take_array(m);
-    if (!merging) n.hull = ws.take_array(m);
-    return n;
-  };
   auto add = [&](FlatSet &set, const Buffered *b, int m) { add_buffered(ws, set, b, m, px, py, merging); };
   // With equal areas the newcomers already come by level, each level's by load.
-  if (!levels_edge(T, ls, k, shear, fresh, group, new_levels, uniform_area, make, open, add) || merging) return;
+  if (!levels_edge(ws, ls, k, shear, !merging, fresh, group, new_levels, uniform_area, make, add) || merging) return;
   // Lazily kept dominated candidates: a level is compacted once it has doubled.
   for (Level &l : ls)
     if (l.s.a.n > 2 * l.s.base_n + 32) compact(ws, l.s, true);
