@@ -43,10 +43,7 @@ class MaxSlack {
   // Used by the walk (walk.h).
   using Set = FlatSet;
   void discard(FlatSet &s) { ws_.release(s, false); }
-  template <typename W>
-  void between(W &walk) {
-    if (ws_.collection_due()) walk.collect(ws_, ws_.full_collection_due());
-  }
+  static bool collect_now() { return true; }
   Set leaf(const Node *sink);
   void edge(Set &s, double k, int px, int py, bool merging, double shear, const Node *) {
     flat_core::edge(ws_, s, k, px, py, merging, shear);

@@ -558,10 +558,7 @@ struct LimWalker : LimCore {
   using Set = S;
   using LimCore::LimCore;
 
-  template <typename W>
-  void between(W &walk) {
-    if (ws.collection_due()) walk.collect(ws, ws.full_collection_due());
-  }
+  static bool collect_now() { return true; }
   static bool dead(const LimSet &s) { return s.a.n == 0; }
   static bool dead(const Levels &ls) { return ls.empty(); }
   // A branch's sets after the merge: a single set's storage is kept for

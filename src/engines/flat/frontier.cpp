@@ -109,13 +109,11 @@ struct CostFrontier::Impl : Scratch {
 
   // The walk (walk.h).
   using Set = Levels;
-  template <typename W>
-  void between(W &walk) {
-    // A collection reads every live candidate: it waits until the young
-    // records are as many as the live slots, so that it costs O(1) a record.
+  // A collection reads every live candidate: it waits until the young
+  // records are as many as the live slots, so that it costs O(1) a record.
+  bool collect_now() const {
     const bufins::Memory &m = ws.ctx.memory;
-    if (ws.collection_due() && ws.young_count() >= (m.solutions_opened - m.solutions_freed) / sizeof(FlatCand))
-      walk.collect(ws, ws.full_collection_due());
+    return ws.young_count() >= (m.solutions_opened - m.solutions_freed) / sizeof(FlatCand);
   }
   Levels leaf(const Node *t) {
     Levels ls = take_levels();

@@ -10,7 +10,8 @@
 // Engine contract (E):
 //   using Set;                                   movable, empty when default made
 //   (Set is a SetOf or CostLevels of flat_core.h, whose arrays set_arrays visits)
-//   void between(Walk<E> &)                      between two nodes (collections)
+//   bool collect_now()                           between two nodes, a collection of
+//                                                the pool being due: true to make it
 //   Set leaf(const Node *sink)
 //   void edge(Set &, double k, int px, int py, bool merging, double shear, const Node *up)
 //                                                the edge from node px down to py
@@ -46,7 +47,7 @@ class Walk {
  public:
   using Set = typename E::Set;
 
-  Walk(const Tables &tables, bufins::Context &context) : T(tables), ctx(context) {}
+  explicit Walk(Workspace &workspace) : T(workspace.T), ctx(workspace.ctx), ws(workspace) {}
 
   int run(E &e) {
     struct Frame {
@@ -55,7 +56,7 @@ class Walk {
     };
     std::vector<Frame> stack{{T.nodes, 0}};
     while (!stack.empty()) {
-      e.between(*this);
+      if (ws.collection_due() && e.collect_now()) collect(ws.full_collection_due());
       Frame &f = stack.back();
       const Node *t = f.t;
       if (t->kind == NodeKind::sink) {
@@ -118,8 +119,8 @@ class Walk {
     sets.clear();
   }
 
-  // A collection of ws's pool with the sets on the stack as roots.
-  void collect(Workspace &ws, bool full) {
+  // A collection of the pool with the sets on the stack as roots.
+  void collect(bool full) {
     const size_t first = full ? 0 : unchanged_below;
     ws.collect(full, [&](auto &&visit) {
       for (size_t k = first; k < sets.size(); k++) set_arrays(sets[k], visit);
@@ -143,6 +144,7 @@ class Walk {
 
   const Tables &T;
   bufins::Context &ctx;
+  Workspace &ws;
   size_t unchanged_below = 0;
 };
 
@@ -152,7 +154,7 @@ class Walk {
 template <typename E>
 int run_walk(E &e, Workspace &ws, int young) {
   ws.start_pool(young);
-  Walk<E> walk(ws.T, ws.ctx);
+  Walk<E> walk(ws);
   int dead;
   try {
     dead = walk.run(e);
