@@ -116,15 +116,16 @@ struct LimCore : LimScratch {
   std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
   std::vector<Gate> driver_only;  // the driver
   int small_set;
+  int dead_at = -1;  // after a failed run: see FlatLimited::dead_end()
 
   LimCore(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
       : T(tables), lim(l), max_slew(l.max_slew), young(t.young_records), ws(tables, ctx), small_set(t.small_set) {}
-  ~LimCore() { ws.clear(); }
 
-  // A run of engine e (walk.h) with the gates of the limits: the walk's
-  // dead end, or -1.
+  // A run of engine e (walk.h, deriving from this core) with the gates of
+  // the limits; after a failed run e.forget() drops what e kept of it.
+  // False when no buffer assignment meets the limits.
   template <typename E>
-  int walk_with(E &e) {
+  bool run_engine(E &e) {
     driver_gate = {T.rd, gate_max_cap(T, 0, lim)};
     any_gate.clear();
     driver_only.assign(1, driver_gate);
@@ -139,7 +140,12 @@ struct LimCore : LimScratch {
         if (&o != &g && o.r <= g.r && o.cap >= g.cap && (o.r < g.r || o.cap > g.cap || &o < &g)) beaten = true;
       if (!beaten) any_gate.push_back(g);
     }
-    return flat_core::run_walk(e, ws, young);
+    dead_at = run_walk(e, ws, young);
+    if (dead_at >= 0) e.forget();
+    // Storage no longer needed once the answer is known.
+    ws.end_run();
+    static_cast<LimScratch &>(*this) = LimScratch();
+    return dead_at < 0;
   }
 
   // The gates that may drive candidates at a node below `up`.
@@ -167,12 +173,6 @@ struct LimCore : LimScratch {
       return true;
     };
     ls.erase(std::remove_if(ls.begin(), ls.end(), emptied), ls.end());
-  }
-
-  // Storage no longer needed once the answer is known.
-  void release_scratch() {
-    ws.end_run();
-    static_cast<LimScratch &>(*this) = LimScratch();
   }
 
   // ---- Hull ----
@@ -585,7 +585,6 @@ struct FlatLimited::Impl : LimWalker<LimSet> {
   int winner = -1;
   bool child_is_sink = false;
   double answer = MINUS_INFINITY_TIME;
-  int dead_at = -1;
 
   using LimWalker::LimWalker;
   ~Impl() { discard(final_set); }
@@ -600,15 +599,10 @@ struct FlatLimited::Impl : LimWalker<LimSet> {
     return driver_best(final_set, Tables::length(t, k), &answer, &winner);
   }
 
-  bool run() {
-    dead_at = walk_with(*this);
-    if (dead_at >= 0) {
-      answer = MINUS_INFINITY_TIME;
-      winner = -1;
-      discard(final_set);
-    }
-    release_scratch();
-    return dead_at < 0;
+  void forget() {
+    answer = MINUS_INFINITY_TIME;
+    winner = -1;
+    discard(final_set);
   }
 };
 
@@ -617,7 +611,7 @@ FlatLimited::FlatLimited(const Tables &tables, bufins::Context &ctx, const Limit
     : impl_(new Impl(tables, ctx, limits, tuning)) {}
 FlatLimited::~FlatLimited() = default;
 
-bool FlatLimited::run() { return impl_->run(); }
+bool FlatLimited::run() { return impl_->run_engine(*impl_); }
 double FlatLimited::slack() const { return impl_->answer; }
 int FlatLimited::dead_end() const { return impl_->dead_at; }
 bool FlatLimited::child_is_sink() const { return impl_->child_is_sink; }
@@ -639,7 +633,6 @@ bool FlatLimited::placements(std::vector<bufins::Placement> &out) const {
 
 struct LimitedFrontier::Impl : LimWalker<Levels> {
   flat_core::FrontierEnd<LimSet> end;
-  int dead_at = -1;
 
   using LimWalker::LimWalker;
   ~Impl() { discard(end.levels); }
@@ -656,15 +649,10 @@ struct LimitedFrontier::Impl : LimWalker<Levels> {
     return any;
   }
 
-  bool run() {
-    dead_at = walk_with(*this);
-    if (dead_at >= 0) {
-      end.points.clear();
-      end.refs.clear();
-      discard(end.levels);
-    }
-    release_scratch();
-    return dead_at < 0;
+  void forget() {
+    end.points.clear();
+    end.refs.clear();
+    discard(end.levels);
   }
 };
 
@@ -673,7 +661,7 @@ LimitedFrontier::LimitedFrontier(const Tables &tables, bufins::Context &ctx, con
     : impl_(new Impl(tables, ctx, limits, tuning)) {}
 LimitedFrontier::~LimitedFrontier() = default;
 
-bool LimitedFrontier::run() { return impl_->run(); }
+bool LimitedFrontier::run() { return impl_->run_engine(*impl_); }
 const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_->end.points; }
 int LimitedFrontier::dead_end() const { return impl_->dead_at; }
 bool LimitedFrontier::child_is_sink() const { return impl_->end.child_is_sink; }

@@ -47,7 +47,7 @@ class Walk {
  public:
   using Set = typename E::Set;
 
-  explicit Walk(Workspace &workspace) : T(workspace.T), ctx(workspace.ctx), ws(workspace) {}
+  explicit Walk(Workspace &workspace) : T(workspace.T), ws(workspace) {}
 
   int run(E &e) {
     struct Frame {
@@ -79,7 +79,7 @@ class Walk {
       }
       stack.pop_back();
       if (t->kind == NodeKind::driver) {
-        ctx.wire_done();
+        ws.ctx.wire_done();
         Set s = pop();
         return e.finish(s, t) ? -1 : 0;
       }
@@ -88,14 +88,14 @@ class Walk {
       const double shear =
           T.r0 * Tables::length(up, t) + (up->kind == NodeKind::driver ? T.rd : T.least_gate);
       if (t->right < 0) {
-        ctx.wire_done();
+        ws.ctx.wire_done();
         const Node *k = T.child(t, 0);
         e.edge(top(), Tables::length(t, k), t->index, k->index, false, shear, up);
         if (e.dead(sets.back())) return T.position(t);
         continue;
       }
-      ctx.wire_done();
-      ctx.wire_done();
+      ws.ctx.wire_done();
+      ws.ctx.wire_done();
       Set R = pop();
       Set L = pop();
       const Node *l = T.child(t, 0), *r = T.child(t, 1);
@@ -143,7 +143,6 @@ class Walk {
   }
 
   const Tables &T;
-  bufins::Context &ctx;
   Workspace &ws;
   size_t unchanged_below = 0;
 };
