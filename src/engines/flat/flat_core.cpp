@@ -240,76 +240,6 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
   FLAT_CHECK(ws, s, keep_hull);
 }
 
-// The edge's steps are inlined into edge(), the flat engine's innermost
-// loop; the exported names are for the other engines.
-#define FLAT_CORE_INLINE __attribute__((always_inline)) inline
-
-namespace {
-
-FLAT_CORE_INLINE void best_per_type_inline(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt) {
-  const Tables &T = ws.T;
-  const int nb = T.nb;
-  const double *rb = T.rb, *tb = T.tb;
-  const CandArray &h = s.hull;
-  // The slopes B + rb grow in by_rb order and their best vertices move along
-  // the hull towards smaller loads, so a short hull is walked once; a long
-  // one is searched per type.
-  const FlatCand *v = h.p;
-  if (h.n <= 2 * nb + 8) {
-    int at = 0;
-    for (int j = 0; j < nb; j++) {
-      const int i = ws.T.by_rb[j];
-      const double slope = s.B + rb[i];
-      while (at + 1 < h.n && v[at].q - v[at + 1].q < slope * (v[at].c - v[at + 1].c)) at++;
-      bq[i] = (real_q(s, v[at]) - tb[i]) - (rb[i] * real_c(s, v[at]));
-      bt[i] = v[at].trace;
-    }
-  } else {
-    for (int i = 0; i < nb; i++) {
-      const FlatCand &x = v[best_vertex_at(h, s.B + rb[i])];
-      bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
-      bt[i] = x.trace;
-    }
-  }
-}
-
-FLAT_CORE_INLINE void add_buffered_inline(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py,
-                                          bool merging) {
-  CandArray &h = s.hull;
-  ws.grow(s.a, s.a.n + m);
-  // A newcomer is kept unless the hull vertex of largest load not above its
-  // own (`u`, of the hull before this edge) dominates it. Sheared values of
-  // stored points differ from those of real ones by the same constant.
-  const double stored_shear = s.B + s.shear;
-  auto keep = [&](const Buffered &b, const FlatCand *u) {
-    const double sc = b.c - s.A, sq = (b.q + s.B * sc) + s.D;
-    if (u != nullptr && !beats(sq - stored_shear * sc, u->q - stored_shear * u->c)) return false;
-    s.a.p[s.a.n++] = {sc, sq, ws.make_trace(b.below, py, px, b.type + 1), b.type};
-    return true;
-  };
-  if (merging) {
-    for (int j = m - 1; j >= 0; j--) {
-      const int pos = hull_position(h, buf[j].c - s.A);
-      keep(buf[j], pos < h.n ? h.p + pos : nullptr);
-    }
-    return;
-  }
-  // The hull of the old vertices and the kept newcomers.
-  chain_into_hull(
-      ws, h, m, [&](int j) { return buf[m - 1 - j].c - s.A; },
-      [&](int j, const FlatCand *u) { return keep(buf[m - 1 - j], u) ? s.a.p + (s.a.n - 1) : nullptr; });
-}
-
-}  // namespace
-
-void best_per_type(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt) {
-  best_per_type_inline(ws, s, bq, bt);
-}
-
-void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py, bool merging) {
-  add_buffered_inline(ws, s, buf, m, px, py, merging);
-}
-
 void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, double shear) {
   s.shear = shear;
   add_wire(ws.T, s, k);
@@ -319,7 +249,7 @@ void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, dou
 
   double bq[MAX_BUFFERTYPES];
   int32_t bt[MAX_BUFFERTYPES];
-  best_per_type_inline(ws, s, bq, bt);
+  best_per_type(ws, s, bq, bt);
 
   // Buffered candidates by input capacitance, those dominated by a newcomer
   // of smaller load dropped.
@@ -334,7 +264,7 @@ void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, dou
     buf[m++] = {cb[i], bq[i], sv, bt[i], i};
   }
   if (m == 0) return;
-  add_buffered_inline(ws, s, buf, m, px, py, merging);
+  add_buffered(ws, s, buf, m, px, py, merging);
   // Lazily kept dominated candidates: compact once the set has doubled.
   if (!merging && s.a.n > 2 * s.base_n + 32) compact(ws, s, true);
   FLAT_CHECK(ws, s, !merging);

@@ -494,7 +494,32 @@ inline void add_wire(const Tables &T, Set &s, double k) {
 // Best driven candidate per buffer type (the set's hull must not be empty):
 // bq[i] the real required time at the input of a buffer of type i driving
 // it, bt[i] its trace.
-void best_per_type(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt);
+[[gnu::always_inline]] inline void best_per_type(const Workspace &ws, const FlatSet &s, double *bq, int32_t *bt) {
+  const Tables &T = ws.T;
+  const int nb = T.nb;
+  const double *rb = T.rb, *tb = T.tb;
+  const CandArray &h = s.hull;
+  // The slopes B + rb grow in by_rb order and their best vertices move along
+  // the hull towards smaller loads, so a short hull is walked once; a long
+  // one is searched per type.
+  const FlatCand *v = h.p;
+  if (h.n <= 2 * nb + 8) {
+    int at = 0;
+    for (int j = 0; j < nb; j++) {
+      const int i = ws.T.by_rb[j];
+      const double slope = s.B + rb[i];
+      while (at + 1 < h.n && v[at].q - v[at + 1].q < slope * (v[at].c - v[at + 1].c)) at++;
+      bq[i] = (real_q(s, v[at]) - tb[i]) - (rb[i] * real_c(s, v[at]));
+      bt[i] = v[at].trace;
+    }
+  } else {
+    for (int i = 0; i < nb; i++) {
+      const FlatCand &x = v[best_vertex_at(h, s.B + rb[i])];
+      bq[i] = (real_q(s, x) - tb[i]) - (rb[i] * real_c(s, x));
+      bt[i] = x.trace;
+    }
+  }
+}
 
 // Adds buffered candidates (placed at node px on the edge to py) to the set:
 // buf[0..m) sorted by load, smallest first, each beating the previous one
@@ -502,7 +527,32 @@ void best_per_type(const Workspace &ws, const FlatSet &s, double *bq, int32_t *b
 // load not above its own dominates it (sheared). With `merging` the hull is
 // left as it is (a merge follows); otherwise the kept newcomers are merged
 // into it.
-void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py, bool merging);
+[[gnu::always_inline]] inline void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py,
+                                                bool merging) {
+  CandArray &h = s.hull;
+  ws.grow(s.a, s.a.n + m);
+  // A newcomer is kept unless the hull vertex of largest load not above its
+  // own (`u`, of the hull before this edge) dominates it. Sheared values of
+  // stored points differ from those of real ones by the same constant.
+  const double stored_shear = s.B + s.shear;
+  auto keep = [&](const Buffered &b, const FlatCand *u) {
+    const double sc = b.c - s.A, sq = (b.q + s.B * sc) + s.D;
+    if (u != nullptr && !beats(sq - stored_shear * sc, u->q - stored_shear * u->c)) return false;
+    s.a.p[s.a.n++] = {sc, sq, ws.make_trace(b.below, py, px, b.type + 1), b.type};
+    return true;
+  };
+  if (merging) {
+    for (int j = m - 1; j >= 0; j--) {
+      const int pos = hull_position(h, buf[j].c - s.A);
+      keep(buf[j], pos < h.n ? h.p + pos : nullptr);
+    }
+    return;
+  }
+  // The hull of the old vertices and the kept newcomers.
+  chain_into_hull(
+      ws, h, m, [&](int j) { return buf[m - 1 - j].c - s.A; },
+      [&](int j, const FlatCand *u) { return keep(buf[m - 1 - j], u) ? s.a.p + (s.a.n - 1) : nullptr; });
+}
 
 // The edge from node px to its child py of length k: the set carried up the
 // wire, plus one buffered candidate per type at px. With `merging` a branch
