@@ -707,6 +707,32 @@ void stair_put(std::vector<V> &st, typename std::vector<V>::iterator from, typen
   }
 }
 
+// Slack at the driver of a candidate (q, c) of its child at wire length k1.
+inline double driver_slack(const Tables &T, double k1, double q, double c) {
+  return ((q - ((((T.r0 * 0.5) * T.c0) * k1) * k1)) - (((T.r0 * k1) + T.rd) * c)) - ((T.rd * k1) * T.c0);
+}
+
+// The best slack at the driver over the candidates x of a compacted set
+// (its array by decreasing load, or by increasing load when `increasing`)
+// that the driver may drive (drives(x)), read from the smallest load: a
+// slack above *best goes into *best and its position into *at. False when
+// the driver may drive none.
+template <typename S, typename Drives>
+bool driver_best(const Tables &T, const S &s, double k1, bool increasing, Drives &&drives, double *best, int *at) {
+  bool any = false;
+  for (int j = 0; j < s.a.n; j++) {
+    const int i = increasing ? j : s.a.n - 1 - j;
+    if (!drives(s.a.p[i])) continue;
+    any = true;
+    const double slack = driver_slack(T, k1, s.a.p[i].q, s.a.p[i].c);
+    if (slack > *best) {
+      *best = slack;
+      *at = i;
+    }
+  }
+  return any;
+}
+
 // ---- A frontier's end ----
 //
 // What both frontier engines keep after a run: the driver child's levels,
@@ -719,16 +745,19 @@ struct FrontierEnd {
   std::vector<std::pair<int, int>> refs;  // (level, candidate) of every point
   bool child_is_sink = false;
 
-  // The points off the final levels: best(set, &slack, &at) gives a level's
-  // best slack and its candidate (at < 0: none). An improvement within
-  // rounding of the sums is no improvement: the cheaper point stands.
-  template <typename Best>
-  void make_points(const Workspace &ws, Best &&best) {
+  // The points off the final levels (compacted; loads increasing along
+  // their arrays when `increasing`): each level's best slack at the driver
+  // (wire k1) over the candidates that drives(x) lets the driver drive. An
+  // improvement within rounding of the sums is no improvement: the cheaper
+  // point stands. False when the driver may drive none.
+  template <typename Drives>
+  bool make_points(const Workspace &ws, double k1, bool increasing, Drives &&drives) {
+    bool any = false;
     double so_far = MINUS_INFINITY_TIME;
     for (size_t li = 0; li < levels.size(); li++) {
       double slack = MINUS_INFINITY_TIME;
       int at = -1;
-      best(levels[li].s, &slack, &at);
+      any = driver_best(ws.T, levels[li].s, k1, increasing, drives, &slack, &at) || any;
       if (at < 0 || !(slack > so_far + 1e-12 * std::max(1.0, std::fabs(so_far)))) continue;
       so_far = slack;
       points.push_back({levels[li].cost, levels[li].s.a.p[at].trace, slack});
@@ -737,6 +766,7 @@ struct FrontierEnd {
     // The points' buffers (their traces wait in the buffers field meanwhile).
     const std::vector<int> buffers = ws.buffer_counts();
     for (bufins::FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
+    return any;
   }
 
   // The buffers of point `point`; false when the placement file says "empty

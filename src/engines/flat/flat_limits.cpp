@@ -541,13 +541,12 @@ struct LimCore : LimScratch {
     return M;
   }
 
-  // The driver over a compacted set of its child's candidates (wire k1):
-  // the best slack among those the driver may drive (into *best, from the
-  // smallest load, and its position into *at); false when it may drive none.
-  bool driver_best(const LimSet &s, double k1, double *best, int *at) const {
+  // Whether the driver may drive a compacted candidate of its child (wire k1).
+  auto driver_drives(double k1) const {
     const double wire = (((T.r0 * 0.5) * T.c0) * k1) * k1;
-    auto drives = [&](const LimCand &x) { return fits(driver_gate, x.c + k1 * T.c0, (x.p - wire) - (T.r0 * k1) * x.c); };
-    return flat_core::driver_best(T, s, k1, true, drives, best, at);
+    return [this, k1, wire](const LimCand &x) {
+      return fits(driver_gate, x.c + k1 * T.c0, (x.p - wire) - (T.r0 * k1) * x.c);
+    };
   }
 };
 
@@ -596,7 +595,8 @@ struct FlatLimited::Impl : LimWalker<LimSet> {
     compact(final_set, driver_only, 0.0);
     const Node *k = T.child(t, 0);
     child_is_sink = k->kind == NodeKind::sink;
-    return driver_best(final_set, Tables::length(t, k), &answer, &winner);
+    const double k1 = Tables::length(t, k);
+    return driver_best(T, final_set, k1, true, driver_drives(k1), &answer, &winner);
   }
 
   void forget() {
@@ -644,9 +644,7 @@ struct LimitedFrontier::Impl : LimWalker<Levels> {
     const Node *k = T.child(t, 0);
     end.child_is_sink = k->kind == NodeKind::sink;
     const double k1 = Tables::length(t, k);
-    bool any = false;
-    end.make_points(ws, [&](const LimSet &s, double *best, int *at) { any = driver_best(s, k1, best, at) || any; });
-    return any;
+    return end.make_points(ws, k1, true, driver_drives(k1));
   }
 
   void forget() {

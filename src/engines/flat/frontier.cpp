@@ -356,9 +356,7 @@ bool CostFrontier::Impl::finish(Levels &ls, const Node *driver) {
   const Node *child = T.child(driver, 0);
   end.child_is_sink = child->kind == NodeKind::sink;
   const double k1 = Tables::length(driver, child);
-  end.make_points(ws, [&](const FlatSet &s, double *best, int *at) {
-    driver_best(T, s, k1, false, [](const FlatCand &) { return true; }, best, at);
-  });
+  end.make_points(ws, k1, false, [](const FlatCand &) { return true; });
   return true;
 }
 

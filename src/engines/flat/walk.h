@@ -165,30 +165,4 @@ int run_walk(E &e, Workspace &ws, int young) {
   return dead;
 }
 
-// Slack at the driver of a candidate (q, c) of its child at wire length k1.
-inline double driver_slack(const Tables &T, double k1, double q, double c) {
-  return ((q - ((((T.r0 * 0.5) * T.c0) * k1) * k1)) - (((T.r0 * k1) + T.rd) * c)) - ((T.rd * k1) * T.c0);
-}
-
-// The best slack at the driver over the candidates x of a compacted set
-// (its array by decreasing load, or by increasing load when `increasing`)
-// that the driver may drive (drives(x)), read from the smallest load: a
-// slack above *best goes into *best and its position into *at. False when
-// the driver may drive none.
-template <typename S, typename Drives>
-bool driver_best(const Tables &T, const S &s, double k1, bool increasing, Drives &&drives, double *best, int *at) {
-  bool any = false;
-  for (int j = 0; j < s.a.n; j++) {
-    const int i = increasing ? j : s.a.n - 1 - j;
-    if (!drives(s.a.p[i])) continue;
-    any = true;
-    const double slack = driver_slack(T, k1, s.a.p[i].q, s.a.p[i].c);
-    if (slack > *best) {
-      *best = slack;
-      *at = i;
-    }
-  }
-  return any;
-}
-
 }  // namespace flat_core
