@@ -16,7 +16,7 @@ namespace flat_core {
 MaxSlack::MaxSlack(const Tables &tables, bufins::Context &context, int young_records)
     : T(tables), ws_(tables, context), young_(young_records) {}
 
-MaxSlack::~MaxSlack() { discard(final_); }
+MaxSlack::~MaxSlack() { ws_.release(final_, false); }
 
 FlatSet MaxSlack::leaf(const Node *t) {
   FlatSet s = sink_set<FlatSet>(ws_, t);
@@ -36,9 +36,7 @@ bool MaxSlack::finish(FlatSet &s, const Node *t) {
   // Not pruned by the shear, so that the listing shows every candidate
   // that reached the driver undominated.
   compact(ws_, final_, false, false);
-  const Node *k = T.child(t, 0);
-  child_is_sink_ = k->kind == NodeKind::sink;
-  const double k1 = Tables::length(t, k);
+  const double k1 = T.driver_wire(t, &child_is_sink_);
   // Smallest load first, as the list engine meets them.
   driver_best(T, final_, k1, false, [](const FlatCand &) { return true; }, &answer_, &winner_);
   return true;

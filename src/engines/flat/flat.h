@@ -42,7 +42,6 @@ class MaxSlack {
 
   // Used by the walk (walk.h).
   using Set = FlatSet;
-  void discard(FlatSet &s) { ws_.release(s, false); }
   static bool collect_now() { return true; }
   Set leaf(const Node *sink);
   void edge(Set &s, double k, int px, int py, bool merging, double shear, const Node *) {

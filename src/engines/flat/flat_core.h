@@ -94,6 +94,12 @@ struct Tables {
   int position(const Node *t) const { return static_cast<int>(t - nodes); }
   static double length(const Node *a, const Node *b) { return std::fabs(a->x - b->x) + std::fabs(a->y - b->y); }
   static double load(const Node *sink) { return sink->load / 1000.0; }
+  // The length of the driver's wire; *sink: whether the driver's child is a sink.
+  double driver_wire(const Node *driver, bool *sink) const {
+    const Node *k = child(driver, 0);
+    *sink = k->kind == NodeKind::sink;
+    return length(driver, k);
+  }
 };
 
 struct FlatCand {

@@ -161,10 +161,6 @@ struct LimCore : LimScratch {
   }
 
   // ---- Storage (the workspace's, counted as the flat engine's) ----
-  template <typename S>
-  void discard(S &s) {
-    ws.release(s, false);
-  }
   // Drops the levels a compaction emptied.
   void drop_empty(Levels &ls) {
     auto emptied = [&](Level &l) {
@@ -586,23 +582,21 @@ struct FlatLimited::Impl : LimWalker<LimSet> {
   double answer = MINUS_INFINITY_TIME;
 
   using LimWalker::LimWalker;
-  ~Impl() { discard(final_set); }
+  ~Impl() { ws.release(final_set, false); }
 
   // At the driver: the driver's wire and gate over its child's candidates.
   bool finish(LimSet &s, const Node *t) {
     final_set = s;
     s = LimSet{};
     compact(final_set, driver_only, 0.0);
-    const Node *k = T.child(t, 0);
-    child_is_sink = k->kind == NodeKind::sink;
-    const double k1 = Tables::length(t, k);
+    const double k1 = T.driver_wire(t, &child_is_sink);
     return driver_best(T, final_set, k1, true, driver_drives(k1), &answer, &winner);
   }
 
   void forget() {
     answer = MINUS_INFINITY_TIME;
     winner = -1;
-    discard(final_set);
+    ws.release(final_set, false);
   }
 };
 
@@ -635,22 +629,20 @@ struct LimitedFrontier::Impl : LimWalker<Levels> {
   flat_core::FrontierEnd<LimSet> end;
 
   using LimWalker::LimWalker;
-  ~Impl() { discard(end.levels); }
+  ~Impl() { ws.release(end.levels, false); }
 
   // At the driver: every level's best slack that the driver's gate allows.
   bool finish(Levels &ls, const Node *t) {
     end.levels = std::move(ls);
     compact(end.levels, driver_only, 0.0);
-    const Node *k = T.child(t, 0);
-    end.child_is_sink = k->kind == NodeKind::sink;
-    const double k1 = Tables::length(t, k);
+    const double k1 = T.driver_wire(t, &end.child_is_sink);
     return end.make_points(ws, k1, true, driver_drives(k1));
   }
 
   void forget() {
     end.points.clear();
     end.refs.clear();
-    discard(end.levels);
+    ws.release(end.levels, false);
   }
 };
 

@@ -94,8 +94,7 @@ struct CostFrontier::Impl : Scratch {
   Stats stats;
 
   Impl(const Tables &tables, bufins::Context &ctx, int young_records) : T(tables), ws(tables, ctx), young(young_records) {}
-  ~Impl() { discard(end.levels); }
-  void discard(Levels &ls) { ws.release(ls, false); }
+  ~Impl() { ws.release(end.levels, false); }
 
   void read_areas() {
     unit = 0;
@@ -353,9 +352,7 @@ void CostFrontier::Impl::run() {
 bool CostFrontier::Impl::finish(Levels &ls, const Node *driver) {
   end.levels = std::move(ls);
   for (Level &l : end.levels) compact(ws, l.s, false, false);
-  const Node *child = T.child(driver, 0);
-  end.child_is_sink = child->kind == NodeKind::sink;
-  const double k1 = Tables::length(driver, child);
+  const double k1 = T.driver_wire(driver, &end.child_is_sink);
   end.make_points(ws, k1, false, [](const FlatCand &) { return true; });
   return true;
 }

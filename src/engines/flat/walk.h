@@ -25,7 +25,6 @@
 //   bool dead(const Set &)                       true: nothing of the subtree can
 //                                                be driven (the walk ends there)
 //   bool finish(Set &, const Node *driver)
-//   void discard(Set &)                          a set left when the walk stops
 // run() returns -1 when finish() accepted, else the table position below
 // which no candidate was left (0: the driver's own stage).
 //
@@ -113,9 +112,9 @@ class Walk {
     return 0;
   }
 
-  // Hands the sets left on the stack to e.discard.
-  void discard(E &e) {
-    for (Set &s : sets) e.discard(s);
+  // Frees the sets left on the stack.
+  void discard() {
+    for (Set &s : sets) ws.release(s, false);
     sets.clear();
   }
 
@@ -148,7 +147,7 @@ class Walk {
 };
 
 // A run of e from an empty pool (young: see Workspace::start_pool): the
-// walk's dead end, or -1. The sets the walk leaves go to e.discard whatever
+// walk's dead end, or -1. The sets the walk leaves are freed whatever
 // happens.
 template <typename E>
 int run_walk(E &e, Workspace &ws, int young) {
@@ -158,10 +157,10 @@ int run_walk(E &e, Workspace &ws, int young) {
   try {
     dead = walk.run(e);
   } catch (...) {
-    walk.discard(e);
+    walk.discard();
     throw;
   }
-  walk.discard(e);
+  walk.discard();
   return dead;
 }
 
