@@ -19,16 +19,19 @@ using flat_core::Tables;
 
 namespace {
 
-// Table positions of the tree reached from the driver in pre-order, and the
-// parent of each (-1 for the driver and for nodes it does not reach).
-void preorder(const Tables &T, std::vector<int> &order, std::vector<int> &parent) {
-  const int in_use = T.n_nodes;
+// The wires of the tree reached from the driver bottom-up (the reverse of
+// one pre-order), every child before its parent: load[k] (sized to the
+// tables; a sink's own load preset) is complete when wire(p, k, c, e) sees
+// the wire from p down to k, with c = c0·len + load[k] and e =
+// r0·len·(c0·len/2 + load[k]) its load and own delay seen from p. Returns
+// the node count.
+template <typename Wire>
+size_t bottom_up(const Tables &T, std::vector<double> &load, Wire &&wire) {
   const Node *nodes = T.nodes;
-  order.clear();
-  order.reserve(static_cast<size_t>(in_use));
-  parent.assign(static_cast<size_t>(in_use), -1);
-  if (in_use == 0) return;
-  std::vector<int> stack{0};
+  std::vector<int> order, parent(static_cast<size_t>(T.n_nodes), -1);
+  order.reserve(parent.size());
+  std::vector<int> stack;
+  if (T.n_nodes > 0) stack.push_back(0);
   while (!stack.empty()) {
     int p = stack.back();
     stack.pop_back();
@@ -41,25 +44,12 @@ void preorder(const Tables &T, std::vector<int> &order, std::vector<int> &parent
       stack.push_back(kp);
     }
   }
-}
-
-double wire_length(const Tables &T, int p, int k) { return Tables::length(T.nodes + p, T.nodes + k); }
-
-// The wires of the tree bottom-up, every child before its parent: load[k]
-// (sized to the tables; a sink's own load preset) is complete when
-// wire(p, k, c, e) sees the wire from p down to k, with c = c0·len +
-// load[k] and e = r0·len·(c0·len/2 + load[k]) its load and own delay seen
-// from p. Returns the node count.
-template <typename Wire>
-size_t bottom_up(const Tables &T, std::vector<double> &load, Wire &&wire) {
-  std::vector<int> order, parent;
-  preorder(T, order, parent);
   load.assign(parent.size(), 0.0);
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     const int k = *it, p = parent[k];
-    if (T.nodes[k].kind == NodeKind::sink) load[k] = Tables::load(T.nodes + k);
+    if (nodes[k].kind == NodeKind::sink) load[k] = Tables::load(nodes + k);
     if (p < 0) continue;
-    const double len = wire_length(T, p, k);
+    const double len = Tables::length(nodes + p, nodes + k);
     wire(p, k, T.c0 * len + load[k], T.r0 * len * (T.c0 * len / 2.0 + load[k]));
   }
   return parent.size();
