@@ -161,12 +161,9 @@ CostGoal parse_cost_option(const cmdline::Option &option) {
       break;
     case KEY_BUDGET: {
       g.kind = CostObjective::BUDGET;
-      const char *p = text;
-      bool digits = *p != '\0';
-      for (; *p; p++) digits = digits && std::isdigit(static_cast<unsigned char>(*p));
-      errno = 0;
-      g.budget = digits ? std::strtoll(text, nullptr, 10) : -1;
-      if (!digits || errno == ERANGE) bad("a cost (an integer from 0 up)");
+      // Checked here, turned into the library's units of cost once it is read
+      // (budget_in_units): here in whole units.
+      if (!bufins::cost_units(option.value, 0, &g.budget)) bad("a cost (a number from 0 up, such as 12 or 16.26)");
       break;
     }
     case KEY_WITHIN: {
@@ -296,6 +293,7 @@ Options parse_command_line(int argc, char **argv) {
         cost_key = opt.key;
         cost_name = opt.name;
         o.cost = parse_cost_option(opt);
+        o.budget = opt.value;
         break;
       case KEY_FRONTIER:
         if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a file name");
@@ -509,6 +507,12 @@ void progress_stop() {
   progress_next = LLONG_MAX;
   if (progress_shown >= 0) std::fprintf(stderr, "\r%40s\r", "");
   progress_shown = -1;
+}
+
+long long budget_in_units(const std::string &budget, int area_decimals) {
+  long long units = 0;
+  bufins::cost_units(budget, area_decimals, &units);
+  return units;
 }
 
 CostGoal cost_option_value(const cmdline::Option &option, const std::string &which) {
