@@ -131,7 +131,7 @@ def test_bad_options_raise(nets):
                      (dict(objective="target"), "needs value="),
                      (dict(objective="within", value="-5%"), "is not a distance from the best slack"),
                      (dict(objective="within", value="x%"), "is not a distance from the best slack"),
-                     (dict(objective="budget", value=2.5), "is not a cost"),
+                     (dict(objective="budget", value=-2.5), "is not a cost"),
                      (dict(objective="max_slack", value=3), "takes no value"),
                      (dict(max_slew=-1), "is not a limit"),
                      (dict(segments=-1), "must not be negative")]:
