@@ -408,10 +408,15 @@ std::string check_set(const Workspace &ws, const FlatSet &s, bool hull_covers) {
   }
   // Convex, and (with hull_covers) above every candidate, up to rounding of
   // the values the pending update was folded into.
-  // x.c < m.c < o.c: m clearly below (above) the chord from x to o.
+  // x.c < m.c < o.c: m clearly below (above) the chord from x to o. Each
+  // required time carries a rounding error of its own magnitude's last bits,
+  // not of the differences': with required times near 1e16 the differences
+  // are a few units and whole ulps, so the margin also scales with |q|.
   auto side = [](const FlatCand &x, const FlatCand &m, const FlatCand &o, int sign) {
     const double lhs = (m.q - o.q) * (x.c - o.c), rhs = (x.q - o.q) * (m.c - o.c);
-    return sign * (lhs - rhs) > 1e-9 * (std::fabs(lhs) + std::fabs(rhs) + 1e-30);
+    const double q_error = 1e-12 * (std::fabs(x.q) + std::fabs(m.q) + std::fabs(o.q));
+    return sign * (lhs - rhs) >
+           1e-9 * (std::fabs(lhs) + std::fabs(rhs) + 1e-30) + q_error * (std::fabs(x.c - o.c) + std::fabs(m.c - o.c));
   };
   auto below_chord = [&](const FlatCand &x, const FlatCand &m, const FlatCand &o) { return side(x, m, o, 1); };
   auto above_chord = [&](const FlatCand &x, const FlatCand &m, const FlatCand &o) { return side(x, m, o, -1); };
