@@ -94,7 +94,7 @@ const cmdline::Program &program_table() {
           {'q', 'q', "quiet", nullptr, "print no warnings about the input files"},
           {KEY_MIN_COST, 0, "min-cost", nullptr, "the maximum slack at the least cost (cost: the sum of the buffers' area=)"},
           {KEY_TARGET, 0, "target", "S", "the least cost whose slack is at least S (exit status 2 when none is)"},
-          {KEY_BUDGET, 0, "budget", "W", "the best slack of cost at most W (an integer)"},
+          {KEY_BUDGET, 0, "budget", "W", "the best slack of cost at most W (decimals beyond the areas' are dropped)"},
           {KEY_WITHIN, 0, "within", "D[%]",
            "the least cost whose slack is within D of the best slack (with %: P percent of |best slack|)"},
           {KEY_FRONTIER, 0, "frontier", "FILE",
