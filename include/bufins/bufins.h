@@ -104,6 +104,10 @@ struct Options {
   // Called about every 64 wires with the wires done and their total;
   // returning false cancels the run.
   std::function<bool(long long done, long long total)> progress;
+  // The same, with a cost objective's most cost levels of one subtree so far
+  // (0 before the first merge; the frontier's work grows with it); when
+  // given it is called instead of `progress`.
+  std::function<bool(long long done, long long total, long long cost_levels)> progress_levels;
   // Bytes the run's candidates and traces may hold (checked about every 64
   // wires); beyond it MemoryLimitExceeded. 0: no limit.
   double memory_limit = 0.0;

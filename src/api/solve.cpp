@@ -102,6 +102,10 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
   const flat_core::Tables T(*net, lib);
   Context ctx;
   ctx.progress = o.progress;
+  if (o.progress_levels)
+    ctx.progress = [&ctx, f = o.progress_levels](long long done, long long total) {
+      return f(done, total, ctx.cost_levels);
+    };
   ctx.memory_limit = o.memory_limit;
   ctx.total_wires = static_cast<long long>(net->nodes.size()) - 1;
   ctx.start();

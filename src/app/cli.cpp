@@ -454,6 +454,7 @@ constexpr long long kProgressStride = 64;  // wires between two looks at the clo
 long long progress_total = 1;
 timespec progress_began;
 int progress_shown = -1;
+long long levels_shown = 0;
 
 double seconds_since(const timespec &t) {
   timespec now;
@@ -466,9 +467,14 @@ void progress_line() {
   if (seconds_since(progress_began) < 1.0) return;
   long long share = progress_count * 100 / progress_total;
   int percent = static_cast<int>(share > 100 ? 100 : share);
-  if (percent == progress_shown) return;
-  std::fprintf(stderr, "\rbufins: %3d%% of the net done", percent);
+  if (percent == progress_shown && progress_levels == levels_shown) return;
+  // A frontier run also shows its cost levels, which its work grows with.
+  if (progress_levels > 0)
+    std::fprintf(stderr, "\rbufins: %3d%% of the net done, %lld cost levels", percent, progress_levels);
+  else
+    std::fprintf(stderr, "\rbufins: %3d%% of the net done", percent);
   progress_shown = percent;
+  levels_shown = progress_levels;
 }
 
 }  // namespace
@@ -476,6 +482,7 @@ void progress_line() {
 void progress_start_wires(long long wires) {
   progress_report = progress_line;
   progress_count = 0;
+  progress_levels = levels_shown = 0;
   progress_next = LLONG_MAX;
   progress_shown = -1;
   if (!isatty(STDERR_FILENO)) return;
@@ -505,7 +512,7 @@ void progress_start(Node *root) {
 
 void progress_stop() {
   progress_next = LLONG_MAX;
-  if (progress_shown >= 0) std::fprintf(stderr, "\r%40s\r", "");
+  if (progress_shown >= 0) std::fprintf(stderr, "\r%60s\r", "");
   progress_shown = -1;
 }
 

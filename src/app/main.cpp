@@ -111,8 +111,9 @@ bufins::Options flat_options(const Options &opt, const bufins::Library &library)
   o.memory_limit = mib * 1048576.0;
   // The progress line of a terminal (cli.cpp) follows the engine's count.
   if (progress_next != LLONG_MAX)
-    o.progress = [](long long done, long long) {
+    o.progress_levels = [](long long done, long long, long long levels) {
       progress_count = done;
+      progress_levels = levels;
       progress_report();
       return true;
     };

@@ -53,6 +53,7 @@ RecordPool<RLnode> rlnode_pool;
 RecordPool<RTnode> rtnode_pool;
 
 long long progress_count = 0;
+long long progress_levels = 0;
 long long progress_next = LLONG_MAX;
 void (*progress_report)() = nullptr;
 

@@ -234,6 +234,7 @@ double distance(const Node *t, const Node *t1);
 // The driver installs the report (progress_report is null until then, and
 // progress_next keeps it from being called).
 extern long long progress_count;
+extern long long progress_levels;  // a frontier run's cost levels (0: none shown)
 extern long long progress_next;
 extern void (*progress_report)();
 

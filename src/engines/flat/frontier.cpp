@@ -170,6 +170,7 @@ struct CostFrontier::Impl {
       for (Level &lv : *side) compact(ws, lv.s, false);
     Levels M = merge(L, R, t->index, shear);
     stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
+    ws.ctx.cost_levels = stats.max_levels;
     recycle(L);
     recycle(R);
     return M;
