@@ -477,9 +477,9 @@ struct Fields {
 
   // A named field's value as a decimal in plain notation (digits with at
   // most one '.', "3.75", ".5", "2."), from 0 to MAX_AREA with at most
-  // bufins::max_area_decimals decimals: its whole part and its decimals'
-  // digits, as written (trailing zeros count: the user chose the precision).
-  void named_decimal(const std::string &key, const std::string &value, long long *whole, std::string *fraction) {
+  // bufins::max_area_decimals decimals; returns its number of decimals as
+  // written (trailing zeros count: the user chose the precision).
+  int named_decimal(const std::string &key, const std::string &value) {
     const size_t point = value.find('.');
     const std::string w = value.substr(0, point), f = point == std::string::npos ? "" : value.substr(point + 1);
     bool digits = !(w.empty() && f.empty());
@@ -494,8 +494,7 @@ struct Fields {
     if (!bufins::cost_units(value, 0, &units) || units > MAX_AREA ||
         (units == MAX_AREA && f.find_first_not_of('0') != std::string::npos))
       input_error(file, line, "%s: %s=%s exceeds %lld, the largest area", what, key.c_str(), value.c_str(), MAX_AREA);
-    *whole = units;
-    *fraction = f;
+    return static_cast<int>(f.size());
   }
 };
 
@@ -1099,8 +1098,7 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
   struct WrittenArea {
     size_t type;
     long line;
-    long long whole;
-    std::string fraction;
+    int decimals;
     std::string text;
   };
   std::vector<WrittenArea> areas;
@@ -1132,8 +1130,7 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
     t.output_resistance = res;
     f.named([&](const std::string &key, const std::string &value) {
       if (key == "area") {
-        areas.push_back({types.size(), number, 0, std::string(), value});
-        f.named_decimal(key, value, &areas.back().whole, &areas.back().fraction);
+        areas.push_back({types.size(), number, f.named_decimal(key, value), value});
       } else if (key == "max_cap")
         t.max_cap = f.named_real(key, value);
       else
@@ -1142,11 +1139,10 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
     types.push_back(std::move(t));
   });
   // Every area in units of the library's last decimal.
+  const WrittenArea *finest = nullptr;  // the first line with the most decimals
   for (const WrittenArea &a : areas)
-    lib.area_decimals = std::max(lib.area_decimals, static_cast<int>(a.fraction.size()));
-  const WrittenArea *finest = nullptr;
-  for (const WrittenArea &a : areas)
-    if (finest == nullptr || a.fraction.size() > finest->fraction.size()) finest = &a;
+    if (finest == nullptr || a.decimals > finest->decimals) finest = &a;
+  if (finest != nullptr) lib.area_decimals = finest->decimals;
   for (const WrittenArea &a : areas) {
     long long units = 0;
     bufins::cost_units(a.text, lib.area_decimals, &units);
