@@ -1262,8 +1262,8 @@ PYBIND11_MODULE(_bufins, m) {
            "The final net file (.finalnet) the bufins program writes for this result.")
       .def("__repr__", [](const ResultObj &o) {
         char b[200];
-        std::snprintf(b, sizeof b, "<bufins.Result %s: slack %.10g, %d buffers, cost %lld>", o.status.c_str(),
-                      o.r.slack, o.r.buffers, o.r.cost);
+        std::snprintf(b, sizeof b, "<bufins.Result %s: slack %.10g, %d buffers, cost %s>", o.status.c_str(),
+                      o.r.slack, o.r.buffers, bufins::cost_text(o.r.cost, o.area_decimals).c_str());
         return std::string(b);
       });
 
