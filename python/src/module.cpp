@@ -232,6 +232,11 @@ std::string decimal_text(const py::handle &h) {
     return t;
   }
   if (py::isinstance(h, decimal)) return py::str(format_of(h, "f"));
+  // Other integers (numpy's) by their index, other numbers as a float.
+  if (PyObject *index = PyNumber_Index(h.ptr())) return py::str(py::reinterpret_steal<py::object>(index));
+  PyErr_Clear();
+  if (PyObject *f = PyNumber_Float(h.ptr())) return decimal_text(py::reinterpret_steal<py::object>(f));
+  PyErr_Clear();
   return "";
 }
 

@@ -138,6 +138,8 @@ def test_decimal_areas(nets, tmp_path, run_bufins):
         assert r.frontier["cost"].dtype == np.float64 and 16.26 in r.frontier["cost"]
     cli = run_bufins(nets["demo"][0], str(tmp_path / "d.lib"), 3, ["--budget=16.265"])
     assert cli.status == 0 and cli.cost_text == "16.26" and cli.cost == r.cost
+    assert bufins.BufferType("b", 1, 1, 1, area=np.int64(3)).area == 3  # numpy numbers as Python's
+    assert bufins.BufferType("b", 1, 1, 1, area=np.float32(0.5)).area == decimal.Decimal("0.5")
     for bad in ("1e3", 1.2345678, "1000000000.5"):
         with pytest.raises(ValueError, match="is not an integer from 0"):
             bufins.BufferType("b", 1, 1, 1, area=bad)
