@@ -45,7 +45,15 @@ std::string lib_text(const TestNet &net) {
       std::snprintf(buf, sizeof buf, " max_cap=%.17g", b.max_cap_file);
       s << buf;
     }
-    if (b.area != 1) s << " area=" << b.area;
+    if (net.area_decimals > 0) {
+      std::string digits = std::to_string(b.area);
+      if (digits.size() <= static_cast<size_t>(net.area_decimals))
+        digits.insert(0, static_cast<size_t>(net.area_decimals) + 1 - digits.size(), '0');
+      digits.insert(digits.size() - static_cast<size_t>(net.area_decimals), ".");
+      s << " area=" << digits;
+    } else if (b.area != 1) {
+      s << " area=" << b.area;
+    }
     s << "\n";
   }
   return s.str();

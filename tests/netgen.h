@@ -27,13 +27,14 @@ struct TestNet {
   };
   struct Buf {
     double cap_file, delay, res;
-    long long area = 1;  // written as area= when not 1
+    long long area = 1;  // in units of 10^-area_decimals; written as area= when not 1 (always with decimals)
     double max_cap_file = -1.0;  // max_cap= of the buffer line; < 0: none
   };
   std::vector<Sink> sinks;
   std::vector<Cand> cands;
   std::vector<std::pair<int, int>> edges;  // (parent, child), file order
   std::vector<Buf> lib;
+  int area_decimals = 0;  // area= written with this many decimals
 };
 
 // Buffer placements: (start node, end node) -> 1-based buffer type.

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <map>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "def.h"
@@ -46,6 +47,13 @@ void pick_areas(std::mt19937 &rng, TestNet &net, int t) {
       default:
         b.area = far[uni(0, 1)];
     }
+  // Areas with decimals (the SKY130 buffers', in hundredths of a um^2, and
+  // 0): the reader holds them in units of the last decimal.
+  if (t % 10 == 6) {
+    const long long sky[] = {375, 500, 751, 1126, 0};
+    net.area_decimals = 2;
+    for (auto &b : net.lib) b.area = sky[uni(0, 4)];
+  }
 }
 
 struct Checked {
@@ -117,6 +125,8 @@ TEST(FrontierTest, EqualsExhaustiveSearchAtEveryCost) {
     const int segments = trial % 3;
     reset_globals();
     load_into_tables(net);
+    ASSERT_EQ(buffer_area_decimals, net.lib.empty() ? 0 : net.area_decimals);
+    for (size_t i = 0; i < net.lib.size(); i++) ASSERT_EQ(buffer_area[i], net.lib[i].area);
     if (segments) wire_segment(segments);
     const TestNet used = tables_as_net(net);
     double assignments = std::pow(static_cast<double>(used.lib.size() + 1), buffer_sites(used));
@@ -327,12 +337,73 @@ TEST(FrontierTest, EndToEndObjectivesAndChecks) {
 
   // Usage errors: another engine, two objectives, bad values.
   for (const char *bad : {"-a list --min-cost", "-a fast --frontier=x.csv", "--min-cost --budget=3", "--target=abc",
-                          "--budget=-1", "--budget=2.5", "--within=-1", "--within=x%", "--frontier=",
+                          "--budget=-1", "--budget=1e3", "--within=-1", "--within=x%", "--frontier=",
                           "--max-memory=-1", "--max-memory=x"}) {
     RunResult r = run_bufins(std::string(bad) + " -m 0 -f n.net -b n.lib", "", dir);
     EXPECT_EQ(r.status, 1) << bad;
     EXPECT_NE(r.err.find("Usage:"), std::string::npos) << bad << ": " << r.err;
   }
+  run_shell("rm -rf '" + dir + "'");
+}
+
+// Decimal areas end to end: every cost bufins prints (report line, CSV,
+// JSON report) has the library's decimals and is the exact sum of the placed
+// buffers' areas that bufins-check finds; a budget of more decimals is
+// rounded down to the library's; -j and the frontier agree.
+TEST(FrontierTest, DecimalAreasEndToEnd) {
+  const std::string dir = make_temp_dir();
+  std::mt19937 rng(4242);
+  GenOptions opt;
+  opt.min_sinks = 10;
+  opt.max_sinks = 14;
+  opt.min_types = 3;
+  opt.max_types = 3;
+  TestNet net = random_net(rng, opt);
+  write_net_files(net, dir, "n");
+  std::string lib;
+  const char *areas[] = {"3.75", "5.00", "7.51"};
+  {
+    std::istringstream in(lib_text(net));
+    std::string line;
+    for (int i = 0; std::getline(in, line); i++) lib += line + " area=" + areas[i] + "\n";
+  }
+  write_file(dir + "/n.lib", lib);
+  RunResult all = run_bufins("-m 2 -f n.net -b n.lib --frontier=n.csv -j n.json", "", dir);
+  ASSERT_EQ(all.status, 0) << all.err;
+  const std::string csv = read_file(dir + "/n.csv");
+  std::vector<std::pair<std::string, double>> pts;  // (cost as printed, slack)
+  for (size_t at = csv.find('\n') + 1; at < csv.size(); at = csv.find('\n', at) + 1) {
+    const std::string row = csv.substr(at, csv.find('\n', at) - at);
+    const std::string cost = row.substr(0, row.find(','));
+    ASSERT_EQ(cost.size() - cost.find('.'), 3u) << row;  // two decimals
+    pts.push_back({cost, std::stod(row.substr(row.rfind(',') + 1))});
+  }
+  ASSERT_GE(pts.size(), 3u);
+  EXPECT_EQ(pts.front().first, "0.00");
+  const std::string json = read_file(dir + "/n.json");
+  EXPECT_NE(json.find("\"cost\": " + pts.back().first + ",\n"), std::string::npos) << json.substr(0, 2000);
+  EXPECT_EQ(printed(all.out, "The cost of the inserted buffers is :"), pts.back().first);
+  const size_t mid = pts.size() / 2;
+  for (const std::string &option : {std::string("--min-cost"), "--budget=" + pts[mid].first,
+                                    "--budget=" + pts[mid].first + "99", "--target=" + std::to_string(pts[mid].second)}) {
+    SCOPED_TRACE(option);
+    const std::string &want = option == "--min-cost" ? pts.back().first : pts[mid].first;
+    RunResult r = run_bufins("-m 2 -f n.net -b n.lib " + option, "", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(printed(r.out, "The cost of the inserted buffers is :"), want);
+    RunResult k = run_shell("cd '" + dir + "' && '" + BUFINS_CHECK_BINARY + "' --segment 2 n.net n.lib n.buf");
+    ASSERT_EQ(k.status, 0) << k.err;
+    EXPECT_EQ(printed(k.out, "Cost (sum of areas) :"), want);
+  }
+  // A budget below the least buffer's area, rounded down: the unbuffered net.
+  RunResult none = run_bufins("-m 2 -f n.net -b n.lib --budget=0.009", "", dir);
+  EXPECT_EQ(none.status, 0) << none.err;  // the unbuffered net costs 0.00
+  EXPECT_EQ(printed(none.out, "The cost of the inserted buffers is :"), "0.00");
+#ifdef BUFINS_PLOT_BINARY
+  RunResult pic = run_shell("cd '" + dir + "' && '" + BUFINS_PLOT_BINARY + "' --mark=" + pts[mid].first +
+                            " -p f.svg n.csv && '" + BUFINS_PLOT_BINARY + "' -p g.svg n.json");
+  EXPECT_EQ(pic.status, 0) << pic.err;
+#endif
   run_shell("rm -rf '" + dir + "'");
 }
 

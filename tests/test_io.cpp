@@ -18,6 +18,7 @@
 #include <functional>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -218,6 +219,43 @@ TEST(LibraryReader, SixtyFourTypesFillTheTablesAndTheSixtyFifthIsRejected) {
   EXPECT_DOUBLE_EQ(rb[63], 5.0);
 
   EXPECT_INPUT_ERROR(read_lib("# 65 types\n" + lib + "buffer 65 165 5\n"), "t.lib:66: more than 64 buffer types");
+}
+
+// area= in decimals: a library's areas in units of its most decimals
+// (trailing zeros count), plain decimal notation only, at most 6 decimals,
+// at most 1e9, and at most 1e12 units.
+TEST(LibraryReader, DecimalAreasAreHeldInUnitsOfTheLibrarysLastDecimal) {
+  struct Case {
+    std::string areas;  // one area= per line
+    int decimals;
+    std::vector<long long> units;
+  } cases[] = {{"1.5 0.25 3.750", 3, {1500, 250, 3750}},
+               {"3.75 5.00 7.51", 2, {375, 500, 751}},
+               {"1. .5 2", 1, {10, 5, 20}},
+               {"7 0 1000000000", 0, {7, 0, 1000000000}},
+               {"1000000.000000 0.000001", 6, {1000000000000LL, 1}}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.areas);
+    std::istringstream words(c.areas);
+    std::string lib, a;
+    while (words >> a) lib += "buffer 1 2 3 area=" + a + "\n";
+    reset_globals();
+    read_lib(lib);
+    EXPECT_EQ(buffer_area_decimals, c.decimals);
+    for (size_t i = 0; i < c.units.size(); i++) EXPECT_EQ(buffer_area[i], c.units[i]) << i;
+    const bufins::Library back = library_from_tables();
+    EXPECT_EQ(back.area_decimals, c.decimals);
+  }
+  for (const char *bad : {"1e3", "-1", "+1", "1.5.0", ".", "", "0x10", "1,5", " 1"})
+    EXPECT_INPUT_ERROR(read_lib(std::string("buffer 1 2 3\nbuffer 1 2 3 area=") + bad + "\n"),
+                       "^t.lib:2: buffer line: area=.* is not a number from 0 to 1000000000 in decimals");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 2 3 area=1.2345678\n"), "t.lib:1: buffer line: area=1.2345678 has 7 decimals; at most 6");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 2 3 area=1000000000.5\n"), "t.lib:1: .*exceeds 1000000000, the largest area");
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 2 3 area=99999999999999999999\n"), "t.lib:1: .*exceeds 1000000000");
+  // 2e6 with the six decimals of another line is 2e12 units.
+  EXPECT_INPUT_ERROR(read_lib("buffer 1 2 3 area=2000000\nbuffer 1 2 3 area=0.000001\n"),
+                     "^t.lib:1: buffer line: area=2000000 is too large for areas of 6 decimals \\(line 2 writes "
+                     "0.000001\\)");
 }
 
 TEST(LibraryReader, BadBufferLinesAndUnreadableFilesFail) {

@@ -278,6 +278,21 @@ TEST(LibertyEndToEnd, ProgramListsWritesAndRefuses) {
   InputLib(f.get(), "out.lib");
   EXPECT_EQ(n_buffertype, 1);
   EXPECT_DOUBLE_EQ(rb[0], 1000.0);
+  // --exact-areas: the area as the file gives it, read back in its decimals;
+  // the shipped SKY130 library is what it writes.
+  r = run_shell("cd '" + d.path + "' && '" + kLiberty + "' made.lib --cells=A$ --slew=10 --exact-areas -o exact.lib");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(read_file(d / "exact.lib").find("\nbuffer_BUFA 3 19 1000 area=2.5 max_cap=50\n"), std::string::npos);
+  reset_globals();
+  File exact = open_file((d / "exact.lib").c_str(), "r");
+  InputLib(exact.get(), "exact.lib");
+  EXPECT_EQ(buffer_area_decimals, 1);
+  EXPECT_EQ(buffer_area[0], 25);
+  r = run_shell("cd '" + std::string(BUFINS_SOURCE_DIR) + "' && '" + kLiberty +
+                "' examples/cells/sky130hd_tt_buffers.lib.gz --exact-areas '--cells=__buf_[0-9]+$'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string shipped = read_file(kCells + "/sky130hd_buffers.lib");
+  EXPECT_EQ(r.out.substr(r.out.find('\n')), shipped.substr(shipped.find('\n')));  // but the version line
   // Refusals: nothing matched, malformed input, a usage error; out.lib stays.
   r = run_shell("cd '" + d.path + "' && '" + kLiberty + "' made.lib --cells=nothing -o out.lib");
   EXPECT_EQ(r.status, 1);

@@ -93,7 +93,7 @@ enum class Objective {
 struct Options {
   Objective objective = Objective::max_slack;
   double target = 0.0;
-  long long budget = 0;
+  long long budget = 0;  // in the library's units of cost (cost_units() turns "16.26" into them)
   double within = 0.0;
   double max_cap = no_limit;   // --max-cap (files' unit): every gate without a max_cap of its own
   double max_slew = no_limit;  // --max-slew
@@ -104,6 +104,10 @@ struct Options {
   // Called about every 64 wires with the wires done and their total;
   // returning false cancels the run.
   std::function<bool(long long done, long long total)> progress;
+  // The same, with a cost objective's most cost levels of one subtree so far
+  // (0 before the first merge; the frontier's work grows with it); when
+  // given it is called instead of `progress`.
+  std::function<bool(long long done, long long total, long long cost_levels)> progress_levels;
   // Bytes the run's candidates and traces may hold (checked about every 64
   // wires); beyond it MemoryLimitExceeded. 0: no limit.
   double memory_limit = 0.0;
@@ -122,7 +126,7 @@ struct Result {
   // reaches the driver with a finite slack), buffers, cost and placement.
   double slack = minus_infinity;
   int buffers = 0;
-  long long cost = 0;  // sum of the buffers' areas
+  long long cost = 0;  // sum of the buffers' areas, in units of 10^-Library::area_decimals (cost_text())
   std::vector<Placement> placements;  // in placement-file order
   // The placement file says "empty tree": the driver drives a sink, or no
   // solution beats minus infinity.
@@ -162,8 +166,9 @@ std::string placement_text(const Result &result);
 // that no point of `frontier` meets: the objective (target or budget) and its
 // value come from `options`. Slacks are printed with the fewest digits, at
 // least ten, that read back as the same double, so two slacks that differ
-// print differently.
-std::string unmet_goal_message(const Options &options, const std::vector<FrontierPoint> &frontier);
+// print differently; costs with the library's decimals (Library::area_decimals).
+std::string unmet_goal_message(const Options &options, const std::vector<FrontierPoint> &frontier,
+                               int area_decimals = 0);
 // The final net file's text of a net (the .finalnet the program writes).
 std::string final_net_text(const Net &net);
 

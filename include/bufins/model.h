@@ -27,8 +27,13 @@ constexpr double no_limit = 1e300;
 // Required time standing for minus infinity: the slack of a net on which no
 // buffer assignment beats it.
 constexpr double minus_infinity = -20000000000.0;
-// Largest area= a buffer type may have.
+// Largest area= a buffer type may have, as written.
 constexpr long long max_area = 1000000000LL;
+// Most decimals an area= may be written with.
+constexpr int max_area_decimals = 6;
+// Largest area in units of its library's last decimal (area x 10^decimals):
+// a million buffers of it still sum exactly in 64 bits.
+constexpr long long max_area_units = 1000000000000LL;
 
 enum class NodeKind : int { driver = 0, candidate = 1, sink = 2 };
 
@@ -65,13 +70,30 @@ struct BufferType {
   double input_cap = 0.0;         // files' capacitance unit
   double intrinsic_delay = 0.0;
   double output_resistance = 0.0;
-  long long area = 1;             // cost of one buffer of this type
+  long long area = 1;             // cost of one buffer, in units of 10^-Library::area_decimals
   double max_cap = no_limit;      // largest load it may drive
 };
 
+// Areas are kept exact as integers: a library whose area= values are
+// written with at most k decimals holds them (and every cost, the sum of
+// areas, is computed) in units of 10^-k, k = area_decimals. So 3.75 with
+// k = 2 is held as 375, and a cost of 1626 units is shown as "16.26".
 struct Library {
   std::vector<BufferType> types;  // at most 64; type numbers in placements are 1-based positions
+  int area_decimals = 0;          // k above, 0 to max_area_decimals
 };
+
+// A cost (or area) of `units` units of 10^-decimals as text with exactly
+// `decimals` decimals, so that it reads back exactly: cost_text(1626, 2) is
+// "16.26", cost_text(7, 0) is "7".
+std::string cost_text(long long units, int decimals);
+
+// A cost written in plain decimal notation (digits with at most one '.',
+// "12", "16.26", ".5", "3."), as units of 10^-decimals: the largest number
+// of units not above it (decimals beyond `decimals` are dropped, as no cost
+// of such a library lies between), LLONG_MAX when it is larger. False, with
+// *units untouched, when the text is not of that form.
+bool cost_units(const std::string &text, int decimals, long long *units);
 
 // A buffer of type `type` (1-based) at node `start` on the wire to its
 // child `end` (node numbers), as a placement file line says it.

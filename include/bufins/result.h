@@ -18,7 +18,7 @@ struct Candidate {
 };
 
 // One point of the slack-cost frontier: the least cost (sum of the buffers'
-// areas) at which the best slack reaches `slack`, and the number of buffers
+// areas, in the library's units: Library::area_decimals) at which the best slack reaches `slack`, and the number of buffers
 // of the placement that reaches it.
 struct FrontierPoint {
   long long cost;

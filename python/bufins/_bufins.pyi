@@ -1,5 +1,6 @@
 # Type stubs of the compiled core bufins._bufins (python/src/module.cpp); the
 # package re-exports every name (bufins/__init__.py).
+from decimal import Decimal
 from os import PathLike
 from typing import Any, Iterable, Literal, Mapping, Sequence, overload
 
@@ -25,7 +26,7 @@ class InputError(ValueError):
 
 class BufferType:
     def __init__(self, name: str, input_cap: float, intrinsic_delay: float, output_resistance: float,
-                 area: int = 1, max_cap: float | None = None) -> None: ...
+                 area: int | str | float | Decimal = 1, max_cap: float | None = None) -> None: ...
     @property
     def name(self) -> str: ...
     @property
@@ -35,7 +36,7 @@ class BufferType:
     @property
     def output_resistance(self) -> float: ...
     @property
-    def area(self) -> int: ...
+    def area(self) -> int | Decimal: ...  # Decimal with the library's decimals when it has any
     @property
     def max_cap(self) -> float: ...  # inf: none
 
@@ -46,6 +47,8 @@ class Library:
     def __init__(self, types: Iterable[_TypeLike]) -> None: ...
     @property
     def types(self) -> list[BufferType]: ...
+    @property
+    def area_decimals(self) -> int: ...
     @property
     def warnings(self) -> list[str]: ...
     def __len__(self) -> int: ...
@@ -93,7 +96,7 @@ class Result:
     @property
     def buffers(self) -> int: ...
     @property
-    def cost(self) -> int: ...
+    def cost(self) -> int | Decimal: ...  # Decimal with the library's decimals when it has any
     @property
     def feasible(self) -> bool: ...
     @property
@@ -109,7 +112,7 @@ class Result:
     @property
     def placements(self) -> np.ndarray: ...  # fields start, end, buffer_type (int32)
     @property
-    def frontier(self) -> np.ndarray: ...  # fields cost (int64), buffers (int32), slack (float64)
+    def frontier(self) -> np.ndarray: ...  # fields cost (int64; float64 with decimal areas), buffers (int32), slack (float64)
     @property
     def chosen(self) -> int | None: ...
     @property

@@ -60,6 +60,14 @@ struct LibObj {
   std::vector<std::string> warnings;
 };
 
+// A buffer type as Python holds it: the record, its area in units of
+// 10^-decimals (a type made alone keeps the decimals it was given; the
+// types of a library have the library's).
+struct TypeObj {
+  bufins::BufferType t;
+  int decimals = 0;
+};
+
 // The request as solve() was given it: the engine's options and what the
 // messages of an unmet goal need.
 struct Request {
@@ -69,6 +77,7 @@ struct Request {
 
 struct ResultObj {
   bufins::Result r;                      // without its segmented net (see solved())
+  int area_decimals = 0;                 // the library's: costs are in units of 10^-area_decimals
   std::shared_ptr<const NetObj> given;   // the net given to solve
   int segments = 0;
   std::string status;                    // ok, unmet, infeasible
@@ -98,6 +107,13 @@ struct PlacementRecord {
 };
 struct FrontierRecord {
   int64_t cost;
+  int32_t buffers;
+  double slack;
+};
+// The frontier of a library with decimal areas: the costs as the nearest
+// doubles (Result.cost is exact).
+struct DecimalFrontierRecord {
+  double cost;
   int32_t buffers;
   double slack;
 };
@@ -197,8 +213,45 @@ double limit_of(const py::object &h, const char *what) {
   return v;
 }
 
+// A cost or area given as an int, or as a str, float or decimal.Decimal in
+// plain decimals: its text ("3.75"); a float's is its shortest repr without
+// trailing zeros. Empty when it is none of those.
+std::string decimal_text(const py::handle &h) {
+  if (py::isinstance<py::bool_>(h)) return "";
+  if (py::isinstance<py::int_>(h)) return py::str(h).cast<std::string>();
+  if (py::isinstance<py::str>(h)) return h.cast<std::string>();
+  const py::object decimal = py::module_::import("decimal").attr("Decimal");
+  const py::object format_of = py::module_::import("builtins").attr("format");
+  if (py::isinstance<py::float_>(h)) {
+    if (!std::isfinite(h.cast<double>())) return "nan";
+    std::string t = py::str(format_of(decimal(py::repr(h)), "f"));
+    if (t.find('.') != std::string::npos) {
+      while (t.back() == '0') t.pop_back();
+      if (t.back() == '.') t.pop_back();
+    }
+    return t;
+  }
+  if (py::isinstance(h, decimal)) return py::str(format_of(h, "f"));
+  // Other integers (numpy's) by their index, other numbers as a float.
+  if (PyObject *index = PyNumber_Index(h.ptr())) return py::str(py::reinterpret_steal<py::object>(index));
+  PyErr_Clear();
+  if (PyObject *f = PyNumber_Float(h.ptr())) return decimal_text(py::reinterpret_steal<py::object>(f));
+  PyErr_Clear();
+  return "";
+}
+
+// A decimal text's units of 10^-(its decimals) and its decimals; false when
+// it is not plain decimals (digits with at most one '.').
+bool decimal_units(const std::string &text, long long *units, int *decimals) {
+  const size_t point = text.find('.');
+  const int d = point == std::string::npos ? 0 : static_cast<int>(text.size() - point - 1);
+  if (!bufins::cost_units(text, d, units)) return false;
+  *decimals = d;
+  return true;
+}
+
 Request make_request(int segments, const std::string &objective, const py::object &value, bool frontier,
-                     const py::object &max_cap, const py::object &max_slew) {
+                     const py::object &max_cap, const py::object &max_slew, int area_decimals) {
   Request q;
   bufins::Options &o = q.options;
   if (segments < 0) value_error("segments: " + std::to_string(segments) + " must not be negative");
@@ -222,10 +275,11 @@ Request make_request(int segments, const std::string &objective, const py::objec
   } else if (objective == "budget") {
     need_value();
     o.objective = bufins::Objective::budget;
-    const double v = number_of(value, "budget");
-    if (!(v >= 0) || v != std::floor(v) || v > 9.2e18)
-      value_error("budget: " + format("%.17g", v) + " is not a cost (an integer from 0 up)");
-    o.budget = static_cast<long long>(v);
+    // In the library's units, rounded down (no cost lies between), as --budget.
+    const std::string text = decimal_text(value);
+    if (!bufins::cost_units(text, area_decimals, &o.budget))
+      value_error("budget: " + py::repr(value).cast<std::string>() +
+                  " is not a cost (a number from 0 up: an int, or decimals as str, float or decimal.Decimal)");
   } else if (objective == "within") {
     need_value();
     double v;
@@ -252,8 +306,8 @@ Request make_request(int segments, const std::string &objective, const py::objec
 
 // ---- Solving ----
 
-std::string unmet_text(const Request &q, const std::vector<bufins::FrontierPoint> &points) {
-  return bufins::unmet_goal_message(q.options, points);
+std::string unmet_text(const Request &q, const std::vector<bufins::FrontierPoint> &points, int area_decimals) {
+  return bufins::unmet_goal_message(q.options, points, area_decimals);
 }
 
 // One solve, without the GIL: the result with the figures the program
@@ -268,12 +322,13 @@ std::shared_ptr<ResultObj> solve_one(const std::shared_ptr<const NetObj> &net, c
   r.net = bufins::Net();  // solved() makes it again when asked
   out->given = net;
   out->segments = o.segments;
+  out->area_decimals = lib.lib.area_decimals;
   if (!r.feasible) {
     out->status = "infeasible";
     out->message = "bufins: the request cannot be met: " + r.reason;
   } else if (!r.goal_met) {
     out->status = "unmet";
-    out->message = unmet_text(q, r.frontier);
+    out->message = unmet_text(q, r.frontier, lib.lib.area_decimals);
   } else {
     out->status = "ok";
   }
@@ -437,16 +492,17 @@ std::shared_ptr<NetObj> net_from_arrays(const py::object &x_in, const py::object
   return out;
 }
 
-bufins::BufferType buffer_type_of(const py::handle &h, size_t i);
+TypeObj buffer_type_of(const py::handle &h, size_t i);
 
 std::string type_place(size_t i, const std::string &name) {
   return "library: type " + std::to_string(i + 1) + (name.empty() ? "" : " (" + name + ")");
 }
 
-bufins::BufferType checked_type(std::string name, const py::handle &input_cap, const py::handle &delay,
+TypeObj checked_type(std::string name, const py::handle &input_cap, const py::handle &delay,
                                 const py::handle &resistance, const py::handle &area, const py::handle &max_cap,
                                 size_t i) {
-  bufins::BufferType t;
+  TypeObj o;
+  bufins::BufferType &t = o.t;
   t.name = std::move(name);
   auto figure = [&](const py::handle &h, const char *what) {
     double v;
@@ -465,23 +521,28 @@ bufins::BufferType checked_type(std::string name, const py::handle &input_cap, c
   t.intrinsic_delay = figure(delay, "intrinsic_delay");
   t.output_resistance = figure(resistance, "output_resistance");
   if (!area.is_none()) {
-    long long a;
-    try {
-      a = area.cast<long long>();
-    } catch (const py::cast_error &) {
-      throw py::type_error(type_place(i, t.name) + ": area must be an integer");
-    }
-    if (a < 0 || a > bufins::max_area)
-      value_error(type_place(i, t.name) + ": area " + std::to_string(a) + " is not an integer from 0 to " +
-                  std::to_string(bufins::max_area));
-    t.area = a;
+    // As area= in a library file: plain decimals, at most max_area_decimals
+    // of them, from 0 to max_area.
+    const std::string text = decimal_text(area);
+    if (text.empty())
+      throw py::type_error(type_place(i, t.name) +
+                           ": area must be an int, or decimals as str, float or decimal.Decimal");
+    long long units = 0, whole = 0;
+    if (!decimal_units(text, &units, &o.decimals) || o.decimals > bufins::max_area_decimals ||
+        !bufins::cost_units(text, 0, &whole) || whole > bufins::max_area ||
+        (whole == bufins::max_area && text.find_first_not_of("0", text.find('.') + 1) != std::string::npos &&
+         o.decimals > 0))
+      value_error(type_place(i, t.name) + ": area " + py::repr(area).cast<std::string>() +
+                  " is not an integer from 0 to " + std::to_string(bufins::max_area) + " (or such a number with at most " +
+                  std::to_string(bufins::max_area_decimals) + " decimals)");
+    t.area = units;
   }
   if (!max_cap.is_none()) t.max_cap = figure(max_cap, "max_cap");
-  return t;
+  return o;
 }
 
-bufins::BufferType buffer_type_of(const py::handle &h, size_t i) {
-  if (py::isinstance<bufins::BufferType>(h)) return h.cast<bufins::BufferType>();
+TypeObj buffer_type_of(const py::handle &h, size_t i) {
+  if (py::isinstance<TypeObj>(h)) return h.cast<TypeObj>();
   if (py::isinstance<py::dict>(h)) {
     const py::dict d = py::reinterpret_borrow<py::dict>(h);
     for (const auto &kv : d) {
@@ -503,6 +564,29 @@ bufins::BufferType buffer_type_of(const py::handle &h, size_t i) {
                 ": a type is (name, input_cap, intrinsic_delay, output_resistance[, area[, max_cap]])");
   return checked_type(py::str(t[0]), t[1], t[2], t[3], t.size() > 4 ? py::object(t[4]) : py::none(),
                       t.size() > 5 ? py::object(t[5]) : py::none(), i);
+}
+
+// A library of types given alone: its decimals the most of theirs, every
+// area rescaled to them.
+std::shared_ptr<LibObj> library_of(const std::vector<TypeObj> &given) {
+  auto lib = std::make_shared<LibObj>();
+  for (const TypeObj &o : given) lib->lib.area_decimals = std::max(lib->lib.area_decimals, o.decimals);
+  for (size_t i = 0; i < given.size(); i++) {
+    bufins::BufferType t = given[i].t;
+    for (int d = given[i].decimals; d < lib->lib.area_decimals; d++) t.area *= 10;
+    if (t.area > bufins::max_area_units)
+      value_error(type_place(i, t.name) + ": area " + bufins::cost_text(t.area, lib->lib.area_decimals) +
+                  " is too large for areas of " + std::to_string(lib->lib.area_decimals) +
+                  " decimals: an area times 10^decimals must not exceed 10^12");
+    lib->lib.types.push_back(std::move(t));
+  }
+  return lib;
+}
+
+std::vector<TypeObj> types_of(const bufins::Library &lib) {
+  std::vector<TypeObj> out;
+  for (const bufins::BufferType &t : lib.types) out.push_back({t, lib.area_decimals});
+  return out;
 }
 
 // ---- numpy views of the model ----
@@ -770,8 +854,9 @@ segments
 objective
     "max_slack" (the best slack), "min_cost" (the best slack at the
     least cost), "target" (the least cost whose slack is at least
-    value), "budget" (the best slack of cost at most value, an
-    integer), or "within" (the least cost whose slack is within value
+    value), "budget" (the best slack of cost at most value, a
+    cost: an int, or decimals as str, float or decimal.Decimal, rounded down
+    to the library's decimals), or "within" (the least cost whose slack is within value
     of the best: a number in the net's time unit, or a string "P%" for
     P percent of |best slack|).
 frontier
@@ -851,6 +936,7 @@ x, y, load, required, edges). It pickles (for Dask and multiprocessing).
 PYBIND11_MODULE(_bufins, m) {
   PYBIND11_NUMPY_DTYPE(PlacementRecord, start, end, buffer_type);
   PYBIND11_NUMPY_DTYPE(FrontierRecord, cost, buffers, slack);
+  PYBIND11_NUMPY_DTYPE(DecimalFrontierRecord, cost, buffers, slack);
   PYBIND11_NUMPY_DTYPE(StageRecord, node, end, buffer_type, load, slew, max_cap);
   m.doc() = "The compiled core of the bufins package (see help(bufins)).";
   m.attr("__version__") = BUFINS_VERSION;
@@ -879,46 +965,51 @@ PYBIND11_MODULE(_bufins, m) {
   });
 
   // ---- BufferType, Library ----
-  py::class_<bufins::BufferType>(m, "BufferType",
-                                 "One buffer type of a library: name, input capacitance (the files' unit), "
-                                 "intrinsic delay, output resistance, area (its cost, an integer) and max_cap "
-                                 "(the largest load it may drive; inf for none).")
+  // An area as Python shows it: an int, or a decimal.Decimal with exactly
+  // the decimals of its library (Decimal('3.750') in a library of three).
+  auto area_value = [](long long units, int decimals) -> py::object {
+    if (decimals == 0) return py::int_(units);
+    return py::module_::import("decimal").attr("Decimal")(bufins::cost_text(units, decimals));
+  };
+  py::class_<TypeObj>(m, "BufferType",
+                      "One buffer type of a library: name, input capacitance (the files' unit), "
+                      "intrinsic delay, output resistance, area (its cost: an int, or decimals given as str, "
+                      "float or decimal.Decimal, shown as decimal.Decimal) and max_cap "
+                      "(the largest load it may drive; inf for none).")
       .def(py::init([](const std::string &name, const py::object &input_cap, const py::object &intrinsic_delay,
                        const py::object &output_resistance, const py::object &area, const py::object &max_cap) {
              return checked_type(name, input_cap, intrinsic_delay, output_resistance, area, max_cap, 0);
            }),
            py::arg("name"), py::arg("input_cap"), py::arg("intrinsic_delay"), py::arg("output_resistance"),
            py::arg("area") = 1, py::arg("max_cap") = py::none())
-      .def_readonly("name", &bufins::BufferType::name)
-      .def_readonly("input_cap", &bufins::BufferType::input_cap)
-      .def_readonly("intrinsic_delay", &bufins::BufferType::intrinsic_delay)
-      .def_readonly("output_resistance", &bufins::BufferType::output_resistance)
-      .def_readonly("area", &bufins::BufferType::area)
-      .def_property_readonly("max_cap", [](const bufins::BufferType &t) { return limit_value(t.max_cap); })
-      .def("__repr__", [](const bufins::BufferType &t) {
+      .def_property_readonly("name", [](const TypeObj &o) { return o.t.name; })
+      .def_property_readonly("input_cap", [](const TypeObj &o) { return o.t.input_cap; })
+      .def_property_readonly("intrinsic_delay", [](const TypeObj &o) { return o.t.intrinsic_delay; })
+      .def_property_readonly("output_resistance", [](const TypeObj &o) { return o.t.output_resistance; })
+      .def_property_readonly("area", [area_value](const TypeObj &o) { return area_value(o.t.area, o.decimals); })
+      .def_property_readonly("max_cap", [](const TypeObj &o) { return limit_value(o.t.max_cap); })
+      .def("__repr__", [](const TypeObj &o) {
+        const bufins::BufferType &t = o.t;
         char b[320];
         std::snprintf(b, sizeof b,
-                      "BufferType(%s, input_cap=%.17g, intrinsic_delay=%.17g, output_resistance=%.17g, area=%lld%s)",
+                      "BufferType(%s, input_cap=%.17g, intrinsic_delay=%.17g, output_resistance=%.17g, area=%s%s)",
                       py::repr(py::str(t.name)).cast<std::string>().c_str(), t.input_cap, t.intrinsic_delay,
-                      t.output_resistance, t.area,
+                      t.output_resistance,
+                      o.decimals == 0 ? std::to_string(t.area).c_str()
+                                      : ("'" + bufins::cost_text(t.area, o.decimals) + "'").c_str(),
                       t.max_cap < bufins::no_limit ? format(", max_cap=%.17g", t.max_cap).c_str() : "");
         return std::string(b);
       })
       .def(py::pickle(
-          [](const bufins::BufferType &t) {
-            return py::make_tuple(t.name, t.input_cap, t.intrinsic_delay, t.output_resistance, t.area,
-                                  limit_value(t.max_cap));
+          [area_value](const TypeObj &o) {
+            const bufins::BufferType &t = o.t;
+            return py::make_tuple(t.name, t.input_cap, t.intrinsic_delay, t.output_resistance,
+                                  area_value(t.area, o.decimals), limit_value(t.max_cap));
           },
           [](const py::tuple &s) {
-            bufins::BufferType t;
-            t.name = s[0].cast<std::string>();
-            t.input_cap = s[1].cast<double>();
-            t.intrinsic_delay = s[2].cast<double>();
-            t.output_resistance = s[3].cast<double>();
-            t.area = s[4].cast<long long>();
             const double c = s[5].cast<double>();
-            t.max_cap = std::isinf(c) ? bufins::no_limit : c;
-            return t;
+            return checked_type(s[0].cast<std::string>(), s[1], s[2], s[3], s[4],
+                                std::isinf(c) ? py::object(py::none()) : py::object(s[5]), 0);
           }));
 
   py::class_<LibObj, std::shared_ptr<LibObj>>(
@@ -927,23 +1018,23 @@ PYBIND11_MODULE(_bufins, m) {
       "output_resistance[, area[, max_cap]]) tuples or dicts of those keys. Type numbers in placements are the "
       "1-based positions. At most 64 types. read_library() reads one from a file.")
       .def(py::init([](const py::iterable &types) {
-             auto lib = std::make_shared<LibObj>();
+             std::vector<TypeObj> given;
              size_t i = 0;
-             for (const py::handle h : types) lib->lib.types.push_back(buffer_type_of(h, i++));
-             if (lib->lib.types.size() > 64)
-               value_error("library: " + std::to_string(lib->lib.types.size()) +
-                           " buffer types: the limit is 64");
-             return lib;
+             for (const py::handle h : types) given.push_back(buffer_type_of(h, i++));
+             if (given.size() > 64)
+               value_error("library: " + std::to_string(given.size()) + " buffer types: the limit is 64");
+             return library_of(given);
            }),
            py::arg("types"))
-      .def_property_readonly("types", [](const LibObj &l) { return l.lib.types; })
+      .def_property_readonly("types", [](const LibObj &l) { return types_of(l.lib); })
+      .def_property_readonly("area_decimals", [](const LibObj &l) { return l.lib.area_decimals; },
+                             "The most decimals of the areas: costs are exact in units of 10^-area_decimals.")
       .def_readonly("warnings", &LibObj::warnings, "The reader's warnings ('file:line: warning: ...').")
       .def("__len__", [](const LibObj &l) { return l.lib.types.size(); })
       .def("__repr__", [](const LibObj &l) { return "<bufins.Library of " + std::to_string(l.lib.types.size()) + " types>"; })
-      .def(py::pickle([](const LibObj &l) { return py::make_tuple(py::cast(l.lib.types), l.warnings); },
+      .def(py::pickle([](const LibObj &l) { return py::make_tuple(py::cast(types_of(l.lib)), l.warnings); },
                       [](const py::tuple &s) {
-                        auto lib = std::make_shared<LibObj>();
-                        lib->lib.types = s[0].cast<std::vector<bufins::BufferType>>();
+                        auto lib = library_of(s[0].cast<std::vector<TypeObj>>());
                         lib->warnings = s[1].cast<std::vector<std::string>>();
                         return lib;
                       }));
@@ -1097,8 +1188,9 @@ PYBIND11_MODULE(_bufins, m) {
                              "The chosen solution's slack at the driver (bufins.MINUS_INFINITY when no assignment "
                              "reaches the driver with a finite slack).")
       .def_property_readonly("buffers", [](const ResultObj &o) { return o.r.buffers; })
-      .def_property_readonly("cost", [](const ResultObj &o) { return o.r.cost; },
-                             "The sum of the placed buffers' areas (for every objective).")
+      .def_property_readonly("cost", [area_value](const ResultObj &o) { return area_value(o.r.cost, o.area_decimals); },
+                             "The sum of the placed buffers' areas (for every objective): an int, or with decimal "
+                             "areas a decimal.Decimal with the library's decimals, exact.")
       .def_property_readonly("feasible", [](const ResultObj &o) { return o.r.feasible; },
                              "False when no buffer assignment meets the limits (see reason); nothing else is set.")
       .def_property_readonly("reason", [](const ResultObj &o) { return o.r.reason; })
@@ -1122,7 +1214,16 @@ PYBIND11_MODULE(_bufins, m) {
            },
            "Structured array (start, end, buffer_type): a buffer of the 1-based type at node start on the wire to "
            "its child end, in placement-file order.")
-      .def_property_readonly("frontier", [](const ResultObj &o) {
+      .def_property_readonly("frontier", [](const ResultObj &o) -> py::array {
+             if (o.area_decimals > 0) {
+               py::array_t<DecimalFrontierRecord> a(static_cast<ssize_t>(o.r.frontier.size()));
+               std::memset(a.mutable_data(), 0, static_cast<size_t>(a.nbytes()));  // padding too
+               auto w = a.mutable_unchecked<1>();
+               for (size_t i = 0; i < o.r.frontier.size(); i++)
+                 w(static_cast<ssize_t>(i)) = {std::stod(bufins::cost_text(o.r.frontier[i].cost, o.area_decimals)),
+                                               o.r.frontier[i].buffers, o.r.frontier[i].slack};
+               return std::move(a);
+             }
              py::array_t<FrontierRecord> a(static_cast<ssize_t>(o.r.frontier.size()));
              std::memset(a.mutable_data(), 0, static_cast<size_t>(a.nbytes()));  // padding too
              auto w = a.mutable_unchecked<1>();
@@ -1131,7 +1232,8 @@ PYBIND11_MODULE(_bufins, m) {
              return a;
            },
            "Structured array (cost, buffers, slack): the slack-cost frontier in increasing cost and slack (cost "
-           "objectives and frontier=True; empty otherwise).")
+           "objectives and frontier=True; empty otherwise). Cost is int64, or float64 (the nearest double) for a "
+           "library with decimal areas.")
       .def_property_readonly("chosen", [](const ResultObj &o) { return o.r.chosen >= 0 ? py::object(py::int_(o.r.chosen)) : py::object(py::none()); },
                              "The frontier point chosen (an index into frontier), or None.")
       .def_property_readonly("with_limits", [](const ResultObj &o) { return o.r.with_limits; })
@@ -1165,8 +1267,8 @@ PYBIND11_MODULE(_bufins, m) {
            "The final net file (.finalnet) the bufins program writes for this result.")
       .def("__repr__", [](const ResultObj &o) {
         char b[200];
-        std::snprintf(b, sizeof b, "<bufins.Result %s: slack %.10g, %d buffers, cost %lld>", o.status.c_str(),
-                      o.r.slack, o.r.buffers, o.r.cost);
+        std::snprintf(b, sizeof b, "<bufins.Result %s: slack %.10g, %d buffers, cost %s>", o.status.c_str(),
+                      o.r.slack, o.r.buffers, bufins::cost_text(o.r.cost, o.area_decimals).c_str());
         return std::string(b);
       });
 
@@ -1176,7 +1278,7 @@ PYBIND11_MODULE(_bufins, m) {
            const py::object &value, bool frontier, const py::object &max_cap, const py::object &max_slew) {
           const std::shared_ptr<const NetObj> net = net_arg(net_in);
           const std::shared_ptr<const LibObj> lib = library_arg(library_in);
-          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew);
+          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew, lib->lib.area_decimals);
           std::shared_ptr<ResultObj> r;
           try {
             py::gil_scoped_release nogil;
@@ -1212,7 +1314,7 @@ PYBIND11_MODULE(_bufins, m) {
               inputs.emplace_back(net_arg(py::reinterpret_borrow<py::object>(h)));
           }
           const std::shared_ptr<const LibObj> lib = library_arg(library_in);
-          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew);
+          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew, lib->lib.area_decimals);
           bool interrupted = false;
           std::vector<Slot> slots = run_pool(inputs, *lib, q, jobs, &interrupted);
           if (interrupted) throw py::error_already_set();

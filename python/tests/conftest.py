@@ -7,6 +7,7 @@ BUFINS_BUILD_DIR names the build (ctest sets it, with PYTHONPATH pointing at
 its python/ folder); without it the tests use build/ of the checkout.
 """
 
+import decimal
 import os
 import re
 import subprocess
@@ -58,8 +59,9 @@ class Run:
         self.slack_text = m.group(1) if m else None
         m = re.search(r"The number of inserted buffer is : (\d+)", self.out)
         self.buffers = int(m.group(1)) if m else None
-        m = re.search(r"The cost of the inserted buffers is : (\d+)", self.out)
-        self.cost = int(m.group(1)) if m else None
+        m = re.search(r"The cost of the inserted buffers is : ([0-9.]+)", self.out)
+        self.cost_text = m.group(1) if m else None  # with the library's decimals
+        self.cost = (int(self.cost_text) if "." not in self.cost_text else decimal.Decimal(self.cost_text)) if m else None
         self.buf = Path(base + ".buf").read_text() if Path(base + ".buf").exists() else None
         self.finalnet = Path(base + ".finalnet").read_text() if Path(base + ".finalnet").exists() else None
 

@@ -112,6 +112,39 @@ def test_library_from_python_data(nets):
         bufins.Library([("b", 1, 1, 1)] * 65)
 
 
+def test_decimal_areas(nets, tmp_path, run_bufins):
+    """Areas with decimals: a library read from a file and one built from str,
+    float and Decimal areas solve alike; costs are exact Decimals with the
+    library's decimals, equal to what the bufins program prints; budgets are
+    rounded down to them; types and libraries pickle with their decimals."""
+    import decimal
+    lines = open(nets["demo"][1]).read().split("\n")
+    areas = ["3.75", "5.00", "7.51"]
+    text = "\n".join(line + f" area={areas.pop(0)}" if line.startswith("buff") else line for line in lines)
+    (tmp_path / "d.lib").write_text(text)
+    read = bufins.read_library(tmp_path / "d.lib")
+    assert read.area_decimals == 2 and [t.area for t in read.types] == [decimal.Decimal(a) for a in
+                                                                        ("3.75", "5.00", "7.51")]
+    t = read.types
+    built = bufins.Library([(t[0].name, t[0].input_cap, t[0].intrinsic_delay, t[0].output_resistance, "3.75"),
+                            (t[1].name, t[1].input_cap, t[1].intrinsic_delay, t[1].output_resistance, 5),
+                            bufins.BufferType(t[2].name, t[2].input_cap, t[2].intrinsic_delay,
+                                              t[2].output_resistance, area=7.51)])
+    assert built.area_decimals == 2
+    net = bufins.read_net(nets["demo"][0])
+    for lib in (read, built, pickle.loads(pickle.dumps(read))):
+        r = bufins.solve(net, lib, segments=3, objective="budget", value=16.265)
+        assert r.cost == decimal.Decimal("16.26") and str(r.cost) == "16.26"
+        assert r.frontier["cost"].dtype == np.float64 and 16.26 in r.frontier["cost"]
+    cli = run_bufins(nets["demo"][0], str(tmp_path / "d.lib"), 3, ["--budget=16.265"])
+    assert cli.status == 0 and cli.cost_text == "16.26" and cli.cost == r.cost
+    assert bufins.BufferType("b", 1, 1, 1, area=np.int64(3)).area == 3  # numpy numbers as Python's
+    assert bufins.BufferType("b", 1, 1, 1, area=np.float32(0.5)).area == decimal.Decimal("0.5")
+    for bad in ("1e3", 1.2345678, "1000000000.5"):
+        with pytest.raises(ValueError, match="is not an integer from 0"):
+            bufins.BufferType("b", 1, 1, 1, area=bad)
+
+
 def test_warnings_kept_or_raised(tmp_path):
     p = tmp_path / "warn.net"
     p.write_text("driver 0 0 10\nsink 1 5 5 1 100\nedge 0 1\n")
@@ -131,7 +164,7 @@ def test_bad_options_raise(nets):
                      (dict(objective="target"), "needs value="),
                      (dict(objective="within", value="-5%"), "is not a distance from the best slack"),
                      (dict(objective="within", value="x%"), "is not a distance from the best slack"),
-                     (dict(objective="budget", value=2.5), "is not a cost"),
+                     (dict(objective="budget", value=-2.5), "is not a cost"),
                      (dict(objective="max_slack", value=3), "takes no value"),
                      (dict(max_slew=-1), "is not a limit"),
                      (dict(segments=-1), "must not be negative")]:

@@ -23,19 +23,21 @@ std::string shortest_exact(double v) {
 
 }  // namespace
 
-std::string unmet_goal_message(const Options &options, const std::vector<FrontierPoint> &frontier) {
+std::string unmet_goal_message(const Options &options, const std::vector<FrontierPoint> &frontier, int area_decimals) {
   const bool target = options.objective == Objective::target;
   if (frontier.empty())
     return std::string("bufins: no solution beats minus infinity, so none meets the ") + (target ? "target" : "budget");
   char text[512];
   if (target)
     std::snprintf(text, sizeof text,
-                  "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %lld)",
+                  "bufins: no solution reaches the target slack %s: the best slack reachable is %s (cost %s)",
                   shortest_exact(options.target).c_str(), shortest_exact(frontier.back().slack).c_str(),
-                  frontier.back().cost);
+                  cost_text(frontier.back().cost, area_decimals).c_str());
   else
-    std::snprintf(text, sizeof text, "bufins: no solution costs at most %lld: the least cost is %lld (slack %s)",
-                  options.budget, frontier.front().cost, shortest_exact(frontier.front().slack).c_str());
+    std::snprintf(text, sizeof text, "bufins: no solution costs at most %s: the least cost is %s (slack %s)",
+                  cost_text(options.budget, area_decimals).c_str(),
+                  cost_text(frontier.front().cost, area_decimals).c_str(),
+                  shortest_exact(frontier.front().slack).c_str());
   return text;
 }
 

@@ -88,6 +88,8 @@ void read_frontier(const Frontier &f, const Options &o, Result &r) {
 Result solve_with_limits(const Net &given, const Library &lib, const Options &o, const Limits &lim) {
   if (lib.types.size() > static_cast<size_t>(MAX_BUFFERTYPES))
     refuse("the library holds %zu buffer types: the limit is %d", lib.types.size(), MAX_BUFFERTYPES);
+  if (lib.area_decimals < 0 || lib.area_decimals > max_area_decimals)
+    refuse("the library's area_decimals is %d: it must be from 0 to %d", lib.area_decimals, max_area_decimals);
   Result r;
   const Net *net = &given;
   if (o.segments > 0) {
@@ -100,6 +102,10 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
   const flat_core::Tables T(*net, lib);
   Context ctx;
   ctx.progress = o.progress;
+  if (o.progress_levels)
+    ctx.progress = [&ctx, f = o.progress_levels](long long done, long long total) {
+      return f(done, total, ctx.cost_levels);
+    };
   ctx.memory_limit = o.memory_limit;
   ctx.total_wires = static_cast<long long>(net->nodes.size()) - 1;
   ctx.start();

@@ -94,7 +94,7 @@ const cmdline::Program &program_table() {
           {'q', 'q', "quiet", nullptr, "print no warnings about the input files"},
           {KEY_MIN_COST, 0, "min-cost", nullptr, "the maximum slack at the least cost (cost: the sum of the buffers' area=)"},
           {KEY_TARGET, 0, "target", "S", "the least cost whose slack is at least S (exit status 2 when none is)"},
-          {KEY_BUDGET, 0, "budget", "W", "the best slack of cost at most W (an integer)"},
+          {KEY_BUDGET, 0, "budget", "W", "the best slack of cost at most W (decimals beyond the areas' are dropped)"},
           {KEY_WITHIN, 0, "within", "D[%]",
            "the least cost whose slack is within D of the best slack (with %: P percent of |best slack|)"},
           {KEY_FRONTIER, 0, "frontier", "FILE",
@@ -161,12 +161,9 @@ CostGoal parse_cost_option(const cmdline::Option &option) {
       break;
     case KEY_BUDGET: {
       g.kind = CostObjective::BUDGET;
-      const char *p = text;
-      bool digits = *p != '\0';
-      for (; *p; p++) digits = digits && std::isdigit(static_cast<unsigned char>(*p));
-      errno = 0;
-      g.budget = digits ? std::strtoll(text, nullptr, 10) : -1;
-      if (!digits || errno == ERANGE) bad("a cost (an integer from 0 up)");
+      // Checked here, turned into the library's units of cost once it is read
+      // (budget_in_units): here in whole units.
+      if (!bufins::cost_units(option.value, 0, &g.budget)) bad("a cost (a number from 0 up, such as 12 or 16.26)");
       break;
     }
     case KEY_WITHIN: {
@@ -296,6 +293,7 @@ Options parse_command_line(int argc, char **argv) {
         cost_key = opt.key;
         cost_name = opt.name;
         o.cost = parse_cost_option(opt);
+        o.budget = opt.value;
         break;
       case KEY_FRONTIER:
         if (opt.value.empty()) throw cmdline::UsageError(opt.name + " needs a file name");
@@ -456,6 +454,7 @@ constexpr long long kProgressStride = 64;  // wires between two looks at the clo
 long long progress_total = 1;
 timespec progress_began;
 int progress_shown = -1;
+long long levels_shown = 0;
 
 double seconds_since(const timespec &t) {
   timespec now;
@@ -468,9 +467,14 @@ void progress_line() {
   if (seconds_since(progress_began) < 1.0) return;
   long long share = progress_count * 100 / progress_total;
   int percent = static_cast<int>(share > 100 ? 100 : share);
-  if (percent == progress_shown) return;
-  std::fprintf(stderr, "\rbufins: %3d%% of the net done", percent);
+  if (percent == progress_shown && progress_levels == levels_shown) return;
+  // A frontier run also shows its cost levels, which its work grows with.
+  if (progress_levels > 0)
+    std::fprintf(stderr, "\rbufins: %3d%% of the net done, %lld cost levels", percent, progress_levels);
+  else
+    std::fprintf(stderr, "\rbufins: %3d%% of the net done", percent);
   progress_shown = percent;
+  levels_shown = progress_levels;
 }
 
 }  // namespace
@@ -478,6 +482,7 @@ void progress_line() {
 void progress_start_wires(long long wires) {
   progress_report = progress_line;
   progress_count = 0;
+  progress_levels = levels_shown = 0;
   progress_next = LLONG_MAX;
   progress_shown = -1;
   if (!isatty(STDERR_FILENO)) return;
@@ -507,8 +512,14 @@ void progress_start(Node *root) {
 
 void progress_stop() {
   progress_next = LLONG_MAX;
-  if (progress_shown >= 0) std::fprintf(stderr, "\r%40s\r", "");
+  if (progress_shown >= 0) std::fprintf(stderr, "\r%60s\r", "");
   progress_shown = -1;
+}
+
+long long budget_in_units(const std::string &budget, int area_decimals) {
+  long long units = 0;
+  bufins::cost_units(budget, area_decimals, &units);
+  return units;
 }
 
 CostGoal cost_option_value(const cmdline::Option &option, const std::string &which) {

@@ -38,6 +38,7 @@ struct Options {
   std::string json;              // -j; empty: no JSON report
   std::string out_base;          // --out; empty: names derived from the net file
   CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
+  std::string budget;            // --budget as written (CostGoal::budget: its whole units)
   std::string frontier_csv;      // --frontier; empty: none
   Limits limits;                 // --max-cap, --max-slew (they select the flat engine)
   long max_memory_mib = -1;      // --max-memory; -1: three quarters of the machine's memory
@@ -124,6 +125,7 @@ struct RunSummary {
   bool with_limits = false;
   Limits limits;
   const std::vector<bufins::StageReport> *stages = nullptr;  // the winner's, with limits
+  int area_decimals = 0;  // costs are in units of 10^-area_decimals
 };
 
 // Writes the JSON run report to `out` (the caller commits it). On failure
@@ -137,3 +139,7 @@ bool write_json_report(OutputFile &out, const RunSummary &run);
 // Both throw cmdline::UsageError with bufins's wording.
 CostGoal cost_option_value(const cmdline::Option &option, const std::string &which);
 double limit_option_value(const cmdline::Option &option);
+// A --budget checked by the parser, in the units of a library whose areas
+// have `area_decimals` decimals: rounded down (no cost lies between), so
+// 16.265 is 16.26 with two decimals and 1.5 is 1 with none.
+long long budget_in_units(const std::string &budget, int area_decimals);

@@ -204,9 +204,17 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
   }
   w.end_array();
 
+  // Costs are exact: integers for integer areas, else numbers with the
+  // library's decimals ("16.26").
+  auto cost = [&](long long units) {
+    if (run.area_decimals == 0)
+      w.integer(units);
+    else
+      w.raw(bufins::cost_text(units, run.area_decimals));
+  };
   if (run.cost >= 0) {
     w.key("cost");
-    w.integer(run.cost);
+    cost(run.cost);
     if (run.frontier != nullptr) {
       w.key("frontier");
       w.begin_array();
@@ -214,7 +222,7 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
         const FrontierPoint &p = (*run.frontier)[k];
         w.begin_object();
         w.key("cost");
-        w.integer(p.cost);
+        cost(p.cost);
         w.key("buffers");
         w.integer(p.buffers);
         w.key("slack");

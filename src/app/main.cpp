@@ -79,19 +79,15 @@ int report_output_error(const OutputError &e) {
 
 // A target or budget that no solution meets: why, on standard error, and
 // status 2 (the outputs of the maximum slack at its least cost are written).
-int report_unmet_goal(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
-  bufins::Options o;
-  o.objective = goal.kind == CostObjective::TARGET ? bufins::Objective::target : bufins::Objective::budget;
-  o.target = goal.slack;
-  o.budget = goal.budget;
+int report_unmet_goal(const bufins::Options &request, const std::vector<FrontierPoint> &points, int area_decimals) {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", bufins::unmet_goal_message(o, points).c_str());
+  std::fprintf(stderr, "%s\n", bufins::unmet_goal_message(request, points, area_decimals).c_str());
   return 2;
 }
 
 // The flat family's request: the objective of the cost options, the -o
 // listing (with -d, each candidate's placements).
-bufins::Options flat_options(const Options &opt) {
+bufins::Options flat_options(const Options &opt, const bufins::Library &library) {
   bufins::Options o;
   switch (opt.cost.kind) {
     case CostObjective::NONE: o.objective = bufins::Objective::max_slack; break;
@@ -102,7 +98,7 @@ bufins::Options flat_options(const Options &opt) {
     case CostObjective::WITHIN_PERCENT: o.objective = bufins::Objective::within_percent; break;
   }
   o.target = o.within = opt.cost.slack;
-  o.budget = opt.cost.budget;
+  if (opt.cost.kind == CostObjective::BUDGET) o.budget = budget_in_units(opt.budget, library.area_decimals);
   o.candidates = opt.output != 0;
   o.candidate_placements = opt.output != 0 && debug != 0;
   o.stages = !opt.json.empty();  // only the JSON report lists them
@@ -115,8 +111,9 @@ bufins::Options flat_options(const Options &opt) {
   o.memory_limit = mib * 1048576.0;
   // The progress line of a terminal (cli.cpp) follows the engine's count.
   if (progress_next != LLONG_MAX)
-    o.progress = [](long long done, long long) {
+    o.progress_levels = [](long long done, long long, long long levels) {
       progress_count = done;
+      progress_levels = levels;
       progress_report();
       return true;
     };
@@ -146,9 +143,10 @@ void print_placements(const bufins::Result &r, FILE *placements) {
     write_placement(placements, p.start, p.end, p.type);
 }
 
-void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points) {
+void write_frontier_csv(FILE *out, const std::vector<FrontierPoint> &points, int area_decimals) {
   std::fprintf(out, "cost,buffers,slack\n");
-  for (const FrontierPoint &p : points) std::fprintf(out, "%lld,%d,%.15g\n", p.cost, p.buffers, p.slack);
+  for (const FrontierPoint &p : points)
+    std::fprintf(out, "%s,%d,%.15g\n", bufins::cost_text(p.cost, area_decimals).c_str(), p.buffers, p.slack);
 }
 
 }  // namespace
@@ -172,6 +170,7 @@ static int run(int argc, char **argv) {
   const bool use_flat = engine == ENGINE_FLAT;
   // The cost options run the cost-aware programme in place of the flat engine.
   const bool use_cost = use_flat && opt.cost.kind != CostObjective::NONE;
+  bufins::Options flat_request;
   bufins::Result flat_result;
   const std::vector<FrontierPoint> &points = flat_result.frontier;
 
@@ -247,7 +246,8 @@ static int run(int argc, char **argv) {
   } else if (use_flat) {
     // The flat family (limits, cost options) through the library; limits
     // that cannot bind on this net leave the run limit-free.
-    flat_result = bufins::solve_with_limits(net, library, flat_options(opt), opt.limits);
+    flat_request = flat_options(opt, library);
+    flat_result = bufins::solve_with_limits(net, library, flat_request, opt.limits);
     if (!flat_result.feasible) {
       progress_stop();
       // No assignment meets the limits: nothing is written.
@@ -321,7 +321,8 @@ static int run(int argc, char **argv) {
   }
   std::printf("The number of inserted buffer is : %d\n", number_of_buffers);
   const long long cost = flat_result.cost;
-  if (use_cost) std::printf("The cost of the inserted buffers is : %lld\n", cost);
+  if (use_cost)
+    std::printf("The cost of the inserted buffers is : %s\n", bufins::cost_text(cost, library.area_decimals).c_str());
   if (!(slack > MINUS_INFINITY_TIME)) {
     std::fflush(stdout);
     std::fprintf(stderr,
@@ -336,7 +337,7 @@ static int run(int argc, char **argv) {
   }
   if (!use_van && !use_flat) nil_free();
 
-  if (frontier_csv) write_frontier_csv(frontier_csv->stream(), points);
+  if (frontier_csv) write_frontier_csv(frontier_csv->stream(), points, library.area_decimals);
   if (json) {
     RunSummary run{opt.netname,      libname,        finalnet,          filename,
                    placement.path(), engine,         segments,          slack,
@@ -351,6 +352,7 @@ static int run(int argc, char **argv) {
     run.with_limits = use_flat && with_limits;
     run.limits = opt.limits;
     run.stages = &flat_result.stages;
+    run.area_decimals = library.area_decimals;
     if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -359,7 +361,7 @@ static int run(int argc, char **argv) {
     return 1;
   }
   commit_outputs({&final_net, &placement, json ? &*json : nullptr, frontier_csv ? &*frontier_csv : nullptr});
-  if (use_cost && !flat_result.goal_met) return report_unmet_goal(opt.cost, points);
+  if (use_cost && !flat_result.goal_met) return report_unmet_goal(flat_request, points, library.area_decimals);
   return 0;
 }
 

@@ -475,14 +475,26 @@ struct Fields {
     return v;
   }
 
-  long long named_integer(const std::string &key, const std::string &value) {
-    long v;
-    bool overflow;
-    const char *b = value.c_str(), *e = b + value.size();
-    const char *stop = integer_at(b, e, &v, &overflow);
-    if (value.empty() || stop != e || overflow || v < 0 || v > MAX_AREA)
-      input_error(file, line, "%s: %s=%s is not an integer from 0 to %lld", what, key.c_str(), value.c_str(), MAX_AREA);
-    return v;
+  // A named field's value as a decimal in plain notation (digits with at
+  // most one '.', "3.75", ".5", "2."), from 0 to MAX_AREA with at most
+  // bufins::max_area_decimals decimals; returns its number of decimals as
+  // written (trailing zeros count: the user chose the precision).
+  int named_decimal(const std::string &key, const std::string &value) {
+    const size_t point = value.find('.');
+    const std::string w = value.substr(0, point), f = point == std::string::npos ? "" : value.substr(point + 1);
+    bool digits = !(w.empty() && f.empty());
+    for (char ch : w + f) digits = digits && ch >= '0' && ch <= '9';
+    if (!digits)
+      input_error(file, line, "%s: %s=%s is not a number from 0 to %lld in decimals (digits with at most one '.')",
+                  what, key.c_str(), value.c_str(), MAX_AREA);
+    if (f.size() > static_cast<size_t>(bufins::max_area_decimals))
+      input_error(file, line, "%s: %s=%s has %zu decimals; at most %d are read", what, key.c_str(), value.c_str(),
+                  f.size(), bufins::max_area_decimals);
+    long long units = 0;
+    if (!bufins::cost_units(value, 0, &units) || units > MAX_AREA ||
+        (units == MAX_AREA && f.find_first_not_of('0') != std::string::npos))
+      input_error(file, line, "%s: %s=%s exceeds %lld, the largest area", what, key.c_str(), value.c_str(), MAX_AREA);
+    return static_cast<int>(f.size());
   }
 };
 
@@ -1082,6 +1094,14 @@ void UnitCheck::report(const Warn &warn, const std::string &file, const std::str
 bufins::Library read_library_model(FILE *flib, const std::string &name, const Warn &warn) {
   bufins::Library lib;
   std::vector<bufins::BufferType> &types = lib.types;
+  // The area= fields as written: their scale is known only at the end.
+  struct WrittenArea {
+    size_t type;
+    long line;
+    int decimals;
+    std::string text;
+  };
+  std::vector<WrittenArea> areas;
   UnitCheck caps(Quantity::CAPACITANCE, "buffer input capacitance"), delays(Quantity::DELAY, "buffer intrinsic delay"),
       resistances(Quantity::RESISTANCE, "buffer output resistance");
   for_each_line(flib, name, [&](const char *b, const char *e, long number) {
@@ -1109,15 +1129,30 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
     t.intrinsic_delay = delay;
     t.output_resistance = res;
     f.named([&](const std::string &key, const std::string &value) {
-      if (key == "area")
-        t.area = f.named_integer(key, value);
-      else if (key == "max_cap")
+      if (key == "area") {
+        areas.push_back({types.size(), number, f.named_decimal(key, value), value});
+      } else if (key == "max_cap")
         t.max_cap = f.named_real(key, value);
       else
         input_error(name, number, "buffer line: unknown field %s (known: area, max_cap)", key.c_str());
     });
     types.push_back(std::move(t));
   });
+  // Every area in units of the library's last decimal.
+  const WrittenArea *finest = nullptr;  // the first line with the most decimals
+  for (const WrittenArea &a : areas)
+    if (finest == nullptr || a.decimals > finest->decimals) finest = &a;
+  if (finest != nullptr) lib.area_decimals = finest->decimals;
+  for (const WrittenArea &a : areas) {
+    long long units = 0;
+    bufins::cost_units(a.text, lib.area_decimals, &units);
+    if (units > bufins::max_area_units)
+      input_error(name, a.line,
+                  "buffer line: area=%s is too large for areas of %d decimals (line %ld writes %s): an area times "
+                  "10^%d must not exceed 10^12",
+                  a.text.c_str(), lib.area_decimals, finest->line, finest->text.c_str(), lib.area_decimals);
+    types[a.type].area = units;
+  }
   if (types.empty())
     warn_at(warn, name, 0, "no buffer type read (a buffer line begins with \"buff\"): no buffer can be inserted");
   for (const UnitCheck *c : {&caps, &delays, &resistances}) c->report(warn, name);
@@ -1126,6 +1161,7 @@ bufins::Library read_library_model(FILE *flib, const std::string &name, const Wa
 
 void install_library(const bufins::Library &lib) {
   n_buffertype = static_cast<int>(lib.types.size());
+  buffer_area_decimals = lib.area_decimals;
   for (int i = 0; i < n_buffertype; i++) {
     const bufins::BufferType &t = lib.types[static_cast<size_t>(i)];
     cb[i] = t.input_cap / 1000.0;
@@ -1739,6 +1775,7 @@ bufins::Library library_from_tables() {
     b.max_cap = buffer_max_cap[i] < NO_LIMIT ? buffer_max_cap[i] * 1000.0 : NO_LIMIT;
     lib.types.push_back(b);
   }
+  lib.area_decimals = buffer_area_decimals;
   return lib;
 }
 

@@ -25,6 +25,9 @@ class Context {
   std::function<bool(long long done, long long total)> progress;
   long long total_wires = 0;
   long long stride = 64;
+  // Frontier engines: the most cost levels one merged set has held so far
+  // (the progress line shows it; 0 before the first merge).
+  long long cost_levels = 0;
   double memory_limit = 0.0;  // bytes of candidates and traces; 0: none
 
   // The engines call it once per wire they carry a subtree up.

@@ -18,6 +18,7 @@ double rb[MAX_BUFFERTYPES];
 double cb[MAX_BUFFERTYPES];
 double tb[MAX_BUFFERTYPES];
 long long buffer_area[MAX_BUFFERTYPES];
+int buffer_area_decimals = 0;
 double buffer_max_cap[MAX_BUFFERTYPES];
 double driver_max_cap = NO_LIMIT;
 
@@ -52,6 +53,7 @@ RecordPool<RLnode> rlnode_pool;
 RecordPool<RTnode> rtnode_pool;
 
 long long progress_count = 0;
+long long progress_levels = 0;
 long long progress_next = LLONG_MAX;
 void (*progress_report)() = nullptr;
 
@@ -70,6 +72,7 @@ void reset_globals() {
     buffer_area[i] = 1;
     buffer_max_cap[i] = NO_LIMIT;
   }
+  buffer_area_decimals = 0;
   driver_max_cap = NO_LIMIT;
   rd = r0 = c0 = dx = dy = 0.0;
   fp = stdin;

@@ -176,10 +176,12 @@ extern double rb[MAX_BUFFERTYPES];
 extern double cb[MAX_BUFFERTYPES];
 extern double tb[MAX_BUFFERTYPES];
 // Named fields of a buffer line (key=value after the numbers): the area of a
-// buffer of that type, a non-negative integer (default 1, so a solution's cost
-// is its buffer count), and the largest load it may drive, in the internal
+// buffer of that type, a non-negative integer in units of
+// 10^-buffer_area_decimals (default 1 with 0 decimals, so a solution's cost is
+// its buffer count), and the largest load it may drive, in the internal
 // capacitance unit (the file's / 1000); NO_LIMIT when the line sets none.
 extern long long buffer_area[MAX_BUFFERTYPES];
+extern int buffer_area_decimals;  // the most decimals of the library's area= values
 extern double buffer_max_cap[MAX_BUFFERTYPES];
 // The driver line's max_cap= field, NO_LIMIT when absent.
 extern double driver_max_cap;
@@ -232,6 +234,7 @@ double distance(const Node *t, const Node *t1);
 // The driver installs the report (progress_report is null until then, and
 // progress_next keeps it from being called).
 extern long long progress_count;
+extern long long progress_levels;  // a frontier run's cost levels (0: none shown)
 extern long long progress_next;
 extern void (*progress_report)();
 

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -378,12 +379,23 @@ std::string summary_line(const NetItem &item, const Outcome &out) {
   j["net"] = item.name;
   j["slack"] = out.solved ? ordered_json(out.slack) : ordered_json(nullptr);
   j["buffers"] = out.solved ? ordered_json(out.buffers) : ordered_json(nullptr);
-  j["cost"] = out.solved ? ordered_json(out.cost) : ordered_json(nullptr);
+  // A cost of a library with decimals is written with exactly its decimals
+  // ("16.26"), which a JSON value cannot hold: a stand-in 0 is replaced in
+  // the text (no string holds the unescaped quotes around it).
+  const bool decimal_cost = out.solved && out.area_decimals > 0;
+  j["cost"] = out.solved ? ordered_json(decimal_cost ? 0 : out.cost) : ordered_json(nullptr);
   j["feasible"] = out.solved && out.feasible;
   j["status"] = kStatus[out.status];
   j["error"] = out.status == Outcome::OK ? ordered_json(nullptr) : ordered_json(out.error);
   // Names are bytes, not necessarily UTF-8.
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  std::string line = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (decimal_cost) {
+    const std::string stand_in = ",\"cost\":0,\"feasible\":";
+    const size_t at = line.find(stand_in);
+    assert(at != std::string::npos);
+    line.replace(at, stand_in.size(), ",\"cost\":" + bufins::cost_text(out.cost, out.area_decimals) + ",\"feasible\":");
+  }
+  return line;
 }
 
 void fail(Outcome &out, const std::string &error) {

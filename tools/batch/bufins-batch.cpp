@@ -105,6 +105,7 @@ batch::RunOptions read_options(const cmdline::Parsed &parsed) {
         const char *which = opt.key == KEY_TARGET ? "target" : opt.key == KEY_BUDGET ? "budget"
                             : opt.key == KEY_WITHIN ? "within" : "min-cost";
         o.request.cost = cost_option_value(opt, which);
+        o.request.budget = opt.value;
         break;
       }
       case KEY_MAX_CAP:

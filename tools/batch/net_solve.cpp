@@ -12,6 +12,7 @@
 #include <new>
 
 #include "bufins/bufins.h"
+#include "cli.h"
 #include "cmdline.h"
 #include "io.h"
 #include "solve.h"
@@ -35,17 +36,10 @@ FILE *text_stream(const std::string &text) {
   return f;
 }
 
-// bufins's message for a target or budget no solution meets.
-std::string unmet_goal_text(const CostGoal &goal, const std::vector<FrontierPoint> &points) {
-  bufins::Options o;
-  o.objective = goal.kind == CostObjective::TARGET ? bufins::Objective::target : bufins::Objective::budget;
-  o.target = goal.slack;
-  o.budget = goal.budget;
-  return bufins::unmet_goal_message(o, points);
-}
+
 
 // The flat family's request of bufins's cost options (main.cpp's flat_options).
-bufins::Options flat_options(const CostGoal &cost) {
+bufins::Options flat_options(const CostGoal &cost, const std::string &budget, int area_decimals) {
   bufins::Options o;
   switch (cost.kind) {
     case CostObjective::NONE: o.objective = bufins::Objective::max_slack; break;
@@ -56,7 +50,7 @@ bufins::Options flat_options(const CostGoal &cost) {
     case CostObjective::WITHIN_PERCENT: o.objective = bufins::Objective::within_percent; break;
   }
   o.target = o.within = cost.slack;
-  o.budget = cost.budget;
+  if (cost.kind == CostObjective::BUDGET) o.budget = budget_in_units(budget, area_decimals);
   return o;
 }
 
@@ -71,7 +65,7 @@ Solver::Solver(const std::string &library, const Request &request, std::vector<s
   };
   auto lib = std::make_shared<Library>();
   lib->library = read_library_model(in.get(), library, warn);
-  lib->options = flat_options(request.cost);
+  lib->options = flat_options(request.cost, request.budget, lib->library.area_decimals);
   library_ = std::move(lib);
 }
 
@@ -112,6 +106,7 @@ void Solver::solve_into(bufins::Net net, Outcome &out) const {
     out.slack = r.slack;
     out.buffers = r.buffers;
     out.cost = r.cost;
+    out.area_decimals = library_->library.area_decimals;
     if (request_.cost.kind == CostObjective::NONE) {
       // The library leaves the cost of a max-slack run at 0: the sum of the
       // placed buffers' areas.
@@ -123,7 +118,7 @@ void Solver::solve_into(bufins::Net net, Outcome &out) const {
     out.feasible = r.slack > bufins::minus_infinity;
     if (!r.goal_met) {
       out.status = Outcome::UNMET;
-      out.error = unmet_goal_text(request_.cost, r.frontier);
+      out.error = bufins::unmet_goal_message(library_->options, r.frontier, library_->library.area_decimals);
     }
     if (request_.placement) out.placement = bufins::placement_text(r);
     if (request_.final_net) out.final_net = bufins::final_net_text(net);

@@ -30,6 +30,7 @@ namespace batch {
 struct Request {
   int segments = 0;        // -m
   CostGoal cost;           // --min-cost, --target, --budget, --within
+  std::string budget;      // --budget as written (CostGoal::budget holds its whole units)
   Limits limits;           // --max-cap (internal unit), --max-slew
   bool placement = false;  // fill Outcome::placement
   bool final_net = false;  // fill Outcome::final_net
@@ -43,6 +44,7 @@ struct Outcome {
   double slack = 0.0;     // as bufins prints it with %.10g
   int buffers = 0;
   long long cost = 0;     // sum of the placed buffers' areas
+  int area_decimals = 0;  // the library's: cost is in units of 10^-area_decimals
   bool feasible = false;  // solved with a finite slack
   // Not OK: the message bufins prints on standard error, without the newline.
   std::string error;

@@ -194,7 +194,7 @@ int main(int argc, char **argv) {
 
   std::vector<int> count(static_cast<size_t>(n_buffertype) + 1, 0);
   double input_cap = 0.0;
-  long long cost = 0;  // sum of the area= of the buffers (1 each by default)
+  long long cost = 0;  // sum of the area= of the buffers (1 each by default), in the library's units
   for (const PlacedBuffer &b : pf.buffers) {
     count[b.type]++;
     input_cap += cb[b.type - 1];
@@ -210,7 +210,7 @@ int main(int argc, char **argv) {
   for (int type = 1; type <= n_buffertype; type++)
     if (count[type]) std::printf("  type %d : %d\n", type, count[type]);
   std::printf("Total buffer input capacitance : %.10g\n", input_cap * 1000.0);
-  std::printf("Cost (sum of areas) : %lld\n", cost);
+  std::printf("Cost (sum of areas) : %s\n", bufins::cost_text(cost, buffer_area_decimals).c_str());
   std::printf("Worst sinks (%zu of %zu):\n", std::min(sinks.size(), static_cast<size_t>(WORST_SINKS)), sinks.size());
   for (size_t i = 0; i < sinks.size() && i < static_cast<size_t>(WORST_SINKS); i++)
     std::printf("  sink %d : slack %.10g\n", nodes[sinks[i].second].index, sinks[i].first);

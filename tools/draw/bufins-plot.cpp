@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -72,7 +73,7 @@ const cmdline::Program kProgram{
 struct Request {
   std::string frontier;  // the input file; "-" is standard input
   PictureRequest picture;
-  long long mark = -1;   // -1: none given
+  std::string mark;      // --mark as written (a cost); empty: none given
   bool all = false;
 };
 
@@ -82,11 +83,10 @@ Request read_request(const cmdline::Parsed &parsed) {
   for (const cmdline::Option &o : parsed.options) {
     if (r.picture.take(o, kProgram.name)) continue;
     if (o.key == 'm') {
-      char *end = nullptr;
-      errno = 0;
-      r.mark = std::strtoll(o.value.c_str(), &end, 10);
-      if (o.value.empty() || *end != '\0' || errno == ERANGE || r.mark < 0)
-        throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a cost (an integer from 0 up)");
+      long long units;
+      if (!bufins::cost_units(o.value, 0, &units))
+        throw cmdline::UsageError(o.name + ": '" + o.value + "' is not a cost (a number from 0 up, such as 12 or 16.26)");
+      r.mark = o.value;
     } else if (o.key == 'a') {
       r.all = true;
     }
@@ -99,13 +99,42 @@ Request read_request(const cmdline::Parsed &parsed) {
   return r;
 }
 
+// Costs are kept exact, in units of 10^-decimals (the most decimals of any
+// cost read): the points are bufins' own.
 struct Frontier {
   std::vector<FrontierPoint> points;
   int chosen = -1;
+  int decimals = 0;
 };
+
+// A cost's text as units of 10^-(its decimals) and those decimals; false
+// when it is not a number in plain decimals.
+bool cost_of(const std::string &text, long long *units, int *decimals) {
+  const size_t point = text.find('.');
+  *decimals = point == std::string::npos ? 0 : static_cast<int>(text.size() - point - 1);
+  return *decimals <= bufins::max_area_decimals && bufins::cost_units(text, *decimals, units) && *units < LLONG_MAX;
+}
+
+// Every point's cost in units of the most decimals met (row_decimals[i] the
+// decimals point i was read with), then the check that the points rise.
+void rescale(Frontier &f, const std::vector<int> &row_decimals, const std::string &name,
+             const std::vector<long> &lines) {
+  for (int d : row_decimals) f.decimals = std::max(f.decimals, d);
+  for (size_t i = 0; i < f.points.size(); i++) {
+    for (int d = row_decimals[i]; d < f.decimals; d++) {
+      if (f.points[i].cost > LLONG_MAX / 10) input_error(name, lines[i], "a cost is too large");
+      f.points[i].cost *= 10;
+    }
+    if (i > 0 && !(f.points[i].cost > f.points[i - 1].cost && f.points[i].slack > f.points[i - 1].slack))
+      input_error(name, lines[i], lines[i] > 0 ? "the rows must rise in cost and slack"
+                                               : "the frontier entries must rise in cost and slack");
+  }
+}
 
 Frontier read_csv(const std::string &name, std::istream &in) {
   Frontier f;
+  std::vector<int> row_decimals;
+  std::vector<long> lines;
   std::string line;
   long number = 0;
   while (std::getline(in, line)) {
@@ -119,41 +148,64 @@ Frontier read_csv(const std::string &name, std::istream &in) {
     if (line.empty()) continue;
     FrontierPoint p{};
     char rest = 0;
-    if (std::sscanf(line.c_str(), "%lld,%d,%lf%c", &p.cost, &p.buffers, &p.slack, &rest) != 3 ||
-        !std::isfinite(p.slack) || p.cost < 0 || p.buffers < 0)
-      input_error(name, number, "a row must be cost,buffers,slack (two integers from 0 up and a number)");
-    if (!f.points.empty() && !(p.cost > f.points.back().cost && p.slack > f.points.back().slack))
-      input_error(name, number, "the rows must rise in cost and slack");
+    const size_t comma = line.find(',');
+    int decimals = 0;
+    if (comma == std::string::npos || !cost_of(line.substr(0, comma), &p.cost, &decimals) ||
+        std::sscanf(line.c_str() + comma + 1, "%d,%lf%c", &p.buffers, &p.slack, &rest) != 2 ||
+        !std::isfinite(p.slack) || p.buffers < 0)
+      input_error(name, number,
+                  "a row must be cost,buffers,slack (a cost and an integer from 0 up, and a number)");
     f.points.push_back(p);
+    row_decimals.push_back(decimals);
+    lines.push_back(number);
   }
   if (number == 0) input_error(name, 0, "empty file: not a frontier");
+  rescale(f, row_decimals, name, lines);
   return f;
+}
+
+// The text of v with the fewest decimals (at most max_area_decimals) that
+// reads back as v; empty when none does.
+std::string fewest_decimals(double v) {
+  char b[64];
+  for (int d = 0; d <= bufins::max_area_decimals; d++) {
+    std::snprintf(b, sizeof b, "%.*f", d, v);
+    if (std::strtod(b, nullptr) == v) return b;
+  }
+  return "";
 }
 
 Frontier read_json(const std::string &name, std::istream &in) {
   Frontier f;
+  std::vector<int> row_decimals;
   nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
   if (j.is_discarded() || !j.is_object()) input_error(name, 0, "not a JSON report");
   if (!j.contains("frontier") || !j["frontier"].is_array())
     input_error(name, 0, "the report holds no frontier (run bufins with --frontier and -j)");
   for (const auto &e : j["frontier"]) {
-    if (!e.is_object() || !e.contains("cost") || !e["cost"].is_number_integer() || !e.contains("slack") ||
+    if (!e.is_object() || !e.contains("cost") || !e["cost"].is_number() || !e.contains("slack") ||
         !e["slack"].is_number())
-      input_error(name, 0, "a frontier entry needs an integer cost and a slack");
+      input_error(name, 0, "a frontier entry needs a cost and a slack");
     if (e.contains("buffers") && !e["buffers"].is_number_integer())
       input_error(name, 0, "a frontier entry's buffers must be an integer");
-    FrontierPoint p{e["cost"].get<long long>(), e.value("buffers", 0), e["slack"].get<double>()};
+    // A cost with decimals is read back from the shortest text of its
+    // double, which is the decimals bufins wrote without trailing zeros.
+    FrontierPoint p{0, e.value("buffers", 0), e["slack"].get<double>()};
+    int decimals = 0;
+    const bool whole = e["cost"].is_number_integer();
+    const std::string cost_text =
+        whole ? std::to_string(e["cost"].get<long long>()) : fewest_decimals(e["cost"].get<double>());
     // What the CSV reader refuses, refused here too.
-    if (p.cost < 0 || p.buffers < 0 || !std::isfinite(p.slack))
+    if (!cost_of(cost_text, &p.cost, &decimals) || p.buffers < 0 || !std::isfinite(p.slack))
       input_error(name, 0, "a frontier entry needs a cost and buffers from 0 up and a finite slack");
-    if (!f.points.empty() && !(p.cost > f.points.back().cost && p.slack > f.points.back().slack))
-      input_error(name, 0, "the frontier entries must rise in cost and slack");
     if (e.value("chosen", false)) {
       if (f.chosen >= 0) input_error(name, 0, "two frontier entries are marked chosen");
       f.chosen = static_cast<int>(f.points.size());
     }
     f.points.push_back(p);
+    row_decimals.push_back(decimals);
   }
+  rescale(f, row_decimals, name, std::vector<long>(f.points.size(), 0));
   return f;
 }
 
@@ -209,16 +261,22 @@ std::string tick_label(double v, double step) {
 cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
   const std::vector<FrontierPoint> &pts = f.points;
   int chosen = f.chosen;
-  if (request.mark >= 0) {
+  if (!request.mark.empty()) {
+    long long mark = 0;
+    bufins::cost_units(request.mark, f.decimals, &mark);
     chosen = -1;
-    for (size_t k = 0; k < pts.size() && pts[k].cost <= request.mark; k++) chosen = static_cast<int>(k);
+    for (size_t k = 0; k < pts.size() && pts[k].cost <= mark; k++) chosen = static_cast<int>(k);
   }
+  // The axis is in the costs' own unit; labels print them exactly.
+  const double scale = std::pow(10.0, f.decimals);
+  auto value = [&](const FrontierPoint &p) { return static_cast<double>(p.cost) / scale; };
+  auto cost_label = [&](long long units) { return bufins::cost_text(units, f.decimals); };
 
   // Axes: cost from 0, slack from the first shown point to the best.
-  const double cmax = pts.empty() ? 1.0 : std::max(1.0, static_cast<double>(pts.back().cost));
+  const double cmax = pts.empty() ? 1.0 : std::max(1.0, value(pts.back()));
   size_t first = 0;
   if (!request.all)
-    while (first + 3 < pts.size() && static_cast<double>(pts[first].cost) < 0.05 * cmax) first++;
+    while (first + 3 < pts.size() && value(pts[first]) < 0.05 * cmax) first++;
   double ylo = pts.empty() ? -1.0 : pts[first].slack, yhi = pts.empty() ? 0.0 : pts.back().slack;
   // A span below what the axis can resolve (one point, or slacks a rounding
   // apart) is widened about its middle by at least a thousandth of the
@@ -296,40 +354,40 @@ cairo_status_t render(const Request &request, const Frontier &f, FILE *out) {
     cairo_stroke(cr);
     cairo_set_dash(cr, nullptr, 0, 0);
     say(LEFT + pw - 6, Y(pts.back().slack) - 6,
-        "max slack " + number(pts.back().slack) + " at cost " + std::to_string(pts.back().cost), 1.0);
+        "max slack " + number(pts.back().slack) + " at cost " + cost_label(pts.back().cost), 1.0);
 
     // The staircase.
     cairo_set_source_rgb(cr, 0.1, 0.35, 0.7);
     cairo_set_line_width(cr, 1.5);
-    cairo_move_to(cr, X(static_cast<double>(pts[0].cost)), Y(pts[0].slack));
+    cairo_move_to(cr, X(value(pts[0])), Y(pts[0].slack));
     for (size_t k = 1; k < pts.size(); k++) {
-      cairo_line_to(cr, X(static_cast<double>(pts[k].cost)), Y(pts[k - 1].slack));
-      cairo_line_to(cr, X(static_cast<double>(pts[k].cost)), Y(pts[k].slack));
+      cairo_line_to(cr, X(value(pts[k])), Y(pts[k - 1].slack));
+      cairo_line_to(cr, X(value(pts[k])), Y(pts[k].slack));
     }
     cairo_line_to(cr, LEFT + pw, Y(pts.back().slack));
     cairo_stroke(cr);
     const double r = pts.size() <= 200 ? 2.5 : 1.2;
     for (const FrontierPoint &p : pts) {
       cairo_new_sub_path(cr);
-      cairo_arc(cr, X(static_cast<double>(p.cost)), Y(p.slack), r, 0, 2 * M_PI);
+      cairo_arc(cr, X(value(p)), Y(p.slack), r, 0, 2 * M_PI);
     }
     cairo_fill(cr);
     if (first > 0) {
       cairo_set_source_rgb(cr, 0.4, 0.4, 0.4);
       say(LEFT + 8, TOP + ph - 8,
-          std::to_string(first) + " points of cost below " + std::to_string(pts[first].cost) + " lie lower (down to " +
+          std::to_string(first) + " points of cost below " + cost_label(pts[first].cost) + " lie lower (down to " +
               number(pts[0].slack) + "); --all shows them",
           0.0);
     }
     if (chosen >= 0) {
       const FrontierPoint &p = pts[static_cast<size_t>(chosen)];
       cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
-      cairo_arc(cr, X(static_cast<double>(p.cost)), Y(p.slack), 5.5, 0, 2 * M_PI);
+      cairo_arc(cr, X(value(p)), Y(p.slack), 5.5, 0, 2 * M_PI);
       cairo_fill(cr);
-      const std::string label = "cost " + std::to_string(p.cost) + ", " + std::to_string(p.buffers) +
+      const std::string label = "cost " + cost_label(p.cost) + ", " + std::to_string(p.buffers) +
                                 " buffers, slack " + number(p.slack);
-      const bool right_half = X(static_cast<double>(p.cost)) > LEFT + pw * 0.6;
-      say(X(static_cast<double>(p.cost)) + (right_half ? -10 : 10), Y(p.slack) + 18, label, right_half ? 1.0 : 0.0);
+      const bool right_half = X(value(p)) > LEFT + pw * 0.6;
+      say(X(value(p)) + (right_half ? -10 : 10), Y(p.slack) + 18, label, right_half ? 1.0 : 0.0);
     }
   }
 

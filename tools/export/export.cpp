@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "bufins/model.h"
 #include "def.h"
 #include "placement.h"
 
@@ -220,7 +221,8 @@ ExportFiles export_net(const std::vector<int> &buffer_on, const ExportSetup &set
       cell(elmore_cell_name(setup.type_names, t),
            "buffer type " + std::to_string(t + 1) + " (" + setup.type_names[static_cast<size_t>(t)] + "): resistance " +
                num(rb[t]) + " ohm in net.spef",
-           cb[t] * 1000.0, tb[t], static_cast<double>(buffer_area[t]));
+           cb[t] * 1000.0, tb[t],
+           std::stod(bufins::cost_text(buffer_area[t], buffer_area_decimals)));
   l += "}\n";
 
   // ---- run.tcl ----

@@ -33,7 +33,7 @@ namespace {
 
 constexpr double DEFAULT_SLEW = 100.0;  // ps
 
-enum { CELLS = 256, LIST, SLEW, MAX_LOAD, AREA_SCALE };
+enum { CELLS = 256, LIST, SLEW, MAX_LOAD, AREA_SCALE, EXACT_AREAS };
 
 const cmdline::Program kProgram{
     "bufins-liberty",
@@ -65,6 +65,11 @@ const cmdline::Program kProgram{
       "area= is the cell's area times K, rounded (default:\n"
       "the least power of ten up to 10000 that makes every\n"
       "chosen area whole)"},
+     {EXACT_AREAS, 0, "exact-areas", nullptr,
+      "area= is the cell's area as the Liberty file gives it\n"
+      "(times --area-scale when given), in decimals: the fewest\n"
+      "that hold it, at most 6 (bufins reads costs exactly in\n"
+      "those decimals)"},
      {'q', 'q', "quiet", nullptr, "print no warnings"}},
     "Exit status: 0 when the library (or the listing) is written; 1 for a usage\n"
     "error, a Liberty file that cannot be read or is malformed (\"file:line: what is\n"
@@ -78,7 +83,8 @@ struct Request {
   bool list = false;
   double slew = DEFAULT_SLEW;
   double max_load = 0.0;
-  double area_scale = 0.0;  // 0: chosen from the areas
+  double area_scale = 0.0;  // 0: chosen from the areas (1 with --exact-areas)
+  bool exact_areas = false;
   bool quiet = false;
 };
 
@@ -120,6 +126,9 @@ Request read_request(const cmdline::Parsed &parsed) {
       case AREA_SCALE:
         r.area_scale = positive(o, false);
         break;
+      case EXACT_AREAS:
+        r.exact_areas = true;
+        break;
       case 'q':
         r.quiet = true;
         break;
@@ -138,6 +147,17 @@ std::string fmt(double v) {
   char b[64];
   std::snprintf(b, sizeof b, "%.10g", v);
   return b;
+}
+
+// An area in decimals: the fewest, at most max_area_decimals, that hold it
+// (to a millionth: 3.7536000000 is 3.7536).
+std::string area_text(double area) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.*f", bufins::max_area_decimals, area);
+  std::string t = b;
+  while (t.back() == '0') t.pop_back();
+  if (t.back() == '.') t.pop_back();
+  return t;
 }
 
 // The least power of ten up to 10^4 that makes every area whole (to 1e-6).
@@ -173,7 +193,7 @@ int run(const Request &r) {
   }
   std::vector<liberty::Fit> fits;
   for (const liberty::BufferCell &c : chosen) fits.push_back(liberty::fit_buffer(c, r.slew, r.max_load, display));
-  const double area_scale = r.area_scale > 0.0 ? r.area_scale : choose_area_scale(chosen);
+  const double area_scale = r.area_scale > 0.0 ? r.area_scale : r.exact_areas ? 1.0 : choose_area_scale(chosen);
 
   std::string out;
   out += "# Buffer library written by " + std::string(kProgram.name) + " " + BUFINS_VERSION + "\n";
@@ -184,7 +204,11 @@ int run(const Request &r) {
   out += "# Fit: delay = intrinsic + resistance x load, least squares through the larger of cell_rise and\n";
   out += "# cell_fall at input transition " + fmt(r.slew) + " ps, over the load points up to " +
          (r.max_load > 0.0 ? fmt(r.max_load) + " fF" : std::string("each cell's max_capacitance")) + "\n";
-  out += "# area = library area x " + fmt(area_scale) + ", rounded\n";
+  if (r.exact_areas)
+    out += area_scale == 1.0 ? std::string("# area = library area, in decimals\n")
+                             : "# area = library area x " + fmt(area_scale) + ", in decimals\n";
+  else
+    out += "# area = library area x " + fmt(area_scale) + ", rounded\n";
   out += "# name, input capacitance (fF), intrinsic delay (ps), output resistance (ohm), area, max_cap (fF)\n";
   out += "# worst relative fit error of each cell (at the load point where it occurs):\n";
   for (size_t k = 0; k < chosen.size(); k++)
@@ -201,12 +225,13 @@ int run(const Request &r) {
     };
     clamp(f.intrinsic, "intrinsic delay");
     clamp(f.resistance, "output resistance");
-    const double area = std::round((c.has_area ? c.area : 1.0) * area_scale);
+    const double scaled = (c.has_area ? c.area : 1.0) * area_scale;
+    const double area = r.exact_areas ? scaled : std::round(scaled);
     if (area > static_cast<double>(MAX_AREA))
       input_error(display, c.line, "cell %s: area %g x %g exceeds the largest area= (%lld); choose a smaller --area-scale",
                   c.name.c_str(), c.area, area_scale, MAX_AREA);
     out += "buffer_" + c.name + " " + fmt(c.input_cap) + " " + fmt(f.intrinsic) + " " + fmt(f.resistance) +
-           " area=" + fmt(area);
+           " area=" + (r.exact_areas ? area_text(area) : fmt(area));
     if (c.max_cap >= 0.0) out += " max_cap=" + fmt(c.max_cap);
     out += "\n";
   }

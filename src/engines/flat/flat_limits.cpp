@@ -534,6 +534,7 @@ struct LimCore : LimScratch {
       }
       pairs.swap(kv.second);
     }
+    ws.ctx.cost_levels = std::max(ws.ctx.cost_levels, static_cast<long long>(M.size()));
     return M;
   }
 

@@ -126,6 +126,7 @@ struct CostFrontier::Impl : Scratch {
   Levels join(Levels &L, Levels &R, int index, double shear, const Node *) {
     Levels M = merge(L, R, index, shear);
     stats.max_levels = std::max(stats.max_levels, static_cast<int>(M.size()));
+    ws.ctx.cost_levels = stats.max_levels;
     return M;
   }
   void release(Levels &ls) {
