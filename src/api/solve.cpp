@@ -19,6 +19,12 @@
 
 namespace bufins {
 
+struct Scratch::Store {
+  flat_core::Arena arena;
+};
+Scratch::Scratch() : store_(std::make_unique<Store>()) {}
+Scratch::~Scratch() = default;
+
 namespace {
 
 CostGoal goal_of(const Options &o) {
@@ -142,7 +148,7 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
     f.run();
     read_frontier(f, o, r);
   } else {
-    flat_core::MaxSlack e(T, ctx, o.young_records);
+    flat_core::MaxSlack e(T, ctx, o.young_records, o.scratch != nullptr ? &o.scratch->store().arena : nullptr);
     e.run();
     r.slack = e.slack();
     read_solution(e, o, r);

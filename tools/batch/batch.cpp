@@ -455,7 +455,8 @@ void write_outputs(const NetItem &item, const RunOptions &o, const Protected &ru
   }
 }
 
-Done process(const NetItem &item, const Solver &solver, const RunOptions &o, const Protected &run_files) {
+Done process(const NetItem &item, const Solver &solver, const RunOptions &o, const Protected &run_files,
+             bufins::Scratch &scratch) {
   Outcome out;
   try {
     if (!item.early_error.empty()) {
@@ -478,14 +479,14 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o, con
               input_error(in.name, 0, "a routed tree carries no sink loads: make it a net with bufins-route --loads=FILE");
             route::warn_implausible(in, o.routing, kProgram, warn);
             bufins::Net net = route::route_net(in, o.routing, std::string(kProgram) + " " + BUFINS_VERSION, item.file).net;
-            out = solver.solve(std::move(net));
+            out = solver.solve(std::move(net), &scratch);
             if (out.status == Outcome::ERROR) out.error_line = 0;  // no line of the input to blame
           } catch (const InputError &e) {
             fail(out, e.what());
           }
           out.warnings.insert(out.warnings.begin(), route_warnings.begin(), route_warnings.end());
         } else {
-          out = solver.solve(*text, item.file);
+          out = solver.solve(*text, item.file, &scratch);
         }
       } else {
         fail(out, "Cannot open file: " + item.path + ": " + std::strerror(read_errno));
@@ -702,6 +703,7 @@ int run(const RunOptions &o, int *signal_out) {
   std::vector<std::thread> workers;
   for (int i = 0; i < o.jobs; i++)
     workers.emplace_back([&]() {
+      bufins::Scratch scratch;  // this worker's engine storage, reused net after net
       for (;;) {
         NetItem item;
         {
@@ -711,7 +713,7 @@ int run(const RunOptions &o, int *signal_out) {
           item = std::move(queue.front());
           queue.pop_front();
         }
-        auto done = std::make_unique<Done>(process(item, solver, o, run_files));
+        auto done = std::make_unique<Done>(process(item, solver, o, run_files, scratch));
         std::lock_guard<std::mutex> lock(m);
         results[item.seq % window] = std::move(done);
         finished_in_window++;

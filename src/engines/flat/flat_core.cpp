@@ -45,6 +45,55 @@ Tables::Tables(const bufins::Net &net, const bufins::Library &lib) {
   std::stable_sort(by_rb, by_rb + nb, [this](int a, int b) { return rb[a] < rb[b]; });
 }
 
+Arena::~Arena() {
+  for (const Buffer &b : buffers_) std::free(b.p);
+  std::free(pool);
+}
+
+bool Arena::take(Buffer &b) {
+  if (buffers_.empty()) return false;
+  b = buffers_.back();
+  buffers_.pop_back();
+  kept_ -= b.bytes;
+  return true;
+}
+
+void Arena::give(void *p, size_t bytes) {
+  if (kept_ + bytes > KEEP_BYTES) {
+    std::free(p);
+    return;
+  }
+  buffers_.push_back({p, bytes});
+  kept_ += bytes;
+}
+
+namespace {
+
+// A scratch vector handed back to the arena, or freed when it is larger
+// than the arena keeps.
+template <typename V>
+void keep_or_free(V &from, V &into) {
+  if (from.capacity() == 0) return;
+  if (from.capacity() * sizeof(typename V::value_type) <= Arena::KEEP_BYTES) into.swap(from);
+  V().swap(from);
+}
+
+}  // namespace
+
+Workspace::Workspace(const Tables &tables, bufins::Context &context, Arena *arena)
+    : T(tables), ctx(context), arena_(arena) {
+  if (arena_ == nullptr) return;
+  pool = arena_->pool;
+  pool_cap = arena_->pool_cap;
+  arena_->pool = nullptr;
+  arena_->pool_cap = 0;
+  sort_a.swap(arena_->sort_a);
+  sort_b.swap(arena_->sort_b);
+  hull_tail.swap(arena_->hull_tail);
+  runs.swap(arena_->runs);
+  rename_to.swap(arena_->rename_to);
+}
+
 void Workspace::grow_pool() {
   int64_t cap = std::max<int64_t>(4096, 2 * static_cast<int64_t>(pool_cap));
   if (cap > INT32_MAX) out_of_memory();
@@ -92,6 +141,14 @@ std::vector<int> Workspace::buffer_counts() const {
 }
 
 void Workspace::release_scratch() {
+  if (arena_ != nullptr) {
+    keep_or_free(sort_a, arena_->sort_a);
+    keep_or_free(sort_b, arena_->sort_b);
+    keep_or_free(hull_tail, arena_->hull_tail);
+    keep_or_free(runs, arena_->runs);
+    keep_or_free(rename_to, arena_->rename_to);
+    return;
+  }
   std::vector<FlatCand>().swap(sort_a);
   std::vector<FlatCand>().swap(sort_b);
   std::vector<FlatCand>().swap(hull_tail);
@@ -103,7 +160,12 @@ void Workspace::clear() {
   release_spare();
   if (pool_n > 0) count_records();
   if (pool_n > 1) ctx.memory.traces_freed += TRACE_BYTES * (pool_n - 1);
-  std::free(pool);
+  if (arena_ != nullptr && arena_->pool == nullptr && sizeof(FlatTrace) * static_cast<size_t>(pool_cap) <= Arena::KEEP_BYTES) {
+    arena_->pool = pool;
+    arena_->pool_cap = pool_cap;
+  } else {
+    std::free(pool);
+  }
   pool = nullptr;
   pool_n = pool_cap = 0;
   counted_n = 1;

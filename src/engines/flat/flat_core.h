@@ -134,11 +134,16 @@ struct LimCand {
 // A candidate array with its own storage, so that its capacity is counted:
 // one template for the plain and the limited candidates, whose storage the
 // workspace grows, counts, keeps for reuse and frees alike.
+//
+// cap is the capacity the memory figures count; room, the slots the storage
+// really has, may be larger when the storage came from an Arena (a buffer
+// an earlier run left), so that the figures are those of a fresh run.
 template <typename C>
 struct Array {
   C *p = nullptr;
   int n = 0;
   int cap = 0;
+  int room = 0;
 };
 using CandArray = Array<FlatCand>;
 using LimArray = Array<LimCand>;
@@ -264,11 +269,50 @@ struct CostLevel {
   Set s;
 };
 
+// Storage that outlives engine runs (bufins::Scratch): candidate-array
+// buffers, the trace pool's buffer and the scratch vectors, which a
+// workspace given the arena takes at its start and gives back at its end
+// instead of allocating and freeing them for every net. Nothing of it is
+// counted in the memory figures: a workspace counts its arrays by the
+// capacities a fresh run would have (Array::cap). What it keeps is bounded
+// (KEEP_BYTES of buffers, and a pool or scratch vector larger than that is
+// freed), so that one large net does not hold its memory for the small ones
+// after it. One run at a time: one arena per thread.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena &) = delete;
+  Arena &operator=(const Arena &) = delete;
+  ~Arena();
+
+  static constexpr size_t KEEP_BYTES = size_t{8} << 20;
+
+  struct Buffer {
+    void *p;
+    size_t bytes;
+  };
+  // A kept buffer (false when there is none), or back into the arena (freed
+  // when the arena holds enough).
+  bool take(Buffer &b);
+  void give(void *p, size_t bytes);
+
+  FlatTrace *pool = nullptr;
+  int32_t pool_cap = 0;
+  std::vector<FlatCand> sort_a, sort_b, hull_tail;
+  std::vector<int> runs;
+  std::vector<int32_t> rename_to;
+
+ private:
+  std::vector<Buffer> buffers_;
+  size_t kept_ = 0;
+};
+
 // The trace pool, the spare arrays and the scratch of one engine run, with
-// the run's tables and context.
+// the run's tables and context; with an arena (may be null) its storage
+// comes from and goes back to it.
 class Workspace {
  public:
-  Workspace(const Tables &tables, bufins::Context &context) : T(tables), ctx(context) {}
+  Workspace(const Tables &tables, bufins::Context &context, Arena *arena = nullptr);
   Workspace(const Workspace &) = delete;
   Workspace &operator=(const Workspace &) = delete;
   ~Workspace() { clear(); }
@@ -284,7 +328,10 @@ class Workspace {
   template <typename C>
   void free_storage(Array<C> &a) {
     if (a.p != nullptr) {
-      std::free(a.p);
+      if (arena_ != nullptr)
+        arena_->give(a.p, sizeof(C) * static_cast<size_t>(a.room));
+      else
+        std::free(a.p);
       ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
     }
     a = Array<C>{};
@@ -407,11 +454,19 @@ class Workspace {
   template <typename C>
   [[gnu::noinline]] void grow_storage(Array<C> &a, int need) {
     const int cap = std::max(need, std::max(16, a.cap * 2));
-    auto *p = static_cast<C *>(std::realloc(a.p, sizeof(C) * static_cast<size_t>(cap)));
-    if (p == nullptr) out_of_memory();
+    Arena::Buffer b;
+    if (a.p == nullptr && arena_ != nullptr && arena_->take(b)) {
+      a.p = static_cast<C *>(b.p);
+      a.room = static_cast<int>(std::min<size_t>(b.bytes / sizeof(C), INT32_MAX));
+    }
+    if (cap > a.room) {
+      auto *p = static_cast<C *>(std::realloc(a.p, sizeof(C) * static_cast<size_t>(cap)));
+      if (p == nullptr) out_of_memory();
+      a.p = p;
+      a.room = cap;
+    }
     ctx.memory.solutions_opened += static_cast<double>(sizeof(C)) * cap;
     ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
-    a.p = p;
     a.cap = cap;
     count_records();
     ctx.peak_check();
@@ -433,6 +488,7 @@ class Workspace {
   int32_t full_at = 0;        // old_n from which the next collection is full
   int young_records = 1 << 15;
   std::vector<int32_t> rename_to;  // scratch of the collection
+  Arena *arena_ = nullptr;
 };
 
 // ---- Operations on one set (flat_core.cpp) ----
