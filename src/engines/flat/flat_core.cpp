@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <new>
 #include <string>
 #include <vector>
@@ -46,24 +47,25 @@ Tables::Tables(const bufins::Net &net, const bufins::Library &lib) {
 }
 
 Arena::~Arena() {
-  for (const Buffer &b : buffers_) std::free(b.p);
+  for (void *p : buffers_) std::free(p);
   std::free(pool);
 }
 
-bool Arena::take(Buffer &b) {
-  if (buffers_.empty()) return false;
-  b = buffers_.back();
+void *Arena::take() {
+  if (buffers_.empty()) return nullptr;
+  void *p = buffers_.back();
   buffers_.pop_back();
-  kept_ -= b.bytes;
-  return true;
+  kept_ -= malloc_usable_size(p);
+  return p;
 }
 
-void Arena::give(void *p, size_t bytes) {
+void Arena::give(void *p) {
+  const size_t bytes = malloc_usable_size(p);
   if (kept_ + bytes > KEEP_BYTES) {
     std::free(p);
     return;
   }
-  buffers_.push_back({p, bytes});
+  buffers_.push_back(p);
   kept_ += bytes;
 }
 

@@ -54,6 +54,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <malloc.h>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -135,15 +136,14 @@ struct LimCand {
 // one template for the plain and the limited candidates, whose storage the
 // workspace grows, counts, keeps for reuse and frees alike.
 //
-// cap is the capacity the memory figures count; room, the slots the storage
-// really has, may be larger when the storage came from an Arena (a buffer
-// an earlier run left), so that the figures are those of a fresh run.
+// cap is the capacity the memory figures count; the storage may be larger
+// when it came from an Arena (a buffer an earlier run left), so that the
+// figures are those of a fresh run.
 template <typename C>
 struct Array {
   C *p = nullptr;
   int n = 0;
   int cap = 0;
-  int room = 0;
 };
 using CandArray = Array<FlatCand>;
 using LimArray = Array<LimCand>;
@@ -287,14 +287,10 @@ class Arena {
 
   static constexpr size_t KEEP_BYTES = size_t{8} << 20;
 
-  struct Buffer {
-    void *p;
-    size_t bytes;
-  };
-  // A kept buffer (false when there is none), or back into the arena (freed
-  // when the arena holds enough).
-  bool take(Buffer &b);
-  void give(void *p, size_t bytes);
+  // A kept buffer (null when there is none), or one back into the arena
+  // (freed when the arena holds enough).
+  void *take();
+  void give(void *p);
 
   FlatTrace *pool = nullptr;
   int32_t pool_cap = 0;
@@ -303,8 +299,8 @@ class Arena {
   std::vector<int32_t> rename_to;
 
  private:
-  std::vector<Buffer> buffers_;
-  size_t kept_ = 0;
+  std::vector<void *> buffers_;
+  size_t kept_ = 0;  // bytes
 };
 
 // The trace pool, the spare arrays and the scratch of one engine run, with
@@ -329,7 +325,7 @@ class Workspace {
   void free_storage(Array<C> &a) {
     if (a.p != nullptr) {
       if (arena_ != nullptr)
-        arena_->give(a.p, sizeof(C) * static_cast<size_t>(a.room));
+        arena_->give(a.p);
       else
         std::free(a.p);
       ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
@@ -454,16 +450,13 @@ class Workspace {
   template <typename C>
   [[gnu::noinline]] void grow_storage(Array<C> &a, int need) {
     const int cap = std::max(need, std::max(16, a.cap * 2));
-    Arena::Buffer b;
-    if (a.p == nullptr && arena_ != nullptr && arena_->take(b)) {
-      a.p = static_cast<C *>(b.p);
-      a.room = static_cast<int>(std::min<size_t>(b.bytes / sizeof(C), INT32_MAX));
-    }
-    if (cap > a.room) {
-      auto *p = static_cast<C *>(std::realloc(a.p, sizeof(C) * static_cast<size_t>(cap)));
+    const size_t bytes = sizeof(C) * static_cast<size_t>(cap);
+    if (a.p == nullptr && arena_ != nullptr) a.p = static_cast<C *>(arena_->take());
+    // An arena's buffer may hold the capacity already.
+    if (a.p == nullptr || arena_ == nullptr || malloc_usable_size(a.p) < bytes) {
+      auto *p = static_cast<C *>(std::realloc(a.p, bytes));
       if (p == nullptr) out_of_memory();
       a.p = p;
-      a.room = cap;
     }
     ctx.memory.solutions_opened += static_cast<double>(sizeof(C)) * cap;
     ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
