@@ -393,26 +393,30 @@ class Feed {
 std::string summary_line(const NetItem &item, const Outcome &out) {
   using nlohmann::ordered_json;
   static const char *const kStatus[] = {"ok", "unmet", "infeasible", "error"};
-  ordered_json j;
-  j["net"] = item.name;
-  j["slack"] = out.solved ? ordered_json(out.slack) : ordered_json(nullptr);
-  j["buffers"] = out.solved ? ordered_json(out.buffers) : ordered_json(nullptr);
-  // A cost of a library with decimals is written with exactly its decimals
-  // ("16.26"), which a JSON value cannot hold: a stand-in 0 is replaced in
-  // the text (no string holds the unescaped quotes around it).
-  const bool decimal_cost = out.solved && out.area_decimals > 0;
-  j["cost"] = out.solved ? ordered_json(decimal_cost ? 0 : out.cost) : ordered_json(nullptr);
-  j["feasible"] = out.solved && out.feasible;
-  j["status"] = kStatus[out.status];
-  j["error"] = out.status == Outcome::OK ? ordered_json(nullptr) : ordered_json(out.error);
-  // Names are bytes, not necessarily UTF-8.
-  std::string line = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (decimal_cost) {
-    const std::string stand_in = ",\"cost\":0,\"feasible\":";
-    const size_t at = line.find(stand_in);
-    assert(at != std::string::npos);
-    line.replace(at, stand_in.size(), ",\"cost\":" + bufins::cost_text(out.cost, out.area_decimals) + ",\"feasible\":");
-  }
+  // The object's text written field by field, each value as the JSON
+  // library writes it (names are bytes, not necessarily UTF-8), without
+  // building the object for every net. A cost of a library with decimals is
+  // written with exactly its decimals ("16.26"), which a JSON number cannot
+  // hold.
+  auto text = [](const std::string &v) { return ordered_json(v).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); };
+  std::string line;
+  line.reserve(128 + item.name.size() + out.error.size());
+  line += "{\"net\":";
+  line += text(item.name);
+  line += ",\"slack\":";
+  line += out.solved ? ordered_json(out.slack).dump() : "null";
+  line += ",\"buffers\":";
+  line += out.solved ? std::to_string(out.buffers) : "null";
+  line += ",\"cost\":";
+  line += !out.solved ? "null"
+          : out.area_decimals > 0 ? bufins::cost_text(out.cost, out.area_decimals)
+                                  : std::to_string(out.cost);
+  line += out.solved && out.feasible ? ",\"feasible\":true" : ",\"feasible\":false";
+  line += ",\"status\":\"";
+  line += kStatus[out.status];
+  line += "\",\"error\":";
+  line += out.status == Outcome::OK ? "null" : text(out.error);
+  line += "}\n";
   return line;
 }
 
