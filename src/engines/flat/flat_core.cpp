@@ -190,16 +190,70 @@ void build_hull(Workspace &ws, FlatSet &s) {
   FLAT_CHECK(ws, s, true);
 }
 
+namespace {
+
+// compact()'s sort of many newcomers: pairwise merges of neighbouring sorted
+// runs, each stable, so that equal loads keep the order of their runs. The
+// runs are either those of one type each (a counting sort by type), or the
+// stretches of non-increasing load that the edges appended (one edge
+// appends its newcomers by decreasing load): whichever are fewer.
+[[gnu::noinline]] const FlatCand *merge_sort_newcomers(Workspace &ws, const FlatCand *p, int base, int n) {
+  const int fresh = n - base;
+  std::vector<FlatCand> &sort_a = ws.sort_a, &sort_b = ws.sort_b;
+  std::vector<int> &runs = ws.runs;
+  const int nb = ws.T.nb;
+  int start[MAX_BUFFERTYPES + 1] = {0};
+  for (int i = base; i < n; i++) start[p[i].type + 1]++;
+  int types = 0;
+  for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
+  int stretches = 1;
+  for (int i = base + 1; i < n && stretches <= types; i++) stretches += p[i].c > p[i - 1].c;
+  if (sort_b.size() < static_cast<size_t>(fresh)) {
+    sort_a.resize(2 * static_cast<size_t>(fresh));
+    sort_b.resize(2 * static_cast<size_t>(fresh));
+  }
+  FlatCand *x = sort_a.data(), *y = sort_b.data();
+  runs.clear();
+  runs.push_back(0);
+  if (stretches < types) {
+    int from = base;
+    for (int i = base + 1; i <= n; i++) {
+      if (i < n && !(p[i].c > p[i - 1].c)) continue;
+      std::memcpy(x + runs.back(), p + from, sizeof(FlatCand) * static_cast<size_t>(i - from));
+      runs.push_back(runs.back() + (i - from));
+      from = i;
+    }
+  } else {
+    for (int t = 0; t < nb; t++) start[t + 1] += start[t];
+    for (int t = 0; t < nb; t++)
+      if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
+    for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+  }
+  auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
+  while (runs.size() > 2) {
+    size_t k = 0, r = 0;
+    for (; r + 2 < runs.size(); r += 2) {
+      std::merge(x + runs[r], x + runs[r + 1], x + runs[r + 1], x + runs[r + 2], y + runs[r], larger);
+      runs[k++] = runs[r];
+    }
+    if (r + 1 < runs.size()) {
+      std::memcpy(y + runs[r], x + runs[r], sizeof(FlatCand) * static_cast<size_t>(runs[r + 1] - runs[r]));
+      runs[k++] = runs[r];
+    }
+    runs[k++] = fresh;
+    runs.resize(k);
+    std::swap(x, y);
+  }
+  return x;
+}
+
+}  // namespace
+
 void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
   FlatCand *p = s.a.p;
   const int n = s.a.n, base = s.base_n, fresh = n - base;
-  // The newcomers sorted by load, largest first, by pairwise merges of
-  // neighbouring sorted runs. The runs are either those of one type each (a
-  // counting sort by type), or the stretches of non-increasing load that the
-  // edges appended (one edge appends its newcomers by decreasing load):
-  // whichever are fewer.
-  std::vector<FlatCand> &sort_a = ws.sort_a, &sort_b = ws.sort_b;
-  std::vector<int> &runs = ws.runs;
+  // The newcomers sorted by load, largest first.
+  std::vector<FlatCand> &sort_a = ws.sort_a;
   const FlatCand *nw = nullptr;
   if (fresh > 0 && fresh <= 8) {
     // Few newcomers (a merge right after a sink or a short wire): an
@@ -214,50 +268,24 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     }
     nw = x;
   } else if (fresh > 0) {
-    const int nb = ws.T.nb;
-    int start[MAX_BUFFERTYPES + 1] = {0};
-    for (int i = base; i < n; i++) start[p[i].type + 1]++;
-    int types = 0;
-    for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
-    int stretches = 1;
-    for (int i = base + 1; i < n && stretches <= types; i++) stretches += p[i].c > p[i - 1].c;
-    if (sort_b.size() < static_cast<size_t>(fresh)) {
-      sort_a.resize(2 * static_cast<size_t>(fresh));
-      sort_b.resize(2 * static_cast<size_t>(fresh));
-    }
-    FlatCand *x = sort_a.data(), *y = sort_b.data();
-    runs.clear();
-    runs.push_back(0);
-    if (stretches < types) {
-      int from = base;
-      for (int i = base + 1; i <= n; i++) {
-        if (i < n && !(p[i].c > p[i - 1].c)) continue;
-        std::memcpy(x + runs.back(), p + from, sizeof(FlatCand) * static_cast<size_t>(i - from));
-        runs.push_back(runs.back() + (i - from));
-        from = i;
+    if (fresh <= 32) {
+      // A few more (the pieces of a segmented wire): an insertion sort
+      // again, kept unless two newcomers have equal loads, whose order the
+      // run merge decides (by type or by position); without ties the order
+      // is the same either way.
+      if (sort_a.size() < static_cast<size_t>(fresh)) sort_a.resize(2 * static_cast<size_t>(fresh));
+      FlatCand *x = sort_a.data();
+      bool tie = false;
+      for (int i = 0; i < fresh; i++) {
+        const FlatCand y = p[base + i];
+        int k = i;
+        for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+        tie = tie || (k > 0 && x[k - 1].c == y.c);
+        x[k] = y;
       }
-    } else {
-      for (int t = 0; t < nb; t++) start[t + 1] += start[t];
-      for (int t = 0; t < nb; t++)
-        if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
-      for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+      if (!tie) nw = x;
     }
-    auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
-    while (runs.size() > 2) {
-      size_t k = 0, r = 0;
-      for (; r + 2 < runs.size(); r += 2) {
-        std::merge(x + runs[r], x + runs[r + 1], x + runs[r + 1], x + runs[r + 2], y + runs[r], larger);
-        runs[k++] = runs[r];
-      }
-      if (r + 1 < runs.size()) {
-        std::memcpy(y + runs[r], x + runs[r], sizeof(FlatCand) * static_cast<size_t>(runs[r + 1] - runs[r]));
-        runs[k++] = runs[r];
-      }
-      runs[k++] = fresh;
-      runs.resize(k);
-      std::swap(x, y);
-    }
-    nw = x;
+    if (nw == nullptr) nw = merge_sort_newcomers(ws, p, base, n);
   }
   // Merge of the sorted part and the newcomers from the smallest load, the
   // survivors written from the back of the array: the write position never
