@@ -369,6 +369,7 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int w = 0;
   double last = MINUS_INFINITY_TIME;
+  Workspace::Maker records = ws.maker();
   // Two pointers from the smallest loads: the side with the earlier required
   // time gives it and advances; stops when either runs out. The sums come by
   // non-decreasing load; two may round to the same load when one branch's
@@ -384,12 +385,13 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
         out++;
         w--;
       }
-      *--out = {c, q, ws.merge_trace(a.trace, b.trace, index), -1};
+      *--out = {c, q, ws.merge_trace(records, a.trace, b.trace, index), -1};
       w++;
       last = v;
     }
     adv_a ? i-- : j--;
   }
+  ws.made(records);
   if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
   M.a.n = w;
   M.base_n = w;

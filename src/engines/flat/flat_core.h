@@ -380,6 +380,29 @@ class Workspace {
     pool[pool_n] = {left, right, x, type};
     return pool_n++;
   }
+  // For a loop that makes many records: the pool's fields in a local value,
+  // so that they are not read again after every record written (a record
+  // written through a pointer might otherwise be one of them). Take one
+  // with maker(), make records with it, give it back with made() before
+  // anything else touches the pool.
+  struct Maker {
+    FlatTrace *pool;
+    int32_t n, cap;
+  };
+  Maker maker() const { return {pool, pool_n, pool_cap}; }
+  void made(const Maker &m) { pool_n = m.n; }
+  int32_t merge_trace(Maker &m, int32_t left, int32_t right, int x) {
+    if (left == 0) return right;
+    if (right == 0) return left;
+    if (m.n == m.cap) {
+      pool_n = m.n;
+      grow_pool();
+      m.pool = pool;
+      m.cap = pool_cap;
+    }
+    m.pool[m.n] = {left, right, x, -1};
+    return m.n++;
+  }
   // The merge record of two traces; an empty side is no record at all.
   int32_t merge_trace(int32_t left, int32_t right, int x) {
     if (left == 0) return right;
