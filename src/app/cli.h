@@ -127,6 +127,9 @@ struct RunSummary {
   Limits limits;
   const std::vector<bufins::StageReport> *stages = nullptr;  // the winner's, with limits
   int area_decimals = 0;  // costs are in units of 10^-area_decimals
+  // --cost-tolerance: E and the unit the areas were rounded up to (0: exact).
+  double cost_tolerance = 0.0;
+  long long cost_unit = 0;
 };
 
 // Writes the JSON run report to `out` (the caller commits it). On failure

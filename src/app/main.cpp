@@ -354,6 +354,8 @@ static int run(int argc, char **argv) {
     run.limits = opt.limits;
     run.stages = &flat_result.stages;
     run.area_decimals = library.area_decimals;
+    run.cost_tolerance = opt.cost_tolerance;
+    run.cost_unit = flat_result.cost_unit;
     if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
