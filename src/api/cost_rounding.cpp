@@ -55,6 +55,11 @@ CostRounding round_costs(const Library &lib, double tolerance) {
   }
   for (long long &l : r.levels) l /= common;
   r.unit = best * common;
+  // Levels in the areas' own proportions: the rounding changed nothing but
+  // the unit, and the run is the exact one (in the areas' common divisor).
+  r.exact = true;
+  for (size_t i = 0; i < lib.types.size(); i++) r.exact = r.exact && r.levels[i] * divisor == lib.types[i].area;
+  if (r.exact) r.unit = divisor;
   return r;
 }
 

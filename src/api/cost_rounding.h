@@ -36,6 +36,7 @@ namespace bufins {
 struct CostRounding {
   long long unit = 1;               // u, in the library's units of cost (10^-area_decimals)
   std::vector<long long> levels;    // each type's ceil(area / u), reduced by their common divisor
+  bool exact = false;               // the levels are the areas over their common divisor (unit): nothing rounded
 };
 
 // The rounding of `library`'s areas for tolerance E (0 < E <= 1).

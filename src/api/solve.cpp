@@ -130,12 +130,15 @@ Result solve_with_limits(const Net &given, const Library &exact_lib, const Optio
   Result r;
   // With a tolerance the engines see the rounded areas; costs shown are the
   // true ones (recost), and so are the max-slack runs' (no rounding there).
-  const bool rounding = cost && o.cost_tolerance > 0.0;
+  // A rounding that changes no area (the areas are already multiples of a
+  // unit too coarse to round within E) is the exact run: no re-costing.
+  bool rounding = false;
   Library rounded;
-  if (rounding) {
+  if (cost && o.cost_tolerance > 0.0) {
     const CostRounding cr = round_costs(exact_lib, o.cost_tolerance);
-    rounded = rounded_library(exact_lib, cr);
     r.cost_unit = cr.unit;
+    rounding = !cr.exact;
+    if (rounding) rounded = rounded_library(exact_lib, cr);
   }
   const Library &lib = rounding ? rounded : exact_lib;
   const Library *recost_with = rounding ? &exact_lib : nullptr;
