@@ -176,8 +176,8 @@ TEST(FrontierTest, ToleranceWithinItsBoundOfExhaustiveSearch) {
   std::mt19937 rng(77);
   auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   const double tolerances[] = {0.01, 0.1, 0.25, 1.0};
-  int checked = 0, coarser = 0;
-  for (int trial = 0; trial < 800; trial++) {
+  int checked = 0, coarser = 0, limited_points = 0;
+  for (int trial = 0; trial < 500; trial++) {
     GenOptions opt;
     opt.max_sinks = 3;
     opt.max_chain_candidates = 2;
@@ -186,6 +186,14 @@ TEST(FrontierTest, ToleranceWithinItsBoundOfExhaustiveSearch) {
     TestNet net = random_net(rng, opt);
     net.area_decimals = trial % 2 ? 2 : 0;
     for (auto &b : net.lib) b.area = uni(0, 9) == 0 ? 0 : uni(20, 400);
+    // A third of the trials with load limits of the buffers' own (the
+    // limited frontier).
+    const bool limited = trial % 3 == 2;
+    double sinks_load = 0;
+    for (const auto &k : net.sinks) sinks_load += k.cap_file;
+    if (limited)
+      for (auto &b : net.lib)
+        if (uni(0, 1)) b.max_cap_file = std::uniform_real_distribution<double>(0.3, 1.5)(rng) * sinks_load;
     reset_globals();
     load_into_tables(net);
     if (trial % 3) wire_segment(trial % 3);
@@ -198,7 +206,8 @@ TEST(FrontierTest, ToleranceWithinItsBoundOfExhaustiveSearch) {
     const bufins::Net n = read_text<bufins::Net>(net_text(used), [](FILE *f) { return bufins::read_net(f, "n"); });
     const bufins::Library lib =
         read_text<bufins::Library>(lib_text(used), [](FILE *f) { return bufins::read_library(f, "l"); });
-    const std::map<long long, double> exact = exhaustive_by_cost(used);
+    const std::map<long long, double> exact =
+        limited ? exhaustive_by_cost_limited(used, TestLimits()) : exhaustive_by_cost(used);
     auto least_cost_at = [&](double s) {
       for (const auto &e : exact)
         if (e.second >= s - tolerance(s)) return e.first;
@@ -211,9 +220,13 @@ TEST(FrontierTest, ToleranceWithinItsBoundOfExhaustiveSearch) {
     if (r.cost_unit > 1) coarser++;
     double best = -INFINITY;
     for (const auto &e : exact) best = std::max(best, e.second);
-    if (best <= MINUS_INFINITY_TIME) continue;
+    if (best <= MINUS_INFINITY_TIME || !r.feasible) {
+      EXPECT_EQ(r.feasible, !limited || !exact.empty());
+      continue;
+    }
     ASSERT_FALSE(r.frontier.empty());
     EXPECT_NEAR(r.frontier.back().slack, best, tolerance(best));
+    if (limited) limited_points += static_cast<int>(r.frontier.size());
     for (size_t k = 0; k < r.frontier.size(); k++) {
       const FrontierPoint &p = r.frontier[k];
       const long long least = least_cost_at(p.slack);
@@ -236,8 +249,9 @@ TEST(FrontierTest, ToleranceWithinItsBoundOfExhaustiveSearch) {
     }
     if (HasFailure()) break;
   }
-  EXPECT_GT(checked, 400);
-  EXPECT_GT(coarser, 200);  // the rounding did coarsen the areas' unit
+  EXPECT_GT(checked, 250);
+  EXPECT_GT(coarser, 120);  // the rounding did coarsen the areas' unit
+  EXPECT_GT(limited_points, 50);
 }
 
 TEST(FrontierTest, AgreesWithFlatEngineOnRandomNets) {

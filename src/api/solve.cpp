@@ -82,12 +82,10 @@ long long cost_of(const Library &lib, const std::vector<Placement> &placements) 
 // `index[i]` is the engine's number of kept point i.
 template <typename Frontier>
 void recost(const Frontier &f, const Library &exact, std::vector<FrontierPoint> &points, std::vector<int> &index) {
-  std::vector<Placement> placed;
-  for (size_t i = 0; i < points.size(); i++) {
-    placed.clear();
-    f.placements(static_cast<int>(i), placed);
-    points[i].cost = cost_of(exact, placed);
-  }
+  std::vector<long long> areas;
+  for (const BufferType &t : exact.types) areas.push_back(t.area);
+  const std::vector<long long> costs = f.point_costs(areas);
+  for (size_t i = 0; i < points.size(); i++) points[i].cost = costs[i];
   std::vector<FrontierPoint> kept;
   std::vector<int> kept_index;
   long long later = std::numeric_limits<long long>::max();
