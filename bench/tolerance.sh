@@ -73,8 +73,11 @@ ex, ap, e = rows(sys.argv[1]), rows(sys.argv[2]), Decimal(sys.argv[3])
 slacks = [s for c, s in ex]
 worst = Decimal(1)
 for c, s in ap:
-    i = bisect.bisect_left(slacks, s - 1e-9 * max(1.0, abs(s)))
+    noise = 1e-9 * max(1.0, abs(s))
+    i = bisect.bisect_left(slacks, s - noise)
     assert i < len(ex), ("no exact point reaches", s)
+    while i + 1 < len(ex) and slacks[i + 1] <= s + noise:  # exact points a rounding apart: the same slack
+        i += 1
     least = ex[i][0]
     assert c <= (1 + e) * least, ("bound broken", c, s, least)
     if least > 0: worst = max(worst, c / least)
