@@ -78,17 +78,32 @@ void Workspace::placements(int32_t t, std::vector<bufins::Placement> &out) const
   }
 }
 
-std::vector<int> Workspace::buffer_counts() const {
-  std::vector<int> n(static_cast<size_t>(pool_n), 0);
-  for (int32_t r = 1; r < pool_n; r++) {
+namespace {
+
+// A figure summed over each trace's buffers, every record once: a record's
+// children come before it in the pool.
+template <typename Sum, typename Weight>
+std::vector<Sum> sums_over_traces(const FlatTrace *pool, int32_t n, Weight weight) {
+  std::vector<Sum> sum(static_cast<size_t>(n), 0);
+  for (int32_t r = 1; r < n; r++) {
     const FlatTrace &f = pool[r];
     const size_t at = static_cast<size_t>(r);
     if (f.type >= 1)
-      n[at] = n[static_cast<size_t>(f.left)] + 1;
+      sum[at] = sum[static_cast<size_t>(f.left)] + weight(f.type);
     else
-      n[at] = n[static_cast<size_t>(f.left)] + n[static_cast<size_t>(f.right)];
+      sum[at] = sum[static_cast<size_t>(f.left)] + sum[static_cast<size_t>(f.right)];
   }
-  return n;
+  return sum;
+}
+
+}  // namespace
+
+std::vector<int> Workspace::buffer_counts() const {
+  return sums_over_traces<int>(pool, pool_n, [](int) { return 1; });
+}
+
+std::vector<long long> Workspace::trace_sums(const std::vector<long long> &weight) const {
+  return sums_over_traces<long long>(pool, pool_n, [&](int type) { return weight[static_cast<size_t>(type - 1)]; });
 }
 
 void Workspace::release_scratch() {

@@ -373,6 +373,8 @@ class Workspace {
   void placements(int32_t t, std::vector<bufins::Placement> &out) const;
   // Buffers below every record, indexed by record (children are older).
   std::vector<int> buffer_counts() const;
+  // Each record's sum of weight[type - 1] over its buffers.
+  std::vector<long long> trace_sums(const std::vector<long long> &weight) const;
   // The -o listing of candidates (real values) in the order given, each with
   // its buffers when asked.
   template <typename It>
@@ -773,6 +775,19 @@ struct FrontierEnd {
     const std::vector<int> buffers = ws.buffer_counts();
     for (bufins::FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
     return any;
+  }
+
+  // Every point's sum of weight[type - 1] over its buffers (the true areas
+  // of a run on rounded ones), in one pass over the pool.
+  std::vector<long long> point_sums(const Workspace &ws, const std::vector<long long> &weight) const {
+    std::vector<long long> out(points.size(), 0);
+    if (child_is_sink) return out;
+    const std::vector<long long> sums = ws.trace_sums(weight);
+    for (size_t k = 0; k < points.size(); k++) {
+      const std::pair<int, int> &r = refs[k];
+      out[k] = sums[static_cast<size_t>(levels[static_cast<size_t>(r.first)].s.a.p[r.second].trace)];
+    }
+    return out;
   }
 
   // The buffers of point `point`; false when the placement file says "empty

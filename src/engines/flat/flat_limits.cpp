@@ -657,6 +657,10 @@ const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_
 int LimitedFrontier::dead_end() const { return impl_->dead_at; }
 bool LimitedFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
 
+std::vector<long long> LimitedFrontier::point_costs(const std::vector<long long> &areas) const {
+  return impl_->end.point_sums(impl_->ws, areas);
+}
+
 bool LimitedFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
   return impl_->end.placements(impl_->ws, point, out);
 }

@@ -369,6 +369,10 @@ const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->e
 const CostFrontier::Stats &CostFrontier::stats() const { return impl_->stats; }
 bool CostFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
 
+std::vector<long long> CostFrontier::point_costs(const std::vector<long long> &areas) const {
+  return impl_->end.point_sums(impl_->ws, areas);
+}
+
 bool CostFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
   return impl_->end.placements(impl_->ws, point, out);
 }
