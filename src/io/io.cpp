@@ -85,12 +85,62 @@ void reserve_large(std::vector<T> &v, size_t n) {
   v.reserve(n);
 #ifdef MADV_HUGEPAGE
   constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
-  if (v.capacity() * sizeof(T) < 2 * HUGE_PAGE) return;
+  if (v.capacity() * sizeof(T) < HUGE_PAGE) return;
   const uintptr_t b = (reinterpret_cast<uintptr_t>(v.data()) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
   const uintptr_t e = reinterpret_cast<uintptr_t>(v.data() + v.capacity()) & ~(HUGE_PAGE - 1);
   if (e > b) madvise(reinterpret_cast<void *>(b), e - b, MADV_HUGEPAGE);
 #endif
 }
+
+// Scratch tables of one task, carved from one block: for a large block, whole
+// huge pages asked of the kernel before anything is touched, so that tables
+// of a million nodes cost a handful of page faults rather than one per 4 KiB
+// (each fault costs about as much as clearing its page); a small block comes
+// from the heap and touches no more than it uses. The tables live as long as
+// the block; their bytes are not initialised.
+class ScratchBlock {
+ public:
+  explicit ScratchBlock(size_t bytes) {
+    constexpr size_t HUGE_PAGE = size_t{2} << 20;
+#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
+    if (bytes >= 2 * HUGE_PAGE) {
+      const size_t length = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE + HUGE_PAGE;
+      void *m = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (m != MAP_FAILED) {
+        mapped_ = m;
+        mapped_length_ = length;
+        const uintptr_t b = (reinterpret_cast<uintptr_t>(m) + HUGE_PAGE - 1) & ~(uintptr_t{HUGE_PAGE} - 1);
+        next_ = reinterpret_cast<char *>(b);
+        madvise(next_, length - HUGE_PAGE, MADV_HUGEPAGE);
+        return;
+      }
+    }
+#endif
+    heap_.reset(new char[bytes + 64]);
+    next_ = heap_.get();
+  }
+  ~ScratchBlock() {
+#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
+    if (mapped_ != nullptr) munmap(mapped_, mapped_length_);
+#endif
+  }
+  ScratchBlock(const ScratchBlock &) = delete;
+  ScratchBlock &operator=(const ScratchBlock &) = delete;
+
+  // Room for n values of T (8-byte aligned); the caller sized the block for it.
+  template <class T>
+  T *take(size_t n) {
+    T *t = reinterpret_cast<T *>(next_);
+    next_ += (n * sizeof(T) + 7) / 8 * 8;
+    return t;
+  }
+
+ private:
+  std::unique_ptr<char[]> heap_;
+  void *mapped_ = nullptr;
+  size_t mapped_length_ = 0;
+  char *next_ = nullptr;
+};
 
 // v as n copies of value, in storage reserved by reserve_large.
 template <class T>
@@ -521,9 +571,20 @@ bufins::Node blank_node(int index, double x, double y, bufins::NodeKind kind) {
   return n;
 }
 
+template <typename Number>
+int index_build(NodeIndex &ix, int count, int *first, Number number);
+
 // Checks and links the net just read. The checks cover everything the two
 // algorithms and the printers rely on without testing it themselves; they are
 // made in the order in which the first fault found is the one reported.
+//
+// The node table of a large net (48 bytes a node: 48 MB for a million) is far
+// larger than the caches, and the edges reach their nodes in no particular
+// order. So the checks work on compact copies made in one sequential pass
+// (node numbers, kinds: 5 bytes a node) and keep the links apart (8 bytes a
+// node) while they are made; the links are written into the table in one
+// more sequential pass at the end. The table itself is never read out of
+// order. All the checks' tables share one ScratchBlock.
 void check_and_link(bufins::Net &net, const std::string &file, const LineTables &lines) {
   using bufins::NodeKind;
   std::vector<bufins::Node> &nodes = net.nodes;
@@ -532,11 +593,35 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   const int n_nodes = static_cast<int>(nodes.size()), n_edges = static_cast<int>(edges.size());
   if (n_nodes == 0 || nodes[0].kind != NodeKind::driver) input_error(file, 0, "no driver line");
 
+  constexpr unsigned char DRIVER = static_cast<unsigned char>(NodeKind::driver),
+                          CANDIDATE = static_cast<unsigned char>(NodeKind::candidate),
+                          SINK = static_cast<unsigned char>(NodeKind::sink);
+  struct Links {
+    int left, right;
+  };
+  const size_t count = static_cast<size_t>(n_nodes);
+  ScratchBlock scratch(count * (sizeof(int) + 1 + sizeof(Links) + sizeof(int) + 1) + 5 * 8);
+  int *numbers = scratch.take<int>(count);
+  unsigned char *kinds = scratch.take<unsigned char>(count);
+  Links *links = scratch.take<Links>(count);
+  int *parent_edge = scratch.take<int>(count);
+  unsigned char *reached = scratch.take<unsigned char>(count);
+  int sinks = 0;
+  for (size_t i = 0; i < count; i++) {
+    const bufins::Node &n = nodes[i];
+    numbers[i] = n.index;
+    kinds[i] = static_cast<unsigned char>(n.kind);
+    sinks += n.kind == NodeKind::sink;
+    links[i] = Links{-1, -1};
+    parent_edge[i] = -1;
+    reached[i] = 0;
+  }
+
   NodeIndex position;
   int first = -1;
-  int again = node_index_build(position, net, &first);
+  int again = index_build(position, n_nodes, &first, [&numbers](int i) { return numbers[i]; });
   if (again >= 0)
-    input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", nodes[again].index,
+    input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", numbers[again],
                 line_of(node_line, first));
   // node_index_find, its flat table read in place.
   const int *dense = position.dense.data();
@@ -551,25 +636,22 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   // The edge checks below leave every node at most two children, the first
   // edge leaving it giving left and the second right: the links produce_tree
   // would make, made in the same pass.
-  for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = -1;
-  std::vector<int> parent_edge;
-  assign_large(parent_edge, static_cast<size_t>(n_nodes), -1);
   for (int e = 0; e < n_edges; e++) {
     const bufins::Edge &ed = edges[e];
     int sp = find(ed.from);
     int tp = find(ed.to);
     if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.from);
     if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.to);
-    if (nodes[sp].kind == NodeKind::sink)
+    if (kinds[sp] == SINK)
       input_error(file, line_of(edge_line, e), "edge leaves sink %d: a sink cannot have children", ed.from);
-    if (nodes[tp].kind == NodeKind::driver) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
+    if (kinds[tp] == DRIVER) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
     if (parent_edge[tp] >= 0)
       input_error(file, line_of(edge_line, e), "node %d is already the child of the edge at line %ld", ed.to,
                   line_of(edge_line, parent_edge[tp]));
     if (sp == tp) input_error(file, line_of(edge_line, e), "edge joins node %d to itself", ed.from);
     parent_edge[tp] = e;
-    bufins::Node &parent = nodes[sp];
-    if (parent.kind == NodeKind::driver && parent.left >= 0)
+    Links &parent = links[sp];
+    if (kinds[sp] == DRIVER && parent.left >= 0)
       input_error(file, line_of(edge_line, e), "the driver has a second child (node %d): it must drive exactly one node",
                   ed.to);
     if (parent.right >= 0)
@@ -577,20 +659,30 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
                   ed.to);
     (parent.left < 0 ? parent.left : parent.right) = tp;
   }
-  if (nodes[0].left < 0) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
+  if (links[0].left < 0) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
 
   // Mark what hangs below every node without a parent. With at most one
-  // parent per node, whatever stays unmarked lies on or below a cycle.
-  std::vector<unsigned char> reached;
-  assign_large(reached, static_cast<size_t>(n_nodes), static_cast<unsigned char>(0));
+  // parent per node, whatever stays unmarked lies on or below a cycle. The
+  // walk from the driver counts the sinks it reaches and the candidates
+  // without a child it meets: when it reaches every sink and meets no such
+  // candidate, the last scan below can find nothing.
   std::vector<int> stack;
+  int sinks_reached = 0;
+  bool childless = false;
   for (int root = 0; root < n_nodes; root++) {
     if (parent_edge[root] >= 0) continue;
     stack.push_back(root);
     while (!stack.empty()) {
-      const bufins::Node &p = nodes[stack.back()];
-      reached[stack.back()] = root == 0 ? 1 : 2;
+      const int at = stack.back();
+      const Links &p = links[at];
       stack.pop_back();
+      if (root == 0) {
+        reached[at] = 1;
+        sinks_reached += kinds[at] == SINK;
+        childless |= kinds[at] == CANDIDATE && p.left < 0;
+      } else {
+        reached[at] = 2;
+      }
       if (p.right >= 0) stack.push_back(p.right);
       if (p.left >= 0) stack.push_back(p.left);
     }
@@ -601,14 +693,20 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
     // a parentless node, so n_nodes steps up surely stand on the cycle.
     int j = i;
     for (long steps = 0; steps <= n_nodes; steps++) j = node_index_find(position, edges[parent_edge[j]].from);
-    input_error(file, line_of(edge_line, parent_edge[j]), "edge closes a cycle through node %d", nodes[j].index);
+    input_error(file, line_of(edge_line, parent_edge[j]), "edge closes a cycle through node %d", numbers[j]);
+  }
+  if (sinks_reached != sinks || childless) {
+    for (int i = 0; i < n_nodes; i++) {
+      if (kinds[i] == SINK && reached[i] != 1)
+        input_error(file, line_of(node_line, i), "sink %d is not connected to the driver", numbers[i]);
+      if (kinds[i] == CANDIDATE && reached[i] == 1 && links[i].left < 0)
+        input_error(file, line_of(node_line, i), "candidate %d has no child: every candidate in the tree needs one",
+                    numbers[i]);
+    }
   }
   for (int i = 0; i < n_nodes; i++) {
-    if (nodes[i].kind == NodeKind::sink && reached[i] != 1)
-      input_error(file, line_of(node_line, i), "sink %d is not connected to the driver", nodes[i].index);
-    if (nodes[i].kind == NodeKind::candidate && reached[i] == 1 && nodes[i].left < 0)
-      input_error(file, line_of(node_line, i), "candidate %d has no child: every candidate in the tree needs one",
-                  nodes[i].index);
+    nodes[i].left = links[i].left;
+    nodes[i].right = links[i].right;
   }
 }
 
