@@ -834,27 +834,20 @@ __attribute__((always_inline)) inline char *fixed6(char *out, double v) {
   char *p = out;
   if (bits >> 63) *p++ = '-';
 #if defined(__SSE2__)
-  // The sixteen digits in one vector, ten before the point and six after.
-  // They are moved over their leading zeros (at most nine: the units digit is
-  // always printed) in two 64-bit registers and stored straight into the
-  // line, the six after the point stored again one byte further on: a copy
-  // through a scratch array would load bytes just stored in pieces, which
-  // stalls until the stores are done, once for every figure.
+  // The sixteen digits in one vector: ten before the point, then the six
+  // after it stored again one byte further on, behind the point; the copy
+  // then skips the leading zeros (at most nine: the units digit is always
+  // printed).
   const __m128i digits = _mm_packus_epi16(digits8(static_cast<uint32_t>(scaled / 100000000)),
                                           digits8(static_cast<uint32_t>(scaled % 100000000)));
   const __m128i ascii = _mm_add_epi8(digits, _mm_set1_epi8('0'));
+  char text[32];  // bytes after the 17th are copied along but never printed
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(text), ascii);
+  _mm_storel_epi64(reinterpret_cast<__m128i *>(text + 11), _mm_srli_si128(ascii, 10));
+  text[10] = '.';
   const unsigned zero_digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_setzero_si128())));
   const int zeros = __builtin_ctz(~zero_digits | (1u << 9));
-  const uint64_t front = static_cast<uint64_t>(_mm_cvtsi128_si64(ascii));
-  const uint64_t back = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_srli_si128(ascii, 8)));
-  __extension__ typedef unsigned __int128 u128;
-  const u128 moved = ((static_cast<u128>(back) << 64) | front) >> (8 * zeros);
-  const uint64_t first = static_cast<uint64_t>(moved), second = static_cast<uint64_t>(moved >> 64);
-  const uint64_t fraction = back >> 16;  // the six digits after the point, two zero bytes
-  std::memcpy(p, &first, 8);
-  std::memcpy(p + 8, &second, 8);
-  p[10 - zeros] = '.';
-  std::memcpy(p + 11 - zeros, &fraction, 8);
+  std::memcpy(p, text + zeros, 17);
   return p + 17 - zeros;
 #else
   const uint64_t high = ascii8(static_cast<uint32_t>(scaled / 100000000));
