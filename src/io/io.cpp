@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -80,8 +81,8 @@ long line_of(const LineTable &t, size_t k) {
 // otherwise take a page fault per 4 KiB, and those faults cost the reader
 // more than parsing the numbers. A hint only: without transparent huge pages
 // nothing changes.
-template <class T>
-void reserve_large(std::vector<T> &v, size_t n) {
+template <class T, class A>
+void reserve_large(std::vector<T, A> &v, size_t n) {
   v.reserve(n);
 #ifdef MADV_HUGEPAGE
   constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
@@ -92,38 +93,13 @@ void reserve_large(std::vector<T> &v, size_t n) {
 #endif
 }
 
-// Scratch tables of one task, carved from one block: for a large block, whole
-// huge pages asked of the kernel before anything is touched, so that tables
-// of a million nodes cost a handful of page faults rather than one per 4 KiB
-// (each fault costs about as much as clearing its page); a small block comes
-// from the heap and touches no more than it uses. The tables live as long as
-// the block; their bytes are not initialised.
+// Scratch tables of one task, carved from one block of large_allocate's
+// (huge pages for a large block, the heap for a small one). The tables live
+// as long as the block; their bytes are not initialised.
 class ScratchBlock {
  public:
-  explicit ScratchBlock(size_t bytes) {
-    constexpr size_t HUGE_PAGE = size_t{2} << 20;
-#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
-    if (bytes >= 2 * HUGE_PAGE) {
-      const size_t length = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE + HUGE_PAGE;
-      void *m = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (m != MAP_FAILED) {
-        mapped_ = m;
-        mapped_length_ = length;
-        const uintptr_t b = (reinterpret_cast<uintptr_t>(m) + HUGE_PAGE - 1) & ~(uintptr_t{HUGE_PAGE} - 1);
-        next_ = reinterpret_cast<char *>(b);
-        madvise(next_, length - HUGE_PAGE, MADV_HUGEPAGE);
-        return;
-      }
-    }
-#endif
-    heap_.reset(new char[bytes + 64]);
-    next_ = heap_.get();
-  }
-  ~ScratchBlock() {
-#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
-    if (mapped_ != nullptr) munmap(mapped_, mapped_length_);
-#endif
-  }
+  explicit ScratchBlock(size_t bytes) : bytes_(bytes), block_(static_cast<char *>(large_allocate(bytes))), next_(block_) {}
+  ~ScratchBlock() { large_free(block_, bytes_); }
   ScratchBlock(const ScratchBlock &) = delete;
   ScratchBlock &operator=(const ScratchBlock &) = delete;
 
@@ -136,15 +112,14 @@ class ScratchBlock {
   }
 
  private:
-  std::unique_ptr<char[]> heap_;
-  void *mapped_ = nullptr;
-  size_t mapped_length_ = 0;
-  char *next_ = nullptr;
+  size_t bytes_;
+  char *block_;
+  char *next_;
 };
 
 // v as n copies of value, in storage reserved by reserve_large.
-template <class T>
-void assign_large(std::vector<T> &v, size_t n, const T &value) {
+template <class T, class A>
+void assign_large(std::vector<T, A> &v, size_t n, const T &value) {
   v.clear();
   reserve_large(v, n);
   v.assign(n, value);
@@ -1033,6 +1008,44 @@ const char *parse_integer(const char *p, const char *end, long *value, bool *ove
 // ---- "%f" formatting ----
 
 char *format_fixed6(char *out, double v) { return fixed6(out, v); }
+
+// ---- Large tables ----
+
+namespace {
+constexpr size_t HUGE_BLOCK = size_t{2} << 20;
+constexpr size_t LARGE_FROM = HUGE_BLOCK;
+}  // namespace
+
+void *large_allocate(size_t bytes) {
+#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
+  if (bytes >= LARGE_FROM) {
+    // Mapped one huge page longer than whole huge pages, then trimmed to an
+    // aligned start: the kernel can only back aligned 2 MiB runs with huge pages.
+    const size_t length = (bytes + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
+    void *m = mmap(nullptr, length + HUGE_BLOCK, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(m);
+    const uintptr_t aligned = (start + HUGE_BLOCK - 1) & ~(uintptr_t{HUGE_BLOCK} - 1);
+    if (aligned > start) munmap(m, aligned - start);
+    if (aligned + length < start + length + HUGE_BLOCK)
+      munmap(reinterpret_cast<void *>(aligned + length), start + HUGE_BLOCK - aligned);
+    madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+    return reinterpret_cast<void *>(aligned);
+  }
+#endif
+  return ::operator new(bytes);
+}
+
+void large_free(void *p, size_t bytes) noexcept {
+  if (p == nullptr) return;
+#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
+  if (bytes >= LARGE_FROM) {
+    munmap(p, (bytes + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK);
+    return;
+  }
+#endif
+  ::operator delete(p);
+}
 
 // ---- Node index ----
 
