@@ -38,11 +38,13 @@ CostRounding round_costs(const Library &lib, double tolerance) {
   if (floor_unit > best && admissible(lib, floor_unit, tolerance)) best = floor_unit;
   // The unit u = floor((1 + E) a / m) rounds a to m units within E; the
   // candidates fall with m, so each type's scan stops at the best so far.
-  // The scan's length is bounded by about (1 + E) / E times the ratio of the
-  // largest area to the least, whatever the areas' scale.
-  constexpr long long kMostMultiples = 1 << 20;
+  // Any u <= E a rounds a within E, so beyond m = 1/E + 1 a type's own
+  // endpoints bind nothing: the largest admissible unit is one of the
+  // endpoints below that, or E times the least area.
+  const long long most_multiples =
+      static_cast<long long>(std::min(1e6, std::ceil(1.0 / tolerance) + 1.0));
   for (const BufferType &t : lib.types) {
-    for (long long m = 1; m <= kMostMultiples; m++) {
+    for (long long m = 1; m <= most_multiples; m++) {
       const long long u = static_cast<long long>(std::floor((1.0L + tolerance) * t.area / m));
       if (u <= best) break;
       if (admissible(lib, u, tolerance)) best = u;
