@@ -69,6 +69,11 @@ struct Pair {
   double c, q, p;
   int32_t a, b;
 };
+// The same without a slew limit (p is 0).
+struct LoadPair {
+  double c, q;
+  int32_t a, b;
+};
 
 // Order of a compaction's sweep: loads increasing, and at one load the
 // better candidates first so that they dominate the rest.
@@ -105,6 +110,8 @@ struct LimScratch {
   std::vector<double> least_load;    // of each bucket
   std::vector<int> bucket_start;     // of each bucket: its first pair in `fresh` sorted by cost
   std::vector<int> bucket_fill;
+  std::vector<LoadPair> load_pairs;
+  std::vector<int32_t> by_bucket;  // the pairs' positions, by bucket
   std::unordered_map<long long, int32_t> sparse_bucket;
   std::vector<std::pair<long long, int32_t>> bucket_cost;
   std::map<long long, std::vector<Pair>> by_cost;
@@ -524,7 +531,7 @@ struct LimCore : LimScratch {
     if (dense) least_load.assign(static_cast<size_t>(range), std::numeric_limits<double>::infinity());
     side[0].clear();
     side[1].clear();
-    pairs.clear();
+    load_pairs.clear();
     pair_bucket.clear();
     for (const SweepItem &x : items) {
       if (!flat_core::stair_insert(side[x.side], x)) continue;
@@ -543,7 +550,7 @@ struct LimCore : LimScratch {
         double &least = least_load[static_cast<size_t>(b)];
         if (!(c < least)) continue;
         least = c;
-        pairs.push_back({c, x.q, 0.0, x.side == 0 ? x.trace : e.trace, x.side == 0 ? e.trace : x.trace});
+        load_pairs.push_back({c, x.q, x.side == 0 ? x.trace : e.trace, x.side == 0 ? e.trace : x.trace});
         pair_bucket.push_back(b);
       }
     }
@@ -560,15 +567,10 @@ struct LimCore : LimScratch {
     bucket_start.assign(nb + 1, 0);
     for (int32_t b : pair_bucket) bucket_start[static_cast<size_t>(b) + 1]++;
     for (size_t k = 0; k < nb; k++) bucket_start[k + 1] += bucket_start[k];
-    fresh.resize(pairs.size());
-    {
-      std::vector<int> &at = bucket_fill;
-      at.assign(bucket_start.begin(), bucket_start.end() - 1);
-      for (size_t k = 0; k < pairs.size(); k++) {
-        const Pair &pr = pairs[k];
-        fresh[static_cast<size_t>(at[static_cast<size_t>(pair_bucket[k])]++)] = {pr.c, pr.q, 0.0, static_cast<int32_t>(k), -1};
-      }
-    }
+    by_bucket.resize(load_pairs.size());
+    bucket_fill.assign(bucket_start.begin(), bucket_start.end() - 1);
+    for (size_t k = 0; k < load_pairs.size(); k++)
+      by_bucket[static_cast<size_t>(bucket_fill[static_cast<size_t>(pair_bucket[k])]++)] = static_cast<int32_t>(k);
     Levels M;
     for (const auto &bc : bucket_cost) {
       const int from = bucket_start[static_cast<size_t>(bc.second)], to = bucket_start[static_cast<size_t>(bc.second) + 1];
@@ -580,15 +582,16 @@ struct LimCore : LimScratch {
       double last = NEG_INF;
       // By increasing load: the gates' limits end the cost's pairs, the shear prunes them.
       for (int k = to - 1; k >= from; k--) {
-        const LimCand &x = fresh[static_cast<size_t>(k)];
+        const int32_t at = by_bucket[static_cast<size_t>(k)];
+        const LoadPair &x = load_pairs[static_cast<size_t>(at)];
         if (!drivable(above, x.c, 0.0)) break;
         const double v = x.q - shear * x.c;
         if (n > 0 && !beats(v, last)) continue;
         last = v;
-        s.a.p[n++] = x;
+        s.a.p[n++] = {x.c, x.q, 0.0, at, -1};
       }
       for (int k = 0; k < n; k++) {
-        const Pair &pr = pairs[static_cast<size_t>(s.a.p[k].trace)];
+        const LoadPair &pr = load_pairs[static_cast<size_t>(s.a.p[k].trace)];
         s.a.p[k].trace = ws.merge_trace(pr.a, pr.b, index);
       }
       s.a.n = s.base_n = n;
