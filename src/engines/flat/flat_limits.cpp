@@ -31,6 +31,10 @@
 // of those only the ones whose p improves on every lighter partner can
 // survive, so each scan stops when no heavier partner can improve p (a
 // suffix maximum of p says so), and then the roles swap.
+//
+// Without a slew limit p is 0 throughout, and the merge of cost levels is
+// the plain frontier's (frontier.cpp): two-coordinate staircases, one least
+// load per cost, each cost's pairs made already in order of load.
 #include "flat_limits.h"
 
 #include <algorithm>
@@ -106,12 +110,12 @@ struct LimScratch {
   std::vector<SweepItem> items;
   std::vector<SideEntry> side[2];  // none has another of no larger cost, no larger load and no smaller p
   flat_core::RadixScratch radix;
-  std::vector<int32_t> pair_bucket;  // of each pair in `pairs`: its cost's bucket
   std::vector<double> least_load;    // of each bucket
-  std::vector<int> bucket_start;     // of each bucket: its first pair in `fresh` sorted by cost
+  std::vector<LoadPair> load_pairs;  // the merge's pairs without a slew limit
+  std::vector<int32_t> pair_bucket;  // of each pair: its cost's bucket
+  std::vector<int32_t> by_bucket;    // the pairs' positions, by bucket
+  std::vector<int> bucket_start;     // of each bucket: its first entry in by_bucket
   std::vector<int> bucket_fill;
-  std::vector<LoadPair> load_pairs;
-  std::vector<int32_t> by_bucket;  // the pairs' positions, by bucket
   std::unordered_map<long long, int32_t> sparse_bucket;
   std::vector<std::pair<long long, int32_t>> bucket_cost;
   std::map<long long, std::vector<Pair>> by_cost;
@@ -502,7 +506,7 @@ struct LimCore : LimScratch {
   // flat_limits.h. A pair made when its second part is met keeps the first
   // part's required time no later than the second's, so each cost keeps a
   // merged candidate only when no earlier one of that cost has no more load
-  // and no smaller p.
+  // and no smaller p (without a slew limit: no more load).
   Levels join(const Levels &L, const Levels &R, int index, double shear, const Node *up) {
     const std::vector<Gate> &above = gates_above(up);
     Levels M = max_slew < NO_LIMIT ? join_slew(L, R, index, shear, above) : join_loads(L, R, index, shear, above);
@@ -604,7 +608,8 @@ struct LimCore : LimScratch {
     return M;
   }
 
-  // The merge under a slew limit: dominance in (cost, load, p).
+  // The merge under a slew limit: dominance in (cost, load, p), each
+  // branch's set read whole at every candidate, a staircase per cost.
   Levels join_slew(const Levels &L, const Levels &R, int index, double shear, const std::vector<Gate> &above) {
     flat_core::sweep_items(L, R, 1, items);
     std::stable_sort(items.begin(), items.end(), [](const SweepItem &u, const SweepItem &v) { return u.q > v.q; });
