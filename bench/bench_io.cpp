@@ -5,14 +5,17 @@
 // Printoutput (from the tables, through a temporary renamed over the file)
 // and with write_final_net (from the model, into the file opened afresh),
 // reporting bytes per second of the net file text and, per
-// iteration, the user and system CPU time and the minor page faults.
+// iteration, the user and system CPU time and the minor page faults. Two
+// bounds beside them: Printoutput into /dev/null (the formatting alone) and
+// the file's own bytes written through an output (the kernel alone).
 //
 // Built with -DBUFINS_BENCH=ON; it uses only read_net_model, read_net,
-// Printoutput and reset_globals, so the same source builds against older
-// trees for side-by-side figures (bench/README.md, "Reader and writer").
+// Printoutput, reset_globals and OutputFile, so the same source builds against
+// older trees for side-by-side figures (bench/README.md, "Reader and writer").
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,6 +24,7 @@
 
 #include "def.h"
 #include "io.h"
+#include "output_file.h"
 
 namespace {
 
@@ -159,10 +163,69 @@ void BM_WriteFinalNetModel(benchmark::State &state) {
   rmdir(dir.c_str());
 }
 
+// The tables' writer into /dev/null: the formatting alone, without the
+// kernel's page cache work (what `cat FILE > COPY` costs is mostly that).
+void BM_WriteFinalNetNull(benchmark::State &state) {
+  const std::string path = net_path();
+  if (file_size(path) < 0) {
+    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
+    return;
+  }
+  reset_globals();
+  FILE *f = std::fopen(path.c_str(), "r");
+  Node *root = read_net(f, path);
+  std::fclose(f);
+  const Usage from = usage();
+  for (auto _ : state) {
+    FILE *o = std::fopen("/dev/null", "w");
+    Printoutput(root, o);
+    std::fclose(o);
+  }
+  report_usage(state, from);
+  state.SetBytesProcessed(state.iterations() * file_size(path));
+}
+
+// The final net's bytes without making them: the net file's own text, read
+// into memory once, written through an output (temporary and rename, as
+// Printoutput) in blocks of 1 MiB as the writers hand them to stdio. What the
+// kernel alone costs for the bytes the writers write.
+void BM_WriteBytes(benchmark::State &state) {
+  const std::string path = net_path();
+  const long size = file_size(path);
+  if (size < 0) {
+    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
+    return;
+  }
+  std::string text(static_cast<size_t>(size), '\0');
+  FILE *f = std::fopen(path.c_str(), "r");
+  text.resize(std::fread(&text[0], 1, text.size(), f));
+  std::fclose(f);
+  std::string dir = scratch_dir();
+  if (dir.empty()) {
+    state.SkipWithError("mkdtemp failed");
+    return;
+  }
+  const std::string out = dir + "/out.net";
+  const size_t block = size_t{1} << 20;
+  const Usage from = usage();
+  for (auto _ : state) {
+    OutputFile file(out);
+    for (size_t at = 0; at < text.size(); at += block)
+      std::fwrite(text.data() + at, 1, std::min(block, text.size() - at), file.stream());
+    file.commit();
+  }
+  report_usage(state, from);
+  state.SetBytesProcessed(state.iterations() * size);
+  std::remove(out.c_str());
+  rmdir(dir.c_str());
+}
+
 }  // namespace
 
 BENCHMARK(BM_ReadNet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadNetTables)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteFinalNet)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteFinalNetModel)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteFinalNetNull)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WriteBytes)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -18,7 +18,10 @@
 #     and the library read), the same with the copy into the global tables
 #     (list and fast engines), the tables' writer (temporary and rename) and
 #     the model's writer (the file opened afresh), against `cat FILE >
-#     /dev/null` and `cat FILE > COPY` (CPU time, the least of 10);
+#     /dev/null` and `cat FILE > COPY` (CPU time, the least of 10); and the
+#     two parts of a writer's cost apart: the tables' writer into /dev/null
+#     (formatting, no page cache) and the file's own bytes written through an
+#     output without formatting (what the kernel alone costs);
 #   - bufins-route on r5: instructions, and the share spent formatting
 #     figures ("%.15g").
 #
@@ -131,6 +134,8 @@ row "read_net_model (the model, tree checks included)" BM_ReadNet "$CAT" "cat FI
 row "read_net (the same and the global tables)" BM_ReadNetTables "$CAT" "cat FILE > /dev/null"
 row "final net writer, tables (temporary, rename)" BM_WriteFinalNet "$CATW" "cat FILE > COPY"
 row "final net writer, model (file opened afresh)" BM_WriteFinalNetModel "$CATW" "cat FILE > COPY"
+row "the tables' writer into /dev/null (the formatting alone)" BM_WriteFinalNetNull "$CATW" "cat FILE > COPY"
+row "the file's own bytes through an output (the kernel alone)" BM_WriteBytes "$CATW" "cat FILE > COPY"
 echo
 echo "### bufins-route on r5 (instructions, millions; formatting: \"%.15g\" figures, inclusive)"
 echo

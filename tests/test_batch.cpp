@@ -199,7 +199,10 @@ std::vector<std::string> BatchCrossCheck::nets_;
 TEST_F(BatchCrossCheck, MaxSlack) { cross_check(nets_, "-m 2", 17, 41); }
 TEST_F(BatchCrossCheck, MinCost) { cross_check(nets_, "--min-cost", 17, 41); }
 TEST_F(BatchCrossCheck, MaxSlew) { cross_check(nets_, "--max-slew=250 -m 1", 17, 41); }
-TEST_F(BatchCrossCheck, DecimalAreas) { cross_check(nets_, "--budget=7.505", 17, 41, kDecimalLibrary); }
+TEST_F(BatchCrossCheck, DecimalAreas) {
+  cross_check(nets_, "--budget=7.505", 17, 41, kDecimalLibrary);
+  cross_check(nets_, "--within=2% --cost-tolerance=5%", 17, 41, kDecimalLibrary);
+}
 TEST_F(BatchCrossCheck, TargetUnmet) {
   // A target above every net's best slack: status unmet, the outputs of the
   // maximum slack at its least cost, bufins's message.

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "bufins/bufins.h"
 #include "def.h"
 #include "flat.h"
 #include "frontier.h"
@@ -156,6 +157,101 @@ TEST(FrontierTest, EqualsExhaustiveSearchAtEveryCost) {
     if (HasFailure()) break;
   }
   EXPECT_GT(checked, 1000);
+}
+
+// A net or library from its text through the library's readers.
+template <typename Value, typename Read>
+Value read_text(const std::string &text, Read read) {
+  FILE *f = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
+  Value v = read(f);
+  std::fclose(f);
+  return v;
+}
+
+// --cost-tolerance on tiny nets with areas that share no useful unit: every
+// point costs at most (1 + E) times the least cost exhaustive search finds
+// at its slack, the best slack is exact, and the chosen placements
+// re-evaluate to the slack and cost reported.
+TEST(FrontierTest, ToleranceWithinItsBoundOfExhaustiveSearch) {
+  std::mt19937 rng(77);
+  auto uni = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const double tolerances[] = {0.01, 0.1, 0.25, 1.0};
+  int checked = 0, coarser = 0, limited_points = 0;
+  for (int trial = 0; trial < 500; trial++) {
+    GenOptions opt;
+    opt.max_sinks = 3;
+    opt.max_chain_candidates = 2;
+    opt.max_types = 4;
+    opt.grid = trial % 3 == 0 ? 2 : 30;
+    TestNet net = random_net(rng, opt);
+    net.area_decimals = trial % 2 ? 2 : 0;
+    for (auto &b : net.lib) b.area = uni(0, 9) == 0 ? 0 : uni(20, 400);
+    // A third of the trials with load limits of the buffers' own (the
+    // limited frontier).
+    const bool limited = trial % 3 == 2;
+    double sinks_load = 0;
+    for (const auto &k : net.sinks) sinks_load += k.cap_file;
+    if (limited)
+      for (auto &b : net.lib)
+        if (uni(0, 1)) b.max_cap_file = std::uniform_real_distribution<double>(0.3, 1.5)(rng) * sinks_load;
+    reset_globals();
+    load_into_tables(net);
+    if (trial % 3) wire_segment(trial % 3);
+    const TestNet used = tables_as_net(net);
+    if (std::pow(static_cast<double>(used.lib.size() + 1), buffer_sites(used)) > 20000) continue;
+    checked++;
+    const double E = tolerances[trial % 4];
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", E " + std::to_string(E) + "\n" + net_text(used) +
+                 "--- library\n" + lib_text(used));
+    const bufins::Net n = read_text<bufins::Net>(net_text(used), [](FILE *f) { return bufins::read_net(f, "n"); });
+    const bufins::Library lib =
+        read_text<bufins::Library>(lib_text(used), [](FILE *f) { return bufins::read_library(f, "l"); });
+    const std::map<long long, double> exact =
+        limited ? exhaustive_by_cost_limited(used, TestLimits()) : exhaustive_by_cost(used);
+    auto least_cost_at = [&](double s) {
+      for (const auto &e : exact)
+        if (e.second >= s - tolerance(s)) return e.first;
+      return -1LL;
+    };
+    bufins::Options o;
+    o.objective = bufins::Objective::min_cost;
+    o.cost_tolerance = E;
+    const bufins::Result r = bufins::solve(n, lib, o);
+    if (r.cost_unit > 1) coarser++;
+    double best = -INFINITY;
+    for (const auto &e : exact) best = std::max(best, e.second);
+    if (best <= MINUS_INFINITY_TIME || !r.feasible) {
+      EXPECT_EQ(r.feasible, !limited || !exact.empty());
+      continue;
+    }
+    ASSERT_FALSE(r.frontier.empty());
+    EXPECT_NEAR(r.frontier.back().slack, best, tolerance(best));
+    if (limited) limited_points += static_cast<int>(r.frontier.size());
+    for (size_t k = 0; k < r.frontier.size(); k++) {
+      const FrontierPoint &p = r.frontier[k];
+      const long long least = least_cost_at(p.slack);
+      ASSERT_GE(least, 0) << "point " << k;
+      EXPECT_LE(static_cast<double>(p.cost), (1 + E) * static_cast<double>(least) + 1e-9) << "point " << k;
+      if (k > 0) {
+        EXPECT_GT(p.cost, r.frontier[k - 1].cost);
+        EXPECT_GT(p.slack, r.frontier[k - 1].slack);
+      }
+    }
+    bufins::Options t = o;
+    t.objective = bufins::Objective::target;
+    t.target = r.frontier[r.frontier.size() / 2].slack;
+    for (const bufins::Options &which : {o, t}) {
+      const bufins::Result c = bufins::solve(n, lib, which);
+      const Placement placed = parse_placements(bufins::placement_text(c));
+      EXPECT_EQ(placement_cost(used, placed), c.cost);
+      EXPECT_EQ(static_cast<int>(placed.size()), c.buffers);
+      EXPECT_NEAR(elmore_slack(used, placed), c.slack, tolerance(c.slack));
+    }
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(checked, 250);
+  EXPECT_GT(coarser, 120);  // the rounding did coarsen the areas' unit
+  EXPECT_GT(limited_points, 50);
 }
 
 TEST(FrontierTest, AgreesWithFlatEngineOnRandomNets) {
@@ -395,6 +491,16 @@ TEST(FrontierTest, DecimalAreasEndToEnd) {
     ASSERT_EQ(k.status, 0) << k.err;
     EXPECT_EQ(printed(k.out, "Cost (sum of areas) :"), want);
   }
+  // --cost-tolerance: the placement re-evaluates to the cost printed, and the
+  // report names the unit of the rounding; without a cost option, or beyond
+  // 100 %, it is a usage error.
+  RunResult tol = run_bufins("-m 2 -f n.net -b n.lib --within=1% --cost-tolerance=10% -j t.json", "", dir);
+  ASSERT_EQ(tol.status, 0) << tol.err;
+  RunResult tk = run_shell("cd '" + dir + "' && '" + BUFINS_CHECK_BINARY + "' --segment 2 n.net n.lib n.buf");
+  EXPECT_EQ(printed(tk.out, "Cost (sum of areas) :"), printed(tol.out, "The cost of the inserted buffers is :"));
+  EXPECT_NE(read_file(dir + "/t.json").find("\"cost_tolerance\": 0.1,"), std::string::npos);
+  for (const char *bad : {"--cost-tolerance=1%", "--min-cost --cost-tolerance=101%", "--min-cost --cost-tolerance=-0.1"})
+    EXPECT_EQ(run_bufins(std::string("-m 2 -f n.net -b n.lib ") + bad, "", dir).status, 1) << bad;
   // A budget below the least buffer's area, rounded down: the unbuffered net.
   RunResult none = run_bufins("-m 2 -f n.net -b n.lib --budget=0.009", "", dir);
   EXPECT_EQ(none.status, 0) << none.err;  // the unbuffered net costs 0.00

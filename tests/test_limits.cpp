@@ -227,6 +227,12 @@ TEST(LimitsTest, FrontierAgreesWithExhaustiveSearch) {
     opt.grid = trial % 6 == 0 ? 2 : 30;
     TestNet net = trial % 3 == 2 ? far_sink_net(rng) : random_net(rng, opt);
     for (auto &b : net.lib) b.area = trial % 4 == 0 ? 1 : static_cast<long long>(rng() % 4);
+    // Large areas: a common divisor (costs counted in its units), or none
+    // (costs too far apart for one bucket each).
+    if (trial % 8 == 5)
+      for (auto &b : net.lib) b.area *= 2000;
+    if (trial % 8 == 7)
+      for (auto &b : net.lib) b.area = b.area * 3001 + 1;
     if (buffer_sites(net) > 6) continue;
     reset_globals();
     load_into_tables(net);

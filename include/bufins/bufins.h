@@ -116,6 +116,12 @@ struct Options {
   double target = 0.0;
   long long budget = 0;  // in the library's units of cost (cost_units() turns "16.26" into them)
   double within = 0.0;
+  // A cost objective's tolerance E (0: exact). With E > 0 the areas are
+  // rounded up to multiples of one unit so that the frontier's work no longer
+  // grows with their scale; every point is re-costed with the true areas and
+  // costs at most (1 + E) times the least cost of any placement with at least
+  // its slack. 0 < E <= 1.
+  double cost_tolerance = 0.0;
   double max_cap = no_limit;   // --max-cap (files' unit): every gate without a max_cap of its own
   double max_slew = no_limit;  // --max-slew
   int segments = 0;            // -m M: segment the net first (Result::net is the net solved)
@@ -162,6 +168,9 @@ struct Result {
   std::vector<FrontierPoint> frontier;
   int chosen = -1;
   bool goal_met = true;
+  // With Options::cost_tolerance: the unit the areas were rounded up to
+  // (library units); 0 for an exact run.
+  long long cost_unit = 0;
 
   // With Options::candidates: the driver child's candidates, smallest load
   // first (for a cost objective, those of cost at most the chosen point's).

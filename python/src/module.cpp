@@ -250,8 +250,29 @@ bool decimal_units(const std::string &text, long long *units, int *decimals) {
   return true;
 }
 
+// cost_tolerance=: a fraction from 0 to 1, or a string "P%".
+double tolerance_of(const py::object &value) {
+  double v = 0.0;
+  bool ok;
+  if (py::isinstance<py::str>(value)) {
+    std::string t = value.cast<std::string>();
+    const bool percent = is_percent_text(t);
+    if (percent) t.pop_back();
+    ok = !t.empty() && parse_number(t, &v) && v >= 0 && v <= (percent ? 100.0 : 1.0);
+    if (percent) v /= 100.0;
+  } else {
+    v = number_of(value, "cost_tolerance");
+    ok = v >= 0 && v <= 1.0;
+  }
+  if (!ok)
+    value_error("cost_tolerance: " + py::repr(value).cast<std::string>() +
+                " is not a tolerance (a fraction from 0 to 1 such as 0.01, or a string such as '1%')");
+  return v;
+}
+
 Request make_request(int segments, const std::string &objective, const py::object &value, bool frontier,
-                     const py::object &max_cap, const py::object &max_slew, int area_decimals) {
+                     const py::object &max_cap, const py::object &max_slew, const py::object &cost_tolerance,
+                     int area_decimals) {
   Request q;
   bufins::Options &o = q.options;
   if (segments < 0) value_error("segments: " + std::to_string(segments) + " must not be negative");
@@ -301,6 +322,9 @@ Request make_request(int segments, const std::string &objective, const py::objec
   } else {
     value_error("objective: '" + objective + "' is not one of max_slack, min_cost, target, budget, within");
   }
+  o.cost_tolerance = tolerance_of(cost_tolerance);
+  if (o.cost_tolerance > 0 && o.objective == bufins::Objective::max_slack)
+    value_error("cost_tolerance needs a cost objective or frontier=True");
   return q;
 }
 
@@ -865,6 +889,12 @@ frontier
 max_cap, max_slew
     electrical limits, as --max-cap (files' capacitance unit; for every
     gate without a max_cap of its own) and --max-slew.
+cost_tolerance
+    with a cost objective (or frontier=True), as --cost-tolerance: a
+    fraction E from 0 to 1 (or a string "P%"); the areas are rounded up
+    to one unit within E of each, so that the work no longer grows with
+    their scale, and every cost is at most (1 + E) times the least cost
+    at its slack (costs reported are the true sums of areas).
 
 The GIL is released while the engine runs; a pending Ctrl-C cancels a
 long run (KeyboardInterrupt). Raises ValueError for a bad option,
@@ -1275,10 +1305,12 @@ PYBIND11_MODULE(_bufins, m) {
   // ---- solve, solve_many ----
   m.def("solve",
         [](const py::object &net_in, const py::object &library_in, int segments, const std::string &objective,
-           const py::object &value, bool frontier, const py::object &max_cap, const py::object &max_slew) {
+           const py::object &value, bool frontier, const py::object &max_cap, const py::object &max_slew,
+           const py::object &cost_tolerance) {
           const std::shared_ptr<const NetObj> net = net_arg(net_in);
           const std::shared_ptr<const LibObj> lib = library_arg(library_in);
-          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew, lib->lib.area_decimals);
+          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew, cost_tolerance,
+                                         lib->lib.area_decimals);
           std::shared_ptr<ResultObj> r;
           try {
             py::gil_scoped_release nogil;
@@ -1293,12 +1325,12 @@ PYBIND11_MODULE(_bufins, m) {
         },
         kSolveDoc, py::arg("net"), py::arg("library"), py::kw_only(), py::arg("segments") = 0,
         py::arg("objective") = "max_slack", py::arg("value") = py::none(), py::arg("frontier") = false,
-        py::arg("max_cap") = py::none(), py::arg("max_slew") = py::none());
+        py::arg("max_cap") = py::none(), py::arg("max_slew") = py::none(), py::arg("cost_tolerance") = 0.0);
 
   m.def("solve_many",
         [](const py::iterable &nets_in, const py::object &library_in, const py::object &jobs_in,
            const std::string &errors, int segments, const std::string &objective, const py::object &value,
-           bool frontier, const py::object &max_cap, const py::object &max_slew) {
+           bool frontier, const py::object &max_cap, const py::object &max_slew, const py::object &cost_tolerance) {
           if (errors != "raise" && errors != "return")
             value_error("errors: '" + errors + "' is not 'raise' or 'return'");
           int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -1314,7 +1346,8 @@ PYBIND11_MODULE(_bufins, m) {
               inputs.emplace_back(net_arg(py::reinterpret_borrow<py::object>(h)));
           }
           const std::shared_ptr<const LibObj> lib = library_arg(library_in);
-          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew, lib->lib.area_decimals);
+          const Request q = make_request(segments, objective, value, frontier, max_cap, max_slew, cost_tolerance,
+                                         lib->lib.area_decimals);
           bool interrupted = false;
           std::vector<Slot> slots = run_pool(inputs, *lib, q, jobs, &interrupted);
           if (interrupted) throw py::error_already_set();
@@ -1333,5 +1366,5 @@ PYBIND11_MODULE(_bufins, m) {
         kSolveManyDoc, py::arg("nets"), py::arg("library"), py::kw_only(), py::arg("jobs") = py::none(),
         py::arg("errors") = "raise", py::arg("segments") = 0, py::arg("objective") = "max_slack",
         py::arg("value") = py::none(), py::arg("frontier") = false, py::arg("max_cap") = py::none(),
-        py::arg("max_slew") = py::none());
+        py::arg("max_slew") = py::none(), py::arg("cost_tolerance") = 0.0);
 }

@@ -19,6 +19,7 @@ OBJECTIVES = [
     (("--max-slew=400",), {"max_slew": 400}),
     (("--max-slew=400", "--within=5%"), {"max_slew": 400, "objective": "within", "value": "5%"}),
     (("--max-slew=1",), {"max_slew": 1}),
+    (("--within=5%", "--cost-tolerance=20%"), {"objective": "within", "value": "5%", "cost_tolerance": "20%"}),
 ]
 
 

@@ -6,11 +6,15 @@
 // call has its own tables, context and engine.
 #include "solve.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cerrno>
+#include <limits>
 #include <memory>
+#include <numeric>
 
+#include "cost_rounding.h"
 #include "flat.h"
 #include "flat_limits.h"
 #include "frontier.h"
@@ -78,25 +82,70 @@ long long cost_of(const Library &lib, const std::vector<Placement> &placements) 
   return c;
 }
 
+// A frontier run on rounded areas: every point re-costed with the true
+// areas (`exact`), and the points whose true cost is not below every later
+// point's dropped, so that cost and slack increase together again.
+// `index[i]` is the engine's number of kept point i.
 template <typename Frontier>
-void read_frontier(const Frontier &f, const Options &o, Result &r) {
+void recost(const Frontier &f, const Library &exact, std::vector<FrontierPoint> &points, std::vector<int> &index) {
+  std::vector<long long> areas;
+  for (const BufferType &t : exact.types) areas.push_back(t.area);
+  const std::vector<long long> costs = f.point_costs(areas);
+  for (size_t i = 0; i < points.size(); i++) points[i].cost = costs[i];
+  std::vector<FrontierPoint> kept;
+  std::vector<int> kept_index;
+  long long later = std::numeric_limits<long long>::max();
+  for (size_t i = points.size(); i-- > 0;)
+    if (points[i].cost < later) {
+      later = points[i].cost;
+      kept.push_back(points[i]);
+      kept_index.push_back(index[i]);
+    }
+  std::reverse(kept.begin(), kept.end());
+  std::reverse(kept_index.begin(), kept_index.end());
+  points.swap(kept);
+  index.swap(kept_index);
+}
+
+template <typename Frontier>
+void read_frontier(const Frontier &f, const Options &o, Result &r, const Library *exact) {
   r.frontier = f.points();
+  std::vector<int> index(r.frontier.size());
+  std::iota(index.begin(), index.end(), 0);
+  if (exact != nullptr) recost(f, *exact, r.frontier, index);
   const CostChoice c = choose_point(r.frontier, goal_of(o));
   r.chosen = c.point;
   r.goal_met = c.met;
   r.slack = c.point >= 0 ? r.frontier[static_cast<size_t>(c.point)].slack : MINUS_INFINITY_TIME;
   r.cost = c.point >= 0 ? r.frontier[static_cast<size_t>(c.point)].cost : 0;
-  read_solution(f, o, r, c.point);
+  read_solution(f, o, r, c.point >= 0 ? index[static_cast<size_t>(c.point)] : -1);
 }
 
 }  // namespace
 
-Result solve_with_limits(const Net &given, const Library &lib, const Options &o, const Limits &lim) {
-  if (lib.types.size() > static_cast<size_t>(MAX_BUFFERTYPES))
-    refuse("the library holds %zu buffer types: the limit is %d", lib.types.size(), MAX_BUFFERTYPES);
-  if (lib.area_decimals < 0 || lib.area_decimals > max_area_decimals)
-    refuse("the library's area_decimals is %d: it must be from 0 to %d", lib.area_decimals, max_area_decimals);
+Result solve_with_limits(const Net &given, const Library &exact_lib, const Options &o, const Limits &lim) {
+  if (exact_lib.types.size() > static_cast<size_t>(MAX_BUFFERTYPES))
+    refuse("the library holds %zu buffer types: the limit is %d", exact_lib.types.size(), MAX_BUFFERTYPES);
+  if (exact_lib.area_decimals < 0 || exact_lib.area_decimals > max_area_decimals)
+    refuse("the library's area_decimals is %d: it must be from 0 to %d", exact_lib.area_decimals, max_area_decimals);
+  if (!(o.cost_tolerance >= 0.0 && o.cost_tolerance <= 1.0))
+    refuse("the cost tolerance is %g: it must be from 0 to 1", o.cost_tolerance);
+  const bool cost = o.objective != Objective::max_slack;
   Result r;
+  // With a tolerance the engines see the rounded areas; costs shown are the
+  // true ones (recost), and so are the max-slack runs' (no rounding there).
+  // A rounding that changes no area (the areas are already multiples of a
+  // unit too coarse to round within E) is the exact run: no re-costing.
+  bool rounding = false;
+  Library rounded;
+  if (cost && o.cost_tolerance > 0.0) {
+    const CostRounding cr = round_costs(exact_lib, o.cost_tolerance);
+    r.cost_unit = cr.unit;
+    rounding = !cr.exact;
+    if (rounding) rounded = rounded_library(exact_lib, cr);
+  }
+  const Library &lib = rounding ? rounded : exact_lib;
+  const Library *recost_with = rounding ? &exact_lib : nullptr;
   const Net *net = &given;
   if (o.segments > 0) {
     r.net = given;
@@ -117,7 +166,6 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
   ctx.start();
   r.with_limits = limits_in_force(T, lim);
   const bool limited = r.with_limits && !limits_cannot_bind(T, lim);
-  const bool cost = o.objective != Objective::max_slack;
   const LimitedTuning tuning{o.young_records, o.small_set};
   if (limited) {
     // Under limits: the limited sets, one per cost for a cost objective.
@@ -137,22 +185,22 @@ Result solve_with_limits(const Net &given, const Library &lib, const Options &o,
       return r;
     }
     if (cost) {
-      read_frontier(*f, o, r);
+      read_frontier(*f, o, r, recost_with);
     } else {
       r.slack = m->slack();
       read_solution(*m, o, r);
-      r.cost = cost_of(lib, r.placements);
+      r.cost = cost_of(exact_lib, r.placements);
     }
   } else if (cost) {
     CostFrontier f(T, ctx, o.young_records);
     f.run();
-    read_frontier(f, o, r);
+    read_frontier(f, o, r, recost_with);
   } else {
     flat_core::MaxSlack e(T, ctx, o.young_records, o.scratch != nullptr ? &o.scratch->store().arena : nullptr);
     e.run();
     r.slack = e.slack();
     read_solution(e, o, r);
-    r.cost = cost_of(lib, r.placements);
+    r.cost = cost_of(exact_lib, r.placements);
   }
   // The engines are gone: their last frees are in the figures.
   r.memory = ctx.memory;

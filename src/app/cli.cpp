@@ -33,7 +33,7 @@ namespace {
 const char *const kUsageLine = "Usage: %s -f netfile -b libraryfile [-d] [-t] [-o]\n";
 
 enum Key { KEY_OUT = 300, KEY_MIN_COST, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_FRONTIER, KEY_MAX_CAP, KEY_MAX_SLEW,
-           KEY_MAX_MEMORY };
+           KEY_MAX_MEMORY, KEY_COST_TOLERANCE };
 
 const char *const kSummary =
     "Inserts buffers into one net so that the slack at the driver is as large as\n"
@@ -100,6 +100,9 @@ const cmdline::Program &program_table() {
           {KEY_FRONTIER, 0, "frontier", "FILE",
            "write the slack-cost frontier as CSV (cost,buffers,slack) to FILE ('-': standard output);\n"
            "alone it means --min-cost; the cost options select -a flat"},
+          {KEY_COST_TOLERANCE, 0, "cost-tolerance", "E",
+           "with a cost option: areas rounded so that the work no longer grows with their\n"
+           "scale; every cost is at most (1 + E) times the least at its slack (E: 0.01 or 1%)"},
           {KEY_MAX_CAP, 0, "max-cap", "V",
            "no gate without a max_cap of its own drives a load above V (files' capacitance unit)"},
           {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage has a slew above S at any of its end points"},
@@ -192,6 +195,17 @@ double parse_limit(const cmdline::Option &option) {
 }
 
 }  // namespace
+
+double tolerance_option_value(const cmdline::Option &option) {
+  std::string t = option.value;
+  const bool percent = !t.empty() && t.back() == '%';
+  if (percent) t.pop_back();
+  double v = 0.0;
+  if (t.empty() || !parse_number(t.c_str(), &v) || v < 0.0 || (percent ? v > 100.0 : v > 1.0))
+    throw cmdline::UsageError(option.name + ": '" + option.value +
+                              "' is not a tolerance (a fraction from 0 to 1 such as 0.01, or a percentage such as 1%)");
+  return percent ? v / 100.0 : v;
+}
 
 void guard_standard_streams() {
   for (int fd = 0; fd <= 2; fd++) {
@@ -305,6 +319,9 @@ Options parse_command_line(int argc, char **argv) {
       case KEY_MAX_SLEW:
         o.limits.max_slew = parse_limit(opt);
         break;
+      case KEY_COST_TOLERANCE:
+        o.cost_tolerance = tolerance_option_value(opt);
+        break;
       case KEY_MAX_MEMORY:
         o.max_memory_mib = cmdline::integer_value(opt, 0, 1L << 40);
         break;
@@ -331,6 +348,9 @@ Options parse_command_line(int argc, char **argv) {
     if (o.engine != ENGINE_FLAT)
       throw cmdline::UsageError("the cost options (--min-cost, --target, --budget, --within, --frontier) need -a flat");
   }
+  if (o.cost_tolerance > 0.0 && o.cost.kind == CostObjective::NONE)
+    throw cmdline::UsageError(
+        "--cost-tolerance needs a cost option (--min-cost, --target, --budget, --within, --frontier)");
   return o;
 }
 

@@ -40,6 +40,7 @@ struct Options {
   CostGoal cost;                 // --min-cost, --target, --budget, --within (--frontier alone: --min-cost)
   std::string budget;            // --budget as written (CostGoal::budget: its whole units)
   std::string frontier_csv;      // --frontier; empty: none
+  double cost_tolerance = 0.0;   // --cost-tolerance; 0: exact
   Limits limits;                 // --max-cap, --max-slew (they select the flat engine)
   long max_memory_mib = -1;      // --max-memory; -1: three quarters of the machine's memory
 };
@@ -126,6 +127,9 @@ struct RunSummary {
   Limits limits;
   const std::vector<bufins::StageReport> *stages = nullptr;  // the winner's, with limits
   int area_decimals = 0;  // costs are in units of 10^-area_decimals
+  // --cost-tolerance: E and the unit the areas were rounded up to (0: exact).
+  double cost_tolerance = 0.0;
+  long long cost_unit = 0;
 };
 
 // Writes the JSON run report to `out` (the caller commits it). On failure
@@ -139,6 +143,8 @@ bool write_json_report(OutputFile &out, const RunSummary &run);
 // Both throw cmdline::UsageError with bufins's wording.
 CostGoal cost_option_value(const cmdline::Option &option, const std::string &which);
 double limit_option_value(const cmdline::Option &option);
+// --cost-tolerance=E (a fraction from 0 to 1, or P%) as a fraction.
+double tolerance_option_value(const cmdline::Option &option);
 // A --budget checked by the parser, in the units of a library whose areas
 // have `area_decimals` decimals: rounded down (no cost lies between), so
 // 16.265 is 16.26 with two decimals and 1.5 is 1 with none.

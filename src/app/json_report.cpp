@@ -215,6 +215,12 @@ bool write_json_report(OutputFile &out, const RunSummary &run) {
   if (run.cost >= 0) {
     w.key("cost");
     cost(run.cost);
+    if (run.cost_tolerance > 0.0) {
+      w.key("cost_tolerance");
+      w.number(run.cost_tolerance);
+      w.key("cost_unit");
+      cost(run.cost_unit);
+    }
     if (run.frontier != nullptr) {
       w.key("frontier");
       w.begin_array();

@@ -98,6 +98,7 @@ bufins::Options flat_options(const Options &opt, const bufins::Library &library)
     case CostObjective::WITHIN_PERCENT: o.objective = bufins::Objective::within_percent; break;
   }
   o.target = o.within = opt.cost.slack;
+  o.cost_tolerance = opt.cost_tolerance;
   if (opt.cost.kind == CostObjective::BUDGET) o.budget = budget_in_units(opt.budget, library.area_decimals);
   o.candidates = opt.output != 0;
   o.candidate_placements = opt.output != 0 && debug != 0;
@@ -353,6 +354,8 @@ static int run(int argc, char **argv) {
     run.limits = opt.limits;
     run.stages = &flat_result.stages;
     run.area_decimals = library.area_decimals;
+    run.cost_tolerance = opt.cost_tolerance;
+    run.cost_unit = flat_result.cost_unit;
     if (!write_json_report(*json, run)) return 1;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -12,8 +12,13 @@
 // "file:line: ..."; those tables are released once the net is checked. Tree
 // walks use explicit stacks: a net may be a chain of 1.6 million nodes.
 //
+// The checks after reading work on compact copies of the node numbers, kinds
+// and links (ScratchBlock), never reading the large node table out of order;
+// tables of a million records live in huge pages (LargeAllocator).
+//
 // Writing formats every number into a large buffer ("%f" figures through
-// format_fixed6, which gives printf's bytes) and hands whole blocks to stdio.
+// format_fixed6, which gives printf's bytes; digits made eight at a time in
+// SSE2 lanes where the processor has them) and hands whole blocks to stdio.
 #include "io.h"
 
 #include <algorithm>
@@ -27,11 +32,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "output_file.h"
 #include "wire_segment.h"
@@ -76,21 +86,45 @@ long line_of(const LineTable &t, size_t k) {
 // otherwise take a page fault per 4 KiB, and those faults cost the reader
 // more than parsing the numbers. A hint only: without transparent huge pages
 // nothing changes.
-template <class T>
-void reserve_large(std::vector<T> &v, size_t n) {
+template <class T, class A>
+void reserve_large(std::vector<T, A> &v, size_t n) {
   v.reserve(n);
 #ifdef MADV_HUGEPAGE
   constexpr uintptr_t HUGE_PAGE = uintptr_t{2} << 20;
-  if (v.capacity() * sizeof(T) < 2 * HUGE_PAGE) return;
+  if (v.capacity() * sizeof(T) < HUGE_PAGE) return;
   const uintptr_t b = (reinterpret_cast<uintptr_t>(v.data()) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
   const uintptr_t e = reinterpret_cast<uintptr_t>(v.data() + v.capacity()) & ~(HUGE_PAGE - 1);
   if (e > b) madvise(reinterpret_cast<void *>(b), e - b, MADV_HUGEPAGE);
 #endif
 }
 
+// Scratch tables of one task, carved from one block of large_allocate's
+// (huge pages for a large block, the heap for a small one). The tables live
+// as long as the block; their bytes are not initialised.
+class ScratchBlock {
+ public:
+  explicit ScratchBlock(size_t bytes) : bytes_(bytes), block_(static_cast<char *>(large_allocate(bytes))), next_(block_) {}
+  ~ScratchBlock() { large_free(block_, bytes_); }
+  ScratchBlock(const ScratchBlock &) = delete;
+  ScratchBlock &operator=(const ScratchBlock &) = delete;
+
+  // Room for n values of T (8-byte aligned); the caller sized the block for it.
+  template <class T>
+  T *take(size_t n) {
+    T *t = reinterpret_cast<T *>(next_);
+    next_ += (n * sizeof(T) + 7) / 8 * 8;
+    return t;
+  }
+
+ private:
+  size_t bytes_;
+  char *block_;
+  char *next_;
+};
+
 // v as n copies of value, in storage reserved by reserve_large.
-template <class T>
-void assign_large(std::vector<T> &v, size_t n, const T &value) {
+template <class T, class A>
+void assign_large(std::vector<T, A> &v, size_t n, const T &value) {
   v.clear();
   reserve_large(v, n);
   v.assign(n, value);
@@ -517,9 +551,20 @@ bufins::Node blank_node(int index, double x, double y, bufins::NodeKind kind) {
   return n;
 }
 
+template <typename Number>
+int index_build(NodeIndex &ix, int count, int *first, Number number);
+
 // Checks and links the net just read. The checks cover everything the two
 // algorithms and the printers rely on without testing it themselves; they are
 // made in the order in which the first fault found is the one reported.
+//
+// The node table of a large net (48 bytes a node: 48 MB for a million) is far
+// larger than the caches, and the edges reach their nodes in no particular
+// order. So the checks work on compact copies made in one sequential pass
+// (node numbers, kinds: 5 bytes a node) and keep the links apart (8 bytes a
+// node) while they are made; the links are written into the table in one
+// more sequential pass at the end. The table itself is never read out of
+// order. All the checks' tables share one ScratchBlock.
 void check_and_link(bufins::Net &net, const std::string &file, const LineTables &lines) {
   using bufins::NodeKind;
   std::vector<bufins::Node> &nodes = net.nodes;
@@ -528,11 +573,35 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   const int n_nodes = static_cast<int>(nodes.size()), n_edges = static_cast<int>(edges.size());
   if (n_nodes == 0 || nodes[0].kind != NodeKind::driver) input_error(file, 0, "no driver line");
 
+  constexpr unsigned char DRIVER = static_cast<unsigned char>(NodeKind::driver),
+                          CANDIDATE = static_cast<unsigned char>(NodeKind::candidate),
+                          SINK = static_cast<unsigned char>(NodeKind::sink);
+  struct Links {
+    int left, right;
+  };
+  const size_t count = static_cast<size_t>(n_nodes);
+  ScratchBlock scratch(count * (sizeof(int) + 1 + sizeof(Links) + sizeof(int) + 1) + 5 * 8);
+  int *numbers = scratch.take<int>(count);
+  unsigned char *kinds = scratch.take<unsigned char>(count);
+  Links *links = scratch.take<Links>(count);
+  int *parent_edge = scratch.take<int>(count);
+  unsigned char *reached = scratch.take<unsigned char>(count);
+  int sinks = 0;
+  for (size_t i = 0; i < count; i++) {
+    const bufins::Node &n = nodes[i];
+    numbers[i] = n.index;
+    kinds[i] = static_cast<unsigned char>(n.kind);
+    sinks += n.kind == NodeKind::sink;
+    links[i] = Links{-1, -1};
+    parent_edge[i] = -1;
+    reached[i] = 0;
+  }
+
   NodeIndex position;
   int first = -1;
-  int again = node_index_build(position, net, &first);
+  int again = index_build(position, n_nodes, &first, [&numbers](int i) { return numbers[i]; });
   if (again >= 0)
-    input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", nodes[again].index,
+    input_error(file, line_of(node_line, again), "node index %d is already used by the node at line %ld", numbers[again],
                 line_of(node_line, first));
   // node_index_find, its flat table read in place.
   const int *dense = position.dense.data();
@@ -547,25 +616,22 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
   // The edge checks below leave every node at most two children, the first
   // edge leaving it giving left and the second right: the links produce_tree
   // would make, made in the same pass.
-  for (int i = 0; i < n_nodes; i++) nodes[i].left = nodes[i].right = -1;
-  std::vector<int> parent_edge;
-  assign_large(parent_edge, static_cast<size_t>(n_nodes), -1);
   for (int e = 0; e < n_edges; e++) {
     const bufins::Edge &ed = edges[e];
     int sp = find(ed.from);
     int tp = find(ed.to);
     if (sp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.from);
     if (tp < 0) input_error(file, line_of(edge_line, e), "edge names node %d, which no node line defines", ed.to);
-    if (nodes[sp].kind == NodeKind::sink)
+    if (kinds[sp] == SINK)
       input_error(file, line_of(edge_line, e), "edge leaves sink %d: a sink cannot have children", ed.from);
-    if (nodes[tp].kind == NodeKind::driver) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
+    if (kinds[tp] == DRIVER) input_error(file, line_of(edge_line, e), "edge leads into the driver (node 0)");
     if (parent_edge[tp] >= 0)
       input_error(file, line_of(edge_line, e), "node %d is already the child of the edge at line %ld", ed.to,
                   line_of(edge_line, parent_edge[tp]));
     if (sp == tp) input_error(file, line_of(edge_line, e), "edge joins node %d to itself", ed.from);
     parent_edge[tp] = e;
-    bufins::Node &parent = nodes[sp];
-    if (parent.kind == NodeKind::driver && parent.left >= 0)
+    Links &parent = links[sp];
+    if (kinds[sp] == DRIVER && parent.left >= 0)
       input_error(file, line_of(edge_line, e), "the driver has a second child (node %d): it must drive exactly one node",
                   ed.to);
     if (parent.right >= 0)
@@ -573,20 +639,30 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
                   ed.to);
     (parent.left < 0 ? parent.left : parent.right) = tp;
   }
-  if (nodes[0].left < 0) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
+  if (links[0].left < 0) input_error(file, line_of(node_line, 0), "the driver drives nothing: it needs exactly one child");
 
   // Mark what hangs below every node without a parent. With at most one
-  // parent per node, whatever stays unmarked lies on or below a cycle.
-  std::vector<unsigned char> reached;
-  assign_large(reached, static_cast<size_t>(n_nodes), static_cast<unsigned char>(0));
+  // parent per node, whatever stays unmarked lies on or below a cycle. The
+  // walk from the driver counts the sinks it reaches and the candidates
+  // without a child it meets: when it reaches every sink and meets no such
+  // candidate, the last scan below can find nothing.
   std::vector<int> stack;
+  int sinks_reached = 0;
+  bool childless = false;
   for (int root = 0; root < n_nodes; root++) {
     if (parent_edge[root] >= 0) continue;
     stack.push_back(root);
     while (!stack.empty()) {
-      const bufins::Node &p = nodes[stack.back()];
-      reached[stack.back()] = root == 0 ? 1 : 2;
+      const int at = stack.back();
+      const Links &p = links[at];
       stack.pop_back();
+      if (root == 0) {
+        reached[at] = 1;
+        sinks_reached += kinds[at] == SINK;
+        childless |= kinds[at] == CANDIDATE && p.left < 0;
+      } else {
+        reached[at] = 2;
+      }
       if (p.right >= 0) stack.push_back(p.right);
       if (p.left >= 0) stack.push_back(p.left);
     }
@@ -597,19 +673,53 @@ void check_and_link(bufins::Net &net, const std::string &file, const LineTables 
     // a parentless node, so n_nodes steps up surely stand on the cycle.
     int j = i;
     for (long steps = 0; steps <= n_nodes; steps++) j = node_index_find(position, edges[parent_edge[j]].from);
-    input_error(file, line_of(edge_line, parent_edge[j]), "edge closes a cycle through node %d", nodes[j].index);
+    input_error(file, line_of(edge_line, parent_edge[j]), "edge closes a cycle through node %d", numbers[j]);
+  }
+  if (sinks_reached != sinks || childless) {
+    for (int i = 0; i < n_nodes; i++) {
+      if (kinds[i] == SINK && reached[i] != 1)
+        input_error(file, line_of(node_line, i), "sink %d is not connected to the driver", numbers[i]);
+      if (kinds[i] == CANDIDATE && reached[i] == 1 && links[i].left < 0)
+        input_error(file, line_of(node_line, i), "candidate %d has no child: every candidate in the tree needs one",
+                    numbers[i]);
+    }
   }
   for (int i = 0; i < n_nodes; i++) {
-    if (nodes[i].kind == NodeKind::sink && reached[i] != 1)
-      input_error(file, line_of(node_line, i), "sink %d is not connected to the driver", nodes[i].index);
-    if (nodes[i].kind == NodeKind::candidate && reached[i] == 1 && nodes[i].left < 0)
-      input_error(file, line_of(node_line, i), "candidate %d has no child: every candidate in the tree needs one",
-                  nodes[i].index);
+    nodes[i].left = links[i].left;
+    nodes[i].right = links[i].right;
   }
 }
 
 // ---- Output ----
 
+#if defined(__SSE2__)
+// The eight decimal digits of n < 10^8, one in each 16-bit lane, the leading
+// digit in lane 0: n split into halves of four digits (n / 10^4 by a multiply
+// and a shift of 45, exact for every 32-bit n), each half copied into four
+// lanes (times four, so that the divisors' reciprocals keep their bits) and
+// divided there by 1000, 100, 10 and 1 with two high multiplies each (exact
+// below 10^4); a lane's digit is then its quotient less ten times its left
+// neighbour's. A dozen vector instructions for what takes some thirty scalar
+// ones: the final net writer spends most of its time making digits.
+inline __m128i digits8(uint32_t n) {
+  const __m128i x = _mm_cvtsi32_si128(static_cast<int>(n));
+  const __m128i high = _mm_srli_epi64(_mm_mul_epu32(x, _mm_set1_epi32(static_cast<int>(0xD1B71759u))), 45);
+  const __m128i low = _mm_sub_epi32(x, _mm_mul_epu32(high, _mm_set1_epi32(10000)));
+  const __m128i pair = _mm_slli_epi64(_mm_unpacklo_epi16(high, low), 2);
+  const __m128i spread = _mm_unpacklo_epi32(_mm_unpacklo_epi16(pair, pair), _mm_unpacklo_epi16(pair, pair));
+  const __m128i quotients = _mm_mulhi_epu16(
+      _mm_mulhi_epu16(spread, _mm_setr_epi16(8389, 5243, 13108, -32768, 8389, 5243, 13108, -32768)),
+      _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -32768, 1 << 7, 1 << 11, 1 << 13, -32768));
+  return _mm_sub_epi16(quotients, _mm_slli_epi64(_mm_mullo_epi16(quotients, _mm_set1_epi16(10)), 16));
+}
+
+// The eight decimal digits of n < 10^8 as ASCII, the leading digit in the low
+// byte (the first in memory).
+inline uint64_t ascii8(uint32_t n) {
+  const __m128i text = _mm_add_epi8(_mm_packus_epi16(digits8(n), _mm_setzero_si128()), _mm_set1_epi8('0'));
+  return static_cast<uint64_t>(_mm_cvtsi128_si64(text));
+}
+#else
 // The eight decimal digits of n < 10^8 as ASCII, the leading digit in the low
 // byte (the first in memory): n split into halves of four digits, pairs and
 // digits in the lanes of one 64-bit word, every quotient taken by a multiply
@@ -623,6 +733,7 @@ inline uint64_t ascii8(uint32_t n) {
   v = tens | ((v - tens * 10) << 8);
   return v | 0x3030303030303030ull;
 }
+#endif
 
 // Leading '0' characters of ascii8's text.
 inline int ascii8_zeros(uint64_t text) {
@@ -702,6 +813,23 @@ __attribute__((always_inline)) inline char *fixed6(char *out, double v) {
   // (all but its last digit at most) are skipped in the copy.
   char *p = out;
   if (bits >> 63) *p++ = '-';
+#if defined(__SSE2__)
+  // The sixteen digits in one vector: ten before the point, then the six
+  // after it stored again one byte further on, behind the point; the copy
+  // then skips the leading zeros (at most nine: the units digit is always
+  // printed).
+  const __m128i digits = _mm_packus_epi16(digits8(static_cast<uint32_t>(scaled / 100000000)),
+                                          digits8(static_cast<uint32_t>(scaled % 100000000)));
+  const __m128i ascii = _mm_add_epi8(digits, _mm_set1_epi8('0'));
+  char text[32];  // bytes after the 17th are copied along but never printed
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(text), ascii);
+  _mm_storel_epi64(reinterpret_cast<__m128i *>(text + 11), _mm_srli_si128(ascii, 10));
+  text[10] = '.';
+  const unsigned zero_digits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(digits, _mm_setzero_si128())));
+  const int zeros = __builtin_ctz(~zero_digits | (1u << 9));
+  std::memcpy(p, text + zeros, 17);
+  return p + 17 - zeros;
+#else
   const uint64_t high = ascii8(static_cast<uint32_t>(scaled / 100000000));
   const uint64_t low = ascii8(static_cast<uint32_t>(scaled % 100000000));
   char text[32];  // bytes after the 17th are copied along but never printed
@@ -713,6 +841,7 @@ __attribute__((always_inline)) inline char *fixed6(char *out, double v) {
   if (zeros == 8 && text[8] == '0') zeros = 9;
   std::memcpy(p, text + zeros, 17);
   return p + 17 - zeros;
+#endif
 }
 
 // Text collected in a block and handed to the stream when full (and by
@@ -884,6 +1013,44 @@ const char *parse_integer(const char *p, const char *end, long *value, bool *ove
 // ---- "%f" formatting ----
 
 char *format_fixed6(char *out, double v) { return fixed6(out, v); }
+
+// ---- Large tables ----
+
+namespace {
+constexpr size_t HUGE_BLOCK = size_t{2} << 20;
+constexpr size_t LARGE_FROM = HUGE_BLOCK;
+}  // namespace
+
+void *large_allocate(size_t bytes) {
+#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
+  if (bytes >= LARGE_FROM) {
+    // Mapped one huge page longer than whole huge pages, then trimmed to an
+    // aligned start: the kernel can only back aligned 2 MiB runs with huge pages.
+    const size_t length = (bytes + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK;
+    void *m = mmap(nullptr, length + HUGE_BLOCK, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (m == MAP_FAILED) throw std::bad_alloc();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(m);
+    const uintptr_t aligned = (start + HUGE_BLOCK - 1) & ~(uintptr_t{HUGE_BLOCK} - 1);
+    if (aligned > start) munmap(m, aligned - start);
+    if (aligned + length < start + length + HUGE_BLOCK)
+      munmap(reinterpret_cast<void *>(aligned + length), start + HUGE_BLOCK - aligned);
+    madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+    return reinterpret_cast<void *>(aligned);
+  }
+#endif
+  return ::operator new(bytes);
+}
+
+void large_free(void *p, size_t bytes) noexcept {
+  if (p == nullptr) return;
+#if defined(MADV_HUGEPAGE) && defined(MAP_ANONYMOUS)
+  if (bytes >= LARGE_FROM) {
+    munmap(p, (bytes + HUGE_BLOCK - 1) / HUGE_BLOCK * HUGE_BLOCK);
+    return;
+  }
+#endif
+  ::operator delete(p);
+}
 
 // ---- Node index ----
 

@@ -85,13 +85,34 @@ bufins::Net input_model(const std::string &name, int *segments = nullptr, const 
 enum AnswerKind { ANSWER_NONE, ANSWER_INT, ANSWER_OUT_OF_RANGE };
 AnswerKind read_answer(int *value);
 
+// Storage for tables of a million records and more: blocks of 2 MiB and
+// more are mapped whole in huge pages where the system gives them (a table
+// filled afresh would otherwise take a page fault per 4 KiB, each costing
+// about as much as clearing its page), smaller ones come from the heap.
+void *large_allocate(size_t bytes);
+void large_free(void *p, size_t bytes) noexcept;
+
+template <class T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <class U>
+  LargeAllocator(const LargeAllocator<U> &) {}
+  T *allocate(size_t n) { return static_cast<T *>(large_allocate(n * sizeof(T))); }
+  void deallocate(T *p, size_t n) noexcept { large_free(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const LargeAllocator<U> &) const { return true; }
+  template <class U>
+  bool operator!=(const LargeAllocator<U> &) const { return false; }
+};
+
 // Table position of every node number (the first record carrying it): a flat
 // table over the numbers' range when they are dense (up to about twice as many
 // numbers as records), else a sorted array searched by halving.
 struct NodeIndex {
-  int lo = 0;                              // number of dense[0]
-  std::vector<int> dense;                  // position of number lo + k, or -1
-  std::vector<std::pair<int, int>> sorted; // (number, position) by number
+  int lo = 0;                                  // number of dense[0]
+  std::vector<int, LargeAllocator<int>> dense; // position of number lo + k, or -1
+  std::vector<std::pair<int, int>> sorted;     // (number, position) by number
 };
 
 // Builds ix over the records at positions 0 .. count-1 of the node table.

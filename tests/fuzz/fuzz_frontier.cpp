@@ -180,5 +180,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       goal.slack = 100.0 * share;
   }
   check_choice(pts, goal);
+
+  // The approximate frontier (a tolerance from the second byte): every point
+  // costs at most (1 + E) times the exact least cost at its slack, the best
+  // slack is exact, and the chosen placement is what the result says.
+  if (pts.empty()) return 0;
+  bufins::Options o;
+  o.objective = bufins::Objective::min_cost;
+  o.cost_tolerance = 0.005 + share;
+  if (o.cost_tolerance > 1.0) o.cost_tolerance = 1.0;
+  // Without the files' load limits: the exact frontier above ignores them.
+  bufins::Net free_net = net;
+  free_net.driver_max_cap = bufins::no_limit;
+  bufins::Library free_lib = lib;
+  for (bufins::BufferType &t : free_lib.types) t.max_cap = bufins::no_limit;
+  const bufins::Result r = bufins::solve(free_net, free_lib, o);
+  if (r.frontier.empty()) fail("empty approximate frontier", 0, 0);
+  check_close("approximate best slack", r.frontier.back().slack, pts.back().slack);
+  size_t at = 0;
+  for (size_t k = 0; k < r.frontier.size(); k++) {
+    const FrontierPoint &p = r.frontier[k];
+    if (k > 0 && !(p.cost > r.frontier[k - 1].cost && p.slack > r.frontier[k - 1].slack))
+      fail("approximate points do not rise", p.cost, p.slack);
+    // The exact point of the same slack: exact points a rounding apart (at
+    // slacks near 1e10) count as the same slack.
+    const double noise = 1e-9 * std::max(1.0, std::fabs(p.slack));
+    while (at < pts.size() && pts[at].slack < p.slack - noise) at++;
+    if (at == pts.size()) fail("approximate point beyond the exact best slack", p.slack, pts.back().slack);
+    while (at + 1 < pts.size() && pts[at + 1].slack <= p.slack + noise) at++;
+    if (static_cast<double>(p.cost) > (1 + o.cost_tolerance) * static_cast<double>(pts[at].cost) + 1e-9)
+      fail("approximate cost beyond its bound", p.cost, pts[at].cost);
+  }
+  long long cost = 0;
+  int counted = 0;
+  const std::vector<int> on = buffers_of(bufins::placement_text(r), &cost, &counted);
+  if (cost != r.cost || counted != r.buffers) fail("approximate placement's cost", cost, r.cost);
+  check_close("approximate placement's slack", evaluate_placement(on).slack, r.slack);
   return 0;
 }

@@ -25,7 +25,7 @@
 namespace {
 
 enum Key {
-  KEY_MIN_COST = 300, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_MAX_CAP, KEY_MAX_SLEW, KEY_NETS, KEY_SUMMARY,
+  KEY_MIN_COST = 300, KEY_TARGET, KEY_BUDGET, KEY_WITHIN, KEY_MAX_CAP, KEY_MAX_SLEW, KEY_COST_TOLERANCE, KEY_NETS, KEY_SUMMARY,
   KEY_OUT_DIR, KEY_FINAL_NETS, KEY_ROUTE, KEY_ALPHA, KEY_PITCH, KEY_DRIVER, KEY_DRIVER_RES, KEY_REQUIRED
 };
 
@@ -43,6 +43,7 @@ const cmdline::Program kProgram{
         {KEY_TARGET, 0, "target", "S", "the least cost whose slack is at least S (status unmet when none is)"},
         {KEY_BUDGET, 0, "budget", "W", "the best slack of cost at most W (status unmet when none is)"},
         {KEY_WITHIN, 0, "within", "D", "the least cost within D time units (or D% with a '%') of the best slack"},
+        {KEY_COST_TOLERANCE, 0, "cost-tolerance", "E", "with a cost option: areas rounded, every cost within (1 + E) of the least"},
         {KEY_MAX_CAP, 0, "max-cap", "V", "no gate without a max_cap= of its own drives a load above V"},
         {KEY_MAX_SLEW, 0, "max-slew", "S", "no stage has a slew above S at any end point"},
         {'J', 'J', "jobs", "N", "worker threads (default: the machine's cores)"},
@@ -114,6 +115,9 @@ batch::RunOptions read_options(const cmdline::Parsed &parsed) {
       case KEY_MAX_SLEW:
         o.request.limits.max_slew = limit_option_value(opt);
         break;
+      case KEY_COST_TOLERANCE:
+        o.request.cost_tolerance = tolerance_option_value(opt);
+        break;
       case 'J':
         o.jobs = static_cast<int>(cmdline::integer_value(opt, 1, 256));
         break;
@@ -175,6 +179,8 @@ batch::RunOptions read_options(const cmdline::Parsed &parsed) {
   if (o.library.empty()) throw cmdline::UsageError("the library (-b FILE) is required");
   if (o.inputs.empty() && o.lists.empty()) throw cmdline::UsageError("no INPUT given (net files, folders or --nets=FILE)");
   if (o.final_nets && o.out_dir.empty()) throw cmdline::UsageError("--final-nets needs --out-dir=DIR");
+  if (o.request.cost_tolerance > 0.0 && o.request.cost.kind == CostObjective::NONE)
+    throw cmdline::UsageError("--cost-tolerance needs a cost option (--min-cost, --target, --budget, --within)");
   if (!o.route && !route_option.empty()) throw cmdline::UsageError(route_option + " applies to routing: add --route");
   for (const std::string &in : o.inputs)
     if (in.empty()) throw cmdline::UsageError("an empty INPUT name");

@@ -66,6 +66,7 @@ Solver::Solver(const std::string &library, const Request &request, std::vector<s
   auto lib = std::make_shared<Library>();
   lib->library = read_library_model(in.get(), library, warn);
   lib->options = flat_options(request.cost, request.budget, lib->library.area_decimals);
+  lib->options.cost_tolerance = request.cost_tolerance;
   library_ = std::move(lib);
 }
 

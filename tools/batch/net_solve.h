@@ -32,6 +32,7 @@ struct Request {
   int segments = 0;        // -m
   CostGoal cost;           // --min-cost, --target, --budget, --within
   std::string budget;      // --budget as written (CostGoal::budget holds its whole units)
+  double cost_tolerance = 0.0;  // --cost-tolerance (0: exact)
   Limits limits;           // --max-cap (internal unit), --max-slew
   bool placement = false;  // fill Outcome::placement
   bool final_net = false;  // fill Outcome::final_net

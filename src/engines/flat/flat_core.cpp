@@ -129,17 +129,32 @@ void Workspace::placements(int32_t t, std::vector<bufins::Placement> &out) const
   }
 }
 
-std::vector<int> Workspace::buffer_counts() const {
-  std::vector<int> n(static_cast<size_t>(pool_n), 0);
-  for (int32_t r = 1; r < pool_n; r++) {
+namespace {
+
+// A figure summed over each trace's buffers, every record once: a record's
+// children come before it in the pool.
+template <typename Sum, typename Weight>
+std::vector<Sum> sums_over_traces(const FlatTrace *pool, int32_t n, Weight weight) {
+  std::vector<Sum> sum(static_cast<size_t>(n), 0);
+  for (int32_t r = 1; r < n; r++) {
     const FlatTrace &f = pool[r];
     const size_t at = static_cast<size_t>(r);
     if (f.type >= 1)
-      n[at] = n[static_cast<size_t>(f.left)] + 1;
+      sum[at] = sum[static_cast<size_t>(f.left)] + weight(f.type);
     else
-      n[at] = n[static_cast<size_t>(f.left)] + n[static_cast<size_t>(f.right)];
+      sum[at] = sum[static_cast<size_t>(f.left)] + sum[static_cast<size_t>(f.right)];
   }
-  return n;
+  return sum;
+}
+
+}  // namespace
+
+std::vector<int> Workspace::buffer_counts() const {
+  return sums_over_traces<int>(pool, pool_n, [](int) { return 1; });
+}
+
+std::vector<long long> Workspace::trace_sums(const std::vector<long long> &weight) const {
+  return sums_over_traces<long long>(pool, pool_n, [&](int type) { return weight[static_cast<size_t>(type - 1)]; });
 }
 
 void Workspace::release_scratch() {
@@ -462,6 +477,40 @@ std::string check_set(const Workspace &ws, const FlatSet &s, bool hull_covers) {
     }
   }
   return std::string();
+}
+
+// ---- A frontier merge's sweep ----
+
+void sort_latest_first(std::vector<SweepItem> &items, RadixScratch &r) {
+  const size_t n = items.size();
+  if (n == 0) return;
+  // Keys that order as the required times do, descending, with the item's position.
+  r.keys.resize(n);
+  r.keys_b.resize(n);
+  for (size_t i = 0; i < n; i++) {
+    const double q = items[i].q + 0.0;  // -0 becomes 0
+    uint64_t b;
+    std::memcpy(&b, &q, sizeof b);
+    b = (b >> 63) != 0 ? ~b : b | (uint64_t{1} << 63);  // ascending with q
+    r.keys[i] = {~b, static_cast<uint32_t>(i)};
+  }
+  size_t count[8][256] = {};
+  for (const RadixScratch::Key &k : r.keys)
+    for (int d = 0; d < 8; d++) count[d][(k.key >> (8 * d)) & 255]++;
+  for (int d = 0; d < 8; d++) {
+    if (count[d][(r.keys[0].key >> (8 * d)) & 255] == n) continue;  // one value: nothing to do
+    size_t at = 0;
+    for (size_t &c : count[d]) {
+      const size_t here = c;
+      c = at;
+      at += here;
+    }
+    for (const RadixScratch::Key &k : r.keys) r.keys_b[count[d][(k.key >> (8 * d)) & 255]++] = k;
+    r.keys.swap(r.keys_b);
+  }
+  r.items_b.resize(n);
+  for (size_t i = 0; i < n; i++) r.items_b[i] = items[r.keys[i].at];
+  items.swap(r.items_b);
 }
 
 }  // namespace flat_core

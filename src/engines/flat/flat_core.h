@@ -439,6 +439,8 @@ class Workspace {
   void placements(int32_t t, std::vector<bufins::Placement> &out) const;
   // Buffers below every record, indexed by record (children are older).
   std::vector<int> buffer_counts() const;
+  // Each record's sum of weight[type - 1] over its buffers.
+  std::vector<long long> trace_sums(const std::vector<long long> &weight) const;
   // The -o listing of candidates (real values) in the order given, each with
   // its buffers when asked.
   template <typename It>
@@ -785,6 +787,33 @@ void stair_put(std::vector<V> &st, typename std::vector<V>::iterator from, typen
   }
 }
 
+// Puts x into its branch's (cost, load) staircase: cost increasing, load
+// decreasing. Returns false when an entry of no larger cost and no larger
+// load is there (x then makes only dominated pairs).
+inline bool stair_insert(std::vector<SideEntry> &st, const SweepItem &x) {
+  auto at = std::lower_bound(st.begin(), st.end(), x.cost,
+                             [](const SideEntry &e, long long cost) { return e.cost < cost; });
+  if (at != st.begin() && std::prev(at)->c <= x.c) return false;
+  if (at != st.end() && at->cost == x.cost && at->c <= x.c) return false;
+  auto end = at;
+  while (end != st.end() && end->c >= x.c) ++end;
+  stair_put(st, at, end, {x.cost, x.c, x.p, x.trace});
+  return true;
+}
+
+// Sorts a merge's sweep items by decreasing required time, stably, by a
+// radix sort on the bits of q (no compare to mispredict); 0 and -0 are one
+// time. The scratch is the caller's.
+struct RadixScratch {
+  struct Key {
+    uint64_t key;
+    uint32_t at;
+  };
+  std::vector<Key> keys, keys_b;
+  std::vector<SweepItem> items_b;
+};
+void sort_latest_first(std::vector<SweepItem> &items, RadixScratch &r);
+
 // Slack at the driver of a candidate (q, c) of its child at wire length k1.
 inline double driver_slack(const Tables &T, double k1, double q, double c) {
   return ((q - ((((T.r0 * 0.5) * T.c0) * k1) * k1)) - (((T.r0 * k1) + T.rd) * c)) - ((T.rd * k1) * T.c0);
@@ -845,6 +874,19 @@ struct FrontierEnd {
     const std::vector<int> buffers = ws.buffer_counts();
     for (bufins::FrontierPoint &p : points) p.buffers = buffers[static_cast<size_t>(p.buffers)];
     return any;
+  }
+
+  // Every point's sum of weight[type - 1] over its buffers (the true areas
+  // of a run on rounded ones), in one pass over the pool.
+  std::vector<long long> point_sums(const Workspace &ws, const std::vector<long long> &weight) const {
+    std::vector<long long> out(points.size(), 0);
+    if (child_is_sink) return out;
+    const std::vector<long long> sums = ws.trace_sums(weight);
+    for (size_t k = 0; k < points.size(); k++) {
+      const std::pair<int, int> &r = refs[k];
+      out[k] = sums[static_cast<size_t>(levels[static_cast<size_t>(r.first)].s.a.p[r.second].trace)];
+    }
+    return out;
   }
 
   // The buffers of point `point`; false when the placement file says "empty

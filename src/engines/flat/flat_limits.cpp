@@ -31,6 +31,10 @@
 // of those only the ones whose p improves on every lighter partner can
 // survive, so each scan stops when no heavier partner can improve p (a
 // suffix maximum of p says so), and then the roles swap.
+//
+// Without a slew limit p is 0 throughout, and the merge of cost levels is
+// the plain frontier's (frontier.cpp): two-coordinate staircases, one least
+// load per cost, each cost's pairs made already in order of load.
 #include "flat_limits.h"
 
 #include <algorithm>
@@ -38,7 +42,9 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <numeric>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "flat_core.h"
@@ -65,6 +71,11 @@ struct Gate {
 // A candidate a merge made, with the traces of its left and right parts.
 struct Pair {
   double c, q, p;
+  int32_t a, b;
+};
+// The same without a slew limit (p is 0).
+struct LoadPair {
+  double c, q;
   int32_t a, b;
 };
 
@@ -98,6 +109,15 @@ struct LimScratch {
   Levels fresh_levels;
   std::vector<SweepItem> items;
   std::vector<SideEntry> side[2];  // none has another of no larger cost, no larger load and no smaller p
+  flat_core::RadixScratch radix;
+  std::vector<double> least_load;    // of each bucket
+  std::vector<LoadPair> load_pairs;  // the merge's pairs without a slew limit
+  std::vector<int32_t> pair_bucket;  // of each pair: its cost's bucket
+  std::vector<int32_t> by_bucket;    // the pairs' positions, by bucket
+  std::vector<int> bucket_start;     // of each bucket: its first entry in by_bucket
+  std::vector<int> bucket_fill;
+  std::unordered_map<long long, int32_t> sparse_bucket;
+  std::vector<std::pair<long long, int32_t>> bucket_cost;
   std::map<long long, std::vector<Pair>> by_cost;
   std::map<long long, std::vector<std::pair<double, double>>> kept;  // per cost: (c, p), both increasing
 };
@@ -116,6 +136,7 @@ struct LimCore : LimScratch {
   std::vector<Gate> any_gate;     // gates none of which another beats (less resistance, no smaller limit)
   std::vector<Gate> driver_only;  // the driver
   int small_set;
+  long long unit = 1;  // gcd of the areas (1 when all are 0): every cost is a multiple
   int dead_at = -1;  // after a failed run: see FlatLimited::dead_end()
 
   LimCore(const Tables &tables, bufins::Context &ctx, const Limits &l, const LimitedTuning &t)
@@ -134,6 +155,9 @@ struct LimCore : LimScratch {
       type_gate[i] = {T.rb[i], gate_max_cap(T, i + 1, lim)};
       all.push_back(type_gate[i]);
     }
+    unit = 0;
+    for (int i = 0; i < T.nb; i++) unit = std::gcd(unit, T.area[i]);
+    if (unit == 0) unit = 1;
     for (const Gate &g : all) {
       bool beaten = false;
       for (const Gate &o : all)
@@ -482,9 +506,111 @@ struct LimCore : LimScratch {
   // flat_limits.h. A pair made when its second part is met keeps the first
   // part's required time no later than the second's, so each cost keeps a
   // merged candidate only when no earlier one of that cost has no more load
-  // and no smaller p.
+  // and no smaller p (without a slew limit: no more load).
   Levels join(const Levels &L, const Levels &R, int index, double shear, const Node *up) {
     const std::vector<Gate> &above = gates_above(up);
+    Levels M = max_slew < NO_LIMIT ? join_slew(L, R, index, shear, above) : join_loads(L, R, index, shear, above);
+    ws.ctx.cost_levels = std::max(ws.ctx.cost_levels, static_cast<long long>(M.size()));
+    return M;
+  }
+
+  // The merge without a slew limit, where p is 0 throughout (see compact):
+  // dominance in (cost, load) at the sweep, as in the frontier of
+  // frontier.cpp. Each cost's pairs come by decreasing required time, each
+  // lighter than the last one kept, so a cost's pairs, read backwards, are
+  // by increasing load; the shear and the gates' load limits then prune them
+  // as the sweep of compact does.
+  Levels join_loads(const Levels &L, const Levels &R, int index, double shear, const std::vector<Gate> &above) {
+    flat_core::sweep_items(L, R, unit, items);
+    if (items.size() < 64)
+      std::stable_sort(items.begin(), items.end(), [](const SweepItem &u, const SweepItem &v) { return u.q > v.q; });
+    else
+      flat_core::sort_latest_first(items, radix);
+    const long long base = (L.front().cost + R.front().cost) / unit;
+    const long long range = (L.back().cost + R.back().cost) / unit - base + 1;
+    // Dense costs index their buckets directly, sparse ones by a map.
+    const bool dense = range <= 4 * static_cast<long long>(items.size()) + 1024;
+    least_load.clear();
+    sparse_bucket.clear();
+    if (dense) least_load.assign(static_cast<size_t>(range), std::numeric_limits<double>::infinity());
+    side[0].clear();
+    side[1].clear();
+    load_pairs.clear();
+    pair_bucket.clear();
+    for (const SweepItem &x : items) {
+      if (!flat_core::stair_insert(side[x.side], x)) continue;
+      for (const SideEntry &e : side[1 - x.side]) {
+        const long long cost = x.cost + e.cost;
+        const double c = x.c + e.c;
+        int32_t b;
+        if (dense) {
+          b = static_cast<int32_t>(cost - base);
+        } else {
+          auto got = sparse_bucket.emplace(cost, static_cast<int32_t>(least_load.size()));
+          if (got.second) least_load.push_back(std::numeric_limits<double>::infinity());
+          b = got.first->second;
+        }
+        // The cost's earlier pairs have no earlier required times.
+        double &least = least_load[static_cast<size_t>(b)];
+        if (!(c < least)) continue;
+        least = c;
+        load_pairs.push_back({c, x.q, x.side == 0 ? x.trace : e.trace, x.side == 0 ? e.trace : x.trace});
+        pair_bucket.push_back(b);
+      }
+    }
+    // The buckets in increasing cost, and the pairs by bucket (a counting
+    // sort that keeps each cost's pairs in the order they were made).
+    const size_t nb = least_load.size();
+    bucket_cost.clear();
+    if (dense) {
+      for (size_t k = 0; k < nb; k++) bucket_cost.push_back({base + static_cast<long long>(k), static_cast<int32_t>(k)});
+    } else {
+      for (const auto &kv : sparse_bucket) bucket_cost.push_back(kv);
+      std::sort(bucket_cost.begin(), bucket_cost.end());
+    }
+    bucket_start.assign(nb + 1, 0);
+    for (int32_t b : pair_bucket) bucket_start[static_cast<size_t>(b) + 1]++;
+    for (size_t k = 0; k < nb; k++) bucket_start[k + 1] += bucket_start[k];
+    by_bucket.resize(load_pairs.size());
+    bucket_fill.assign(bucket_start.begin(), bucket_start.end() - 1);
+    for (size_t k = 0; k < load_pairs.size(); k++)
+      by_bucket[static_cast<size_t>(bucket_fill[static_cast<size_t>(pair_bucket[k])]++)] = static_cast<int32_t>(k);
+    Levels M;
+    for (const auto &bc : bucket_cost) {
+      const int from = bucket_start[static_cast<size_t>(bc.second)], to = bucket_start[static_cast<size_t>(bc.second) + 1];
+      if (from == to) continue;
+      LimSet s;
+      s.shear = shear;
+      s.a = ws.take_array<LimCand>(to - from);
+      int n = 0;
+      double last = NEG_INF;
+      // By increasing load: the gates' limits end the cost's pairs, the shear prunes them.
+      for (int k = to - 1; k >= from; k--) {
+        const int32_t at = by_bucket[static_cast<size_t>(k)];
+        const LoadPair &x = load_pairs[static_cast<size_t>(at)];
+        if (!drivable(above, x.c, 0.0)) break;
+        const double v = x.q - shear * x.c;
+        if (n > 0 && !beats(v, last)) continue;
+        last = v;
+        s.a.p[n++] = {x.c, x.q, 0.0, at, -1};
+      }
+      for (int k = 0; k < n; k++) {
+        const LoadPair &pr = load_pairs[static_cast<size_t>(s.a.p[k].trace)];
+        s.a.p[k].trace = ws.merge_trace(pr.a, pr.b, index);
+      }
+      s.a.n = s.base_n = n;
+      build_hull(s);
+      if (n == 0)
+        ws.release(s, true);
+      else
+        M.push_back({bc.first * unit, s});
+    }
+    return M;
+  }
+
+  // The merge under a slew limit: dominance in (cost, load, p), each
+  // branch's set read whole at every candidate, a staircase per cost.
+  Levels join_slew(const Levels &L, const Levels &R, int index, double shear, const std::vector<Gate> &above) {
     flat_core::sweep_items(L, R, 1, items);
     std::stable_sort(items.begin(), items.end(), [](const SweepItem &u, const SweepItem &v) { return u.q > v.q; });
     side[0].clear();
@@ -534,7 +660,6 @@ struct LimCore : LimScratch {
       }
       pairs.swap(kv.second);
     }
-    ws.ctx.cost_levels = std::max(ws.ctx.cost_levels, static_cast<long long>(M.size()));
     return M;
   }
 
@@ -656,6 +781,10 @@ bool LimitedFrontier::run() { return impl_->run_engine(*impl_); }
 const std::vector<FrontierPoint> &LimitedFrontier::points() const { return impl_->end.points; }
 int LimitedFrontier::dead_end() const { return impl_->dead_at; }
 bool LimitedFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
+
+std::vector<long long> LimitedFrontier::point_costs(const std::vector<long long> &areas) const {
+  return impl_->end.point_sums(impl_->ws, areas);
+}
 
 bool LimitedFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
   return impl_->end.placements(impl_->ws, point, out);

@@ -66,12 +66,8 @@ struct Scratch {
   std::vector<Newcomer> fresh;
   std::vector<Buffered> group;
   Levels new_levels;
-  std::vector<SweepItem> items, items_b;
-  struct SortKey {
-    uint64_t key;
-    uint32_t at;
-  };
-  std::vector<SortKey> keys, keys_b;
+  std::vector<SweepItem> items;
+  RadixScratch radix;
   std::vector<SideEntry> side_stair[2];
   std::vector<CandArray> buckets;  // the merge's levels to be
   std::vector<double> least_load;  // of each dense bucket
@@ -199,51 +195,8 @@ void CostFrontier::Impl::merge_sweep_items(const Levels &L, const Levels &R) {
     std::sort(items.begin(), items.end(), [](const SweepItem &x, const SweepItem &y) { return x.q > y.q; });
     return;
   }
-  // A radix sort on the bits of q (no compare to mispredict): keys that
-  // order as the required times do, descending, with the item's position.
-  keys.resize(n);
-  keys_b.resize(n);
-  for (size_t i = 0; i < n; i++) {
-    uint64_t b;
-    std::memcpy(&b, &items[i].q, sizeof b);
-    b = (b >> 63) != 0 ? ~b : b | (uint64_t{1} << 63);  // ascending with q
-    keys[i] = {~b, static_cast<uint32_t>(i)};
-  }
-  size_t count[8][256] = {};
-  for (const SortKey &k : keys)
-    for (int d = 0; d < 8; d++) count[d][(k.key >> (8 * d)) & 255]++;
-  for (int d = 0; d < 8; d++) {
-    if (count[d][(keys[0].key >> (8 * d)) & 255] == n) continue;  // one value: nothing to do
-    size_t at = 0;
-    for (size_t &c : count[d]) {
-      const size_t here = c;
-      c = at;
-      at += here;
-    }
-    for (const SortKey &k : keys) keys_b[count[d][(k.key >> (8 * d)) & 255]++] = k;
-    keys.swap(keys_b);
-  }
-  items_b.resize(n);
-  for (size_t i = 0; i < n; i++) items_b[i] = items[keys[i].at];
-  items.swap(items_b);
+  sort_latest_first(items, radix);
 }
-
-namespace {
-
-// Puts x into a (cost, load) staircase: cost increasing, load decreasing.
-// Returns false when an entry of no larger cost and no larger load is there.
-inline bool stair_insert(std::vector<SideEntry> &st, const SweepItem &x) {
-  auto at = std::lower_bound(st.begin(), st.end(), x.cost,
-                             [](const SideEntry &e, long long cost) { return e.cost < cost; });
-  if (at != st.begin() && std::prev(at)->c <= x.c) return false;
-  if (at != st.end() && at->cost == x.cost && at->c <= x.c) return false;
-  auto end = at;
-  while (end != st.end() && end->c >= x.c) ++end;
-  stair_put(st, at, end, {x.cost, x.c, x.p, x.trace});
-  return true;
-}
-
-}  // namespace
 
 Levels CostFrontier::Impl::merge(Levels &L, Levels &R, int index, double shear) {
   Levels M = take_levels();
@@ -368,6 +321,10 @@ void CostFrontier::run() { impl_->run(); }
 const std::vector<FrontierPoint> &CostFrontier::points() const { return impl_->end.points; }
 const CostFrontier::Stats &CostFrontier::stats() const { return impl_->stats; }
 bool CostFrontier::child_is_sink() const { return impl_->end.child_is_sink; }
+
+std::vector<long long> CostFrontier::point_costs(const std::vector<long long> &areas) const {
+  return impl_->end.point_sums(impl_->ws, areas);
+}
 
 bool CostFrontier::placements(int point, std::vector<bufins::Placement> &out) const {
   return impl_->end.placements(impl_->ws, point, out);

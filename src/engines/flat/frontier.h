@@ -67,6 +67,8 @@ class CostFrontier {
   // The buffers of point `point`; false when the placement file says
   // "empty tree" (the driver drives a sink, or there is no such point).
   bool placements(int point, std::vector<bufins::Placement> &out) const;
+  // Every point's sum of areas[type - 1] over its buffers.
+  std::vector<long long> point_costs(const std::vector<long long> &areas) const;
 
   // The -o listing for point `point`: the driver child's candidates of cost
   // at most the point's, none dominated by another of them, smallest load
