@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -81,6 +82,26 @@ Library read_library(std::FILE *in, const std::string &name, std::vector<std::st
 // as -m M does. Throws InputError ("bufins: ...") when it cannot be done.
 Net segmented(const Net &net, int M);
 
+// Memory one thread's solves hand on to each other: give the same Scratch to
+// every solve of a thread (Options::scratch) and the engine takes its
+// candidate arrays, trace pool and sort buffers from it and gives them back,
+// instead of allocating and freeing them for every net, which matters for
+// many small nets. What it keeps is bounded (a few MiB). Results, memory
+// figures included, are those of a solve without it. Never give one to two
+// solves at the same time.
+class Scratch {
+ public:
+  Scratch();
+  ~Scratch();
+  Scratch(const Scratch &) = delete;
+  Scratch &operator=(const Scratch &) = delete;
+  struct Store;
+  Store &store() { return *store_; }
+
+ private:
+  std::unique_ptr<Store> store_;
+};
+
 enum class Objective {
   max_slack,       // the best slack (and its placement)
   min_cost,        // the best slack at the least cost
@@ -120,6 +141,9 @@ struct Options {
   // Tuning (speed and memory figures only).
   int young_records = 1 << 15;
   int small_set = 128;
+  // Storage reused from earlier solves of this thread (see Scratch); none
+  // when null.
+  Scratch *scratch = nullptr;
 };
 
 struct Result {

@@ -23,6 +23,12 @@
 
 namespace bufins {
 
+struct Scratch::Store {
+  flat_core::Arena arena;
+};
+Scratch::Scratch() : store_(std::make_unique<Store>()) {}
+Scratch::~Scratch() = default;
+
 namespace {
 
 CostGoal goal_of(const Options &o) {
@@ -190,7 +196,7 @@ Result solve_with_limits(const Net &given, const Library &exact_lib, const Optio
     f.run();
     read_frontier(f, o, r, recost_with);
   } else {
-    flat_core::MaxSlack e(T, ctx, o.young_records);
+    flat_core::MaxSlack e(T, ctx, o.young_records, o.scratch != nullptr ? &o.scratch->store().arena : nullptr);
     e.run();
     r.slack = e.slack();
     read_solution(e, o, r);

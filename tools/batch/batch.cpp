@@ -13,6 +13,7 @@
 // and ends the process by the signal at once.
 #include "batch.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -103,16 +104,33 @@ std::string bad_name(const std::string &name) {
   return "";
 }
 
-// The whole file; false when it cannot be opened or read.
+// The whole file; false (errno set) when it cannot be opened or read. A
+// regular file is read by one read() of its size and a byte more: a read
+// short of that is its end, so a small net costs one system call to read,
+// not the three of a stdio loop. Anything else is read until read() says
+// the end.
 bool slurp(const std::string &path, std::string *text) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  char buf[1 << 15];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, got);
-  const bool ok = !std::ferror(f);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  size_t got = 0;
+  text->resize(regular ? static_cast<size_t>(st.st_size) + 1 : size_t{1} << 15);
+  bool ok = true;
+  for (;;) {
+    if (got == text->size()) text->resize(2 * text->size());
+    const ssize_t n = ::read(fd, &(*text)[got], text->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ok = false;
+      break;
+    }
+    got += static_cast<size_t>(n);
+    if (n == 0 || (regular && got < text->size())) break;
+  }
   const int error = errno;
-  std::fclose(f);
+  ::close(fd);
+  text->resize(ok ? got : 0);
   errno = error;
   return ok;
 }
@@ -375,26 +393,30 @@ class Feed {
 std::string summary_line(const NetItem &item, const Outcome &out) {
   using nlohmann::ordered_json;
   static const char *const kStatus[] = {"ok", "unmet", "infeasible", "error"};
-  ordered_json j;
-  j["net"] = item.name;
-  j["slack"] = out.solved ? ordered_json(out.slack) : ordered_json(nullptr);
-  j["buffers"] = out.solved ? ordered_json(out.buffers) : ordered_json(nullptr);
-  // A cost of a library with decimals is written with exactly its decimals
-  // ("16.26"), which a JSON value cannot hold: a stand-in 0 is replaced in
-  // the text (no string holds the unescaped quotes around it).
-  const bool decimal_cost = out.solved && out.area_decimals > 0;
-  j["cost"] = out.solved ? ordered_json(decimal_cost ? 0 : out.cost) : ordered_json(nullptr);
-  j["feasible"] = out.solved && out.feasible;
-  j["status"] = kStatus[out.status];
-  j["error"] = out.status == Outcome::OK ? ordered_json(nullptr) : ordered_json(out.error);
-  // Names are bytes, not necessarily UTF-8.
-  std::string line = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (decimal_cost) {
-    const std::string stand_in = ",\"cost\":0,\"feasible\":";
-    const size_t at = line.find(stand_in);
-    assert(at != std::string::npos);
-    line.replace(at, stand_in.size(), ",\"cost\":" + bufins::cost_text(out.cost, out.area_decimals) + ",\"feasible\":");
-  }
+  // The object's text written field by field, each value as the JSON
+  // library writes it (names are bytes, not necessarily UTF-8), without
+  // building the object for every net. A cost of a library with decimals is
+  // written with exactly its decimals ("16.26"), which a JSON number cannot
+  // hold.
+  auto text = [](const std::string &v) { return ordered_json(v).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); };
+  std::string line;
+  line.reserve(128 + item.name.size() + out.error.size());
+  line += "{\"net\":";
+  line += text(item.name);
+  line += ",\"slack\":";
+  line += out.solved ? ordered_json(out.slack).dump() : "null";
+  line += ",\"buffers\":";
+  line += out.solved ? std::to_string(out.buffers) : "null";
+  line += ",\"cost\":";
+  line += !out.solved ? "null"
+          : out.area_decimals > 0 ? bufins::cost_text(out.cost, out.area_decimals)
+                                  : std::to_string(out.cost);
+  line += out.solved && out.feasible ? ",\"feasible\":true" : ",\"feasible\":false";
+  line += ",\"status\":\"";
+  line += kStatus[out.status];
+  line += "\",\"error\":";
+  line += out.status == Outcome::OK ? "null" : text(out.error);
+  line += "}\n";
   return line;
 }
 
@@ -455,7 +477,8 @@ void write_outputs(const NetItem &item, const RunOptions &o, const Protected &ru
   }
 }
 
-Done process(const NetItem &item, const Solver &solver, const RunOptions &o, const Protected &run_files) {
+Done process(const NetItem &item, const Solver &solver, const RunOptions &o, const Protected &run_files,
+             bufins::Scratch &scratch) {
   Outcome out;
   try {
     if (!item.early_error.empty()) {
@@ -478,14 +501,14 @@ Done process(const NetItem &item, const Solver &solver, const RunOptions &o, con
               input_error(in.name, 0, "a routed tree carries no sink loads: make it a net with bufins-route --loads=FILE");
             route::warn_implausible(in, o.routing, kProgram, warn);
             bufins::Net net = route::route_net(in, o.routing, std::string(kProgram) + " " + BUFINS_VERSION, item.file).net;
-            out = solver.solve(std::move(net));
+            out = solver.solve(std::move(net), &scratch);
             if (out.status == Outcome::ERROR) out.error_line = 0;  // no line of the input to blame
           } catch (const InputError &e) {
             fail(out, e.what());
           }
           out.warnings.insert(out.warnings.begin(), route_warnings.begin(), route_warnings.end());
         } else {
-          out = solver.solve(*text, item.file);
+          out = solver.solve(*text, item.file, &scratch);
         }
       } else {
         fail(out, "Cannot open file: " + item.path + ": " + std::strerror(read_errno));
@@ -702,6 +725,7 @@ int run(const RunOptions &o, int *signal_out) {
   std::vector<std::thread> workers;
   for (int i = 0; i < o.jobs; i++)
     workers.emplace_back([&]() {
+      bufins::Scratch scratch;  // this worker's engine storage, reused net after net
       for (;;) {
         NetItem item;
         {
@@ -711,7 +735,7 @@ int run(const RunOptions &o, int *signal_out) {
           item = std::move(queue.front());
           queue.pop_front();
         }
-        auto done = std::make_unique<Done>(process(item, solver, o, run_files));
+        auto done = std::make_unique<Done>(process(item, solver, o, run_files, scratch));
         std::lock_guard<std::mutex> lock(m);
         results[item.seq % window] = std::move(done);
         finished_in_window++;

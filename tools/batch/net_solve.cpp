@@ -70,7 +70,7 @@ Solver::Solver(const std::string &library, const Request &request, std::vector<s
   library_ = std::move(lib);
 }
 
-Outcome Solver::solve(const std::string &text, const std::string &name) const {
+Outcome Solver::solve(const std::string &text, const std::string &name, bufins::Scratch *scratch) const {
   Outcome out;
   const Warn warn = [&out](const std::string &line) { out.warnings.push_back(line); };
   FILE *in = nullptr;
@@ -84,20 +84,22 @@ Outcome Solver::solve(const std::string &text, const std::string &name) const {
     failed(out, e);
     return out;
   }
-  solve_into(std::move(net), out);
+  solve_into(std::move(net), out, scratch);
   return out;
 }
 
-Outcome Solver::solve(bufins::Net net) const {
+Outcome Solver::solve(bufins::Net net, bufins::Scratch *scratch) const {
   Outcome out;
-  solve_into(std::move(net), out);
+  solve_into(std::move(net), out, scratch);
   return out;
 }
 
-void Solver::solve_into(bufins::Net net, Outcome &out) const {
+void Solver::solve_into(bufins::Net net, Outcome &out, bufins::Scratch *scratch) const {
   try {
     if (request_.segments > 0) segment_model(net, request_.segments);
-    const bufins::Result r = bufins::solve_with_limits(net, library_->library, library_->options, request_.limits);
+    bufins::Options options = library_->options;
+    options.scratch = scratch;
+    const bufins::Result r = bufins::solve_with_limits(net, library_->library, options, request_.limits);
     if (!r.feasible) {
       out.status = Outcome::INFEASIBLE;
       out.error = "bufins: the request cannot be met: " + r.reason;

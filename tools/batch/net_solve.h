@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bufins/bufins.h"
 #include "bufins/model.h"
 #include "frontier.h"
 #include "io.h"
@@ -66,18 +67,19 @@ class Solver {
   Solver(const std::string &library, const Request &request, std::vector<std::string> *warnings);
 
   // The outcome of one net given as text; `name` stands for its file in
-  // messages. Never throws but std::bad_alloc.
-  Outcome solve(const std::string &text, const std::string &name) const;
+  // messages. Never throws but std::bad_alloc. scratch: the calling
+  // thread's storage kept between its nets (bufins::Scratch), or null.
+  Outcome solve(const std::string &text, const std::string &name, bufins::Scratch *scratch = nullptr) const;
   // The outcome of a net built already (a routed one): as above without the
   // reading.
-  Outcome solve(bufins::Net net) const;
+  Outcome solve(bufins::Net net, bufins::Scratch *scratch = nullptr) const;
 
   const Request &request() const { return request_; }
 
   struct Library;  // the buffer library read
 
  private:
-  void solve_into(bufins::Net net, Outcome &out) const;
+  void solve_into(bufins::Net net, Outcome &out, bufins::Scratch *scratch) const;
   static void failed(Outcome &out, const InputError &e);
 
   Request request_;

@@ -13,8 +13,8 @@
 
 namespace flat_core {
 
-MaxSlack::MaxSlack(const Tables &tables, bufins::Context &context, int young_records)
-    : T(tables), ws_(tables, context), young_(young_records) {}
+MaxSlack::MaxSlack(const Tables &tables, bufins::Context &context, int young_records, Arena *arena)
+    : T(tables), ws_(tables, context, arena), young_(young_records) {}
 
 MaxSlack::~MaxSlack() { ws_.release(final_, false); }
 

@@ -21,7 +21,8 @@ class MaxSlack {
   // young_records: most trace records made between two collections of the
   // trace pool (at least 1). Only the speed and the memory figures depend on
   // it; tests make it small so that small nets see many collections.
-  MaxSlack(const Tables &tables, bufins::Context &context, int young_records = 1 << 15);
+  // arena: storage kept between runs (may be null; see Arena).
+  MaxSlack(const Tables &tables, bufins::Context &context, int young_records = 1 << 15, Arena *arena = nullptr);
   ~MaxSlack();
   MaxSlack(const MaxSlack &) = delete;
   MaxSlack &operator=(const MaxSlack &) = delete;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <new>
 #include <string>
 #include <vector>
@@ -43,6 +44,56 @@ Tables::Tables(const bufins::Net &net, const bufins::Library &lib) {
   std::stable_sort(by_cb, by_cb + nb, [this](int a, int b) { return cb[a] < cb[b]; });
   for (int i = 0; i < nb; i++) by_rb[i] = i;
   std::stable_sort(by_rb, by_rb + nb, [this](int a, int b) { return rb[a] < rb[b]; });
+}
+
+Arena::~Arena() {
+  for (void *p : buffers_) std::free(p);
+  std::free(pool);
+}
+
+void *Arena::take() {
+  if (buffers_.empty()) return nullptr;
+  void *p = buffers_.back();
+  buffers_.pop_back();
+  kept_ -= malloc_usable_size(p);
+  return p;
+}
+
+void Arena::give(void *p) {
+  const size_t bytes = malloc_usable_size(p);
+  if (kept_ + bytes > KEEP_BYTES) {
+    std::free(p);
+    return;
+  }
+  buffers_.push_back(p);
+  kept_ += bytes;
+}
+
+namespace {
+
+// A scratch vector handed back to the arena, or freed when it is larger
+// than the arena keeps.
+template <typename V>
+void keep_or_free(V &from, V &into) {
+  if (from.capacity() == 0) return;
+  if (from.capacity() * sizeof(typename V::value_type) <= Arena::KEEP_BYTES) into.swap(from);
+  V().swap(from);
+}
+
+}  // namespace
+
+Workspace::Workspace(const Tables &tables, bufins::Context &context, Arena *arena)
+    : T(tables), ctx(context), arena_(arena) {
+  if (arena_ == nullptr) return;
+  pool = arena_->pool;
+  pool_cap = arena_->pool_cap;
+  arena_->pool = nullptr;
+  arena_->pool_cap = 0;
+  sort_a.swap(arena_->sort_a);
+  sort_b.swap(arena_->sort_b);
+  hull_tail.swap(arena_->hull_tail);
+  runs.swap(arena_->runs);
+  rename_to.swap(arena_->rename_to);
 }
 
 void Workspace::grow_pool() {
@@ -107,6 +158,14 @@ std::vector<long long> Workspace::trace_sums(const std::vector<long long> &weigh
 }
 
 void Workspace::release_scratch() {
+  if (arena_ != nullptr) {
+    keep_or_free(sort_a, arena_->sort_a);
+    keep_or_free(sort_b, arena_->sort_b);
+    keep_or_free(hull_tail, arena_->hull_tail);
+    keep_or_free(runs, arena_->runs);
+    keep_or_free(rename_to, arena_->rename_to);
+    return;
+  }
   std::vector<FlatCand>().swap(sort_a);
   std::vector<FlatCand>().swap(sort_b);
   std::vector<FlatCand>().swap(hull_tail);
@@ -118,7 +177,12 @@ void Workspace::clear() {
   release_spare();
   if (pool_n > 0) count_records();
   if (pool_n > 1) ctx.memory.traces_freed += TRACE_BYTES * (pool_n - 1);
-  std::free(pool);
+  if (arena_ != nullptr && arena_->pool == nullptr && sizeof(FlatTrace) * static_cast<size_t>(pool_cap) <= Arena::KEEP_BYTES) {
+    arena_->pool = pool;
+    arena_->pool_cap = pool_cap;
+  } else {
+    std::free(pool);
+  }
   pool = nullptr;
   pool_n = pool_cap = 0;
   counted_n = 1;
@@ -141,16 +205,70 @@ void build_hull(Workspace &ws, FlatSet &s) {
   FLAT_CHECK(ws, s, true);
 }
 
+namespace {
+
+// compact()'s sort of many newcomers: pairwise merges of neighbouring sorted
+// runs, each stable, so that equal loads keep the order of their runs. The
+// runs are either those of one type each (a counting sort by type), or the
+// stretches of non-increasing load that the edges appended (one edge
+// appends its newcomers by decreasing load): whichever are fewer.
+[[gnu::noinline]] const FlatCand *merge_sort_newcomers(Workspace &ws, const FlatCand *p, int base, int n) {
+  const int fresh = n - base;
+  std::vector<FlatCand> &sort_a = ws.sort_a, &sort_b = ws.sort_b;
+  std::vector<int> &runs = ws.runs;
+  const int nb = ws.T.nb;
+  int start[MAX_BUFFERTYPES + 1] = {0};
+  for (int i = base; i < n; i++) start[p[i].type + 1]++;
+  int types = 0;
+  for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
+  int stretches = 1;
+  for (int i = base + 1; i < n && stretches <= types; i++) stretches += p[i].c > p[i - 1].c;
+  if (sort_b.size() < static_cast<size_t>(fresh)) {
+    sort_a.resize(2 * static_cast<size_t>(fresh));
+    sort_b.resize(2 * static_cast<size_t>(fresh));
+  }
+  FlatCand *x = sort_a.data(), *y = sort_b.data();
+  runs.clear();
+  runs.push_back(0);
+  if (stretches < types) {
+    int from = base;
+    for (int i = base + 1; i <= n; i++) {
+      if (i < n && !(p[i].c > p[i - 1].c)) continue;
+      std::memcpy(x + runs.back(), p + from, sizeof(FlatCand) * static_cast<size_t>(i - from));
+      runs.push_back(runs.back() + (i - from));
+      from = i;
+    }
+  } else {
+    for (int t = 0; t < nb; t++) start[t + 1] += start[t];
+    for (int t = 0; t < nb; t++)
+      if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
+    for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+  }
+  auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
+  while (runs.size() > 2) {
+    size_t k = 0, r = 0;
+    for (; r + 2 < runs.size(); r += 2) {
+      std::merge(x + runs[r], x + runs[r + 1], x + runs[r + 1], x + runs[r + 2], y + runs[r], larger);
+      runs[k++] = runs[r];
+    }
+    if (r + 1 < runs.size()) {
+      std::memcpy(y + runs[r], x + runs[r], sizeof(FlatCand) * static_cast<size_t>(runs[r + 1] - runs[r]));
+      runs[k++] = runs[r];
+    }
+    runs[k++] = fresh;
+    runs.resize(k);
+    std::swap(x, y);
+  }
+  return x;
+}
+
+}  // namespace
+
 void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
   FlatCand *p = s.a.p;
   const int n = s.a.n, base = s.base_n, fresh = n - base;
-  // The newcomers sorted by load, largest first, by pairwise merges of
-  // neighbouring sorted runs. The runs are either those of one type each (a
-  // counting sort by type), or the stretches of non-increasing load that the
-  // edges appended (one edge appends its newcomers by decreasing load):
-  // whichever are fewer.
-  std::vector<FlatCand> &sort_a = ws.sort_a, &sort_b = ws.sort_b;
-  std::vector<int> &runs = ws.runs;
+  // The newcomers sorted by load, largest first.
+  std::vector<FlatCand> &sort_a = ws.sort_a;
   const FlatCand *nw = nullptr;
   if (fresh > 0 && fresh <= 8) {
     // Few newcomers (a merge right after a sink or a short wire): an
@@ -165,50 +283,24 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     }
     nw = x;
   } else if (fresh > 0) {
-    const int nb = ws.T.nb;
-    int start[MAX_BUFFERTYPES + 1] = {0};
-    for (int i = base; i < n; i++) start[p[i].type + 1]++;
-    int types = 0;
-    for (int t = 0; t < nb; t++) types += start[t + 1] > 0;
-    int stretches = 1;
-    for (int i = base + 1; i < n && stretches <= types; i++) stretches += p[i].c > p[i - 1].c;
-    if (sort_b.size() < static_cast<size_t>(fresh)) {
-      sort_a.resize(2 * static_cast<size_t>(fresh));
-      sort_b.resize(2 * static_cast<size_t>(fresh));
-    }
-    FlatCand *x = sort_a.data(), *y = sort_b.data();
-    runs.clear();
-    runs.push_back(0);
-    if (stretches < types) {
-      int from = base;
-      for (int i = base + 1; i <= n; i++) {
-        if (i < n && !(p[i].c > p[i - 1].c)) continue;
-        std::memcpy(x + runs.back(), p + from, sizeof(FlatCand) * static_cast<size_t>(i - from));
-        runs.push_back(runs.back() + (i - from));
-        from = i;
+    if (fresh <= 32) {
+      // A few more (the pieces of a segmented wire): an insertion sort
+      // again, kept unless two newcomers have equal loads, whose order the
+      // run merge decides (by type or by position); without ties the order
+      // is the same either way.
+      if (sort_a.size() < static_cast<size_t>(fresh)) sort_a.resize(2 * static_cast<size_t>(fresh));
+      FlatCand *x = sort_a.data();
+      bool tie = false;
+      for (int i = 0; i < fresh; i++) {
+        const FlatCand y = p[base + i];
+        int k = i;
+        for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+        tie = tie || (k > 0 && x[k - 1].c == y.c);
+        x[k] = y;
       }
-    } else {
-      for (int t = 0; t < nb; t++) start[t + 1] += start[t];
-      for (int t = 0; t < nb; t++)
-        if (start[t + 1] > runs.back()) runs.push_back(start[t + 1]);
-      for (int i = base; i < n; i++) x[start[p[i].type]++] = p[i];
+      if (!tie) nw = x;
     }
-    auto larger = [](const FlatCand &u, const FlatCand &v) { return u.c > v.c; };
-    while (runs.size() > 2) {
-      size_t k = 0, r = 0;
-      for (; r + 2 < runs.size(); r += 2) {
-        std::merge(x + runs[r], x + runs[r + 1], x + runs[r + 1], x + runs[r + 2], y + runs[r], larger);
-        runs[k++] = runs[r];
-      }
-      if (r + 1 < runs.size()) {
-        std::memcpy(y + runs[r], x + runs[r], sizeof(FlatCand) * static_cast<size_t>(runs[r + 1] - runs[r]));
-        runs[k++] = runs[r];
-      }
-      runs[k++] = fresh;
-      runs.resize(k);
-      std::swap(x, y);
-    }
-    nw = x;
+    if (nw == nullptr) nw = merge_sort_newcomers(ws, p, base, n);
   }
   // Merge of the sorted part and the newcomers from the smallest load, the
   // survivors written from the back of the array: the write position never
@@ -292,6 +384,7 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int w = 0;
   double last = MINUS_INFINITY_TIME;
+  Workspace::Maker records = ws.maker();
   // Two pointers from the smallest loads: the side with the earlier required
   // time gives it and advances; stops when either runs out. The sums come by
   // non-decreasing load; two may round to the same load when one branch's
@@ -307,12 +400,13 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
         out++;
         w--;
       }
-      *--out = {c, q, ws.merge_trace(a.trace, b.trace, index), -1};
+      *--out = {c, q, ws.merge_trace(records, a.trace, b.trace, index), -1};
       w++;
       last = v;
     }
     adv_a ? i-- : j--;
   }
+  ws.made(records);
   if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
   M.a.n = w;
   M.base_n = w;

@@ -54,6 +54,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <malloc.h>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -134,6 +135,10 @@ struct LimCand {
 // A candidate array with its own storage, so that its capacity is counted:
 // one template for the plain and the limited candidates, whose storage the
 // workspace grows, counts, keeps for reuse and frees alike.
+//
+// cap is the capacity the memory figures count; the storage may be larger
+// when it came from an Arena (a buffer an earlier run left), so that the
+// figures are those of a fresh run.
 template <typename C>
 struct Array {
   C *p = nullptr;
@@ -264,11 +269,46 @@ struct CostLevel {
   Set s;
 };
 
+// Storage that outlives engine runs (bufins::Scratch): candidate-array
+// buffers, the trace pool's buffer and the scratch vectors, which a
+// workspace given the arena takes at its start and gives back at its end
+// instead of allocating and freeing them for every net. Nothing of it is
+// counted in the memory figures: a workspace counts its arrays by the
+// capacities a fresh run would have (Array::cap). What it keeps is bounded
+// (KEEP_BYTES of buffers, and a pool or scratch vector larger than that is
+// freed), so that one large net does not hold its memory for the small ones
+// after it. One run at a time: one arena per thread.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena &) = delete;
+  Arena &operator=(const Arena &) = delete;
+  ~Arena();
+
+  static constexpr size_t KEEP_BYTES = size_t{8} << 20;
+
+  // A kept buffer (null when there is none), or one back into the arena
+  // (freed when the arena holds enough).
+  void *take();
+  void give(void *p);
+
+  FlatTrace *pool = nullptr;
+  int32_t pool_cap = 0;
+  std::vector<FlatCand> sort_a, sort_b, hull_tail;
+  std::vector<int> runs;
+  std::vector<int32_t> rename_to;
+
+ private:
+  std::vector<void *> buffers_;
+  size_t kept_ = 0;  // bytes
+};
+
 // The trace pool, the spare arrays and the scratch of one engine run, with
-// the run's tables and context.
+// the run's tables and context; with an arena (may be null) its storage
+// comes from and goes back to it.
 class Workspace {
  public:
-  Workspace(const Tables &tables, bufins::Context &context) : T(tables), ctx(context) {}
+  Workspace(const Tables &tables, bufins::Context &context, Arena *arena = nullptr);
   Workspace(const Workspace &) = delete;
   Workspace &operator=(const Workspace &) = delete;
   ~Workspace() { clear(); }
@@ -284,7 +324,10 @@ class Workspace {
   template <typename C>
   void free_storage(Array<C> &a) {
     if (a.p != nullptr) {
-      std::free(a.p);
+      if (arena_ != nullptr)
+        arena_->give(a.p);
+      else
+        std::free(a.p);
       ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
     }
     a = Array<C>{};
@@ -336,6 +379,29 @@ class Workspace {
     if (pool_n == pool_cap) grow_pool();
     pool[pool_n] = {left, right, x, type};
     return pool_n++;
+  }
+  // For a loop that makes many records: the pool's fields in a local value,
+  // so that they are not read again after every record written (a record
+  // written through a pointer might otherwise be one of them). Take one
+  // with maker(), make records with it, give it back with made() before
+  // anything else touches the pool.
+  struct Maker {
+    FlatTrace *pool;
+    int32_t n, cap;
+  };
+  Maker maker() const { return {pool, pool_n, pool_cap}; }
+  void made(const Maker &m) { pool_n = m.n; }
+  int32_t merge_trace(Maker &m, int32_t left, int32_t right, int x) {
+    if (left == 0) return right;
+    if (right == 0) return left;
+    if (m.n == m.cap) {
+      pool_n = m.n;
+      grow_pool();
+      m.pool = pool;
+      m.cap = pool_cap;
+    }
+    m.pool[m.n] = {left, right, x, -1};
+    return m.n++;
   }
   // The merge record of two traces; an empty side is no record at all.
   int32_t merge_trace(int32_t left, int32_t right, int x) {
@@ -409,11 +475,16 @@ class Workspace {
   template <typename C>
   [[gnu::noinline]] void grow_storage(Array<C> &a, int need) {
     const int cap = std::max(need, std::max(16, a.cap * 2));
-    auto *p = static_cast<C *>(std::realloc(a.p, sizeof(C) * static_cast<size_t>(cap)));
-    if (p == nullptr) out_of_memory();
+    const size_t bytes = sizeof(C) * static_cast<size_t>(cap);
+    if (a.p == nullptr && arena_ != nullptr) a.p = static_cast<C *>(arena_->take());
+    // An arena's buffer may hold the capacity already.
+    if (a.p == nullptr || arena_ == nullptr || malloc_usable_size(a.p) < bytes) {
+      auto *p = static_cast<C *>(std::realloc(a.p, bytes));
+      if (p == nullptr) out_of_memory();
+      a.p = p;
+    }
     ctx.memory.solutions_opened += static_cast<double>(sizeof(C)) * cap;
     ctx.memory.solutions_freed += static_cast<double>(sizeof(C)) * a.cap;
-    a.p = p;
     a.cap = cap;
     count_records();
     ctx.peak_check();
@@ -435,6 +506,7 @@ class Workspace {
   int32_t full_at = 0;        // old_n from which the next collection is full
   int young_records = 1 << 15;
   std::vector<int32_t> rename_to;  // scratch of the collection
+  Arena *arena_ = nullptr;
 };
 
 // ---- Operations on one set (flat_core.cpp) ----
