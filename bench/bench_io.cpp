@@ -66,6 +66,21 @@ void report_usage(benchmark::State &state, const Usage &from) {
   state.counters["faults"] = (to.faults - from.faults) / n;
 }
 
+// The benchmark net read into the global tables (the tables' writer's
+// input); nullptr, with the benchmark skipped, when no net is set.
+Node *tables_of_bench_net(benchmark::State &state) {
+  const std::string path = net_path();
+  if (file_size(path) < 0) {
+    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
+    return nullptr;
+  }
+  reset_globals();
+  FILE *f = std::fopen(path.c_str(), "r");
+  Node *root = read_net(f, path);
+  std::fclose(f);
+  return root;
+}
+
 void BM_ReadNet(benchmark::State &state) {
   const std::string path = net_path();
   const long size = file_size(path);
@@ -107,15 +122,8 @@ void BM_ReadNetTables(benchmark::State &state) {
 }
 
 void BM_WriteFinalNet(benchmark::State &state) {
-  const std::string path = net_path();
-  if (file_size(path) < 0) {
-    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
-    return;
-  }
-  reset_globals();
-  FILE *f = std::fopen(path.c_str(), "r");
-  Node *root = read_net(f, path);
-  std::fclose(f);
+  Node *root = tables_of_bench_net(state);
+  if (root == nullptr) return;
   std::string dir = scratch_dir();
   if (dir.empty()) {
     state.SkipWithError("mkdtemp failed");
@@ -166,15 +174,8 @@ void BM_WriteFinalNetModel(benchmark::State &state) {
 // The tables' writer into /dev/null: the formatting alone, without the
 // kernel's page cache work (what `cat FILE > COPY` costs is mostly that).
 void BM_WriteFinalNetNull(benchmark::State &state) {
-  const std::string path = net_path();
-  if (file_size(path) < 0) {
-    state.SkipWithError("set BUFINS_BENCH_NET to a net file");
-    return;
-  }
-  reset_globals();
-  FILE *f = std::fopen(path.c_str(), "r");
-  Node *root = read_net(f, path);
-  std::fclose(f);
+  Node *root = tables_of_bench_net(state);
+  if (root == nullptr) return;
   const Usage from = usage();
   for (auto _ : state) {
     FILE *o = std::fopen("/dev/null", "w");
@@ -182,7 +183,7 @@ void BM_WriteFinalNetNull(benchmark::State &state) {
     std::fclose(o);
   }
   report_usage(state, from);
-  state.SetBytesProcessed(state.iterations() * file_size(path));
+  state.SetBytesProcessed(state.iterations() * file_size(net_path()));
 }
 
 // The final net's bytes without making them: the net file's own text, read
