@@ -53,6 +53,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <malloc.h>
 #include <string>
@@ -390,6 +391,12 @@ class Workspace {
     int32_t n, cap;
   };
   Maker maker() const { return {pool, pool_n, pool_cap}; }
+  // The same, with room for `more` records made without a capacity check
+  // (the pool's capacity is not counted, so it may grow a little early).
+  Maker maker(int more) {
+    while (pool_cap - pool_n < more) grow_pool();
+    return maker();
+  }
   void made(const Maker &m) { pool_n = m.n; }
   int32_t merge_trace(Maker &m, int32_t left, int32_t right, int x) {
     if (left == 0) return right;
@@ -607,31 +614,79 @@ inline void add_wire(const Tables &T, Set &s, double k) {
 // load not above its own dominates it (sheared). With `merging` the hull is
 // left as it is (a merge follows); otherwise the kept newcomers are merged
 // into it.
+//
+// The same steps as chain_into_hull() with push_vertex(), written out over
+// locals: the set's arrays, its pending update and the pool are written
+// through pointers, so the compiler would otherwise read them again after
+// every store. The hull's tail (the old vertices from the heaviest
+// newcomer's load down) is moved up by m in place instead of copied out:
+// the chain's write position never passes its next unread vertex.
 [[gnu::always_inline]] inline void add_buffered(Workspace &ws, FlatSet &s, const Buffered *buf, int m, int px, int py,
                                                 bool merging) {
-  CandArray &h = s.hull;
   ws.grow(s.a, s.a.n + m);
+  Workspace::Maker records = ws.maker(m);
+  const double A = s.A, B = s.B, D = s.D;
   // A newcomer is kept unless the hull vertex of largest load not above its
   // own (`u`, of the hull before this edge) dominates it. Sheared values of
   // stored points differ from those of real ones by the same constant.
-  const double stored_shear = s.B + s.shear;
-  auto keep = [&](const Buffered &b, const FlatCand *u) {
-    const double sc = b.c - s.A, sq = (b.q + s.B * sc) + s.D;
+  const double stored_shear = B + s.shear;
+  FlatCand *const first = s.a.p + s.a.n;
+  FlatCand *out = first;
+  FlatTrace *const pool = records.pool;
+  int32_t rec = records.n;
+  auto keep = [&](const Buffered &b, double sc, const FlatCand *u) {
+    const double sq = (b.q + B * sc) + D;
     if (u != nullptr && !beats(sq - stored_shear * sc, u->q - stored_shear * u->c)) return false;
-    s.a.p[s.a.n++] = {sc, sq, ws.make_trace(b.below, py, px, b.type + 1), b.type};
+    pool[rec] = {b.below, py, px, b.type + 1};
+    *out++ = {sc, sq, rec++, b.type};
     return true;
   };
+  FlatCand *const h = s.hull.p;
+  const int hn = s.hull.n;
   if (merging) {
     for (int j = m - 1; j >= 0; j--) {
-      const int pos = hull_position(h, buf[j].c - s.A);
-      keep(buf[j], pos < h.n ? h.p + pos : nullptr);
+      const double sc = buf[j].c - A;
+      const int pos = hull_position(s.hull, sc);
+      keep(buf[j], sc, pos < hn ? h + pos : nullptr);
     }
-    return;
+  } else {
+    // The hull of the old vertices and the kept newcomers: the vertices
+    // before p (loads above the heaviest newcomer's) stay; the tail, moved
+    // to [p + m, hn + m), is merged with the newcomers by decreasing load
+    // into one monotone chain from p.
+    const double heaviest = buf[m - 1].c - A;
+    int p = hn;
+    while (p > 0 && !(h[p - 1].c > heaviest)) p--;
+    const int tail_n = hn - p;
+    ws.grow(s.hull, hn + m);
+    FlatCand *const w = s.hull.p;
+    const FlatCand *tail = w + p + m;
+    if (tail_n > 0) std::memmove(w + p + m, w + p, sizeof(FlatCand) * static_cast<size_t>(tail_n));
+    int top = p, o = 0;
+    // push_vertex(w, top, x)
+    auto push = [&](const FlatCand &x) {
+      if (top > 0 && w[top - 1].c == x.c) {
+        if (w[top - 1].q >= x.q) return;
+        top--;
+      }
+      while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
+      w[top++] = x;
+    };
+    for (int j = m - 1; j >= 0;) {
+      const double sc = buf[j].c - A;
+      if (o == tail_n || sc >= tail[o].c) {
+        if (keep(buf[j], sc, o < tail_n ? tail + o : nullptr)) push(out[-1]);
+        j--;
+      } else {
+        push(tail[o++]);
+      }
+    }
+    while (o < tail_n) push(tail[o++]);
+    s.hull.n = top;
   }
-  // The hull of the old vertices and the kept newcomers.
-  chain_into_hull(
-      ws, h, m, [&](int j) { return buf[m - 1 - j].c - s.A; },
-      [&](int j, const FlatCand *u) { return keep(buf[m - 1 - j], u) ? s.a.p + (s.a.n - 1) : nullptr; });
+  s.a.n = static_cast<int>(out - s.a.p);
+  records.n = rec;
+  ws.made(records);
 }
 
 // The edge from node px to its child py of length k: the set carried up the
