@@ -195,13 +195,25 @@ void Workspace::clear() {
 void build_hull(Workspace &ws, FlatSet &s) {
   CandArray &h = s.hull;
   if (h.p == nullptr) h = ws.take_array(1);
-  h.n = 0;
-  for (int i = 0; i < s.a.n; i++) {
-    const FlatCand &x = s.a.p[i];
-    while (h.n >= 2 && !above(x, h.p[h.n - 1], h.p[h.n - 2])) h.n--;
-    if (h.n == h.cap) ws.grow(h, h.n + 1);
-    h.p[h.n++] = x;
+  // The monotone chain over locals (a store through h.p could otherwise be
+  // h.n); the array grows as it did one vertex at a time, so that its
+  // capacity, and the memory figures, are those of a push per vertex.
+  const FlatCand *a = s.a.p;
+  const int n = s.a.n;
+  FlatCand *w = h.p;
+  int top = 0, cap = h.cap;
+  for (int i = 0; i < n; i++) {
+    const FlatCand &x = a[i];
+    while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
+    if (top == cap) {
+      h.n = top;
+      ws.grow(h, top + 1);
+      w = h.p;
+      cap = h.cap;
+    }
+    w[top++] = x;
   }
+  h.n = top;
   FLAT_CHECK(ws, s, true);
 }
 
@@ -383,29 +395,59 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   M.a = ws.take_array(L.a.n + R.a.n);
   FlatCand *out = M.a.p + (L.a.n + R.a.n);  // filled backwards
   int w = 0;
-  double last = MINUS_INFINITY_TIME;
-  Workspace::Maker records = ws.maker();
+  double last = MINUS_INFINITY_TIME, lastc = 0.0;
+  // At most one record per merged candidate: room made first.
+  Workspace::Maker records = ws.maker(L.a.n + R.a.n);
+  FlatTrace *const pool = records.pool;
+  int32_t rec = records.n;
   // Two pointers from the smallest loads: the side with the earlier required
   // time gives it and advances; stops when either runs out. The sums come by
   // non-decreasing load; two may round to the same load when one branch's
   // loads differ below the other's last digit (a load of 1e20 beside one of
   // 1e-300): the later, with the later required time, replaces the earlier,
-  // so that the loads stay strictly decreasing.
-  for (int i = L.a.n - 1, j = R.a.n - 1; i >= 0 && j >= 0;) {
-    const FlatCand &a = L.a.p[i], &b = R.a.p[j];
-    const bool adv_a = a.q < b.q;
-    const double c = a.c + b.c, q = adv_a ? a.q : b.q, v = sheared(q, c, shear);
-    if (beats(v, last)) {
-      if (w > 0 && out->c == c) {
-        out++;
-        w--;
+  // so that the loads stay strictly decreasing. The two current candidates
+  // are held in locals, one of them read again per step.
+  int i = L.a.n - 1, j = R.a.n - 1;
+  if (i >= 0 && j >= 0) {
+    const FlatCand *const lp = L.a.p, *const rp = R.a.p;
+    double ac = lp[i].c, aq = lp[i].q, bc = rp[j].c, bq = rp[j].q;
+    int32_t at = lp[i].trace, bt = rp[j].trace;
+    for (;;) {
+      const bool adv_a = aq < bq;
+      const double c = ac + bc, q = adv_a ? aq : bq, v = sheared(q, c, shear);
+      if (beats(v, last)) {
+        if (w > 0 && lastc == c) {
+          out++;
+          w--;
+        }
+        int32_t t;  // the merge record; an empty side is no record at all
+        if (at == 0) {
+          t = bt;
+        } else if (bt == 0) {
+          t = at;
+        } else {
+          pool[rec] = {at, bt, index, -1};
+          t = rec++;
+        }
+        *--out = {c, q, t, -1};
+        w++;
+        last = v;
+        lastc = c;
       }
-      *--out = {c, q, ws.merge_trace(records, a.trace, b.trace, index), -1};
-      w++;
-      last = v;
+      if (adv_a) {
+        if (--i < 0) break;
+        ac = lp[i].c;
+        aq = lp[i].q;
+        at = lp[i].trace;
+      } else {
+        if (--j < 0) break;
+        bc = rp[j].c;
+        bq = rp[j].q;
+        bt = rp[j].trace;
+      }
     }
-    adv_a ? i-- : j--;
   }
+  records.n = rec;
   ws.made(records);
   if (out != M.a.p) std::memmove(M.a.p, out, sizeof(FlatCand) * static_cast<size_t>(w));
   M.a.n = w;
