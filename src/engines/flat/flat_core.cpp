@@ -294,46 +294,59 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
       x[k] = y;
     }
     nw = x;
-  } else if (fresh > 0) {
-    if (fresh <= 32) {
-      // A few more (the pieces of a segmented wire): an insertion sort
-      // again, kept unless two newcomers have equal loads, whose order the
-      // run merge decides (by type or by position); without ties the order
-      // is the same either way.
-      if (sort_a.size() < static_cast<size_t>(fresh)) sort_a.resize(2 * static_cast<size_t>(fresh));
-      FlatCand *x = sort_a.data();
-      bool tie = false;
-      for (int i = 0; i < fresh; i++) {
-        const FlatCand y = p[base + i];
-        int k = i;
-        for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
-        tie = tie || (k > 0 && x[k - 1].c == y.c);
-        x[k] = y;
-      }
-      if (!tie) nw = x;
+  } else if (fresh > 0 && fresh <= 32) {
+    // A few more (the pieces of a segmented wire): an insertion sort
+    // again, kept unless two newcomers have equal loads, whose order the
+    // run merge decides (by type or by position); without ties the order
+    // is the same either way.
+    if (sort_a.size() < static_cast<size_t>(fresh)) sort_a.resize(2 * static_cast<size_t>(fresh));
+    FlatCand *x = sort_a.data();
+    bool tie = false;
+    for (int i = 0; i < fresh; i++) {
+      const FlatCand y = p[base + i];
+      int k = i;
+      for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+      tie = tie || (k > 0 && x[k - 1].c == y.c);
+      x[k] = y;
     }
-    if (nw == nullptr) nw = merge_sort_newcomers(ws, p, base, n);
+    if (!tie) nw = x;
   }
+  if (fresh > 0 && nw == nullptr) nw = merge_sort_newcomers(ws, p, base, n);
   // Merge of the sorted part and the newcomers from the smallest load, the
   // survivors written from the back of the array: the write position never
-  // passes the next unread candidate of the sorted part.
+  // passes the next unread candidate of the sorted part. Pending update and
+  // the two current loads in locals.
   int i = base - 1, j = fresh - 1;
   int w = n;  // kept candidates fill [w, n)
   double last = MINUS_INFINITY_TIME;  // sheared, of the last survivor
   double lastc = 0.0;
   const double shear = prune ? s.shear : 0.0;
-  while (i >= 0 || j >= 0) {
-    FlatCand x = (j < 0 || (i >= 0 && p[i].c <= nw[j].c)) ? p[i--] : nw[j--];
-    x.q = real_q(s, x);
-    x.c = real_c(s, x);
-    x.type = -1;
-    const double v = sheared(x.q, x.c, shear);
-    if (!beats(v, last) || !beats(x.q, MINUS_INFINITY_TIME)) continue;
-    if (w < n && lastc == x.c) w++;  // same load, later required time
-    p[--w] = x;
+  const double A = s.A, B = s.B, D = s.D;
+  auto put = [&](const FlatCand &x) __attribute__((always_inline)) {
+    const double q = (x.q - B * x.c) - D, c = x.c + A;  // real_q, real_c
+    const double v = sheared(q, c, shear);
+    if (!beats(v, last) || !beats(q, MINUS_INFINITY_TIME)) return;
+    if (w < n && lastc == c) w++;  // same load, later required time
+    p[--w] = {c, q, x.trace, -1};
     last = v;
-    lastc = x.c;
+    lastc = c;
+  };
+  if (i >= 0 && j >= 0) {
+    double pc = p[i].c, nc = nw[j].c;
+    for (;;) {
+      if (pc <= nc) {
+        put(p[i]);
+        if (--i < 0) break;
+        pc = p[i].c;
+      } else {
+        put(nw[j]);
+        if (--j < 0) break;
+        nc = nw[j].c;
+      }
+    }
   }
+  for (; i >= 0; i--) put(p[i]);
+  for (; j >= 0; j--) put(nw[j]);
   if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n - w));
   s.a.n = n - w;
   s.base_n = s.a.n;
