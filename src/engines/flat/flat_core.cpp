@@ -282,34 +282,26 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
   // The newcomers sorted by load, largest first.
   std::vector<FlatCand> &sort_a = ws.sort_a;
   const FlatCand *nw = nullptr;
-  if (fresh > 0 && fresh <= 8) {
-    // Few newcomers (a merge right after a sink or a short wire): an
-    // insertion sort of the stretches, which are nearly in order.
-    if (sort_a.size() < 8) sort_a.resize(8);
-    FlatCand *x = sort_a.data();
-    for (int i = 0; i < fresh; i++) {
-      const FlatCand y = p[base + i];
-      int k = i;
-      for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
-      x[k] = y;
-    }
-    nw = x;
-  } else if (fresh > 0 && fresh <= 32) {
-    // A few more (the pieces of a segmented wire): an insertion sort
-    // again, kept unless two newcomers have equal loads, whose order the
-    // run merge decides (by type or by position); without ties the order
-    // is the same either way.
-    if (sort_a.size() < static_cast<size_t>(fresh)) sort_a.resize(2 * static_cast<size_t>(fresh));
-    FlatCand *x = sort_a.data();
+  if (fresh > 0 && fresh <= 32) {
+    // Few newcomers (a merge right after a sink, a short wire or the pieces
+    // of a segmented one): an insertion sort of the stretches, which are
+    // nearly in order, behind a sentinel of infinite load. Up to 8
+    // newcomers its order (equal loads in the order they came) stands;
+    // beyond, it is kept unless two newcomers have equal loads, whose order
+    // the run merge decides (by type or by position); without ties the
+    // order is the same either way.
+    if (sort_a.size() < static_cast<size_t>(fresh) + 1) sort_a.resize(2 * static_cast<size_t>(fresh) + 1);
+    FlatCand *x = sort_a.data() + 1;
+    x[-1].c = std::numeric_limits<double>::infinity();
     bool tie = false;
     for (int i = 0; i < fresh; i++) {
       const FlatCand y = p[base + i];
       int k = i;
-      for (; k > 0 && x[k - 1].c < y.c; k--) x[k] = x[k - 1];
-      tie = tie || (k > 0 && x[k - 1].c == y.c);
+      for (; x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+      tie = tie || x[k - 1].c == y.c;
       x[k] = y;
     }
-    if (!tie) nw = x;
+    if (!tie || fresh <= 8) nw = x;
   }
   if (fresh > 0 && nw == nullptr) nw = merge_sort_newcomers(ws, p, base, n);
   // Merge of the sorted part and the newcomers from the smallest load, the
