@@ -175,10 +175,12 @@ constexpr size_t LINE_PAD = 16;
 // for: it returns the newline that ends the line it read, or nullptr to leave
 // the line to handle. It sees no line that holds a NUL byte, nor the first
 // line (whose byte-order mark handle's caller strips).
+//
+// left: the bytes still to read when known (bytes_left(), or the caller's
+// figure for a stream that cannot tell, such as a memory stream), else -1.
 template <typename Quick, typename Handler>
-void for_each_line(FILE *in, const std::string &name, Quick quick, Handler handle) {
+void for_each_line(FILE *in, const std::string &name, long long left, Quick quick, Handler handle) {
   constexpr size_t BLOCK = 1 << 16;
-  const long long left = bytes_left(in);
   size_t size = left >= 0 && static_cast<unsigned long long>(left) < BLOCK ? static_cast<size_t>(left) + 1 : BLOCK;
   std::unique_ptr<char[]> buf(new char[size + LINE_PAD]);  // grows for longer lines
   size_t kept = 0;  // bytes of an unfinished line at the front of buf
@@ -234,7 +236,7 @@ void for_each_line(FILE *in, const std::string &name, Quick quick, Handler handl
 
 template <typename Handler>
 void for_each_line(FILE *in, const std::string &name, Handler handle) {
-  for_each_line(in, name, [](const char *, long) -> const char * { return nullptr; }, handle);
+  for_each_line(in, name, bytes_left(in), [](const char *, long) -> const char * { return nullptr; }, handle);
 }
 
 inline const char *real_at(const char *p, const char *end, double *value) {
@@ -1343,7 +1345,7 @@ void InputLib(FILE *flib, const std::string &name, const Warn &warn) {
   install_library(read_library_model(flib, name, warn));
 }
 
-bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) {
+bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn, long long size) {
   using bufins::NodeKind;
   bufins::Net net;
   std::vector<bufins::Node> &nodes = net.nodes;
@@ -1353,7 +1355,8 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   // 9, so the records fit and are never copied while they are read; the pages
   // are touched only as records arrive (in huge pages where the system gives
   // them). A stream of unknown size grows the tables as it goes.
-  const long long bytes = bytes_left(in);
+  long long bytes = bytes_left(in);
+  if (bytes < 0) bytes = size;
   const size_t node_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_NODES, bytes / 11 + 1));
   const size_t edge_room = bytes < 0 ? 0 : static_cast<size_t>(std::min<long long>(MAX_EDGES, bytes / 9 + 1));
   reserve_large(nodes, node_room);
@@ -1427,7 +1430,7 @@ bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn) 
   auto quick_line = [&](const char *b, long number) -> const char * {
     return *b == 'c' || *b == 'e' || *b == 's' ? quick(b, nullptr, number) : nullptr;
   };
-  for_each_line(in, name, quick_line, [&](const char *b, const char *e, long number) {
+  for_each_line(in, name, bytes, quick_line, [&](const char *b, const char *e, long number) {
     if ((*b == 'c' || *b == 'e' || *b == 's') && quick(b, e, number) != nullptr) return;
     switch (*b) {
       case 'w':

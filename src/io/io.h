@@ -57,8 +57,11 @@ void install_library(const bufins::Library &lib);
 // Warns of a missing or repeated wire constant line, of a line that would
 // be read but for the case of its keyword or blanks before it, and of values
 // whose size suggests a unit mistake (UnitCheck).
+// read_net_model's size: the stream's size in bytes for a stream that cannot
+// tell it (a memory stream; -1: unknown), so that the tables are reserved
+// and the read block fits the text as for a file.
 Node *read_net(FILE *in, const std::string &name, const Warn &warn = {});
-bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn = {});
+bufins::Net read_net_model(FILE *in, const std::string &name, const Warn &warn = {}, long long size = -1);
 // Links and checks a net built as a model (child positions from its edges,
 // the first edge of a node giving `left`), exactly as the reader does after
 // its last line; errors name `name` without a line.

@@ -77,7 +77,7 @@ Outcome Solver::solve(const std::string &text, const std::string &name, bufins::
   bufins::Net net;
   try {
     in = text_stream(text);
-    net = read_net_model(in, name, warn);
+    net = read_net_model(in, name, warn, static_cast<long long>(text.size()));
     std::fclose(in);
   } catch (const InputError &e) {
     if (in != nullptr) std::fclose(in);
