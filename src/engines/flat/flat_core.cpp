@@ -112,6 +112,7 @@ void Workspace::start_pool(int young) {
   counted_n = 1;
   old_n = 1;
   full_at = young_records;
+  set_due();
 }
 
 void Workspace::placements(int32_t t, std::vector<bufins::Placement> &out) const {
@@ -187,6 +188,7 @@ void Workspace::clear() {
   pool_n = pool_cap = 0;
   counted_n = 1;
   old_n = 1;
+  set_due();
   release_scratch();
 }
 
@@ -293,15 +295,25 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     if (sort_a.size() < static_cast<size_t>(fresh) + 1) sort_a.resize(2 * static_cast<size_t>(fresh) + 1);
     FlatCand *x = sort_a.data() + 1;
     x[-1].c = std::numeric_limits<double>::infinity();
-    bool tie = false;
-    for (int i = 0; i < fresh; i++) {
-      const FlatCand y = p[base + i];
-      int k = i;
-      for (; x[k - 1].c < y.c; k--) x[k] = x[k - 1];
-      tie = tie || x[k - 1].c == y.c;
-      x[k] = y;
+    if (fresh <= 8) {
+      for (int i = 0; i < fresh; i++) {
+        const FlatCand y = p[base + i];
+        int k = i;
+        for (; x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+        x[k] = y;
+      }
+      nw = x;
+    } else {
+      bool tie = false;
+      for (int i = 0; i < fresh; i++) {
+        const FlatCand y = p[base + i];
+        int k = i;
+        for (; x[k - 1].c < y.c; k--) x[k] = x[k - 1];
+        tie = tie || x[k - 1].c == y.c;
+        x[k] = y;
+      }
+      if (!tie) nw = x;
     }
-    if (!tie || fresh <= 8) nw = x;
   }
   if (fresh > 0 && nw == nullptr) nw = merge_sort_newcomers(ws, p, base, n);
   // Merge of the sorted part and the newcomers from the smallest load, the

@@ -425,9 +425,7 @@ class Workspace {
   // Young generations grow with the old one up to young_records, so that a
   // small net touches little fresh memory. Between two nodes of the walk:
   //   if (ws.collection_due()) ws.collect(ws.full_collection_due(), roots);
-  bool collection_due() const {
-    return pool_n - old_n >= std::max(1, std::min(young_records, std::max(old_n, 4096)));
-  }
+  bool collection_due() const { return pool_n >= due_at; }
   bool full_collection_due() const { return old_n >= full_at; }
   // Records made since the last collection.
   int32_t young_count() const { return pool_n - old_n; }
@@ -511,6 +509,12 @@ class Workspace {
   int32_t counted_n = 1;      // records below counted_n are counted as opened
   int32_t old_n = 1;          // records below old_n have survived a collection
   int32_t full_at = 0;        // old_n from which the next collection is full
+  int64_t due_at = 0;         // pool_n from which a collection is due
+  // Whenever old_n or young_records changes: a young generation may hold
+  // up to young_records records, and no more than the old one (at least 4096).
+  void set_due() {
+    due_at = static_cast<int64_t>(old_n) + std::max(1, std::min(young_records, std::max(old_n, 4096)));
+  }
   int young_records = 1 << 15;
   std::vector<int32_t> rename_to;  // scratch of the collection
   Arena *arena_ = nullptr;
@@ -1042,6 +1046,7 @@ void Workspace::collect(bool full, Roots &&roots) {
   pool_n = n;
   counted_n = n;
   old_n = n;
+  set_due();
   if (full) full_at = std::max<int32_t>(young_records, 3 * n);
 }
 

@@ -53,7 +53,11 @@ class Walk {
       const Node *t;
       int stage;  // 0: visit left, 1: visit right, 2: finish
     };
-    std::vector<Frame> stack{{T.nodes, 0}};
+    // Room for the depth and the pending subtrees of a small net at once.
+    std::vector<Frame> stack;
+    stack.reserve(256);
+    stack.push_back({T.nodes, 0});
+    sets.reserve(32);
     while (!stack.empty()) {
       if (ws.collection_due() && e.collect_now()) collect(ws.full_collection_due());
       Frame &f = stack.back();
