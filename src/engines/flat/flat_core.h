@@ -666,27 +666,29 @@ inline void add_wire(const Tables &T, Set &s, double k) {
     FlatCand *const w = s.hull.p;
     const FlatCand *tail = w + p + m;
     if (tail_n > 0) std::memmove(w + p + m, w + p, sizeof(FlatCand) * static_cast<size_t>(tail_n));
-    int top = p, o = 0;
-    // push_vertex(w, top, x)
+    // push_vertex(w, top, x), with pointers
+    FlatCand *top = w + p;
     auto push = [&](const FlatCand &x) {
-      if (top > 0 && w[top - 1].c == x.c) {
-        if (w[top - 1].q >= x.q) return;
+      if (top > w && top[-1].c == x.c) {
+        if (top[-1].q >= x.q) return;
         top--;
       }
-      while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
-      w[top++] = x;
+      while (top - w >= 2 && !above(x, top[-1], top[-2])) top--;
+      *top++ = x;
     };
-    for (int j = m - 1; j >= 0;) {
-      const double sc = buf[j].c - A;
-      if (o == tail_n || sc >= tail[o].c) {
-        if (keep(buf[j], sc, o < tail_n ? tail + o : nullptr)) push(out[-1]);
-        j--;
+    const FlatCand *t = tail, *const tail_end = tail + tail_n;
+    for (const Buffered *b = buf + m; b != buf;) {
+      const Buffered &y = b[-1];
+      const double sc = y.c - A;
+      if (t == tail_end || sc >= t->c) {
+        if (keep(y, sc, t < tail_end ? t : nullptr)) push(out[-1]);
+        b--;
       } else {
-        push(tail[o++]);
+        push(*t++);
       }
     }
-    while (o < tail_n) push(tail[o++]);
-    s.hull.n = top;
+    while (t < tail_end) push(*t++);
+    s.hull.n = static_cast<int>(top - w);
   }
   s.a.n = static_cast<int>(out - s.a.p);
   records.n = rec;
