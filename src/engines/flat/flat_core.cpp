@@ -200,22 +200,19 @@ void build_hull(Workspace &ws, FlatSet &s) {
   // The monotone chain over locals (a store through h.p could otherwise be
   // h.n); the array grows as it did one vertex at a time, so that its
   // capacity, and the memory figures, are those of a push per vertex.
-  const FlatCand *a = s.a.p;
-  const int n = s.a.n;
-  FlatCand *w = h.p;
-  int top = 0, cap = h.cap;
-  for (int i = 0; i < n; i++) {
-    const FlatCand &x = a[i];
-    while (top >= 2 && !above(x, w[top - 1], w[top - 2])) top--;
-    if (top == cap) {
-      h.n = top;
-      ws.grow(h, top + 1);
+  FlatCand *w = h.p, *top = w, *end = w + h.cap;
+  for (const FlatCand *x = s.a.p, *a_end = s.a.p + s.a.n; x != a_end; x++) {
+    while (top - w >= 2 && !above(*x, top[-1], top[-2])) top--;
+    if (top == end) {
+      h.n = static_cast<int>(top - w);
+      ws.grow(h, h.n + 1);
       w = h.p;
-      cap = h.cap;
+      top = w + h.n;
+      end = w + h.cap;
     }
-    w[top++] = x;
+    *top++ = *x;
   }
-  h.n = top;
+  h.n = static_cast<int>(top - w);
   FLAT_CHECK(ws, s, true);
 }
 

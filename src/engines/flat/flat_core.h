@@ -595,13 +595,13 @@ inline void add_wire(const Tables &T, Set &s, double k) {
   // one is searched per type.
   const FlatCand *v = h.p;
   if (h.n <= 2 * nb + 8) {
-    int at = 0;
+    const FlatCand *at = v, *const last = v + (h.n - 1);
     for (int j = 0; j < nb; j++) {
       const int i = ws.T.by_rb[j];
       const double slope = s.B + rb[i];
-      while (at + 1 < h.n && v[at].q - v[at + 1].q < slope * (v[at].c - v[at + 1].c)) at++;
-      bq[i] = (real_q(s, v[at]) - tb[i]) - (rb[i] * real_c(s, v[at]));
-      bt[i] = v[at].trace;
+      while (at < last && at[0].q - at[1].q < slope * (at[0].c - at[1].c)) at++;
+      bq[i] = (real_q(s, *at) - tb[i]) - (rb[i] * real_c(s, *at));
+      bt[i] = at->trace;
     }
   } else {
     for (int i = 0; i < nb; i++) {
@@ -648,10 +648,17 @@ inline void add_wire(const Tables &T, Set &s, double k) {
   FlatCand *const h = s.hull.p;
   const int hn = s.hull.n;
   if (merging) {
-    for (int j = m - 1; j >= 0; j--) {
-      const double sc = buf[j].c - A;
-      const int pos = hull_position(s.hull, sc);
-      keep(buf[j], sc, pos < hn ? h + pos : nullptr);
+    // u: hull_position() of each newcomer's load, found from the small-load
+    // end for the heaviest (the newcomers' loads are small beside most of
+    // the hull's), then forward for the lighter ones.
+    const double heaviest = buf[m - 1].c - A;
+    const FlatCand *u = h + hn, *const h_end = h + hn;
+    while (u > h && !(u[-1].c > heaviest)) u--;
+    for (const Buffered *b = buf + m; b != buf;) {
+      const Buffered &y = *--b;
+      const double sc = y.c - A;
+      while (u < h_end && u->c > sc) u++;
+      keep(y, sc, u < h_end ? u : nullptr);
     }
   } else {
     // The hull of the old vertices and the kept newcomers: the vertices
