@@ -317,8 +317,9 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
   // survivors written from the back of the array: the write position never
   // passes the next unread candidate of the sorted part. Pending update and
   // the two current loads in locals.
-  int i = base - 1, j = fresh - 1;
-  int w = n;  // kept candidates fill [w, n)
+  const FlatCand *i = p + base, *j = nw + fresh;  // one past the next unread of each, read backwards
+  FlatCand *const end = p + n;
+  FlatCand *kept = end;  // the survivors fill [kept, end)
   double last = MINUS_INFINITY_TIME;  // sheared, of the last survivor
   double lastc = 0.0;
   const double shear = prune ? s.shear : 0.0;
@@ -327,27 +328,28 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     const double q = (x.q - B * x.c) - D, c = x.c + A;  // real_q, real_c
     const double v = sheared(q, c, shear);
     if (!beats(v, last) || !beats(q, MINUS_INFINITY_TIME)) return;
-    if (w < n && lastc == c) w++;  // same load, later required time
-    p[--w] = {c, q, x.trace, -1};
+    if (kept < end && lastc == c) kept++;  // same load, later required time
+    *--kept = {c, q, x.trace, -1};
     last = v;
     lastc = c;
   };
-  if (i >= 0 && j >= 0) {
-    double pc = p[i].c, nc = nw[j].c;
+  if (i != p && j != nw) {
+    double pc = i[-1].c, nc = j[-1].c;
     for (;;) {
       if (pc <= nc) {
-        put(p[i]);
-        if (--i < 0) break;
-        pc = p[i].c;
+        put(*--i);
+        if (i == p) break;
+        pc = i[-1].c;
       } else {
-        put(nw[j]);
-        if (--j < 0) break;
-        nc = nw[j].c;
+        put(*--j);
+        if (j == nw) break;
+        nc = j[-1].c;
       }
     }
   }
-  for (; i >= 0; i--) put(p[i]);
-  for (; j >= 0; j--) put(nw[j]);
+  while (i != p) put(*--i);
+  while (j != nw) put(*--j);
+  const int w = static_cast<int>(kept - p);
   if (w > 0) std::memmove(p, p + w, sizeof(FlatCand) * static_cast<size_t>(n - w));
   s.a.n = n - w;
   s.base_n = s.a.n;
@@ -421,11 +423,11 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
   // 1e-300): the later, with the later required time, replaces the earlier,
   // so that the loads stay strictly decreasing. The two current candidates
   // are held in locals, one of them read again per step.
-  int i = L.a.n - 1, j = R.a.n - 1;
-  if (i >= 0 && j >= 0) {
-    const FlatCand *const lp = L.a.p, *const rp = R.a.p;
-    double ac = lp[i].c, aq = lp[i].q, bc = rp[j].c, bq = rp[j].q;
-    int32_t at = lp[i].trace, bt = rp[j].trace;
+  if (L.a.n > 0 && R.a.n > 0) {
+    const FlatCand *i = L.a.p + (L.a.n - 1), *j = R.a.p + (R.a.n - 1);
+    const FlatCand *const l0 = L.a.p, *const r0 = R.a.p;
+    double ac = i->c, aq = i->q, bc = j->c, bq = j->q;
+    int32_t at = i->trace, bt = j->trace;
     for (;;) {
       const bool adv_a = aq < bq;
       const double c = ac + bc, q = adv_a ? aq : bq, v = sheared(q, c, shear);
@@ -449,15 +451,17 @@ FlatSet merge(Workspace &ws, const FlatSet &L, const FlatSet &R, int index, doub
         lastc = c;
       }
       if (adv_a) {
-        if (--i < 0) break;
-        ac = lp[i].c;
-        aq = lp[i].q;
-        at = lp[i].trace;
+        if (i == l0) break;
+        i--;
+        ac = i->c;
+        aq = i->q;
+        at = i->trace;
       } else {
-        if (--j < 0) break;
-        bc = rp[j].c;
-        bq = rp[j].q;
-        bt = rp[j].trace;
+        if (j == r0) break;
+        j--;
+        bc = j->c;
+        bq = j->q;
+        bt = j->trace;
       }
     }
   }
