@@ -292,22 +292,23 @@ void compact(Workspace &ws, FlatSet &s, bool keep_hull, bool prune) {
     if (sort_a.size() < static_cast<size_t>(fresh) + 1) sort_a.resize(2 * static_cast<size_t>(fresh) + 1);
     FlatCand *x = sort_a.data() + 1;
     x[-1].c = std::numeric_limits<double>::infinity();
+    FlatCand *x_end = x;  // one past the sorted ones
     if (fresh <= 8) {
-      for (int i = 0; i < fresh; i++) {
-        const FlatCand y = p[base + i];
-        int k = i;
-        for (; x[k - 1].c < y.c; k--) x[k] = x[k - 1];
-        x[k] = y;
+      for (const FlatCand *from = p + base, *from_end = p + n; from != from_end; from++) {
+        const FlatCand y = *from;
+        FlatCand *k = x_end++;
+        for (; k[-1].c < y.c; k--) *k = k[-1];
+        *k = y;
       }
       nw = x;
     } else {
       bool tie = false;
-      for (int i = 0; i < fresh; i++) {
-        const FlatCand y = p[base + i];
-        int k = i;
-        for (; x[k - 1].c < y.c; k--) x[k] = x[k - 1];
-        tie = tie || x[k - 1].c == y.c;
-        x[k] = y;
+      for (const FlatCand *from = p + base, *from_end = p + n; from != from_end; from++) {
+        const FlatCand y = *from;
+        FlatCand *k = x_end++;
+        for (; k[-1].c < y.c; k--) *k = k[-1];
+        tie = tie || k[-1].c == y.c;
+        *k = y;
       }
       if (!tie) nw = x;
     }
@@ -389,15 +390,16 @@ void edge(Workspace &ws, FlatSet &s, double k, int px, int py, bool merging, dou
   // Buffered candidates by input capacitance, those dominated by a newcomer
   // of smaller load dropped.
   Buffered buf[MAX_BUFFERTYPES];
-  int m = 0;
-  for (int j = 0; j < nb; j++) {
-    int i = ws.T.by_cb[j];
+  Buffered *e = buf;  // one past the last made
+  for (const int *t = ws.T.by_cb, *t_end = t + nb; t != t_end; t++) {
+    const int i = *t;
     if (!beats(bq[i], MINUS_INFINITY_TIME)) continue;
     const double sv = sheared(bq[i], cb[i], shear);
-    if (m > 0 && !beats(sv, buf[m - 1].v)) continue;
-    if (m > 0 && buf[m - 1].c == cb[i]) m--;  // same load, later required time
-    buf[m++] = {cb[i], bq[i], sv, bt[i], i};
+    if (e != buf && !beats(sv, e[-1].v)) continue;
+    if (e != buf && e[-1].c == cb[i]) e--;  // same load, later required time
+    *e++ = {cb[i], bq[i], sv, bt[i], i};
   }
+  const int m = static_cast<int>(e - buf);
   if (m == 0) return;
   add_buffered(ws, s, buf, m, px, py, merging);
   // Lazily kept dominated candidates: compact once the set has doubled.
