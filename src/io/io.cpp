@@ -1244,6 +1244,7 @@ void UnitCheck::see(double value, long line) {
 }
 
 void UnitCheck::report(const Warn &warn, const std::string &file, const std::string &unit) const {
+  if (low_.count == 0 && high_.count == 0) return;  // the usual case: nothing to say, no text made
   const Plausible &p = plausible(q_);
   const std::string in = unit.empty() ? std::string(p.unit) + ", the unit the file is read in" : unit;
   for (const Side *side : {&low_, &high_}) {
