@@ -556,6 +556,8 @@ Tree edge_substitution(const std::vector<Point> &pins) {
   // passes look only at the points around the moves of the pass before.
   const std::vector<Link> octants = octant_neighbours(pins);
   std::vector<Link> links = spanning_tree_over(pts, octants);
+  // near_list[near_start[v] .. near_start[v + 1]): pin v's octant
+  // neighbours, each once.
   std::vector<int> near_start(static_cast<size_t>(terminals) + 1, 0), near_list(2 * octants.size());
   for (const Link &l : octants) near_start[l.first + 1]++, near_start[l.second + 1]++;
   for (int v = 0; v < terminals; v++) near_start[v + 1] += near_start[v];
@@ -565,16 +567,31 @@ Tree edge_substitution(const std::vector<Point> &pins) {
       near_list[at[l.first]++] = l.second;
       near_list[at[l.second]++] = l.first;
     }
+    int kept = 0;
+    for (int v = 0, from = 0; v < terminals; v++) {
+      const int to = near_start[v + 1];
+      std::sort(near_list.begin() + from, near_list.begin() + to);
+      near_start[v] = kept;
+      for (int i = from; i < to; i++)
+        if (i == from || near_list[i] != near_list[i - 1]) near_list[kept++] = near_list[i];
+      from = to;
+    }
+    near_start[terminals] = kept;
+    near_list.resize(static_cast<size_t>(kept));
   }
   std::vector<char> active(static_cast<size_t>(terminals), 1);
-  std::vector<int> path, around;
-  std::vector<Substitution> found, mine;
+  std::vector<int> path, seen;
+  std::vector<Substitution> found;
   Adjacency adj;
   Rooting r;
   std::vector<char> touched, removed, is_marked;
   std::vector<Link> added, next;
   std::vector<int> marked;
   std::vector<double> link_length;
+  // The order of candidates: larger gain first, then the lower link.
+  auto before = [](const Substitution &s, const Substitution &t) {
+    return s.gain != t.gain ? s.gain > t.gain : s.link < t.link;
+  };
   for (int pass = 0; pass < MAX_PASSES; pass++) {
     const int n = static_cast<int>(pts.size());
     active.resize(static_cast<size_t>(n), 1);
@@ -582,35 +599,49 @@ Tree edge_substitution(const std::vector<Point> &pins) {
     root_at_zero(n, adj, links, r);
     link_length.resize(links.size());
     for (size_t k = 0; k < links.size(); k++) link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
-    auto length_of = [&](int k) { return link_length[k]; };
-    auto near = [&](int w, std::vector<int> &out) {
-      out.clear();
-      if (w < terminals) out.assign(near_list.begin() + near_start[w], near_list.begin() + near_start[w + 1]);
-      for (const int *k = adj.begin(w); k != adj.end(w); ++k)
-        out.push_back(links[*k].first == w ? links[*k].second : links[*k].first);
-      std::sort(out.begin(), out.end());
-      out.erase(std::unique(out.begin(), out.end()), out.end());
-    };
+    seen.assign(static_cast<size_t>(n), -1);
     found.clear();
     for (int w = 0; w < n; w++) {
       if (!active[w]) continue;
-      near(w, around);
-      mine.clear();
-      for (int x : around) {
-        // One path per neighbour x serves every link at x: the link that
-        // ends the path at x is not counted when it is the one joined.
-        if (x == w || !tree_path(w, x, r, path)) continue;
-        // The path touches x by one link (at_x), so one pass finds both.
-        int at_x = -1;
-        double first = -1.0, second = -1.0;  // longest link, longest but at_x
-        for (int k : path) {
-          const double len = length_of(k);
-          if (links[k].first == x || links[k].second == x)
-            at_x = k;
-          else
-            second = std::max(second, len);
-          first = std::max(first, len);
+      // The KEPT_PER_POINT best moves of w (in the order `before`, a move
+      // found through both ends of its link counting twice), over the links
+      // at w's neighbours x: its octant neighbours and its tree neighbours.
+      Substitution best[KEPT_PER_POINT];
+      int kept = 0;
+      auto try_neighbour = [&](int x) {
+        if (seen[x] == w) return;
+        seen[x] = w;
+        // One walk up the rooted tree from both ends gives the tree path's
+        // longest link (first), the link at x that ends it (at_x) and the
+        // longest link but at_x (second): the link that ends the path at x
+        // is not counted when it is the one joined.
+        int u = w, v = x, steps = 0, at_x = -1, w_last = -1;
+        double w_max = -1.0, w_before_last = -1.0, x_max = -1.0, x_rest = -1.0;
+        while (u != v) {
+          if (steps++ >= MAX_PATH) return;
+          if (r.depth[u] >= r.depth[v]) {
+            w_last = r.parent_link[u];
+            w_before_last = w_max;
+            w_max = std::max(w_max, link_length[w_last]);
+            u = r.parent[u];
+          } else {
+            const int k = r.parent_link[v];
+            if (at_x < 0)
+              at_x = k;
+            else
+              x_rest = std::max(x_rest, link_length[k]);
+            x_max = std::max(x_max, link_length[k]);
+            v = r.parent[v];
+          }
         }
+        double second;
+        if (at_x >= 0) {
+          second = std::max(w_max, x_rest);
+        } else {
+          at_x = w_last;
+          second = w_before_last;
+        }
+        const double first = std::max(w_max, x_max);
         for (const int *at = adj.begin(x); at != adj.end(x); ++at) {
           const int e = *at;
           const int a = links[e].first, b = links[e].second;
@@ -619,14 +650,25 @@ Tree edge_substitution(const std::vector<Point> &pins) {
           if (longest < 0.0) continue;
           const Point s = median(pts[a], pts[b], pts[w]);
           const double gain =
-              length_of(e) + longest - (manhattan(s, pts[a]) + manhattan(s, pts[b]) + manhattan(s, pts[w]));
-          if (gain > tol) mine.push_back({gain, w, e});
+              link_length[e] + longest - (manhattan(s, pts[a]) + manhattan(s, pts[b]) + manhattan(s, pts[w]));
+          if (gain <= tol) continue;
+          const Substitution m{gain, w, e};
+          if (kept < KEPT_PER_POINT) {
+            best[kept++] = m;
+          } else if (before(m, best[KEPT_PER_POINT - 1])) {
+            best[KEPT_PER_POINT - 1] = m;
+          } else {
+            continue;
+          }
+          for (int i = kept - 1; i > 0 && before(best[i], best[i - 1]); i--) std::swap(best[i], best[i - 1]);
         }
-      }
-      std::sort(mine.begin(), mine.end(), [](const Substitution &s, const Substitution &t) {
-        return s.gain != t.gain ? s.gain > t.gain : s.link < t.link;
-      });
-      for (size_t i = 0; i < mine.size() && i < static_cast<size_t>(KEPT_PER_POINT); i++) found.push_back(mine[i]);
+      };
+      seen[w] = w;
+      if (w < terminals)
+        for (int i = near_start[w]; i < near_start[w + 1]; i++) try_neighbour(near_list[i]);
+      for (const int *k = adj.begin(w); k != adj.end(w); ++k)
+        try_neighbour(links[*k].first == w ? links[*k].second : links[*k].first);
+      found.insert(found.end(), best, best + kept);
     }
     if (found.empty()) break;
     std::sort(found.begin(), found.end(), [](const Substitution &s, const Substitution &t) {
@@ -694,8 +736,6 @@ Tree edge_substitution(const std::vector<Point> &pins) {
 }
 
 }  // namespace
-
-double manhattan(const Point &a, const Point &b) { return std::fabs(a.x - b.x) + std::fabs(a.y - b.y); }
 
 double length(const Tree &t) { return links_length(t.points, t.links); }
 
