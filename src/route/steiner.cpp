@@ -134,54 +134,94 @@ Tree tidy(const std::vector<Point> &pts, int terminals, const std::vector<Link> 
   const int n = static_cast<int>(pts.size());
   std::vector<Link> links(in);
   std::vector<char> alive(links.size(), 1);
-  std::vector<std::vector<int>> adj(static_cast<size_t>(n));
+  // The links at each point in the order they came (the input's order, then
+  // those added): singly linked lists over one pool of cells, so that a
+  // point's list is appended to and filtered without an allocation per point.
+  struct Cell {
+    int link, next;
+  };
+  std::vector<Cell> cells;
+  cells.reserve(4 * links.size() + 8);
+  std::vector<int> head(static_cast<size_t>(n), -1), tail(static_cast<size_t>(n), -1), degree(static_cast<size_t>(n), 0);
+  auto append = [&](int v, int k) {
+    const int c = static_cast<int>(cells.size());
+    cells.push_back({k, -1});
+    if (head[v] < 0)
+      head[v] = c;
+    else
+      cells[tail[v]].next = c;
+    tail[v] = c;
+    degree[v]++;
+  };
   for (size_t k = 0; k < links.size(); k++) {
-    adj[links[k].first].push_back(static_cast<int>(k));
-    adj[links[k].second].push_back(static_cast<int>(k));
+    append(links[k].first, static_cast<int>(k));
+    append(links[k].second, static_cast<int>(k));
   }
   auto other = [&](int k, int v) { return links[k].first == v ? links[k].second : links[k].first; };
   auto add = [&](int a, int b) {
     links.push_back({a, b});
     alive.push_back(1);
-    adj[a].push_back(static_cast<int>(links.size() - 1));
-    adj[b].push_back(static_cast<int>(links.size() - 1));
+    append(a, static_cast<int>(links.size() - 1));
+    append(b, static_cast<int>(links.size() - 1));
   };
   std::vector<char> gone(static_cast<size_t>(n), 0);
   std::vector<int> work;
+  work.reserve(static_cast<size_t>(n));
   for (int s = n - 1; s >= terminals; s--) work.push_back(s);
   while (!work.empty()) {
     const int s = work.back();
     work.pop_back();
     if (gone[s]) continue;
-    std::vector<int> &a = adj[s];
-    a.erase(std::remove_if(a.begin(), a.end(), [&](int k) { return !alive[k]; }), a.end());
-    if (a.size() <= 2) {  // a leaf goes, a point of degree 2 is spliced out
+    // Drop the dead links from s's list.
+    int last = -1;
+    degree[s] = 0;
+    for (int c = head[s]; c >= 0; c = cells[c].next) {
+      if (!alive[cells[c].link]) continue;
+      if (last < 0)
+        head[s] = c;
+      else
+        cells[last].next = c;
+      last = c;
+      degree[s]++;
+    }
+    if (last < 0)
+      head[s] = -1;
+    else
+      cells[last].next = -1;
+    tail[s] = last;
+    if (degree[s] <= 2) {  // a leaf goes, a point of degree 2 is spliced out
       int nb[2] = {-1, -1};
-      for (size_t i = 0; i < a.size(); i++) {
-        alive[a[i]] = 0;
-        nb[i] = other(a[i], s);
+      int i = 0;
+      for (int c = head[s]; c >= 0; c = cells[c].next, i++) {
+        alive[cells[c].link] = 0;
+        nb[i] = other(cells[c].link, s);
       }
-      const size_t degree = a.size();
-      a.clear();
+      const int deg = degree[s];
+      head[s] = tail[s] = -1;
+      degree[s] = 0;
       gone[s] = 1;
-      if (degree == 2) add(nb[0], nb[1]);
-      for (size_t i = 0; i < degree; i++)
-        if (nb[i] >= terminals) work.push_back(nb[i]);
+      if (deg == 2) add(nb[0], nb[1]);
+      for (int j = 0; j < deg; j++)
+        if (nb[j] >= terminals) work.push_back(nb[j]);
       continue;
     }
     int zero = -1;
-    for (int k : a)
-      if (pts[other(k, s)] == pts[s]) {
-        zero = k;
+    for (int c = head[s]; c >= 0; c = cells[c].next)
+      if (pts[other(cells[c].link, s)] == pts[s]) {
+        zero = cells[c].link;
         break;
       }
     if (zero < 0) continue;
-    // On top of a neighbour t: t takes over s's other links.
+    // On top of a neighbour t: t takes over s's other links. The cells of
+    // s's list stay in the pool while it is walked: add() appends only to
+    // other points' lists.
     const int t = other(zero, s);
-    std::vector<int> moved(a);
-    a.clear();
+    const int first = head[s];
+    head[s] = tail[s] = -1;
+    degree[s] = 0;
     gone[s] = 1;
-    for (int k : moved) {
+    for (int c = first; c >= 0; c = cells[c].next) {
+      const int k = cells[c].link;
       alive[k] = 0;
       if (k != zero) add(t, other(k, s));
     }
@@ -189,6 +229,8 @@ Tree tidy(const std::vector<Point> &pts, int terminals, const std::vector<Link> 
   }
   Tree out;
   out.terminals = terminals;
+  out.points.reserve(pts.size());
+  out.links.reserve(pts.size());
   std::vector<int> number(static_cast<size_t>(n), -1);
   for (int i = 0; i < n; i++) {
     if (i >= terminals && gone[i]) continue;
