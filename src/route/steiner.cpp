@@ -630,6 +630,18 @@ Tree edge_substitution(const std::vector<Point> &pins) {
   std::vector<Link> added, next;
   std::vector<int> marked;
   std::vector<double> link_length;
+  // The same, packed for the walks: each point's way up the rooted tree,
+  // each link's ends and length.
+  struct Up {
+    int parent, link, depth;
+    double length;  // of the link to the parent
+  };
+  struct Ends {
+    int a, b;
+    double length;
+  };
+  std::vector<Up> up;
+  std::vector<Ends> link_ends;
   // The order of candidates: larger gain first, then the lower link.
   auto before = [](const Substitution &s, const Substitution &t) {
     return s.gain != t.gain ? s.gain > t.gain : s.link < t.link;
@@ -640,7 +652,14 @@ Tree edge_substitution(const std::vector<Point> &pins) {
     adj.build(n, links);
     root_at_zero(n, adj, links, r);
     link_length.resize(links.size());
-    for (size_t k = 0; k < links.size(); k++) link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
+    link_ends.resize(links.size());
+    for (size_t k = 0; k < links.size(); k++) {
+      link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
+      link_ends[k] = {links[k].first, links[k].second, link_length[k]};
+    }
+    up.resize(static_cast<size_t>(n));
+    for (int v = 0; v < n; v++)
+      up[v] = {r.parent[v], r.parent_link[v], r.depth[v], r.parent_link[v] >= 0 ? link_length[r.parent_link[v]] : -1.0};
     seen.assign(static_cast<size_t>(n), -1);
     found.clear();
     for (int w = 0; w < n; w++) {
@@ -656,43 +675,59 @@ Tree edge_substitution(const std::vector<Point> &pins) {
         // One walk up the rooted tree from both ends gives the tree path's
         // longest link (first), the link at x that ends it (at_x) and the
         // longest link but at_x (second): the link that ends the path at x
-        // is not counted when it is the one joined.
-        int u = w, v = x, steps = 0, at_x = -1, w_last = -1;
-        double w_max = -1.0, w_before_last = -1.0, x_max = -1.0, x_rest = -1.0;
-        while (u != v) {
-          if (steps++ >= MAX_PATH) return;
-          if (r.depth[u] >= r.depth[v]) {
-            w_last = r.parent_link[u];
-            w_before_last = w_max;
-            w_max = std::max(w_max, link_length[w_last]);
-            u = r.parent[u];
-          } else {
-            const int k = r.parent_link[v];
-            if (at_x < 0)
-              at_x = k;
-            else
-              x_rest = std::max(x_rest, link_length[k]);
-            x_max = std::max(x_max, link_length[k]);
-            v = r.parent[v];
-          }
-        }
-        double second;
-        if (at_x >= 0) {
-          second = std::max(w_max, x_rest);
-        } else {
+        // is not counted when it is the one joined. Paths of more than
+        // MAX_PATH links are not followed.
+        int u = w, v = x, du = up[w].depth, dv = up[x].depth;
+        if (du - dv > MAX_PATH || dv - du > MAX_PATH) return;
+        int steps = 0, at_x, w_last = -1;
+        double w_max = -1.0, w_before_last = -1.0, first, second;
+        auto w_step = [&] {
+          const Up &s = up[u];
+          w_before_last = w_max;
+          w_max = std::max(w_max, s.length);
+          w_last = s.link;
+          u = s.parent;
+          du--;
+          steps++;
+        };
+        while (du > dv) w_step();
+        if (u == v) {  // x lies above w: the path ends at x by w's side
           at_x = w_last;
+          first = w_max;
           second = w_before_last;
+        } else {
+          at_x = up[x].link;
+          const double x_first = up[x].length;
+          double x_rest = -1.0;
+          v = up[x].parent;
+          dv--;
+          steps++;
+          for (; dv > du; dv--, steps++) {
+            x_rest = std::max(x_rest, up[v].length);
+            v = up[v].parent;
+          }
+          if (du > dv) w_step();
+          if (steps > MAX_PATH) return;
+          while (u != v) {
+            if (steps + 2 > MAX_PATH) return;
+            w_step();
+            x_rest = std::max(x_rest, up[v].length);
+            v = up[v].parent;
+            steps++;
+          }
+          second = std::max(w_max, x_rest);
+          first = std::max(second, x_first);
         }
-        const double first = std::max(w_max, x_max);
+        const Point &pw = pts[w];
         for (const int *at = adj.begin(x); at != adj.end(x); ++at) {
           const int e = *at;
-          const int a = links[e].first, b = links[e].second;
-          if (a == w || b == w) continue;
+          const Ends &ends = link_ends[e];
+          if (ends.a == w || ends.b == w) continue;
           const double longest = e == at_x ? second : first;
           if (longest < 0.0) continue;
-          const Point s = median(pts[a], pts[b], pts[w]);
-          const double gain =
-              link_length[e] + longest - (manhattan(s, pts[a]) + manhattan(s, pts[b]) + manhattan(s, pts[w]));
+          const Point &pa = pts[ends.a], &pb = pts[ends.b];
+          const Point s = median(pa, pb, pw);
+          const double gain = ends.length + longest - (manhattan(s, pa) + manhattan(s, pb) + manhattan(s, pw));
           if (gain <= tol) continue;
           const Substitution m{gain, w, e};
           if (kept < KEPT_PER_POINT) {
@@ -787,29 +822,44 @@ std::vector<Link> octant_neighbours(const std::vector<Point> &points) {
   // of i has xj >= xi and yj - xj >= yi - xi, and the least xj + yj. Points are
   // taken by decreasing x (and y), and a Fenwick tree over the ranks of y - x
   // answers "least x + y among the points taken with y - x at least this".
+  //
+  // The four sweeps see the points as (x, y), (y, x), (-y, x) and (x, -y):
+  // the second's y - x is the first's negated, bit for bit, and the fourth's
+  // the third's, so two sorts give the four rankings. Sorts run on keys
+  // copied out of the points (the comparisons then touch no other array).
   const int n = static_cast<int>(points.size());
   std::vector<Point> p(points);
-  std::vector<int> order(static_cast<size_t>(n)), rank(static_cast<size_t>(n));
-  std::vector<double> diag(static_cast<size_t>(n));
+  std::vector<int> rank(static_cast<size_t>(n)), mirrored(static_cast<size_t>(n));
+  struct Key {
+    double a, b;
+    int i;
+    bool operator<(const Key &k) const { return a != k.a ? a < k.a : b != k.b ? b < k.b : i < k.i; }
+  };
+  std::vector<Key> keys(static_cast<size_t>(n));
   std::vector<std::pair<double, int>> fenwick;  // (x + y, point) minima over suffixes of ranks
   std::vector<Link> out;
   out.reserve(4 * static_cast<size_t>(n));
   const std::pair<double, int> none{std::numeric_limits<double>::infinity(), -1};
   for (int sweep = 0; sweep < 4; sweep++) {
-    for (int i = 0; i < n; i++) diag[i] = p[i].y - p[i].x;
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int i, int j) { return diag[i] != diag[j] ? diag[i] > diag[j] : i < j; });
-    // rank 1 for the largest y - x; equal values share a rank.
-    for (int k = 0, r = 0; k < n; k++) {
-      if (k == 0 || diag[order[k]] != diag[order[k - 1]]) r++;
-      rank[order[k]] = r;
+    if (sweep % 2 == 0) {
+      // rank 1 for the largest y - x; equal values share a rank. The next
+      // sweep's y - x is this one's negated: its ranks run the other way.
+      for (int i = 0; i < n; i++) keys[i] = {-(p[i].y - p[i].x), 0.0, i};
+      std::sort(keys.begin(), keys.end());
+      int groups = 0;
+      for (int k = 0; k < n; k++) {
+        if (k == 0 || keys[k].a != keys[k - 1].a) groups++;
+        rank[keys[k].i] = groups;
+      }
+      for (int i = 0; i < n; i++) mirrored[i] = groups + 1 - rank[i];
+    } else {
+      rank.swap(mirrored);
     }
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int i, int j) {
-      return p[i].x != p[j].x ? p[i].x > p[j].x : p[i].y != p[j].y ? p[i].y > p[j].y : i < j;
-    });
+    for (int i = 0; i < n; i++) keys[i] = {-p[i].x, -p[i].y, i};
+    std::sort(keys.begin(), keys.end());
     fenwick.assign(static_cast<size_t>(n) + 1, none);
-    for (int i : order) {
+    for (const Key &key : keys) {
+      const int i = key.i;
       std::pair<double, int> best = none;
       for (int r = rank[i]; r > 0; r -= r & -r) best = std::min(best, fenwick[r]);
       if (best.second >= 0) out.push_back({i, best.second});
