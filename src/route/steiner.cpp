@@ -642,6 +642,31 @@ Tree edge_substitution(const std::vector<Point> &pins) {
   };
   std::vector<Up> up;
   std::vector<Ends> link_ends;
+  // Room for a tree of twice the pins' points (more grow as needed), so that
+  // the passes reallocate nothing.
+  const size_t room = 2 * static_cast<size_t>(terminals);
+  pts.reserve(room);
+  links.reserve(room);
+  next.reserve(room);
+  active.reserve(room);
+  seen.reserve(room);
+  up.reserve(room);
+  link_ends.reserve(room);
+  link_length.reserve(room);
+  touched.reserve(room);
+  removed.reserve(room);
+  is_marked.reserve(room);
+  r.parent.reserve(room);
+  r.parent_link.reserve(room);
+  r.depth.reserve(room);
+  r.queue.reserve(room);
+  adj.start.reserve(room + 1);
+  adj.cursor.reserve(room + 1);
+  adj.list.reserve(2 * room);
+  found.reserve(KEPT_PER_POINT * room);
+  added.reserve(3 * room);
+  marked.reserve(8 * room);
+  path.reserve(MAX_PATH + 1);
   // The order of candidates: larger gain first, then the lower link.
   auto before = [](const Substitution &s, const Substitution &t) {
     return s.gain != t.gain ? s.gain > t.gain : s.link < t.link;
@@ -909,10 +934,12 @@ Tree steiner_tree(const std::vector<Point> &pins) {
     if (pins.size() == 2) t.links.push_back({0, 1});
     return t;
   }
-  std::vector<Point> places(pins);
-  std::sort(places.begin(), places.end(), [](const Point &a, const Point &b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
-  places.erase(std::unique(places.begin(), places.end()), places.end());
-  if (places.size() <= static_cast<size_t>(EXACT_PLACES)) return exact_steiner(pins);
+  // Distinct places, counted as far as EXACT_PLACES + 1.
+  Point places[EXACT_PLACES + 1];
+  int distinct = 0;
+  for (size_t i = 0; i < pins.size() && distinct <= EXACT_PLACES; i++)
+    if (std::find(places, places + distinct, pins[i]) == places + distinct) places[distinct++] = pins[i];
+  if (distinct <= EXACT_PLACES) return exact_steiner(pins);
   if (static_cast<int>(pins.size()) <= SMALL_NET) return one_steiner(pins);
   // Work on the pins in Hilbert-curve order, so that points near each other
   // in the plane lie near each other in memory (on 100,000 pins in input
