@@ -10,7 +10,7 @@
 #     to 60 sinks) and SMALL sub-samples of 1 to 12 sinks;
 #   - PINS random pin files of 1 to 12 pins (the exact and the 1-Steiner
 #     trees) and of 13 to 200 pins (edge substitution), on coarse grids so
-#     that lengths tie often, and on fine ones;
+#     that lengths tie often, on fine ones, and far from the origin;
 # each without options and with --alpha 0, 0.3 and 1, with and without
 # --pitch; then bufins-batch --route's summaries (-m 0 and 5, and with
 # --alpha=0.3 --pitch) over the sub-samples; last, bufins-route on random
@@ -74,15 +74,17 @@ rng = random.Random(28)
 os.makedirs(os.path.join(out, "pins"))
 for i in range(count):
     n = rng.randint(2, 13) if i % 2 == 0 else rng.randint(14, 201)  # pins, driver included
-    kind = i % 3
+    kind = i % 4
     if kind == 0:    # coarse grid: many equal lengths, shared places
         side = rng.randint(2, 4 + n // 3)
         pts = [(rng.randint(0, side), rng.randint(0, side)) for _ in range(n)]
     elif kind == 1:  # collinear runs and a coarse grid
         pts = [(rng.randint(0, 6) * 5, rng.randint(0, 40)) if rng.random() < 0.5 else (rng.randint(0, 40), 7)
                for _ in range(n)]
-    else:            # fine coordinates
+    elif kind == 2:  # fine coordinates
         pts = [(round(rng.uniform(-500, 500), 3), round(rng.uniform(0, 900), 3)) for _ in range(n)]
+    else:            # far from the origin for their spread: rounding is at its largest
+        pts = [(round(1e7 + rng.uniform(0, 40), 4), round(-3e6 + rng.uniform(0, 30), 4)) for _ in range(n)]
     pin_file(os.path.join(out, "pins", "p%04d" % i), pts, rng)
 os.makedirs(os.path.join(out, "big"))
 for n in big:

@@ -793,6 +793,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
     input_error(in.name, 0, "the sinks' numbers leave no room to number %zu candidate nodes after them", candidates);
   std::vector<int> order, stack{0};
   order.reserve(net.nodes.size());
+  stack.reserve(net.nodes.size());
   std::vector<double> path(net.nodes.size(), 0.0);
   while (!stack.empty()) {
     const int v = stack.back();
@@ -924,6 +925,7 @@ bufins::Net net_model(const Net &net, const Input &in, double r0, double c0, con
   // The edges in net_text's order: pre-order, both edges of a node first.
   m.edges.reserve(net.nodes.size());
   std::vector<int> stack{0};
+  stack.reserve(net.nodes.size());
   while (!stack.empty()) {
     const int v = stack.back();
     stack.pop_back();

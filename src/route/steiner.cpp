@@ -639,6 +639,7 @@ Tree edge_substitution(const std::vector<Point> &pins) {
   struct Ends {
     int a, b;
     double length;
+    Point lo, hi;  // min and max of the ends' coordinates, as median3 takes them
   };
   std::vector<Up> up;
   std::vector<Ends> link_ends;
@@ -680,7 +681,9 @@ Tree edge_substitution(const std::vector<Point> &pins) {
     link_ends.resize(links.size());
     for (size_t k = 0; k < links.size(); k++) {
       link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
-      link_ends[k] = {links[k].first, links[k].second, link_length[k]};
+      const Point &a = pts[links[k].first], &b = pts[links[k].second];
+      link_ends[k] = {links[k].first, links[k].second, link_length[k], {std::min(a.x, b.x), std::min(a.y, b.y)},
+                      {std::max(a.x, b.x), std::max(a.y, b.y)}};
     }
     up.resize(static_cast<size_t>(n));
     for (int v = 0; v < n; v++)
@@ -751,8 +754,14 @@ Tree edge_substitution(const std::vector<Point> &pins) {
           const double longest = e == at_x ? second : first;
           if (longest < 0.0) continue;
           const Point &pa = pts[ends.a], &pb = pts[ends.b];
-          const Point s = median(pa, pb, pw);
-          const double gain = ends.length + longest - (manhattan(s, pa) + manhattan(s, pb) + manhattan(s, pw));
+          // median(pa, pb, pw), with e's box computed once
+          const Point s{std::max(ends.lo.x, std::min(ends.hi.x, pw.x)), std::max(ends.lo.y, std::min(ends.hi.y, pw.y))};
+          // The new wires to a and b are as long as e in exact arithmetic,
+          // so a wire to w at least `longest` long gains nothing (rounding
+          // stays far below tol).
+          const double to_w = manhattan(s, pw);
+          if (to_w >= longest) continue;
+          const double gain = ends.length + longest - (manhattan(s, pa) + manhattan(s, pb) + to_w);
           if (gain <= tol) continue;
           const Substitution m{gain, w, e};
           if (kept < KEPT_PER_POINT) {
