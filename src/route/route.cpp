@@ -23,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <string_view>
 
 #include "def.h"
 #include "io.h"
@@ -90,17 +91,17 @@ struct Scanner {
   long line;
   // What the line is ("sink line", "KEY line"), put together only for a
   // message: a sink list has a few lines a sink.
-  const std::string *key;
+  const std::string_view *key;
   const char *kind;
   const char *p;
   const char *end;
 
   Scanner(const std::string &f, const Line &l, const char *w, const char *from)
       : file(f), line(l.number), key(nullptr), kind(w), p(from), end(l.e) {}
-  Scanner(const std::string &f, const Line &l, const std::string &k, const char *w, const char *from)
+  Scanner(const std::string &f, const Line &l, const std::string_view &k, const char *w, const char *from)
       : file(f), line(l.number), key(&k), kind(w), p(from), end(l.e) {}
 
-  std::string what_text() const { return key ? *key + kind : std::string(kind); }
+  std::string what_text() const { return key ? std::string(*key) + kind : std::string(kind); }
 
   // Skips the first word (the keyword).
   Scanner &after_keyword() {
@@ -216,13 +217,14 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, const Warn &warn) 
 
 // ---- Public sink lists ----
 
-// "Key : value" with the key's blanks trimmed; false when the line has no ':'.
-bool key_value(const Line &l, std::string &key, const char **value) {
+// "Key : value" with the key's blanks trimmed (a view into the line); false
+// when the line has no ':'.
+bool key_value(const Line &l, std::string_view &key, const char **value) {
   const char *colon = static_cast<const char *>(std::memchr(l.b, ':', static_cast<size_t>(l.e - l.b)));
   if (!colon) return false;
   const char *kb = skip_blanks(l.b, colon), *ke = colon;
   while (ke > kb && is_space(ke[-1])) ke--;
-  key.assign(kb, ke);
+  key = std::string_view(kb, static_cast<size_t>(ke - kb));
   *value = colon + 1;
   return true;
 }
@@ -230,11 +232,11 @@ bool key_value(const Line &l, std::string &key, const char **value) {
 // key == word without a call per word: a sink list has a few lines a sink,
 // each compared with up to seven keys.
 template <size_t N>
-inline bool is_key(const std::string &key, const char (&word)[N]) {
+inline bool is_key(const std::string_view &key, const char (&word)[N]) {
   return key.size() == N - 1 && std::memcmp(key.data(), word, N - 1) == 0;
 }
 
-bool is_sink_list_key(const std::string &key) {
+bool is_sink_list_key(const std::string_view &key) {
   return is_key(key, "NumPins") || is_key(key, "PerUnitResistance") || is_key(key, "PerUnitCapacitance") || is_key(key, "Sink");
 }
 
@@ -258,7 +260,7 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
   std::vector<long> coordinate_line, load_line;
   for (const Line &l : lines) {
     if (*l.b == '#') continue;
-    std::string key;
+    std::string_view key;
     const char *value;
     if (!key_value(l, key, &value)) continue;
     Scanner s(name, l, key, " line", value);
@@ -291,7 +293,7 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
       coordinate_line.push_back(0);
       load_line.push_back(0);
     } else if (is_key(key, "Coordinate") || is_key(key, "Capacitive Load") || is_key(key, "Downstream_Delay")) {
-      if (in.sinks.empty()) input_error(name, l.number, "%s line before the first Sink line", key.c_str());
+      if (in.sinks.empty()) input_error(name, l.number, "%s line before the first Sink line", std::string(key).c_str());
       Sink &k = in.sinks.back();
       if (is_key(key, "Coordinate")) {
         if (coordinate_line.back()) input_error(name, l.number, "Coordinate line: sink %d already has one at line %ld", k.index - 1, coordinate_line.back());
@@ -511,7 +513,7 @@ Input read_input(const std::string &text, const std::string &name, double cap_un
   bool known = false;
   for (const Line &l : lines) {
     if (*l.b == '#') continue;
-    std::string key;
+    std::string_view key;
     const char *value;
     if (*l.b == '"' || starts_with(l, "move") || starts_with(l, "TitleText")) {
       in.kind = InputKind::ROUTED_TREE;

@@ -697,7 +697,7 @@ Tree edge_substitution(const std::vector<Point> &pins) {
       // at w's neighbours x: its octant neighbours and its tree neighbours.
       Substitution best[KEPT_PER_POINT];
       int kept = 0;
-      auto try_neighbour = [&](int x) {
+      auto try_neighbour = [&](int x) __attribute__((always_inline)) {
         if (seen[x] == w) return;
         seen[x] = w;
         // One walk up the rooted tree from both ends gives the tree path's
