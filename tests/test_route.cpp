@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -207,6 +208,58 @@ TEST(RouteSteiner, NearExactOnSmallNetsAndValidOnLarge) {
         EXPECT_LE(steiner::length(a), steiner::length(t) * (1 + 1e-12));
       }
     }
+  }
+}
+
+// The trees themselves, bit for bit: which of equal gains goes first, the
+// order of sorts and the numbering of Steiner points are part of what
+// bufins-route writes, so a faster construction must give these very trees.
+// Fingerprints (FNV-1a over the points' bits and the links) of trees over
+// pins from a fixed 64-bit generator, on coarse grids (ties everywhere) and
+// fine ones, from the exact tree's size to edge substitution's large nets.
+TEST(RouteSteiner, TreesKeepTheirTieBreaking) {
+  struct Case {
+    uint64_t seed;
+    int n, side;
+    uint64_t fingerprint;
+  };
+  const Case cases[] = {
+      {1, 13, 6, 0xcff52e91cb4f9a2bull},          {2, 40, 12, 0xbe9db04322d88fb4ull},
+      {3, 61, 1000, 0xa14e2c622a78d8feull},       {4, 200, 30, 0xe27f169fefc38264ull},
+      {5, 2000, 1000000, 0xfb0db15763eec125ull},  {6, 30000, 3000, 0x849e5ecb6126fcffull},
+      {7, 30000, 100000000, 0xd34e7890458c0758ull},
+  };
+  for (const Case &c : cases) {
+    uint64_t state = c.seed;
+    auto next = [&] {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      return static_cast<double>((state >> 33) % static_cast<uint64_t>(c.side));
+    };
+    std::vector<Point> pins(static_cast<size_t>(c.n));
+    for (Point &p : pins) {
+      p.x = next();
+      p.y = next();
+    }
+    const steiner::Tree t = steiner::steiner_tree(pins);
+    uint64_t h = 1469598103934665603ull;
+    auto mix = [&](uint64_t v) {
+      for (int i = 0; i < 8; i++) {
+        h ^= (v >> (8 * i)) & 0xff;
+        h *= 1099511628211ull;
+      }
+    };
+    for (const Point &p : t.points) {
+      uint64_t x, y;
+      std::memcpy(&x, &p.x, sizeof x);
+      std::memcpy(&y, &p.y, sizeof y);
+      mix(x);
+      mix(y);
+    }
+    for (const steiner::Link &l : t.links) {
+      mix(static_cast<uint64_t>(l.first));
+      mix(static_cast<uint64_t>(l.second));
+    }
+    EXPECT_EQ(h, c.fingerprint) << c.n << " pins on a grid of " << c.side;
   }
 }
 

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <string_view>
 
 #include "def.h"
 #include "io.h"
@@ -90,17 +91,17 @@ struct Scanner {
   long line;
   // What the line is ("sink line", "KEY line"), put together only for a
   // message: a sink list has a few lines a sink.
-  const std::string *key;
+  const std::string_view *key;
   const char *kind;
   const char *p;
   const char *end;
 
   Scanner(const std::string &f, const Line &l, const char *w, const char *from)
       : file(f), line(l.number), key(nullptr), kind(w), p(from), end(l.e) {}
-  Scanner(const std::string &f, const Line &l, const std::string &k, const char *w, const char *from)
+  Scanner(const std::string &f, const Line &l, const std::string_view &k, const char *w, const char *from)
       : file(f), line(l.number), key(&k), kind(w), p(from), end(l.e) {}
 
-  std::string what_text() const { return key ? *key + kind : std::string(kind); }
+  std::string what_text() const { return key ? std::string(*key) + kind : std::string(kind); }
 
   // Skips the first word (the keyword).
   Scanner &after_keyword() {
@@ -216,13 +217,14 @@ void read_pin_file(const std::vector<Line> &lines, Input &in, const Warn &warn) 
 
 // ---- Public sink lists ----
 
-// "Key : value" with the key's blanks trimmed; false when the line has no ':'.
-bool key_value(const Line &l, std::string &key, const char **value) {
+// "Key : value" with the key's blanks trimmed (a view into the line); false
+// when the line has no ':'.
+bool key_value(const Line &l, std::string_view &key, const char **value) {
   const char *colon = static_cast<const char *>(std::memchr(l.b, ':', static_cast<size_t>(l.e - l.b)));
   if (!colon) return false;
   const char *kb = skip_blanks(l.b, colon), *ke = colon;
   while (ke > kb && is_space(ke[-1])) ke--;
-  key.assign(kb, ke);
+  key = std::string_view(kb, static_cast<size_t>(ke - kb));
   *value = colon + 1;
   return true;
 }
@@ -230,11 +232,11 @@ bool key_value(const Line &l, std::string &key, const char **value) {
 // key == word without a call per word: a sink list has a few lines a sink,
 // each compared with up to seven keys.
 template <size_t N>
-inline bool is_key(const std::string &key, const char (&word)[N]) {
+inline bool is_key(const std::string_view &key, const char (&word)[N]) {
   return key.size() == N - 1 && std::memcmp(key.data(), word, N - 1) == 0;
 }
 
-bool is_sink_list_key(const std::string &key) {
+bool is_sink_list_key(const std::string_view &key) {
   return is_key(key, "NumPins") || is_key(key, "PerUnitResistance") || is_key(key, "PerUnitCapacitance") || is_key(key, "Sink");
 }
 
@@ -258,7 +260,7 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
   std::vector<long> coordinate_line, load_line;
   for (const Line &l : lines) {
     if (*l.b == '#') continue;
-    std::string key;
+    std::string_view key;
     const char *value;
     if (!key_value(l, key, &value)) continue;
     Scanner s(name, l, key, " line", value);
@@ -291,7 +293,7 @@ void read_sink_list(const std::vector<Line> &lines, Input &in, double cap_unit, 
       coordinate_line.push_back(0);
       load_line.push_back(0);
     } else if (is_key(key, "Coordinate") || is_key(key, "Capacitive Load") || is_key(key, "Downstream_Delay")) {
-      if (in.sinks.empty()) input_error(name, l.number, "%s line before the first Sink line", key.c_str());
+      if (in.sinks.empty()) input_error(name, l.number, "%s line before the first Sink line", std::string(key).c_str());
       Sink &k = in.sinks.back();
       if (is_key(key, "Coordinate")) {
         if (coordinate_line.back()) input_error(name, l.number, "Coordinate line: sink %d already has one at line %ld", k.index - 1, coordinate_line.back());
@@ -511,7 +513,7 @@ Input read_input(const std::string &text, const std::string &name, double cap_un
   bool known = false;
   for (const Line &l : lines) {
     if (*l.b == '#') continue;
-    std::string key;
+    std::string_view key;
     const char *value;
     if (*l.b == '"' || starts_with(l, "move") || starts_with(l, "TitleText")) {
       in.kind = InputKind::ROUTED_TREE;
@@ -617,7 +619,9 @@ Shape routed_shape(const Input &in, const Point &driver) {
 }
 
 Shape steiner_shape(const Input &in, const Point &driver, double alpha, SteinerReport *report) {
-  std::vector<Point> pins{driver};
+  std::vector<Point> pins;
+  pins.reserve(in.sinks.size() + 1);
+  pins.push_back(driver);
   for (const Sink &k : in.sinks) pins.push_back({k.x, k.y});
   if (report) report->spanning_length = steiner::length({pins, static_cast<int>(pins.size()), steiner::spanning_tree(pins)});
   // At alpha 0 the Prim-Dijkstra pass would only retrace the Steiner tree.
@@ -628,18 +632,26 @@ Shape steiner_shape(const Input &in, const Point &driver, double alpha, SteinerR
   const size_t n = t.points.size();
   s.parent.assign(n, -1);
   s.wire.assign(n, 0.0);
-  std::vector<std::vector<int>> adj(n);
-  for (const steiner::Link &l : t.links) {
-    adj[l.first].push_back(l.second);
-    adj[l.second].push_back(l.first);
+  // The tree's neighbours of each point, in the order of the links:
+  // adj[start[u] .. start[u + 1]).
+  std::vector<int> start(n + 1, 0), adj(2 * t.links.size());
+  for (const steiner::Link &l : t.links) start[l.first + 1]++, start[l.second + 1]++;
+  for (size_t u = 0; u < n; u++) start[u + 1] += start[u];
+  {
+    std::vector<int> at(start.begin(), start.end() - 1);
+    for (const steiner::Link &l : t.links) {
+      adj[at[l.first]++] = l.second;
+      adj[at[l.second]++] = l.first;
+    }
   }
   std::vector<char> seen(n, 0);
   std::vector<int> queue{0};
+  queue.reserve(n);
   seen[0] = 1;
   for (size_t head = 0; head < queue.size(); head++) {
     const int u = queue[head];
-    for (int v : adj[u])
-      if (!seen[v]) {
+    for (int i = start[u]; i < start[u + 1]; i++)
+      if (const int v = adj[i]; !seen[v]) {
         seen[v] = 1;
         s.parent[v] = u;
         s.wire[v] = manhattan(t.points[u], t.points[v]);
@@ -654,6 +666,9 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   const int n_sinks = static_cast<int>(in.sinks.size());
   Net net;
   net.sinks = n_sinks;
+  // Every point a candidate node, every sink a node, a few more at
+  // branching points: enough room without a pitch or detours.
+  net.nodes.reserve(static_cast<size_t>(2 * n_points + n_sinks) + 2);
   auto add_node = [&](int type, const Point &p) {
     NetNode node;
     node.type = type;
@@ -670,19 +685,27 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
     double length;
   };
   std::vector<Wire> wires;
+  wires.reserve(static_cast<size_t>(2 * n_points + n_sinks));
   // The node a wire from upstream enters at each point: a candidate node for
   // every point but the driver.
   std::vector<int> entry(static_cast<size_t>(n_points), 0);
   for (int p = 1; p < n_points; p++) entry[p] = add_node(NODE_CANDIDATE, shape.points[p]);
-  std::vector<std::vector<int>> children(static_cast<size_t>(n_points));
-  for (int p = 1; p < n_points; p++) children[shape.parent[p]].push_back(p);
+  // Each point's children in increasing order: child[first[p] .. first[p + 1]).
+  std::vector<int> first(static_cast<size_t>(n_points) + 1, 0), child(static_cast<size_t>(std::max(n_points - 1, 0)));
+  for (int p = 1; p < n_points; p++) first[shape.parent[p] + 1]++;
+  for (int p = 0; p < n_points; p++) first[p + 1] += first[p];
+  {
+    std::vector<int> at(first.begin(), first.end() - 1);
+    for (int p = 1; p < n_points; p++) child[at[shape.parent[p]]++] = p;
+  }
 
   // What leaves each point (its sink behind a zero-length wire, the wires to
   // its children) hangs from a chain of candidate nodes there, two per node.
+  std::vector<std::pair<int, double>> out;
   for (int p = 0; p < n_points; p++) {
-    std::vector<std::pair<int, double>> out;
+    out.clear();
     if (p >= 1 && p <= n_sinks) out.push_back({p, 0.0});
-    for (int c : children[p]) out.push_back({entry[c], shape.wire[c]});
+    for (int i = first[p]; i < first[p + 1]; i++) out.push_back({entry[child[i]], shape.wire[child[i]]});
     int at;
     if (p == 0) {
       if (out.size() == 1) {
@@ -716,9 +739,11 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   };
   fits(0);
   std::vector<Wire> plain;
+  plain.reserve(wires.size());
   for (const Wire &w : wires) {
-    const NetNode &a = net.nodes[w.from], &b = net.nodes[w.to];
-    const double d = manhattan({a.x, a.y}, {b.x, b.y});
+    // Copies: add_node below may move the nodes.
+    const Point a{net.nodes[w.from].x, net.nodes[w.from].y}, b{net.nodes[w.to].x, net.nodes[w.to].y};
+    const double d = manhattan(a, b);
     if (w.length <= d) {
       plain.push_back({w.from, w.to, d});
       continue;
@@ -730,7 +755,7 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
     const Point bx{b.x, b.y >= a.y ? b.y + excess : b.y - excess};
     const int detour = add_node(NODE_CANDIDATE, bx);
     net.detours++;
-    plain.push_back({w.from, detour, manhattan({a.x, a.y}, bx)});
+    plain.push_back({w.from, detour, manhattan(a, bx)});
     plain.push_back({detour, w.to, excess});
   }
   if (req.pitch > 0) {
@@ -768,9 +793,10 @@ Net make_net(const Shape &shape, const Input &in, const NetRequest &req) {
   const size_t candidates = net.nodes.size() - 1 - static_cast<size_t>(n_sinks);
   if (next + static_cast<long>(candidates) - 1 > INT_MAX)
     input_error(in.name, 0, "the sinks' numbers leave no room to number %zu candidate nodes after them", candidates);
-  std::vector<int> order;
+  std::vector<int> order, stack{0};
+  order.reserve(net.nodes.size());
+  stack.reserve(net.nodes.size());
   std::vector<double> path(net.nodes.size(), 0.0);
-  std::vector<int> stack{0};
   while (!stack.empty()) {
     const int v = stack.back();
     stack.pop_back();
@@ -901,6 +927,7 @@ bufins::Net net_model(const Net &net, const Input &in, double r0, double c0, con
   // The edges in net_text's order: pre-order, both edges of a node first.
   m.edges.reserve(net.nodes.size());
   std::vector<int> stack{0};
+  stack.reserve(net.nodes.size());
   while (!stack.empty()) {
     const int v = stack.back();
     stack.pop_back();

@@ -134,54 +134,94 @@ Tree tidy(const std::vector<Point> &pts, int terminals, const std::vector<Link> 
   const int n = static_cast<int>(pts.size());
   std::vector<Link> links(in);
   std::vector<char> alive(links.size(), 1);
-  std::vector<std::vector<int>> adj(static_cast<size_t>(n));
+  // The links at each point in the order they came (the input's order, then
+  // those added): singly linked lists over one pool of cells, so that a
+  // point's list is appended to and filtered without an allocation per point.
+  struct Cell {
+    int link, next;
+  };
+  std::vector<Cell> cells;
+  cells.reserve(4 * links.size() + 8);
+  std::vector<int> head(static_cast<size_t>(n), -1), tail(static_cast<size_t>(n), -1), degree(static_cast<size_t>(n), 0);
+  auto append = [&](int v, int k) {
+    const int c = static_cast<int>(cells.size());
+    cells.push_back({k, -1});
+    if (head[v] < 0)
+      head[v] = c;
+    else
+      cells[tail[v]].next = c;
+    tail[v] = c;
+    degree[v]++;
+  };
   for (size_t k = 0; k < links.size(); k++) {
-    adj[links[k].first].push_back(static_cast<int>(k));
-    adj[links[k].second].push_back(static_cast<int>(k));
+    append(links[k].first, static_cast<int>(k));
+    append(links[k].second, static_cast<int>(k));
   }
   auto other = [&](int k, int v) { return links[k].first == v ? links[k].second : links[k].first; };
   auto add = [&](int a, int b) {
     links.push_back({a, b});
     alive.push_back(1);
-    adj[a].push_back(static_cast<int>(links.size() - 1));
-    adj[b].push_back(static_cast<int>(links.size() - 1));
+    append(a, static_cast<int>(links.size() - 1));
+    append(b, static_cast<int>(links.size() - 1));
   };
   std::vector<char> gone(static_cast<size_t>(n), 0);
   std::vector<int> work;
+  work.reserve(static_cast<size_t>(n));
   for (int s = n - 1; s >= terminals; s--) work.push_back(s);
   while (!work.empty()) {
     const int s = work.back();
     work.pop_back();
     if (gone[s]) continue;
-    std::vector<int> &a = adj[s];
-    a.erase(std::remove_if(a.begin(), a.end(), [&](int k) { return !alive[k]; }), a.end());
-    if (a.size() <= 2) {  // a leaf goes, a point of degree 2 is spliced out
+    // Drop the dead links from s's list.
+    int last = -1;
+    degree[s] = 0;
+    for (int c = head[s]; c >= 0; c = cells[c].next) {
+      if (!alive[cells[c].link]) continue;
+      if (last < 0)
+        head[s] = c;
+      else
+        cells[last].next = c;
+      last = c;
+      degree[s]++;
+    }
+    if (last < 0)
+      head[s] = -1;
+    else
+      cells[last].next = -1;
+    tail[s] = last;
+    if (degree[s] <= 2) {  // a leaf goes, a point of degree 2 is spliced out
       int nb[2] = {-1, -1};
-      for (size_t i = 0; i < a.size(); i++) {
-        alive[a[i]] = 0;
-        nb[i] = other(a[i], s);
+      int i = 0;
+      for (int c = head[s]; c >= 0; c = cells[c].next, i++) {
+        alive[cells[c].link] = 0;
+        nb[i] = other(cells[c].link, s);
       }
-      const size_t degree = a.size();
-      a.clear();
+      const int deg = degree[s];
+      head[s] = tail[s] = -1;
+      degree[s] = 0;
       gone[s] = 1;
-      if (degree == 2) add(nb[0], nb[1]);
-      for (size_t i = 0; i < degree; i++)
-        if (nb[i] >= terminals) work.push_back(nb[i]);
+      if (deg == 2) add(nb[0], nb[1]);
+      for (int j = 0; j < deg; j++)
+        if (nb[j] >= terminals) work.push_back(nb[j]);
       continue;
     }
     int zero = -1;
-    for (int k : a)
-      if (pts[other(k, s)] == pts[s]) {
-        zero = k;
+    for (int c = head[s]; c >= 0; c = cells[c].next)
+      if (pts[other(cells[c].link, s)] == pts[s]) {
+        zero = cells[c].link;
         break;
       }
     if (zero < 0) continue;
-    // On top of a neighbour t: t takes over s's other links.
+    // On top of a neighbour t: t takes over s's other links. The cells of
+    // s's list stay in the pool while it is walked: add() appends only to
+    // other points' lists.
     const int t = other(zero, s);
-    std::vector<int> moved(a);
-    a.clear();
+    const int first = head[s];
+    head[s] = tail[s] = -1;
+    degree[s] = 0;
     gone[s] = 1;
-    for (int k : moved) {
+    for (int c = first; c >= 0; c = cells[c].next) {
+      const int k = cells[c].link;
       alive[k] = 0;
       if (k != zero) add(t, other(k, s));
     }
@@ -189,6 +229,8 @@ Tree tidy(const std::vector<Point> &pts, int terminals, const std::vector<Link> 
   }
   Tree out;
   out.terminals = terminals;
+  out.points.reserve(pts.size());
+  out.links.reserve(pts.size());
   std::vector<int> number(static_cast<size_t>(n), -1);
   for (int i = 0; i < n; i++) {
     if (i >= terminals && gone[i]) continue;
@@ -556,6 +598,8 @@ Tree edge_substitution(const std::vector<Point> &pins) {
   // passes look only at the points around the moves of the pass before.
   const std::vector<Link> octants = octant_neighbours(pins);
   std::vector<Link> links = spanning_tree_over(pts, octants);
+  // near_list[near_start[v] .. near_start[v + 1]): pin v's octant
+  // neighbours, each once.
   std::vector<int> near_start(static_cast<size_t>(terminals) + 1, 0), near_list(2 * octants.size());
   for (const Link &l : octants) near_start[l.first + 1]++, near_start[l.second + 1]++;
   for (int v = 0; v < terminals; v++) near_start[v + 1] += near_start[v];
@@ -565,68 +609,177 @@ Tree edge_substitution(const std::vector<Point> &pins) {
       near_list[at[l.first]++] = l.second;
       near_list[at[l.second]++] = l.first;
     }
+    int kept = 0;
+    for (int v = 0, from = 0; v < terminals; v++) {
+      const int to = near_start[v + 1];
+      std::sort(near_list.begin() + from, near_list.begin() + to);
+      near_start[v] = kept;
+      for (int i = from; i < to; i++)
+        if (i == from || near_list[i] != near_list[i - 1]) near_list[kept++] = near_list[i];
+      from = to;
+    }
+    near_start[terminals] = kept;
+    near_list.resize(static_cast<size_t>(kept));
   }
   std::vector<char> active(static_cast<size_t>(terminals), 1);
-  std::vector<int> path, around;
-  std::vector<Substitution> found, mine;
+  std::vector<int> path, seen;
+  std::vector<Substitution> found;
   Adjacency adj;
   Rooting r;
   std::vector<char> touched, removed, is_marked;
   std::vector<Link> added, next;
   std::vector<int> marked;
   std::vector<double> link_length;
+  // The same, packed for the walks: each point's way up the rooted tree,
+  // each link's ends and length.
+  struct Up {
+    int parent, link, depth;
+    double length;  // of the link to the parent
+  };
+  struct Ends {
+    int a, b;
+    double length;
+    Point lo, hi;  // min and max of the ends' coordinates, as median3 takes them
+  };
+  std::vector<Up> up;
+  std::vector<Ends> link_ends;
+  // Room for a tree of twice the pins' points (more grow as needed), so that
+  // the passes reallocate nothing.
+  const size_t room = 2 * static_cast<size_t>(terminals);
+  pts.reserve(room);
+  links.reserve(room);
+  next.reserve(room);
+  active.reserve(room);
+  seen.reserve(room);
+  up.reserve(room);
+  link_ends.reserve(room);
+  link_length.reserve(room);
+  touched.reserve(room);
+  removed.reserve(room);
+  is_marked.reserve(room);
+  r.parent.reserve(room);
+  r.parent_link.reserve(room);
+  r.depth.reserve(room);
+  r.queue.reserve(room);
+  adj.start.reserve(room + 1);
+  adj.cursor.reserve(room + 1);
+  adj.list.reserve(2 * room);
+  found.reserve(KEPT_PER_POINT * room);
+  added.reserve(3 * room);
+  marked.reserve(8 * room);
+  path.reserve(MAX_PATH + 1);
+  // The order of candidates: larger gain first, then the lower link.
+  auto before = [](const Substitution &s, const Substitution &t) {
+    return s.gain != t.gain ? s.gain > t.gain : s.link < t.link;
+  };
   for (int pass = 0; pass < MAX_PASSES; pass++) {
     const int n = static_cast<int>(pts.size());
     active.resize(static_cast<size_t>(n), 1);
     adj.build(n, links);
     root_at_zero(n, adj, links, r);
     link_length.resize(links.size());
-    for (size_t k = 0; k < links.size(); k++) link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
-    auto length_of = [&](int k) { return link_length[k]; };
-    auto near = [&](int w, std::vector<int> &out) {
-      out.clear();
-      if (w < terminals) out.assign(near_list.begin() + near_start[w], near_list.begin() + near_start[w + 1]);
-      for (const int *k = adj.begin(w); k != adj.end(w); ++k)
-        out.push_back(links[*k].first == w ? links[*k].second : links[*k].first);
-      std::sort(out.begin(), out.end());
-      out.erase(std::unique(out.begin(), out.end()), out.end());
-    };
+    link_ends.resize(links.size());
+    for (size_t k = 0; k < links.size(); k++) {
+      link_length[k] = manhattan(pts[links[k].first], pts[links[k].second]);
+      const Point &a = pts[links[k].first], &b = pts[links[k].second];
+      link_ends[k] = {links[k].first, links[k].second, link_length[k], {std::min(a.x, b.x), std::min(a.y, b.y)},
+                      {std::max(a.x, b.x), std::max(a.y, b.y)}};
+    }
+    up.resize(static_cast<size_t>(n));
+    for (int v = 0; v < n; v++)
+      up[v] = {r.parent[v], r.parent_link[v], r.depth[v], r.parent_link[v] >= 0 ? link_length[r.parent_link[v]] : -1.0};
+    seen.assign(static_cast<size_t>(n), -1);
     found.clear();
     for (int w = 0; w < n; w++) {
       if (!active[w]) continue;
-      near(w, around);
-      mine.clear();
-      for (int x : around) {
-        // One path per neighbour x serves every link at x: the link that
-        // ends the path at x is not counted when it is the one joined.
-        if (x == w || !tree_path(w, x, r, path)) continue;
-        // The path touches x by one link (at_x), so one pass finds both.
-        int at_x = -1;
-        double first = -1.0, second = -1.0;  // longest link, longest but at_x
-        for (int k : path) {
-          const double len = length_of(k);
-          if (links[k].first == x || links[k].second == x)
-            at_x = k;
-          else
-            second = std::max(second, len);
-          first = std::max(first, len);
+      // The KEPT_PER_POINT best moves of w (in the order `before`, a move
+      // found through both ends of its link counting twice), over the links
+      // at w's neighbours x: its octant neighbours and its tree neighbours.
+      Substitution best[KEPT_PER_POINT];
+      int kept = 0;
+      auto try_neighbour = [&](int x) __attribute__((always_inline)) {
+        if (seen[x] == w) return;
+        seen[x] = w;
+        // One walk up the rooted tree from both ends gives the tree path's
+        // longest link (first), the link at x that ends it (at_x) and the
+        // longest link but at_x (second): the link that ends the path at x
+        // is not counted when it is the one joined. Paths of more than
+        // MAX_PATH links are not followed.
+        int u = w, v = x, du = up[w].depth, dv = up[x].depth;
+        if (du - dv > MAX_PATH || dv - du > MAX_PATH) return;
+        int steps = 0, at_x, w_last = -1;
+        double w_max = -1.0, w_before_last = -1.0, first, second;
+        auto w_step = [&] {
+          const Up &s = up[u];
+          w_before_last = w_max;
+          w_max = std::max(w_max, s.length);
+          w_last = s.link;
+          u = s.parent;
+          du--;
+          steps++;
+        };
+        while (du > dv) w_step();
+        if (u == v) {  // x lies above w: the path ends at x by w's side
+          at_x = w_last;
+          first = w_max;
+          second = w_before_last;
+        } else {
+          at_x = up[x].link;
+          const double x_first = up[x].length;
+          double x_rest = -1.0;
+          v = up[x].parent;
+          dv--;
+          steps++;
+          for (; dv > du; dv--, steps++) {
+            x_rest = std::max(x_rest, up[v].length);
+            v = up[v].parent;
+          }
+          if (du > dv) w_step();
+          if (steps > MAX_PATH) return;
+          while (u != v) {
+            if (steps + 2 > MAX_PATH) return;
+            w_step();
+            x_rest = std::max(x_rest, up[v].length);
+            v = up[v].parent;
+            steps++;
+          }
+          second = std::max(w_max, x_rest);
+          first = std::max(second, x_first);
         }
+        const Point &pw = pts[w];
         for (const int *at = adj.begin(x); at != adj.end(x); ++at) {
           const int e = *at;
-          const int a = links[e].first, b = links[e].second;
-          if (a == w || b == w) continue;
+          const Ends &ends = link_ends[e];
+          if (ends.a == w || ends.b == w) continue;
           const double longest = e == at_x ? second : first;
           if (longest < 0.0) continue;
-          const Point s = median(pts[a], pts[b], pts[w]);
-          const double gain =
-              length_of(e) + longest - (manhattan(s, pts[a]) + manhattan(s, pts[b]) + manhattan(s, pts[w]));
-          if (gain > tol) mine.push_back({gain, w, e});
+          const Point &pa = pts[ends.a], &pb = pts[ends.b];
+          // median(pa, pb, pw), with e's box computed once
+          const Point s{std::max(ends.lo.x, std::min(ends.hi.x, pw.x)), std::max(ends.lo.y, std::min(ends.hi.y, pw.y))};
+          // The new wires to a and b are as long as e in exact arithmetic,
+          // so a wire to w at least `longest` long gains nothing (rounding
+          // stays far below tol).
+          const double to_w = manhattan(s, pw);
+          if (to_w >= longest) continue;
+          const double gain = ends.length + longest - (manhattan(s, pa) + manhattan(s, pb) + to_w);
+          if (gain <= tol) continue;
+          const Substitution m{gain, w, e};
+          if (kept < KEPT_PER_POINT) {
+            best[kept++] = m;
+          } else if (before(m, best[KEPT_PER_POINT - 1])) {
+            best[KEPT_PER_POINT - 1] = m;
+          } else {
+            continue;
+          }
+          for (int i = kept - 1; i > 0 && before(best[i], best[i - 1]); i--) std::swap(best[i], best[i - 1]);
         }
-      }
-      std::sort(mine.begin(), mine.end(), [](const Substitution &s, const Substitution &t) {
-        return s.gain != t.gain ? s.gain > t.gain : s.link < t.link;
-      });
-      for (size_t i = 0; i < mine.size() && i < static_cast<size_t>(KEPT_PER_POINT); i++) found.push_back(mine[i]);
+      };
+      seen[w] = w;
+      if (w < terminals)
+        for (int i = near_start[w]; i < near_start[w + 1]; i++) try_neighbour(near_list[i]);
+      for (const int *k = adj.begin(w); k != adj.end(w); ++k)
+        try_neighbour(links[*k].first == w ? links[*k].second : links[*k].first);
+      found.insert(found.end(), best, best + kept);
     }
     if (found.empty()) break;
     std::sort(found.begin(), found.end(), [](const Substitution &s, const Substitution &t) {
@@ -695,8 +848,6 @@ Tree edge_substitution(const std::vector<Point> &pins) {
 
 }  // namespace
 
-double manhattan(const Point &a, const Point &b) { return std::fabs(a.x - b.x) + std::fabs(a.y - b.y); }
-
 double length(const Tree &t) { return links_length(t.points, t.links); }
 
 std::vector<Link> octant_neighbours(const std::vector<Point> &points) {
@@ -705,29 +856,44 @@ std::vector<Link> octant_neighbours(const std::vector<Point> &points) {
   // of i has xj >= xi and yj - xj >= yi - xi, and the least xj + yj. Points are
   // taken by decreasing x (and y), and a Fenwick tree over the ranks of y - x
   // answers "least x + y among the points taken with y - x at least this".
+  //
+  // The four sweeps see the points as (x, y), (y, x), (-y, x) and (x, -y):
+  // the second's y - x is the first's negated, bit for bit, and the fourth's
+  // the third's, so two sorts give the four rankings. Sorts run on keys
+  // copied out of the points (the comparisons then touch no other array).
   const int n = static_cast<int>(points.size());
   std::vector<Point> p(points);
-  std::vector<int> order(static_cast<size_t>(n)), rank(static_cast<size_t>(n));
-  std::vector<double> diag(static_cast<size_t>(n));
+  std::vector<int> rank(static_cast<size_t>(n)), mirrored(static_cast<size_t>(n));
+  struct Key {
+    double a, b;
+    int i;
+    bool operator<(const Key &k) const { return a != k.a ? a < k.a : b != k.b ? b < k.b : i < k.i; }
+  };
+  std::vector<Key> keys(static_cast<size_t>(n));
   std::vector<std::pair<double, int>> fenwick;  // (x + y, point) minima over suffixes of ranks
   std::vector<Link> out;
   out.reserve(4 * static_cast<size_t>(n));
   const std::pair<double, int> none{std::numeric_limits<double>::infinity(), -1};
   for (int sweep = 0; sweep < 4; sweep++) {
-    for (int i = 0; i < n; i++) diag[i] = p[i].y - p[i].x;
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int i, int j) { return diag[i] != diag[j] ? diag[i] > diag[j] : i < j; });
-    // rank 1 for the largest y - x; equal values share a rank.
-    for (int k = 0, r = 0; k < n; k++) {
-      if (k == 0 || diag[order[k]] != diag[order[k - 1]]) r++;
-      rank[order[k]] = r;
+    if (sweep % 2 == 0) {
+      // rank 1 for the largest y - x; equal values share a rank. The next
+      // sweep's y - x is this one's negated: its ranks run the other way.
+      for (int i = 0; i < n; i++) keys[i] = {-(p[i].y - p[i].x), 0.0, i};
+      std::sort(keys.begin(), keys.end());
+      int groups = 0;
+      for (int k = 0; k < n; k++) {
+        if (k == 0 || keys[k].a != keys[k - 1].a) groups++;
+        rank[keys[k].i] = groups;
+      }
+      for (int i = 0; i < n; i++) mirrored[i] = groups + 1 - rank[i];
+    } else {
+      rank.swap(mirrored);
     }
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](int i, int j) {
-      return p[i].x != p[j].x ? p[i].x > p[j].x : p[i].y != p[j].y ? p[i].y > p[j].y : i < j;
-    });
+    for (int i = 0; i < n; i++) keys[i] = {-p[i].x, -p[i].y, i};
+    std::sort(keys.begin(), keys.end());
     fenwick.assign(static_cast<size_t>(n) + 1, none);
-    for (int i : order) {
+    for (const Key &key : keys) {
+      const int i = key.i;
       std::pair<double, int> best = none;
       for (int r = rank[i]; r > 0; r -= r & -r) best = std::min(best, fenwick[r]);
       if (best.second >= 0) out.push_back({i, best.second});
@@ -777,10 +943,12 @@ Tree steiner_tree(const std::vector<Point> &pins) {
     if (pins.size() == 2) t.links.push_back({0, 1});
     return t;
   }
-  std::vector<Point> places(pins);
-  std::sort(places.begin(), places.end(), [](const Point &a, const Point &b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
-  places.erase(std::unique(places.begin(), places.end()), places.end());
-  if (places.size() <= static_cast<size_t>(EXACT_PLACES)) return exact_steiner(pins);
+  // Distinct places, counted as far as EXACT_PLACES + 1.
+  Point places[EXACT_PLACES + 1];
+  int distinct = 0;
+  for (size_t i = 0; i < pins.size() && distinct <= EXACT_PLACES; i++)
+    if (std::find(places, places + distinct, pins[i]) == places + distinct) places[distinct++] = pins[i];
+  if (distinct <= EXACT_PLACES) return exact_steiner(pins);
   if (static_cast<int>(pins.size()) <= SMALL_NET) return one_steiner(pins);
   // Work on the pins in Hilbert-curve order, so that points near each other
   // in the plane lie near each other in memory (on 100,000 pins in input

@@ -5,6 +5,7 @@
 // and links, and no function keeps state between calls.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +20,7 @@ struct Point {
 inline bool operator==(const Point &a, const Point &b) { return a.x == b.x && a.y == b.y; }
 
 // Rectilinear (Manhattan) distance.
-double manhattan(const Point &a, const Point &b);
+inline double manhattan(const Point &a, const Point &b) { return std::fabs(a.x - b.x) + std::fabs(a.y - b.y); }
 
 using Link = std::pair<int, int>;  // two point numbers, undirected
 
