@@ -131,8 +131,8 @@ check() {  # check WHAT OLD NEW
     printf '%-44s DIFF: %s files differ, e.g. %s\n' "$1" "$(wc -l <"$WORK/diff.txt")" "$(head -1 "$WORK/diff.txt")"
   fi
 }
-for spec in "lists 2000" "small 2000" "pins 3"; do
-  set -- $spec
+for kind_count in "lists 2000" "small 2000" "pins 3"; do
+  set -- $kind_count
   printf '%s\n' old new | xargs -P2 -I{} bash -c "route {} $1 $2"
   check "bufins-route $1 (7 option sets)" "$WORK/old/$1" "$WORK/new/$1"
 done
