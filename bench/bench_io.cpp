@@ -40,6 +40,22 @@ std::string scratch_dir() {
   return mkdtemp(&pattern[0]) != nullptr ? pattern : "";
 }
 
+// A fresh scratch folder holding one output file, both removed when it goes.
+struct ScratchOut {
+  std::string dir = scratch_dir();
+  std::string out = dir.empty() ? std::string() : dir + "/out.net";
+  ~ScratchOut() {
+    if (dir.empty()) return;
+    std::remove(out.c_str());
+    rmdir(dir.c_str());
+  }
+  // False (and the benchmark skipped) when no folder could be made.
+  bool made(benchmark::State &state) const {
+    if (dir.empty()) state.SkipWithError("mkdtemp failed");
+    return !dir.empty();
+  }
+};
+
 long file_size(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
@@ -124,12 +140,9 @@ void BM_ReadNetTables(benchmark::State &state) {
 void BM_WriteFinalNet(benchmark::State &state) {
   Node *root = tables_of_bench_net(state);
   if (root == nullptr) return;
-  std::string dir = scratch_dir();
-  if (dir.empty()) {
-    state.SkipWithError("mkdtemp failed");
-    return;
-  }
-  const std::string out = dir + "/out.net";
+  const ScratchOut scratch;
+  if (!scratch.made(state)) return;
+  const std::string &out = scratch.out;
   const Usage from = usage();
   for (auto _ : state) {
     filename = out;
@@ -138,8 +151,7 @@ void BM_WriteFinalNet(benchmark::State &state) {
   report_usage(state, from);
   const long size = file_size(filename);
   state.SetBytesProcessed(state.iterations() * size);
-  std::remove(filename.c_str());
-  rmdir(dir.c_str());
+  std::remove(filename.c_str());  // the tables' writer names its own file
 }
 
 // The final net of the model (the flat engines' writer) into a file opened
@@ -153,12 +165,9 @@ void BM_WriteFinalNetModel(benchmark::State &state) {
   FILE *f = std::fopen(path.c_str(), "r");
   const bufins::Net net = read_net_model(f, path);
   std::fclose(f);
-  std::string dir = scratch_dir();
-  if (dir.empty()) {
-    state.SkipWithError("mkdtemp failed");
-    return;
-  }
-  const std::string out = dir + "/out.net";
+  const ScratchOut scratch;
+  if (!scratch.made(state)) return;
+  const std::string &out = scratch.out;
   const Usage from = usage();
   for (auto _ : state) {
     FILE *o = std::fopen(out.c_str(), "w");
@@ -167,8 +176,6 @@ void BM_WriteFinalNetModel(benchmark::State &state) {
   }
   report_usage(state, from);
   state.SetBytesProcessed(state.iterations() * file_size(out));
-  std::remove(out.c_str());
-  rmdir(dir.c_str());
 }
 
 // The tables' writer into /dev/null: the formatting alone, without the
@@ -201,12 +208,9 @@ void BM_WriteBytes(benchmark::State &state) {
   FILE *f = std::fopen(path.c_str(), "r");
   text.resize(std::fread(&text[0], 1, text.size(), f));
   std::fclose(f);
-  std::string dir = scratch_dir();
-  if (dir.empty()) {
-    state.SkipWithError("mkdtemp failed");
-    return;
-  }
-  const std::string out = dir + "/out.net";
+  const ScratchOut scratch;
+  if (!scratch.made(state)) return;
+  const std::string &out = scratch.out;
   const size_t block = size_t{1} << 20;
   const Usage from = usage();
   for (auto _ : state) {
@@ -217,8 +221,6 @@ void BM_WriteBytes(benchmark::State &state) {
   }
   report_usage(state, from);
   state.SetBytesProcessed(state.iterations() * size);
-  std::remove(out.c_str());
-  rmdir(dir.c_str());
 }
 
 }  // namespace
